@@ -1,0 +1,224 @@
+// The device-independent bitmap core: the extended header, the shared data
+// block and CRZDIBBase2, the bitmap handle with copy-on-write sharing, creation,
+// reshaping and the whole-image transforms.
+//
+// Ownership. A CRZDIBBase2 object is a small handle onto a reference-counted
+// data block that holds the header and the pixels. Assignment and copy
+// construction share the block; every operation that writes first gives the
+// writer a private copy (_CopyBeforeWrite). Pointers returned by
+// GetRzBmiHeader(), GetBitmapInfoHeader() and GetBytes() point into the shared
+// block: they stay valid until this object's block is replaced or released, and
+// a write through them reaches every sharer. Memory handed in through Attach()
+// stays the caller's: the library writes into it in place while it is not
+// shared but never frees it.
+//
+// Threading. The base class counts references with plain arithmetic: objects of
+// a class that keeps the base counting hooks must not share blocks across
+// threads. CRZDIB2 counts atomically. Nothing else is locked: two threads must
+// not use one bitmap object at the same time, and a block's pixels are shared
+// without protection by every object that refers to it.
+//
+// Failure. Operations answer true/false. Running out of memory is the
+// CMemoryException* of <kolvex/platform/exceptions.h>; the creating operations
+// (Create, Attach) catch it and answer false with the bitmap empty, while the
+// copy-before-write and assignment let it reach the caller. Geometries with a
+// negative width or height, or whose header + image + 32 bytes would not fit in
+// 31 bits, are refused by Create and CreateOrModify (false, bitmap empty).
+#pragma once
+
+#include <kolvex/platform/exceptions.h>
+#include <kolvex/platform/export.h>
+#include <kolvex/platform/win32_types.h>
+
+#include <cstddef>
+
+// The extended bitmap header: a BITMAPINFOHEADER followed by the library's own
+// words. 144 bytes, little-endian, every field at a fixed byte offset.
+struct tagRZBMINFOHEADER {
+  DWORD biSize;  // 144 in every extended header the library keeps
+  LONG biWidth;
+  LONG biHeight;  // positive: rows stored bottom-up
+  WORD biPlanes;
+  WORD biBitCount;
+  DWORD biCompression;
+  DWORD biSizeImage;
+  LONG biXPelsPerMeter;
+  LONG biYPelsPerMeter;
+  DWORD biClrUsed;
+  DWORD biClrImportant;
+  DWORD dwReserved1[3];
+  DWORD dwAlphaFlag;  // bit 0: alpha invalid; bit 1: alpha premultiplied
+  DWORD dwReserved2[7];
+  DWORD dwInterlacedFlag;  // bit 0 set: progressive frame; clear: two interlaced fields
+  DWORD dwReserved3[14];
+};
+using RZBMINFOHEADER = tagRZBMINFOHEADER;
+
+static_assert(sizeof(tagRZBMINFOHEADER) == 144);
+static_assert(offsetof(tagRZBMINFOHEADER, biSize) == 0);
+static_assert(offsetof(tagRZBMINFOHEADER, biWidth) == 4);
+static_assert(offsetof(tagRZBMINFOHEADER, biHeight) == 8);
+static_assert(offsetof(tagRZBMINFOHEADER, biPlanes) == 12);
+static_assert(offsetof(tagRZBMINFOHEADER, biBitCount) == 14);
+static_assert(offsetof(tagRZBMINFOHEADER, biCompression) == 16);
+static_assert(offsetof(tagRZBMINFOHEADER, biSizeImage) == 20);
+static_assert(offsetof(tagRZBMINFOHEADER, biXPelsPerMeter) == 24);
+static_assert(offsetof(tagRZBMINFOHEADER, biYPelsPerMeter) == 28);
+static_assert(offsetof(tagRZBMINFOHEADER, biClrUsed) == 32);
+static_assert(offsetof(tagRZBMINFOHEADER, biClrImportant) == 36);
+static_assert(offsetof(tagRZBMINFOHEADER, dwReserved1) == 40);
+static_assert(offsetof(tagRZBMINFOHEADER, dwAlphaFlag) == 52);
+static_assert(offsetof(tagRZBMINFOHEADER, dwReserved2) == 56);
+static_assert(offsetof(tagRZBMINFOHEADER, dwInterlacedFlag) == 84);
+static_assert(offsetof(tagRZBMINFOHEADER, dwReserved3) == 88);
+
+// The shared, reference-counted data block of CRZDIBBase2. Derived classes
+// append fields (CRzDibData2); these five come first and in this order.
+struct CRzDibBaseData2 {
+  LONG nRefs;        // owners; -1 when locked (and in the empty block)
+  bool bCreated;     // the buffer at pBmiHeader came from _IAllocDibData and is ours
+  UINT nAllocSize;   // bytes last requested from _IAllocDibData (header + pixels)
+  tagRZBMINFOHEADER* pBmiHeader;
+  BYTE* pBytes;
+};
+
+class KOLVEX_API CRZDIBBase2 {
+ public:
+  // ---- Virtual operations, in their fixed virtual-table order. ----
+  // The order is part of the binary interface: never reorder, never add.
+
+  // 1. Releases this object's reference; the object is empty afterwards.
+  virtual void Delete();
+  // 2. Copies src's header and pixels into storage of this object's own.
+  virtual const CRZDIBBase2& AssignCopy(const CRZDIBBase2& src);
+  // 3. Shares src's block (or copies it when either side is locked).
+  virtual const CRZDIBBase2& operator=(const CRZDIBBase2& src);
+  // 4. Copies src's pixel bytes raw when this image is at least as large.
+  virtual void CopyDibBytes(const CRZDIBBase2& src);
+  // 5. Wraps a caller's 144-byte header and pixels; false only when out of memory.
+  virtual bool Attach(tagRZBMINFOHEADER* pHeader, BYTE* pBits);
+  // 6. The same as Delete().
+  virtual void Detach();
+  // 7-10. New storage of the given geometry; pixels are not initialised.
+  virtual bool Create(WORD wBitCount, int nWidth, int nHeight, DWORD dwInterlaced);
+  virtual bool Create(tagRZBMINFOHEADER* pHeader);
+  virtual bool Create(BITMAPINFOHEADER* pbih, DWORD dwInterlaced);
+  virtual bool Create(const CRZDIBBase2& src);
+  // 11-12. Half and quarter size reductions of src (24 and 32 bits).
+  virtual bool CreateQuarter(const CRZDIBBase2& src);
+  virtual bool CreateEighth(const CRZDIBBase2& src);
+  // 13-16. Reshape in place when the storage allows, recreate otherwise.
+  virtual bool CreateOrModify(WORD wBitCount, int nWidth, int nHeight, DWORD dwInterlaced);
+  virtual bool CreateOrModify(const BITMAPINFOHEADER& bih, DWORD dwInterlaced);
+  virtual bool CreateOrModify(const tagRZBMINFOHEADER& header, DWORD dwInterlaced);
+  virtual bool CreateOrModify(const CRZDIBBase2& src);
+  // 17-18. This object becomes an nWidth x nHeight nearest-neighbour copy of src.
+  virtual bool CreateScaled(const CRZDIBBase2& src, int nWidth, int nHeight, DWORD dwInterlaced);
+  virtual bool CreateScaled(const CRZDIBBase2& src, int nWidth, int nHeight);
+  // 19. A progressive frame of src's size built from one field of src.
+  virtual bool CreateInterpolatedFrame(const CRZDIBBase2& src, int bOdd, int nInterpolation);
+  // 20. Copies one field of src into the same rows of this bitmap.
+  virtual bool CopyField(const CRZDIBBase2& src, int bOdd);
+  // 21-23. Locking keeps a block private: a locked bitmap is copied, not shared.
+  virtual bool IsLocked() const;
+  virtual tagRZBMINFOHEADER* LockDIB();
+  virtual void UnlockDIB();
+  // 24-25. Fill the image: per pixel (UINT) or per byte (int).
+  virtual void ClearDIB(UINT dwValue);
+  virtual void ClearDIB(int nValue);
+  // 26. Mirrored copy of src (24, 32 and 64 bits).
+  virtual bool Mirror(int bHorizontal, int bVertical, const CRZDIBBase2& src);
+  // 27-28. Nearest-neighbour scaling into this object, or of this object in place.
+  virtual bool Scale(const CRZDIBBase2& src, int nWidth, int nHeight);
+  virtual bool Scale(int nWidth, int nHeight);
+
+ protected:
+  // 29-39. Storage hooks: every operation reaches memory through these, so a
+  // derived class that replaces them gets its own kind of block everywhere.
+  virtual void _ISetDataNil();
+  virtual void _IAllocData();
+  virtual void _IFreeData();
+  virtual void _IAllocDibData(UINT nSize);
+  virtual void _IFreeDibData();
+  virtual LONG _InterlockedIncrement(LONG* pCount);
+  virtual LONG _InterlockedDecrement(LONG* pCount);
+  virtual void _IDelete();
+  virtual bool _CopyBeforeWrite();
+  virtual bool _AllocBeforeWrite(const CRZDIBBase2& src);
+  virtual bool _UseMMXInstructions();
+  // 40-41. Reduction workers; the destination must already have the reduced geometry.
+  virtual bool _GetQuarterDIB(const CRZDIBBase2& src, int nField);
+  virtual bool _GetEighthDIB(const CRZDIBBase2& src, int nField);
+  // 42-51. Field and frame workers.
+  virtual void __FrameFromField0ReverseNoInt(const CRZDIBBase2& src);
+  virtual void __FrameFromField1ReverseNoInt(const CRZDIBBase2& src);
+  virtual void __FrameFromField0ReverseBiInt(const CRZDIBBase2& src);
+  virtual void __FrameFromField1ReverseBiInt(const CRZDIBBase2& src);
+  virtual bool _GetOddFrame(const CRZDIBBase2& src, int nSwap, int nInterpolation);
+  virtual bool _GetEvenFrame(const CRZDIBBase2& src, int nSwap, int nInterpolation);
+  virtual void __Field0ToField0Reverse(const CRZDIBBase2& src);
+  virtual void __Field1ToField1Reverse(const CRZDIBBase2& src);
+  virtual bool _OddFieldToOddField(const CRZDIBBase2& src, int nSwap);
+  virtual bool _EvenFieldToEvenField(const CRZDIBBase2& src, int nSwap);
+  // 52-54. Scaling steps; the tables live only for one Scale(src, w, h) call.
+  virtual bool _InitScaling(int nDstWidth, int nDstHeight, int nSrcWidth, int nSrcHeight,
+                            int nRowMode);
+  virtual void _DeleteScaling();
+  virtual bool _DoScaling(const CRZDIBBase2& src);
+
+ public:
+  // ---- Header accessors (not virtual). Safe on an empty bitmap: ----
+  bool IsValidDIB() const;
+  tagRZBMINFOHEADER* GetRzBmiHeader() const;
+  BITMAPINFOHEADER* GetBitmapInfoHeader() const;
+  void GetRzBmiHeader(tagRZBMINFOHEADER& out) const;
+  void GetBitmapInfoHeader(BITMAPINFOHEADER& out) const;
+  UINT GetRzBmiSize() const;
+  BYTE* GetBytes() const;
+  UINT GetInterlacedFlag() const;
+  bool IsNonInterlaced() const;
+  bool IsInterlaced() const;
+  UINT GetAlphaFlag() const;
+  bool IsAlphaInvalid() const;
+  bool IsAlphaPremultiplied() const;
+  bool IsDIBEmpty() const;
+  bool IsAttached() const;
+  bool IsCreated() const;
+
+  // ---- Geometry: these read the header without looking; call them only on a
+  // bitmap that has one (IsValidDIB()). ----
+  WORD DIBBitCount() const;
+  int DIBWidth() const;
+  int DIBHeight() const;
+  int DIBBytesPerLine() const;
+  int DIBSize() const;
+  int DIBBytesPerPixel() const;
+  bool DIBsEqual(const CRZDIBBase2& other) const;
+
+  // ---- Header setters; each does nothing on a bitmap without a header. ----
+  void SetInterlacedFlag(DWORD dwFlag);       // private copy first
+  void ncbwSetAlphaFlag(DWORD dwFlag);        // in place, seen by every sharer
+  void SetAlphaValid(bool bValid);            // true: in place; false: private copy first
+  void SetAlphaPremultiplied(bool bPremultiplied);  // true: in place; false: private copy first
+
+ protected:
+  CRZDIBBase2();
+  CRZDIBBase2(const CRZDIBBase2& src);
+  explicit CRZDIBBase2(tagRZBMINFOHEADER* pHeader);
+  CRZDIBBase2(tagRZBMINFOHEADER* pHeader, BYTE* pBits);
+
+  CRzDibBaseData2* _IGetData() const { return pData; }
+  // True for the static empty block, which is never counted, freed or written.
+  static bool _IsNil(const CRzDibBaseData2* pBlock) { return pBlock == &_dibDataNil; }
+  // Drops one reference to pBlock, which need not be this object's current
+  // block, through this object's own hooks; the current block is kept.
+  void _ReleaseBlock(CRzDibBaseData2* pBlock);
+
+  CRzDibBaseData2* pData;  // never null: a block of our own kind or &_dibDataNil
+  LONG* pColumnMap;        // scaling tables, null outside a scaling call
+  LONG* pRowMap;
+
+  // The empty block: nRefs -1, no buffer. Lives in read-only storage, so a
+  // stray write faults instead of corrupting every empty bitmap.
+  static const CRzDibBaseData2 _dibDataNil;
+};

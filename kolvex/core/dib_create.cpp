@@ -1,0 +1,161 @@
+// Creation, reshaping, byte copies and clearing of CRZDIBBase2.
+
+#include <kolvex/core/dib_base.h>
+#include <kolvex/core/fill_rows.h>
+#include <kolvex/core/geometry.h>
+
+#include <cstring>
+
+using kolvex::detail::CheckedLayout;
+using kolvex::detail::kHeaderBytes;
+
+namespace {
+
+// Image bytes of a header whose geometry is one the library can hold.
+std::optional<std::size_t> ImageBytes(const tagRZBMINFOHEADER& h) {
+  const auto layout = CheckedLayout(h.biBitCount, h.biWidth, h.biHeight);
+  if (!layout) return std::nullopt;
+  return layout->image;
+}
+
+}  // namespace
+
+bool CRZDIBBase2::Create(WORD wBitCount, int nWidth, int nHeight, DWORD dwInterlaced) {
+  Delete();
+  const auto layout = CheckedLayout(wBitCount, nWidth, nHeight);
+  if (!layout) return false;
+  try {
+    _IAllocData();
+    pData->nRefs = 1;
+    _IAllocDibData(static_cast<UINT>(kHeaderBytes + layout->image));
+    pData->pBytes = reinterpret_cast<BYTE*>(pData->pBmiHeader) + kHeaderBytes;
+    tagRZBMINFOHEADER& h = *pData->pBmiHeader;
+    std::memset(&h, 0, sizeof h);
+    h.biSize = sizeof h;
+    h.biWidth = nWidth;
+    h.biHeight = nHeight;
+    h.biPlanes = 1;
+    h.biBitCount = wBitCount;
+    h.dwInterlacedFlag = dwInterlaced;
+    return true;
+  } catch (CMemoryException* e) {
+    e->Delete();
+    Delete();
+    return false;
+  }
+}
+
+bool CRZDIBBase2::Create(tagRZBMINFOHEADER* pHeader) {
+  if (pHeader == nullptr) return false;
+  // The header may live in the block that the primitive is about to release.
+  const tagRZBMINFOHEADER header = *pHeader;
+  if (!Create(header.biBitCount, header.biWidth, header.biHeight, header.dwInterlacedFlag)) {
+    return false;
+  }
+  std::memcpy(pData->pBmiHeader, &header, sizeof header);
+  return true;
+}
+
+bool CRZDIBBase2::Create(BITMAPINFOHEADER* pbih, DWORD dwInterlaced) {
+  return Create(pbih->biBitCount, pbih->biWidth, pbih->biHeight, dwInterlaced);
+}
+
+bool CRZDIBBase2::Create(const CRZDIBBase2& src) {
+  tagRZBMINFOHEADER* header = src.GetRzBmiHeader();
+  if (header == nullptr) return false;
+  return Create(header);
+}
+
+bool CRZDIBBase2::CreateOrModify(WORD wBitCount, int nWidth, int nHeight, DWORD dwInterlaced) {
+  const auto layout = CheckedLayout(wBitCount, nWidth, nHeight);
+  if (!layout) {
+    Delete();
+    return false;
+  }
+  CRzDibBaseData2* block = pData;
+  const bool reusable = block->pBmiHeader != nullptr && block->pBytes != nullptr &&
+                        block->bCreated && block->nRefs <= 1 &&
+                        block->nAllocSize >= kHeaderBytes + layout->image;
+  if (!reusable) return Create(wBitCount, nWidth, nHeight, dwInterlaced);
+  tagRZBMINFOHEADER& h = *block->pBmiHeader;
+  h.biWidth = nWidth;
+  h.biHeight = nHeight;
+  h.biBitCount = wBitCount;
+  h.dwInterlacedFlag = dwInterlaced;
+  return true;
+}
+
+bool CRZDIBBase2::CreateOrModify(const BITMAPINFOHEADER& bih, DWORD dwInterlaced) {
+  const BITMAPINFOHEADER copy = bih;  // bih may be this bitmap's own header
+  if (!CreateOrModify(copy.biBitCount, copy.biWidth, copy.biHeight, dwInterlaced)) return false;
+  const DWORD size = pData->pBmiHeader->biSize;
+  std::memcpy(pData->pBmiHeader, &copy, sizeof copy);
+  pData->pBmiHeader->biSize = size;
+  return true;
+}
+
+bool CRZDIBBase2::CreateOrModify(const tagRZBMINFOHEADER& header, DWORD dwInterlaced) {
+  const tagRZBMINFOHEADER copy = header;
+  const bool ok = CreateOrModify(copy.biBitCount, copy.biWidth, copy.biHeight, dwInterlaced);
+  if (ok) std::memcpy(pData->pBmiHeader, &copy, sizeof copy);
+  if (pData->pBmiHeader != nullptr) {
+    _CopyBeforeWrite();
+    pData->pBmiHeader->dwInterlacedFlag = dwInterlaced;
+  }
+  return ok;
+}
+
+bool CRZDIBBase2::CreateOrModify(const CRZDIBBase2& src) {
+  const tagRZBMINFOHEADER* from = src.GetRzBmiHeader();
+  if (from == nullptr) return false;
+  const tagRZBMINFOHEADER copy = *from;
+  if (!CreateOrModify(copy.biBitCount, copy.biWidth, copy.biHeight, copy.dwInterlacedFlag)) {
+    return false;
+  }
+  std::memcpy(pData->pBmiHeader, &copy, sizeof copy);
+  return true;
+}
+
+void CRZDIBBase2::CopyDibBytes(const CRZDIBBase2& src) {
+  if (!src.IsValidDIB() || !IsValidDIB()) return;
+  _CopyBeforeWrite();
+  const auto mine = ImageBytes(*pData->pBmiHeader);
+  const auto theirs = ImageBytes(*src.pData->pBmiHeader);
+  if (!mine || !theirs || *mine < *theirs) return;
+  std::memmove(pData->pBytes, src.pData->pBytes, *theirs);
+}
+
+void CRZDIBBase2::ClearDIB(int nValue) {
+  if (!IsValidDIB()) return;
+  _CopyBeforeWrite();
+  if (const auto image = ImageBytes(*pData->pBmiHeader)) {
+    std::memset(pData->pBytes, nValue & 0xFF, *image);
+  }
+}
+
+void CRZDIBBase2::ClearDIB(UINT dwValue) {
+  if (!IsValidDIB()) return;
+  _CopyBeforeWrite();
+  const tagRZBMINFOHEADER& h = *pData->pBmiHeader;
+  const auto layout = CheckedLayout(h.biBitCount, h.biWidth, h.biHeight);
+  if (!layout || h.biWidth == 0 || h.biHeight == 0) return;
+  BYTE* row = pData->pBytes;
+  const auto width = static_cast<std::size_t>(h.biWidth);
+  switch (h.biBitCount) {
+    case 32:
+      for (LONG y = 0; y < h.biHeight; ++y, row += layout->stride) {
+        kolvex::detail::FillRow32(row, width, dwValue);
+      }
+      break;
+    case 24:
+      for (LONG y = 0; y < h.biHeight; ++y, row += layout->stride) {
+        kolvex::detail::FillRow24(row, width, dwValue);
+      }
+      break;
+    case 8:
+      std::memset(row, static_cast<int>(dwValue >> 24), layout->image);
+      break;
+    default:
+      break;
+  }
+}

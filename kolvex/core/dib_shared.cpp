@@ -1,0 +1,237 @@
+// Sharing, copy-on-write, attach/lock and the base storage hooks of CRZDIBBase2.
+
+#include <kolvex/core/dib_base.h>
+#include <kolvex/core/geometry.h>
+#include <kolvex/platform/allocation.h>
+
+#include <cstring>
+
+using kolvex::detail::CheckedLayout;
+using kolvex::detail::CheckedSize;
+
+// constinit keeps the empty block out of any dynamic initialisation, and const
+// puts it in read-only memory.
+constinit const CRzDibBaseData2 CRZDIBBase2::_dibDataNil{-1, false, 0, nullptr, nullptr};
+
+namespace {
+
+// Image bytes of a header as the copy routines need them, or nothing when the
+// header's geometry is negative or too large to be a buffer of ours.
+std::optional<std::size_t> ImageBytes(const tagRZBMINFOHEADER& h) {
+  const auto layout = CheckedLayout(h.biBitCount, h.biWidth, h.biHeight);
+  if (!layout) return std::nullopt;
+  return layout->image;
+}
+
+// Header + image bytes to request from _IAllocDibData for a copy of h.
+UINT CopyAllocSize(const tagRZBMINFOHEADER& h) {
+  const auto image = ImageBytes(h);
+  if (!image) AfxThrowMemoryException();
+  const auto total = CheckedSize(1, h.biSize, *image);
+  if (!total || *total > static_cast<std::size_t>(kolvex::detail::kMaxBufferBytes) -
+                             kolvex::detail::kSlackBytes) {
+    AfxThrowMemoryException();
+  }
+  return static_cast<UINT>(*total);
+}
+
+}  // namespace
+
+// ---- Construction ----
+
+CRZDIBBase2::CRZDIBBase2()
+    : pData(const_cast<CRzDibBaseData2*>(&_dibDataNil)), pColumnMap(nullptr), pRowMap(nullptr) {}
+
+CRZDIBBase2::CRZDIBBase2(const CRZDIBBase2& src) : CRZDIBBase2() { operator=(src); }
+
+CRZDIBBase2::CRZDIBBase2(tagRZBMINFOHEADER* pHeader) : CRZDIBBase2() {
+  if (pHeader != nullptr) Create(pHeader);
+}
+
+CRZDIBBase2::CRZDIBBase2(tagRZBMINFOHEADER* pHeader, BYTE* pBits) : CRZDIBBase2() {
+  if (pHeader != nullptr && pBits != nullptr) Attach(pHeader, pBits);
+}
+
+// ---- Release ----
+
+void CRZDIBBase2::Delete() {
+  CRzDibBaseData2* block = pData;
+  if (block == nullptr || _IsNil(block)) return;
+  if (_InterlockedDecrement(&block->nRefs) <= 0) {
+    _IDelete();  // last owner, or the single owner of a locked block
+  } else {
+    _ISetDataNil();
+  }
+}
+
+void CRZDIBBase2::Detach() { Delete(); }
+
+void CRZDIBBase2::_ReleaseBlock(CRzDibBaseData2* pBlock) {
+  // Delete() and the hooks work on pData; point it at the block to release for
+  // the length of the call and put the current block back afterwards.
+  CRzDibBaseData2* current = pData;
+  pData = pBlock;
+  Delete();
+  pData = current;
+}
+
+// ---- Attach ----
+
+bool CRZDIBBase2::Attach(tagRZBMINFOHEADER* pHeader, BYTE* pBits) {
+  Delete();
+  try {
+    _IAllocData();
+    pData->nRefs = 1;
+    pData->bCreated = false;
+    pData->pBmiHeader = pHeader;
+    pData->pBytes = pBits;
+    return true;
+  } catch (CMemoryException* e) {
+    e->Delete();
+    Delete();
+    return false;
+  }
+}
+
+// ---- Assignment ----
+
+const CRZDIBBase2& CRZDIBBase2::operator=(const CRZDIBBase2& src) {
+  const CRzDibBaseData2* from = src.pData;
+  if (from->pBmiHeader == nullptr || from->pBytes == nullptr) {
+    Delete();
+    return *this;
+  }
+  if (pData->pBmiHeader == from->pBmiHeader) return *this;
+  if ((IsLocked() && !_IsNil(pData)) || src.IsLocked()) {
+    AssignCopy(src);
+    return *this;
+  }
+  Delete();
+  pData = src.pData;
+  _InterlockedIncrement(&pData->nRefs);
+  return *this;
+}
+
+const CRZDIBBase2& CRZDIBBase2::AssignCopy(const CRZDIBBase2& src) {
+  const CRzDibBaseData2* from = src.pData;
+  if (from->pBmiHeader == nullptr || from->pBytes == nullptr || &src == this) return *this;
+  _AllocBeforeWrite(src);
+  // src still owns its block here, whatever _AllocBeforeWrite released. memmove:
+  // an attached source may overlap storage this object already writes to.
+  const auto image = ImageBytes(*from->pBmiHeader);
+  std::memmove(pData->pBmiHeader, from->pBmiHeader, from->pBmiHeader->biSize);
+  if (image) std::memmove(pData->pBytes, from->pBytes, *image);
+  return *this;
+}
+
+// ---- Locking ----
+
+bool CRZDIBBase2::IsLocked() const { return pData->nRefs < 0; }
+
+tagRZBMINFOHEADER* CRZDIBBase2::LockDIB() {
+  _CopyBeforeWrite();
+  if (_IsNil(pData)) return nullptr;
+  pData->nRefs = -1;
+  return pData->pBmiHeader;
+}
+
+void CRZDIBBase2::UnlockDIB() {
+  // Only a locked block is touched: forcing the count to 1 on a shared block
+  // would let one owner free it under the others.
+  if (!_IsNil(pData) && pData->nRefs < 0) pData->nRefs = 1;
+}
+
+// ---- Base storage hooks ----
+
+void CRZDIBBase2::_ISetDataNil() { pData = const_cast<CRzDibBaseData2*>(&_dibDataNil); }
+
+void CRZDIBBase2::_IAllocData() {
+  pData = kolvex::detail::New<CRzDibBaseData2>(CRzDibBaseData2{});
+}
+
+void CRZDIBBase2::_IFreeData() {
+  if (pData != nullptr && !_IsNil(pData)) delete pData;
+  _ISetDataNil();
+}
+
+void CRZDIBBase2::_IAllocDibData(UINT nSize) {
+  const auto bytes = CheckedSize(1, nSize, kolvex::detail::kSlackBytes);
+  if (!bytes) AfxThrowMemoryException();
+  pData->pBmiHeader = reinterpret_cast<tagRZBMINFOHEADER*>(kolvex::detail::NewArray<BYTE>(*bytes));
+  pData->bCreated = true;
+  pData->nAllocSize = nSize;
+}
+
+void CRZDIBBase2::_IFreeDibData() {
+  if (pData->pBmiHeader != nullptr) {
+    delete[] reinterpret_cast<BYTE*>(pData->pBmiHeader);
+    pData->pBmiHeader = nullptr;
+  }
+}
+
+LONG CRZDIBBase2::_InterlockedIncrement(LONG* pCount) { return ++*pCount; }
+
+LONG CRZDIBBase2::_InterlockedDecrement(LONG* pCount) { return --*pCount; }
+
+void CRZDIBBase2::_IDelete() {
+  // A created buffer is freed even when no pixel pointer was set on it (a
+  // creation that failed half-way), so that nothing leaks.
+  if (pData->pBmiHeader != nullptr && pData->bCreated) _IFreeDibData();
+  _IFreeData();
+}
+
+bool CRZDIBBase2::_CopyBeforeWrite() {
+  CRzDibBaseData2* old = pData;
+  if (old->nRefs <= 1) return false;  // sole owner, locked, or the empty block
+
+  // The copy is made while this object still holds its reference to the old
+  // block, and the reference is dropped only afterwards: with atomic counts
+  // another owner may release the old block at any moment, and it must not be
+  // freed while it is being read.
+  try {
+    _IAllocData();
+  } catch (...) {
+    // The hook failed before replacing pData: give up the old reference, so the
+    // object ends empty as if Delete() had run first.
+    Delete();
+    throw;
+  }
+  pData->nRefs = 1;
+  try {
+    if (old->pBmiHeader != nullptr) {
+      const tagRZBMINFOHEADER& h = *old->pBmiHeader;
+      const UINT headerBytes = h.biSize;
+      _IAllocDibData(CopyAllocSize(h));
+      pData->pBytes = reinterpret_cast<BYTE*>(pData->pBmiHeader) + headerBytes;
+      std::memcpy(pData->pBmiHeader, old->pBmiHeader, headerBytes);
+      if (old->pBytes != nullptr) std::memcpy(pData->pBytes, old->pBytes, *ImageBytes(h));
+    }
+  } catch (...) {
+    // The object keeps the new block without header or pixels.
+    _ReleaseBlock(old);
+    throw;
+  }
+  _ReleaseBlock(old);
+  return true;
+}
+
+bool CRZDIBBase2::_AllocBeforeWrite(const CRZDIBBase2& src) {
+  const CRzDibBaseData2* cur = pData;
+  const tagRZBMINFOHEADER* from = src.pData->pBmiHeader;
+  if (cur->nRefs <= 1 && cur->pBmiHeader != nullptr && cur->pBytes != nullptr && cur->bCreated &&
+      from != nullptr) {
+    const auto mine = ImageBytes(*cur->pBmiHeader);
+    const auto theirs = ImageBytes(*from);
+    if (mine && theirs && *mine >= *theirs) return false;
+  }
+  Delete();
+  _IAllocData();
+  pData->nRefs = 1;
+  if (from != nullptr) {
+    _IAllocDibData(CopyAllocSize(*from));
+    pData->pBytes = reinterpret_cast<BYTE*>(pData->pBmiHeader) + from->biSize;
+  }
+  return true;
+}
+
+bool CRZDIBBase2::_UseMMXInstructions() { return false; }

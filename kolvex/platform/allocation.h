@@ -1,0 +1,39 @@
+// Internal: the single entry point through which the library allocates, so that
+// tests can make any allocation fail (kolvex::testing::FailAllocationsAfter).
+// Not installed; not part of the public interface.
+#pragma once
+
+#include <kolvex/platform/exceptions.h>
+
+#include <cstddef>
+#include <new>
+#include <utility>
+
+namespace kolvex::detail {
+
+// Counts one allocation attempt against the fault injection and answers whether
+// it must fail. Costs one relaxed atomic load while injection is off.
+bool AllocationShouldFail() noexcept;
+
+// Allocations that report exhaustion the MFC way: by throwing the static
+// CMemoryException*. Never return null.
+template <class T, class... Args>
+T* New(Args&&... args) {
+  if (AllocationShouldFail()) AfxThrowMemoryException();
+  try {
+    return new T(std::forward<Args>(args)...);
+  } catch (const std::bad_alloc&) {
+    AfxThrowMemoryException();
+  }
+}
+
+// Uninitialised array of trivially constructible elements.
+template <class T>
+T* NewArray(std::size_t count) {
+  if (AllocationShouldFail()) AfxThrowMemoryException();
+  T* p = new (std::nothrow) T[count];
+  if (p == nullptr) AfxThrowMemoryException();
+  return p;
+}
+
+}  // namespace kolvex::detail

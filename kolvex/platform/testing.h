@@ -1,0 +1,23 @@
+// Hooks for tests and benchmarks. Not meant for production code paths.
+//
+// Threading: the switches are process-wide and may be flipped from any thread;
+// a test that uses them should not run other library work concurrently unless
+// it wants that work to be affected too.
+#pragma once
+
+#include <kolvex/platform/export.h>
+
+namespace kolvex::testing {
+
+// Makes the (n+1)-th allocation of the library counted from this call, and every
+// later one, fail as if memory had run out (n = 0: the very next one fails).
+// Counted are all allocations the library makes: data blocks, pixel buffers,
+// virtual memory, scaling tables, cache entries, colour descriptions and
+// platform objects. Failures surface as the memory exception inside the library
+// and as false results at its interface.
+KOLVEX_API void FailAllocationsAfter(long long n);
+
+// Ends the fault injection started by FailAllocationsAfter().
+KOLVEX_API void StopFailingAllocations();
+
+}  // namespace kolvex::testing

@@ -1,0 +1,133 @@
+// Shared helpers for the test suites: a concrete bitmap class that reaches the
+// protected members, a fault-injection guard, virtual-slot decoding and small
+// image builders.
+#pragma once
+
+#include <kolvex/kolvex.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace kt {
+
+// The base class cannot be instantiated; this is the smallest client class,
+// with the protected interface opened up for inspection.
+class TestDib : public CRZDIBBase2 {
+ public:
+  TestDib() = default;
+  TestDib(const TestDib& other) : CRZDIBBase2(other) {}
+  explicit TestDib(tagRZBMINFOHEADER* pHeader) : CRZDIBBase2(pHeader) {}
+  TestDib(tagRZBMINFOHEADER* pHeader, BYTE* pBits) : CRZDIBBase2(pHeader, pBits) {}
+  ~TestDib() { Delete(); }
+  TestDib& operator=(const TestDib& other) {
+    CRZDIBBase2::operator=(other);
+    return *this;
+  }
+  using CRZDIBBase2::operator=;
+
+  CRzDibBaseData2* Data() const { return _IGetData(); }
+  LONG Refs() const { return _IGetData()->nRefs; }
+  UINT AllocSize() const { return _IGetData()->nAllocSize; }
+  bool IsNilBlock() const { return _IsNil(_IGetData()); }
+  const LONG* ColumnMap() const { return pColumnMap; }
+  const LONG* RowMap() const { return pRowMap; }
+
+  using CRZDIBBase2::_AllocBeforeWrite;
+  using CRZDIBBase2::_CopyBeforeWrite;
+  using CRZDIBBase2::_IAllocDibData;
+  using CRZDIBBase2::_UseMMXInstructions;
+};
+
+// Counts the blocks and buffers made and released through the storage hooks,
+// so tests can prove that every path releases what it made, in any build.
+class CountingDib final : public TestDib {
+ public:
+  CountingDib() = default;
+  CountingDib(const CountingDib& other) : TestDib() { operator=(other); }
+  ~CountingDib() { Delete(); }  // while the counting hooks are still in force
+  CountingDib& operator=(const CountingDib& other) {
+    CRZDIBBase2::operator=(other);
+    return *this;
+  }
+  using TestDib::operator=;
+
+  static inline int liveBlocks = 0;
+  static inline int liveBuffers = 0;
+
+ protected:
+  void _IAllocData() override {
+    CRZDIBBase2::_IAllocData();
+    ++liveBlocks;
+  }
+  void _IFreeData() override {
+    if (!_IsNil(_IGetData())) --liveBlocks;
+    CRZDIBBase2::_IFreeData();
+  }
+  void _IAllocDibData(UINT nSize) override {
+    CRZDIBBase2::_IAllocDibData(nSize);
+    ++liveBuffers;
+  }
+  void _IFreeDibData() override {
+    if (_IGetData()->pBmiHeader != nullptr) --liveBuffers;
+    CRZDIBBase2::_IFreeDibData();
+  }
+};
+
+// Makes allocations fail for the lifetime of the guard; always switches the
+// injection off again, so no test leaks it into the next.
+class FailAllocations {
+ public:
+  explicit FailAllocations(long long after) { kolvex::testing::FailAllocationsAfter(after); }
+  ~FailAllocations() { kolvex::testing::StopFailingAllocations(); }
+  FailAllocations(const FailAllocations&) = delete;
+  FailAllocations& operator=(const FailAllocations&) = delete;
+};
+
+// 1-based virtual-table slot of a pointer to a virtual member function, decoded
+// from its Itanium C++ ABI representation (vtable byte offset + 1); 0 for a
+// pointer to a non-virtual member.
+template <class Pmf>
+std::size_t VirtualSlot(Pmf pmf) {
+  struct Rep {
+    std::uintptr_t ptr;
+    std::ptrdiff_t adj;
+  };
+  static_assert(sizeof(Pmf) == sizeof(Rep), "Itanium ABI member pointer expected");
+  Rep rep;
+  std::memcpy(&rep, &pmf, sizeof rep);
+  if ((rep.ptr & 1) == 0) return 0;
+  return (rep.ptr - 1) / sizeof(void*) + 1;
+}
+
+// Stride by the DIB rule, for expectations computed independently of the library.
+inline int Stride(int bitCount, int width) { return ((bitCount * width + 31) / 32) * 4; }
+
+// Fills every image byte (padding included) with reproducible noise.
+inline void FillRandom(CRZDIBBase2& dib, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  const int size = dib.DIBSize();
+  BYTE* p = dib.GetBytes();
+  for (int i = 0; i < size; ++i) p[i] = static_cast<BYTE>(rng());
+}
+
+inline std::vector<BYTE> Pixels(const CRZDIBBase2& dib) {
+  return std::vector<BYTE>(dib.GetBytes(), dib.GetBytes() + dib.DIBSize());
+}
+
+// A full extended header as callers build them for Attach() and Create().
+inline tagRZBMINFOHEADER MakeHeader(WORD bitCount, LONG width, LONG height, DWORD interlaced = 1) {
+  tagRZBMINFOHEADER h{};
+  h.biSize = sizeof h;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biPlanes = 1;
+  h.biBitCount = bitCount;
+  h.dwInterlacedFlag = interlaced;
+  return h;
+}
+
+}  // namespace kt

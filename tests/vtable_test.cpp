@@ -1,0 +1,89 @@
+// The virtual tables are an interface: client classes built against an earlier
+// library must find every operation in the same slot.
+
+#include "test_support.h"
+
+namespace {
+
+// Takes the addresses of the protected members, which only a derived class may.
+struct BaseSlots : CRZDIBBase2 {
+  static std::vector<std::size_t> All() {
+    using B = CRZDIBBase2;
+    using kt::VirtualSlot;
+    return {
+        VirtualSlot(&B::Delete),
+        VirtualSlot(static_cast<const B& (B::*)(const B&)>(&B::AssignCopy)),
+        VirtualSlot(static_cast<const B& (B::*)(const B&)>(&B::operator=)),
+        VirtualSlot(&B::CopyDibBytes),
+        VirtualSlot(&B::Attach),
+        VirtualSlot(&B::Detach),
+        VirtualSlot(static_cast<bool (B::*)(WORD, int, int, DWORD)>(&B::Create)),
+        VirtualSlot(static_cast<bool (B::*)(tagRZBMINFOHEADER*)>(&B::Create)),
+        VirtualSlot(static_cast<bool (B::*)(BITMAPINFOHEADER*, DWORD)>(&B::Create)),
+        VirtualSlot(static_cast<bool (B::*)(const B&)>(&B::Create)),
+        VirtualSlot(&B::CreateQuarter),
+        VirtualSlot(&B::CreateEighth),
+        VirtualSlot(static_cast<bool (B::*)(WORD, int, int, DWORD)>(&B::CreateOrModify)),
+        VirtualSlot(static_cast<bool (B::*)(const BITMAPINFOHEADER&, DWORD)>(&B::CreateOrModify)),
+        VirtualSlot(static_cast<bool (B::*)(const tagRZBMINFOHEADER&, DWORD)>(&B::CreateOrModify)),
+        VirtualSlot(static_cast<bool (B::*)(const B&)>(&B::CreateOrModify)),
+        VirtualSlot(static_cast<bool (B::*)(const B&, int, int, DWORD)>(&B::CreateScaled)),
+        VirtualSlot(static_cast<bool (B::*)(const B&, int, int)>(&B::CreateScaled)),
+        VirtualSlot(&B::CreateInterpolatedFrame),
+        VirtualSlot(&B::CopyField),
+        VirtualSlot(&B::IsLocked),
+        VirtualSlot(&B::LockDIB),
+        VirtualSlot(&B::UnlockDIB),
+        VirtualSlot(static_cast<void (B::*)(UINT)>(&B::ClearDIB)),
+        VirtualSlot(static_cast<void (B::*)(int)>(&B::ClearDIB)),
+        VirtualSlot(&B::Mirror),
+        VirtualSlot(static_cast<bool (B::*)(const B&, int, int)>(&B::Scale)),
+        VirtualSlot(static_cast<bool (B::*)(int, int)>(&B::Scale)),
+        VirtualSlot(&BaseSlots::_ISetDataNil),
+        VirtualSlot(&BaseSlots::_IAllocData),
+        VirtualSlot(&BaseSlots::_IFreeData),
+        VirtualSlot(&BaseSlots::_IAllocDibData),
+        VirtualSlot(&BaseSlots::_IFreeDibData),
+        VirtualSlot(&BaseSlots::_InterlockedIncrement),
+        VirtualSlot(&BaseSlots::_InterlockedDecrement),
+        VirtualSlot(&BaseSlots::_IDelete),
+        VirtualSlot(&BaseSlots::_CopyBeforeWrite),
+        VirtualSlot(&BaseSlots::_AllocBeforeWrite),
+        VirtualSlot(&BaseSlots::_UseMMXInstructions),
+        VirtualSlot(&BaseSlots::_GetQuarterDIB),
+        VirtualSlot(&BaseSlots::_GetEighthDIB),
+        VirtualSlot(&BaseSlots::__FrameFromField0ReverseNoInt),
+        VirtualSlot(&BaseSlots::__FrameFromField1ReverseNoInt),
+        VirtualSlot(&BaseSlots::__FrameFromField0ReverseBiInt),
+        VirtualSlot(&BaseSlots::__FrameFromField1ReverseBiInt),
+        VirtualSlot(&BaseSlots::_GetOddFrame),
+        VirtualSlot(&BaseSlots::_GetEvenFrame),
+        VirtualSlot(&BaseSlots::__Field0ToField0Reverse),
+        VirtualSlot(&BaseSlots::__Field1ToField1Reverse),
+        VirtualSlot(&BaseSlots::_OddFieldToOddField),
+        VirtualSlot(&BaseSlots::_EvenFieldToEvenField),
+        VirtualSlot(&BaseSlots::_InitScaling),
+        VirtualSlot(&BaseSlots::_DeleteScaling),
+        VirtualSlot(&BaseSlots::_DoScaling),
+    };
+  }
+};
+
+TEST(VirtualTable, BaseOperationsSitInTheirFixedSlots) {
+  const std::vector<std::size_t> slots = BaseSlots::All();
+  ASSERT_EQ(slots.size(), 54u);
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    EXPECT_EQ(slots[i], i + 1) << "operation number " << i + 1;
+  }
+}
+
+TEST(VirtualTable, BaseHasExactly54VirtualOperations) {
+  // A client class appending one virtual member finds it in slot 55: the base
+  // declares nothing else virtual, not even a destructor.
+  struct Appended : kt::TestDib {
+    virtual void Extra() {}
+  };
+  EXPECT_EQ(kt::VirtualSlot(&Appended::Extra), 55u);
+}
+
+}  // namespace
