@@ -2,7 +2,8 @@
 //
 //   #include <kolvex/kolvex.h>
 //
-// brings the Win32-style types, the MFC-style exceptions, the bitmap core
+// brings the Win32-style types and functions (kernel, GDI, USER, DrawDib,
+// resources), the MFC-style classes and exceptions, the bitmap core
 // (CRZDIBBase2, tagRZBMINFOHEADER, CRzDibBaseData2) and the kolvex:: extras.
 #pragma once
 
@@ -10,5 +11,11 @@
 #include <kolvex/platform/win32_types.h>
 #include <kolvex/platform/exceptions.h>
 #include <kolvex/platform/testing.h>
+#include <kolvex/platform/kernel.h>
+#include <kolvex/platform/gdi.h>
+#include <kolvex/platform/user.h>
+#include <kolvex/platform/drawdib.h>
+#include <kolvex/platform/resources.h>
+#include <kolvex/platform/mfc.h>
 #include <kolvex/core/dib_base.h>
 #include <kolvex/module/module.h>
