@@ -4,7 +4,8 @@
 //
 // brings the Win32-style types and functions (kernel, GDI, USER, DrawDib,
 // resources), the MFC-style classes and exceptions, the bitmap core
-// (CRZDIBBase2, tagRZBMINFOHEADER, CRzDibBaseData2) and the kolvex:: extras.
+// (CRZDIBBase2, tagRZBMINFOHEADER, CRzDibBaseData2), the Windows bitmap
+// (CRZDIB2, CRzDibData2, CDIBCacheInfo) and the kolvex:: extras.
 #pragma once
 
 #include <kolvex/platform/export.h>
@@ -18,4 +19,5 @@
 #include <kolvex/platform/resources.h>
 #include <kolvex/platform/mfc.h>
 #include <kolvex/core/dib_base.h>
+#include <kolvex/windows/dib.h>
 #include <kolvex/module/module.h>

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -129,5 +130,113 @@ inline tagRZBMINFOHEADER MakeHeader(WORD bitCount, LONG width, LONG height, DWOR
   h.dwInterlacedFlag = interlaced;
   return h;
 }
+
+// ---- Windows bitmap ----
+
+// CRZDIB2 with its protected interface opened up.
+class TestDib2 : public CRZDIB2 {
+ public:
+  TestDib2() = default;
+  TestDib2(const TestDib2& other) : CRZDIB2(other) {}
+  TestDib2& operator=(const TestDib2& other) {
+    CRZDIB2::operator=(other);
+    return *this;
+  }
+
+  CRzDibData2* Data() const { return _IGetData(); }
+  LONG Refs() const { return _IGetData()->nRefs; }
+  bool IsNilBlock() const { return _IsNil(CRZDIBBase2::_IGetData()); }
+  // A fresh block holding only a buffer of nSize bytes from _IAllocDibData.
+  void AllocRaw(UINT nSize) {
+    Delete();
+    _IAllocData();
+    _IGetData()->nRefs = 1;
+    _IAllocDibData(nSize);
+  }
+
+  using CRZDIB2::_CopyBeforeWrite;
+  using CRZDIB2::_UseMMXInstructions;
+};
+
+// Counts the blocks and page-granular buffers made and released through the
+// CRZDIB2 hooks; atomic, since threaded suites release from many threads.
+class CountingDib2 final : public TestDib2 {
+ public:
+  CountingDib2() = default;
+  CountingDib2(const CountingDib2& other) : TestDib2() { CRZDIB2::operator=(other); }
+  ~CountingDib2() override { Delete(); }  // while the counting hooks are still in force
+  CountingDib2& operator=(const CountingDib2& other) {
+    CRZDIB2::operator=(other);
+    return *this;
+  }
+
+  static inline std::atomic<int> liveBlocks{0};
+  static inline std::atomic<int> liveBuffers{0};
+
+ protected:
+  void _IAllocData() override {
+    CRZDIB2::_IAllocData();
+    ++liveBlocks;
+  }
+  void _IFreeData() override {
+    if (!IsNilBlock()) --liveBlocks;
+    CRZDIB2::_IFreeData();
+  }
+  void _IAllocDibData(UINT nSize) override {
+    CRZDIB2::_IAllocDibData(nSize);
+    ++liveBuffers;
+  }
+  void _IFreeDibData() override {
+    if (_IGetData()->pBmiHeader != nullptr) --liveBuffers;
+    CRZDIB2::_IFreeDibData();
+  }
+};
+
+// True when f throws E* (an MFC-style exception, which is then deleted); the
+// cause of a CFileException goes to *cause when asked for.
+template <class E, class F>
+bool Throws(F&& f, int* cause = nullptr) {
+  try {
+    f();
+  } catch (E* e) {
+    if constexpr (requires { e->m_cause; }) {
+      if (cause != nullptr) *cause = e->m_cause;
+    }
+    e->Delete();
+    return true;
+  }
+  return false;
+}
+
+// Live GDI objects of this process.
+inline DWORD GdiObjects() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
+
+// The reserved and committed bytes of the reservation that starts at base,
+// found by walking it with VirtualQuery as a Windows program would.
+struct Extents {
+  SIZE_T reserved = 0;
+  SIZE_T committed = 0;
+};
+inline Extents VirtualExtents(const void* base) {
+  Extents e;
+  const BYTE* p = static_cast<const BYTE*>(base);
+  MEMORY_BASIC_INFORMATION info{};
+  while (VirtualQuery(p, &info, sizeof info) == sizeof info && info.AllocationBase == base &&
+         info.State != MEM_FREE) {
+    e.reserved += info.RegionSize;
+    if (info.State == MEM_COMMIT) e.committed += info.RegionSize;
+    p += info.RegionSize;
+  }
+  return e;
+}
+
+// Resizes the virtual screen for one test and restores the default size.
+class ScreenSize {
+ public:
+  ScreenSize(int w, int h) { EXPECT_TRUE(kolvex::platform::SetVirtualScreenSize(w, h)); }
+  ~ScreenSize() { kolvex::platform::SetVirtualScreenSize(1920, 1080); }
+  ScreenSize(const ScreenSize&) = delete;
+  ScreenSize& operator=(const ScreenSize&) = delete;
+};
 
 }  // namespace kt

@@ -1,0 +1,172 @@
+// The Windows bitmap: CRZDIB2, its data block CRzDibData2 and the cache key
+// record CDIBCacheInfo.
+//
+// Storage. A CRZDIB2 keeps header and pixels in one of two kinds of storage:
+//   - plain storage: one region of page-granular virtual memory (VirtualAlloc),
+//     made by every creation, copy-before-write and reallocating AssignCopy;
+//   - a DIB section: made only by CreateDIBSection. The header lies in
+//     page-granular memory, the pixels in the section's bits, and the block
+//     owns a memory DC (a heap CDC) with the section selected into it.
+// Attached bitmaps (Attach) use the caller's memory and are neither.
+//
+// Ownership. Everything the class adds lives in the data block, so objects that
+// share a block share the DIB section, its DC and the cache record with the
+// pixels. The block owns the section, the DC and the CDC object; they are torn
+// down with the block's last owner, never earlier. GetDIBSectionDC() answers
+// the block's CDC: draw with it, never delete it. Assign CRZDIB2 objects only
+// from other CRZDIB2 objects, so that every object holds a CRzDibData2.
+//
+// Threading. The reference count is atomic: objects on different threads may
+// share and release one block. Nothing else is locked: a source must not be
+// released by another thread while it is being copied, and the header, the
+// pixels and the DC are shared without protection by every sharer.
+//
+// Failure. Running out of memory inside the storage hooks raises the
+// CMemoryException*; the creating operations catch it and answer false.
+// CreateDIBSection answers false for every failure (memory, GDI) and leaves the
+// bitmap empty with nothing allocated.
+#pragma once
+
+#include <kolvex/core/dib_base.h>
+#include <kolvex/platform/export.h>
+#include <kolvex/platform/gdi.h>
+#include <kolvex/platform/mfc.h>
+#include <kolvex/platform/win32_types.h>
+
+#include <cstddef>
+
+// The client's key of a picture. All zero is the empty record (bInfoValid 0),
+// which compares equal to nothing. The layout is fixed: clients fill it.
+struct KOLVEX_API CDIBCacheInfo {
+  BYTE bInfoValid;  // any non-zero value: the record is set
+  UINT nFlags;
+  UINT nFrame;
+  DWORD dwData1;
+  DWORD dwKey1;
+  int nFrameMode;  // 1: the picture is the same for every frame
+  DWORD dwKey2;
+  DWORD dwKey3;
+  DWORD dwKey4;
+  DWORD dwData2;
+  DWORD dwData3;
+  tagRZBMINFOHEADER rzHeader;  // the picture's header; width, height, bit count
+                               // and interlaced flag take part in comparisons
+
+  // Both records set and equal in nFlags, nFrame, the key words, nFrameMode
+  // and the four header fields.
+  bool EqualInfo(const CDIBCacheInfo& other) const;
+  // The same without nFrame.
+  bool EqualImage(const CDIBCacheInfo& other) const;
+};
+
+static_assert(offsetof(CDIBCacheInfo, bInfoValid) == 0);
+static_assert(offsetof(CDIBCacheInfo, nFlags) == 4);
+static_assert(offsetof(CDIBCacheInfo, nFrame) == 8);
+static_assert(offsetof(CDIBCacheInfo, dwData1) == 12);
+static_assert(offsetof(CDIBCacheInfo, dwKey1) == 16);
+static_assert(offsetof(CDIBCacheInfo, nFrameMode) == 20);
+static_assert(offsetof(CDIBCacheInfo, dwKey2) == 24);
+static_assert(offsetof(CDIBCacheInfo, dwKey3) == 28);
+static_assert(offsetof(CDIBCacheInfo, dwKey4) == 32);
+static_assert(offsetof(CDIBCacheInfo, dwData2) == 36);
+static_assert(offsetof(CDIBCacheInfo, dwData3) == 40);
+static_assert(offsetof(CDIBCacheInfo, rzHeader) == 44);
+static_assert(sizeof(CDIBCacheInfo) == 188);
+
+// The data block of CRZDIB2: the base fields, then the DIB section, its memory
+// DC, the bitmap that selecting the section displaced, and the cache record.
+struct CRzDibData2 : CRzDibBaseData2 {
+  HBITMAP hDIBSection;   // null unless the pixels are in a DIB section
+  CDC* pDIBSectionDC;    // owned; the section is selected into its DC
+  HBITMAP hOldBitmap;    // selected back before the DC is deleted
+  CDIBCacheInfo cacheInfo;
+};
+
+class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
+ public:
+  // ---- Construction (every constructor works with this class's hooks). ----
+  CRZDIB2();
+  // Shares src's block (a locked src is copied).
+  CRZDIB2(const CRZDIB2& src);
+  // Empty for null; otherwise created from pHeader's geometry and flag, then
+  // all 144 header bytes copied. Empty if the creation fails.
+  explicit CRZDIB2(tagRZBMINFOHEADER* pHeader);
+  // Attaches the caller's header and pixels when both are non-null.
+  CRZDIB2(tagRZBMINFOHEADER* pHeader, BYTE* pBits);
+
+  // Not virtual. Shares src's block (the cache record comes with it), or copies
+  // header and pixels through the base AssignCopy (without the cache record)
+  // when either side is locked.
+  CRZDIB2& operator=(const CRZDIB2& src);
+  // The base overload stays callable beside AssignCopy(const CRZDIB2&).
+  using CRZDIBBase2::AssignCopy;
+
+  // ---- Virtual operations appended to the base's, in their fixed order. ----
+
+  // 55-56 (two Itanium slots; the base has no virtual destructor). Releases
+  // this object's reference; the last owner tears down the DIB section.
+  virtual ~CRZDIB2();
+  // 57. The base copy of header and pixels, then src's cache record (all zero
+  // for an empty src; nothing when this object stays empty).
+  virtual const CRZDIB2& AssignCopy(const CRZDIB2& src);
+  // 58. Replaces the contents with a DIB section of pbih's format (pbih must not
+  // be null) and its own memory DC. False, bitmap empty, on any failure.
+  virtual bool CreateDIBSection(BITMAPINFOHEADER* pbih, DWORD dwInterlaced);
+  // 59-60. Loads a bitmap resource of type 8000; module null: the instance of
+  // the module state.
+  virtual bool CreateFromResource(const char* pszName, HINSTANCE hModule);
+  virtual bool CreateFromResource(UINT nId, HINSTANCE hModule);
+  // 61-62. Captures an area of the display or of a DC as a 24-bit bitmap.
+  virtual bool CreateFromDesktop(RECT* pArea);
+  virtual bool CreateFromDC(HDC hDC, RECT* pArea);
+  // 63-64. Pixel filters.
+  virtual bool AdjustBrightness(int nLevel);
+  virtual bool Median3x3(const CRZDIB2& src);
+  // 65-67. Drawing onto a client's DC.
+  virtual bool Draw(CDC& dc, const CRect& rcDst, const CRect& rcSrc, CPalette* pPalette);
+  virtual bool Draw(CDC& dc, const CRect& rcDst, CPalette* pPalette);
+  virtual bool Draw(CDC& dc, CPalette* pPalette);
+  // 68-69. Drawing onto the desktop window.
+  virtual bool DrawToDesktop(int nLeft, int nTop, int nRight, int nBottom);
+  virtual bool DrawDIBsAlphaToDesktop(int nLeft, int nTop, int nRight, int nBottom);
+  // 70. Writes a bitmap file at the file's current position.
+  virtual bool SaveAs(CFile& file);
+  // 71-73. The shared image cache.
+  virtual bool CacheThis() const;
+  virtual void UnCacheThis() const;
+  virtual bool LookupCache(const CDIBCacheInfo& info);
+
+  // ---- DIB section (not virtual). Null / false on an empty bitmap. ----
+  bool IsDIBSection() const;  // header, pixels and a DIB section
+  HBITMAP GetDIBSection() const;
+  CDC* GetDIBSectionDC() const;  // owned by the block
+  HBITMAP GetOldBitmap() const;
+
+  // ---- Cache record (not virtual). An empty bitmap reads one static all-zero
+  // record, and SetCacheInfo does nothing on it. ----
+  const CDIBCacheInfo& GetCacheInfo() const;
+  // Copies info over the block's record in place, seen by every sharer.
+  void SetCacheInfo(const CDIBCacheInfo& info);
+  bool EqualCacheInfo(const CDIBCacheInfo& info) const;
+  // The frame-independent comparison when this record's nFrameMode is 1.
+  bool EqualCacheImage(const CDIBCacheInfo& info) const;
+  unsigned int GetCacheInfoFlags() const;
+  unsigned int GetCacheInfoFrame() const;
+
+ protected:
+  // The current block as the derived kind. Never read its added fields on the
+  // empty block (_IsNil): that block carries the base fields only.
+  CRzDibData2* _IGetData() const { return static_cast<CRzDibData2*>(CRZDIBBase2::_IGetData()); }
+
+  // Storage hooks: page-granular memory, atomic counts, DIB-section teardown.
+  void _IAllocData() override;
+  void _IFreeData() override;
+  void _IAllocDibData(UINT nSize) override;
+  void _IFreeDibData() override;
+  LONG _InterlockedIncrement(LONG* pCount) override;
+  LONG _InterlockedDecrement(LONG* pCount) override;
+  void _IDelete() override;
+  bool _CopyBeforeWrite() override;
+  bool _AllocBeforeWrite(const CRZDIBBase2& src) override;
+  bool _UseMMXInstructions() override;
+};

@@ -1,0 +1,445 @@
+// The Win32/MFC stand-in on its own: transfers read back through GetDIBits,
+// DIB sections, handle lifetimes, the virtual screen, DrawDib, virtual memory,
+// resources and files.
+
+#include "test_support.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+using Pixels32 = std::vector<std::uint32_t>;
+
+// Every test must release every GDI object it made.
+class Platform : public ::testing::Test {
+ protected:
+  void SetUp() override { start_ = kt::GdiObjects(); }
+  void TearDown() override { EXPECT_EQ(kt::GdiObjects(), start_) << "a GDI object leaked"; }
+  DWORD start_ = 0;
+};
+
+BITMAPINFO Info(LONG w, LONG h, WORD bits) {
+  BITMAPINFO bmi{};
+  bmi.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), w, h, 1, bits, BI_RGB, 0, 0, 0, 0, 0};
+  return bmi;
+}
+
+// A DIB section selected into its own memory DC; released in reverse order.
+struct Section {
+  HDC dc = nullptr;
+  HBITMAP bm = nullptr;
+  HGDIOBJ old = nullptr;
+  BYTE* bits = nullptr;
+  Section(LONG w, LONG h, WORD bitCount) {
+    BITMAPINFO bmi = Info(w, h, bitCount);
+    bm = CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
+    dc = CreateCompatibleDC(nullptr);
+    old = SelectObject(dc, bm);
+  }
+  ~Section() {
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteObject(bm);
+  }
+  std::uint32_t* Words() const { return reinterpret_cast<std::uint32_t*>(bits); }
+};
+
+// A device bitmap in a memory DC.
+struct DeviceBitmap {
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bm;
+  HGDIOBJ old;
+  DeviceBitmap(int w, int h) : bm(CreateCompatibleBitmap(dc, w, h)), old(SelectObject(dc, bm)) {}
+  ~DeviceBitmap() {
+    SelectObject(dc, old);
+    DeleteObject(bm);
+    DeleteDC(dc);
+  }
+};
+
+// The whole bitmap as top-down 0xXXRRGGBB words, through GetDIBits.
+Pixels32 ReadBack(HDC dc, HBITMAP bm, int w, int h) {
+  Pixels32 out(static_cast<std::size_t>(w) * h);
+  BITMAPINFO bmi = Info(w, -h, 32);
+  EXPECT_EQ(GetDIBits(dc, bm, 0, h, out.data(), &bmi, DIB_RGB_COLORS), h);
+  return out;
+}
+
+// The documented rule rendered pixel by pixel: for every destination pixel
+// inside the extent, index i along it (counted from the origin, backwards for a
+// negative extent) samples source index floor((2i+1)*S/(2D)). A zero extent
+// draws nothing.
+void ReferenceStretch(Pixels32& dst, int dw, int dh, const int d[4], const Pixels32& src, int sw,
+                      int sh, const int s[4]) {
+  if (d[2] == 0 || d[3] == 0 || s[2] == 0 || s[3] == 0) return;
+  auto index = [](long long c, long long origin, long long extent) {
+    return extent > 0 ? c - origin : origin - 1 - c;
+  };
+  auto sample = [](long long i, long long origin, long long dExt, long long sExt) {
+    const long long j = (2 * i + 1) * std::llabs(sExt) / (2 * std::llabs(dExt));
+    return sExt > 0 ? origin + j : origin - 1 - j;
+  };
+  for (int y = 0; y < dh; ++y) {
+    for (int x = 0; x < dw; ++x) {
+      const long long i = index(x, d[0], d[2]);
+      const long long k = index(y, d[1], d[3]);
+      if (i < 0 || i >= std::llabs(d[2]) || k < 0 || k >= std::llabs(d[3])) continue;
+      const long long sx = sample(i, s[0], d[2], s[2]);
+      const long long sy = sample(k, s[1], d[3], s[3]);
+      if (sx < 0 || sx >= sw || sy < 0 || sy >= sh) continue;
+      dst[static_cast<std::size_t>(y * dw + x)] = src[static_cast<std::size_t>(sy * sw + sx)];
+    }
+  }
+}
+
+TEST_F(Platform, StretchSamplesNearestCentresWithTiesToTheLaterPixel) {
+  Section src(4, -1, 32);
+  for (int x = 0; x < 4; ++x) src.Words()[x] = 0x10 * (x + 1);  // A B C D
+  struct Case {
+    int w, xs, ws;
+    Pixels32 want;
+  };
+  const Case cases[] = {
+      {3, 0, 2, {0x10, 0x20, 0x20}},  // 2 -> 3: the middle centre sits on the edge: later pixel
+      {2, 0, 4, {0x20, 0x40}},        // 4 -> 2: pixels 1 and 3
+      {3, 3, -3, {0x30, 0x20, 0x10}}, // opposite signs mirror
+      {4, 0, 4, {0x10, 0x20, 0x30, 0x40}},
+  };
+  for (const Case& c : cases) {
+    DeviceBitmap dst(c.w, 1);
+    ASSERT_TRUE(StretchBlt(dst.dc, 0, 0, c.w, 1, src.dc, c.xs, 0, c.ws, 1, SRCCOPY));
+    EXPECT_EQ(ReadBack(dst.dc, dst.bm, c.w, 1), c.want) << "w=" << c.w << " ws=" << c.ws;
+  }
+}
+
+TEST_F(Platform, StretchBltMatchesTheReferenceWithMirroringAndClipping) {
+  constexpr int kSw = 9, kSh = 7, kDw = 11, kDh = 6;
+  Section src(kSw, -kSh, 32);
+  Section fill(kDw, -kDh, 32);
+  std::mt19937 rng(7);
+  for (int i = 0; i < kSw * kSh; ++i) src.Words()[i] = rng();
+  for (int i = 0; i < kDw * kDh; ++i) fill.Words()[i] = rng();
+  const Pixels32 source(src.Words(), src.Words() + kSw * kSh);
+
+  std::uniform_int_distribution<int> origin(-6, 14), extent(-13, 13);
+  for (int round = 0; round < 300; ++round) {
+    DeviceBitmap dst(kDw, kDh);
+    ASSERT_TRUE(BitBlt(dst.dc, 0, 0, kDw, kDh, fill.dc, 0, 0, SRCCOPY));
+    const int d[4] = {origin(rng), origin(rng), extent(rng), extent(rng)};
+    const int s[4] = {origin(rng), origin(rng), extent(rng), extent(rng)};
+    ASSERT_TRUE(StretchBlt(dst.dc, d[0], d[1], d[2], d[3], src.dc, s[0], s[1], s[2], s[3], SRCCOPY));
+    Pixels32 want(fill.Words(), fill.Words() + kDw * kDh);
+    ReferenceStretch(want, kDw, kDh, d, source, kSw, kSh, s);
+    ASSERT_EQ(ReadBack(dst.dc, dst.bm, kDw, kDh), want)
+        << "dst " << d[0] << "," << d[1] << " " << d[2] << "x" << d[3] << " src " << s[0] << ","
+        << s[1] << " " << s[2] << "x" << s[3];
+  }
+}
+
+TEST_F(Platform, GetDIBitsWritesBottomUp24BitRowsAndLeavesPaddingAlone) {
+  constexpr int kW = 5, kH = 3;
+  Section src(kW, kH, 32);  // bottom-up
+  for (int i = 0; i < kW * kH; ++i) src.Words()[i] = 0x00010203u * (i + 1);
+  const int stride = kt::Stride(24, kW);
+  std::vector<BYTE> out(static_cast<std::size_t>(stride) * kH, 0xEE);
+  BITMAPINFO bmi = Info(kW, kH, 24);
+  ASSERT_EQ(GetDIBits(src.dc, src.bm, 0, kH, out.data(), &bmi, DIB_RGB_COLORS), kH);
+  for (int row = 0; row < kH; ++row) {  // both bottom-up: stored row r matches row r
+    for (int x = 0; x < kW; ++x) {
+      const std::uint32_t c = src.Words()[row * kW + x];
+      const BYTE* p = &out[static_cast<std::size_t>(row * stride + 3 * x)];
+      EXPECT_EQ(p[0] | (p[1] << 8) | (p[2] << 16), static_cast<int>(c & 0xFFFFFF));
+    }
+    EXPECT_EQ(out[static_cast<std::size_t>(row * stride + 15)], 0xEE);  // padding untouched
+  }
+  // Scan lines 1..2 only: the bottom row of the output stays as it was.
+  std::fill(out.begin(), out.end(), 0xEE);
+  EXPECT_EQ(GetDIBits(src.dc, src.bm, 1, 5, out.data(), &bmi, DIB_RGB_COLORS), 2);
+  EXPECT_EQ(out[0], 0xEE);
+  EXPECT_NE(out[static_cast<std::size_t>(stride)], 0xEE);
+  bmi.bmiHeader.biBitCount = 8;  // only 24 and 32 bits are produced
+  EXPECT_EQ(GetDIBits(src.dc, src.bm, 0, kH, out.data(), &bmi, DIB_RGB_COLORS), 0);
+}
+
+TEST_F(Platform, StretchDIBitsUsesLowerLeftOriginAndTheCallersColourTable) {
+  // An 8-bit bottom-up DIB, 2 x 4, with a colour table that is not grey.
+  struct {
+    BITMAPINFOHEADER h;
+    RGBQUAD colors[256];
+  } dib{};
+  dib.h = Info(2, 4, 8).bmiHeader;
+  for (int i = 0; i < 256; ++i) dib.colors[i] = RGBQUAD{BYTE(i), 0, BYTE(255 - i), 0};
+  const BYTE bits[4][4] = {{1, 2}, {3, 4}, {5, 6}, {7, 8}};  // stored rows, bottom first
+  DeviceBitmap dst(2, 2);
+  // Source rectangle (0, 1, 2, 2) counted from the lower left: stored rows 1 and 2.
+  EXPECT_EQ(StretchDIBits(dst.dc, 0, 0, 2, 2, 0, 1, 2, 2, bits, reinterpret_cast<BITMAPINFO*>(&dib),
+                          DIB_RGB_COLORS, SRCCOPY),
+            2);
+  auto colour = [](BYTE i) { return static_cast<std::uint32_t>(i | ((255 - i) << 16)); };
+  EXPECT_EQ(ReadBack(dst.dc, dst.bm, 2, 2),
+            (Pixels32{colour(5), colour(6), colour(3), colour(4)}));  // top row first
+  EXPECT_EQ(StretchDIBits(dst.dc, 0, 0, 2, 2, 0, 0, 2, 2, bits, reinterpret_cast<BITMAPINFO*>(&dib),
+                          DIB_RGB_COLORS, 0x00EE0086 /* SRCPAINT */),
+            0);
+}
+
+TEST_F(Platform, DibSectionsKeepTheirBitsInPlaceAndIndexedOnesReadGrey) {
+  Section grey(3, 1, 8);
+  const BYTE* before = grey.bits;
+  grey.bits[0] = 0;
+  grey.bits[1] = 128;
+  grey.bits[2] = 255;
+  DIBSECTION ds{};
+  ASSERT_EQ(GetObjectA(grey.bm, sizeof ds, &ds), static_cast<int>(sizeof ds));
+  EXPECT_EQ(ds.dsBm.bmBits, grey.bits);
+  EXPECT_EQ(ds.dsBm.bmWidthBytes, 4);
+  EXPECT_EQ(ds.dsBmih.biSizeImage, 4u);
+  DeviceBitmap copy(3, 1);
+  ASSERT_TRUE(BitBlt(copy.dc, 0, 0, 3, 1, grey.dc, 0, 0, SRCCOPY));
+  EXPECT_EQ(ReadBack(copy.dc, copy.bm, 3, 1), (Pixels32{0, 0x808080, 0xFFFFFF}));
+  // Writing into the section stores grey levels in place, at the same address.
+  ASSERT_TRUE(StretchBlt(grey.dc, 0, 0, 3, 1, copy.dc, 3, 0, -3, 1, SRCCOPY));
+  EXPECT_EQ(grey.bits, before);
+  EXPECT_EQ(grey.bits[0], 255);
+  EXPECT_EQ(grey.bits[1], 128);
+  EXPECT_EQ(grey.bits[2], 0);
+
+  Section four(3, 1, 4), one(9, 1, 1), sixteen(1, 1, 16);
+  four.bits[0] = 0xF0;  // pixel 0 = 15, pixel 1 = 0
+  one.bits[0] = 0x80;
+  one.bits[1] = 0x80;  // pixel 8
+  sixteen.bits[0] = 0x1F;  // pure blue, 5-5-5
+  DeviceBitmap out(9, 1);
+  ASSERT_TRUE(BitBlt(out.dc, 0, 0, 3, 1, four.dc, 0, 0, SRCCOPY));
+  EXPECT_EQ(ReadBack(out.dc, out.bm, 3, 1), (Pixels32{0xFFFFFF, 0, 0}));
+  ASSERT_TRUE(BitBlt(out.dc, 0, 0, 9, 1, one.dc, 0, 0, SRCCOPY));
+  EXPECT_EQ(ReadBack(out.dc, out.bm, 9, 1), (Pixels32{0xFFFFFF, 0, 0, 0, 0, 0, 0, 0, 0xFFFFFF}));
+  ASSERT_TRUE(BitBlt(out.dc, 0, 0, 1, 1, sixteen.dc, 0, 0, SRCCOPY));
+  EXPECT_EQ(ReadBack(out.dc, out.bm, 1, 1)[0], 0xFFu);  // 5-bit blue expanded to 255
+}
+
+TEST_F(Platform, CreateDIBSectionRefusesWhatItCannotMake) {
+  void* bits = reinterpret_cast<void*>(1);
+  for (const BITMAPINFO& bmi : {Info(0, 4, 24), Info(-3, 4, 24), Info(4, 0, 24), Info(4, 4, 2),
+                                Info(70000, 70000, 32)}) {
+    EXPECT_EQ(CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr);
+    EXPECT_EQ(bits, nullptr);
+  }
+  kt::FailAllocations fail(0);
+  const BITMAPINFO ok = Info(4, 4, 24);
+  EXPECT_EQ(CreateDIBSection(nullptr, &ok, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr);
+  EXPECT_EQ(CreateCompatibleDC(nullptr), nullptr);
+  EXPECT_EQ(CreateDCA("DISPLAY", nullptr, nullptr, nullptr), nullptr);
+}
+
+TEST_F(Platform, HandlesFollowSelectionRulesAndDieWithTheirObjects) {
+  HDC a = CreateCompatibleDC(nullptr);
+  HDC b = CreateCompatibleDC(a);
+  HBITMAP bm = CreateCompatibleBitmap(a, 4, 4);
+  EXPECT_EQ(kt::GdiObjects(), start_ + 3);
+  const HGDIOBJ stock = SelectObject(a, bm);
+  ASSERT_NE(stock, nullptr);
+  EXPECT_EQ(GetCurrentObject(b, OBJ_BITMAP), stock);  // every memory DC starts with it
+  EXPECT_EQ(SelectObject(b, bm), nullptr);            // one DC at a time
+  EXPECT_FALSE(DeleteObject(bm));                     // still selected
+  EXPECT_EQ(SelectObject(a, stock), bm);              // answers what it displaced
+  EXPECT_TRUE(DeleteObject(stock));                   // stock objects survive deletion
+  EXPECT_EQ(SelectObject(b, bm), stock);
+  EXPECT_TRUE(DeleteDC(b));  // deselects, does not delete, its bitmap
+  BITMAP info{};
+  EXPECT_EQ(GetObjectA(bm, sizeof info, &info), static_cast<int>(sizeof info));
+  EXPECT_EQ(info.bmBitsPixel, 32);
+  EXPECT_EQ(info.bmBits, nullptr);
+  EXPECT_TRUE(DeleteObject(bm));
+
+  // Deleted, reused and forged handles are refused without crashing.
+  HBITMAP reused = CreateCompatibleBitmap(a, 2, 2);
+  int local = 0;
+  for (HGDIOBJ bad : {static_cast<HGDIOBJ>(bm), static_cast<HGDIOBJ>(b),
+                      reinterpret_cast<HGDIOBJ>(std::uintptr_t{0x1234}), static_cast<HGDIOBJ>(&local)}) {
+    EXPECT_EQ(SelectObject(a, bad), nullptr);
+    EXPECT_FALSE(DeleteObject(bad));
+    EXPECT_EQ(GetObjectA(bad, sizeof info, &info), 0);
+    EXPECT_FALSE(DeleteDC(static_cast<HDC>(bad)));
+    EXPECT_FALSE(BitBlt(static_cast<HDC>(bad), 0, 0, 1, 1, a, 0, 0, SRCCOPY));
+    EXPECT_EQ(SetStretchBltMode(static_cast<HDC>(bad), COLORONCOLOR), 0);
+  }
+  EXPECT_EQ(SelectObject(a, a), nullptr);  // a DC is not a bitmap
+  EXPECT_EQ(SetStretchBltMode(a, COLORONCOLOR), BLACKONWHITE);
+  EXPECT_EQ(GetStretchBltMode(a), COLORONCOLOR);
+  EXPECT_TRUE(DeleteObject(reused));
+  EXPECT_TRUE(DeleteDC(a));
+  EXPECT_FALSE(DeleteDC(a));
+}
+
+TEST_F(Platform, VirtualScreenIsReachedThroughDisplayAndWindowDcs) {
+  kt::ScreenSize screen(6, 4);
+  EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 6);
+  EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 4);
+  EXPECT_FALSE(kolvex::platform::SetVirtualScreenSize(0, 4));
+  Section paint(2, -2, 32);
+  for (int i = 0; i < 4; ++i) paint.Words()[i] = 0x112233 * (i + 1);
+
+  HDC window = GetWindowDC(GetDesktopWindow());
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(kt::GdiObjects(), start_ + 3);  // the section, its DC and the window DC
+  EXPECT_FALSE(DeleteDC(window));           // window DCs are released, not deleted
+  ASSERT_TRUE(BitBlt(window, 5, 3, 2, 2, paint.dc, 0, 0, SRCCOPY));  // clipped to one pixel
+  ASSERT_EQ(ReleaseDC(GetDesktopWindow(), window), 1);
+  EXPECT_EQ(ReleaseDC(GetDesktopWindow(), window), 0);
+
+  HDC display = CreateDCA("display", nullptr, nullptr, nullptr);
+  DeviceBitmap grab(6, 4);
+  ASSERT_TRUE(BitBlt(grab.dc, 0, 0, 6, 4, display, 0, 0, SRCCOPY));
+  const Pixels32 seen = ReadBack(grab.dc, grab.bm, 6, 4);
+  EXPECT_EQ(seen[3 * 6 + 5], 0x112233u);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 0u), 23);  // black everywhere else
+  EXPECT_EQ(SelectObject(display, grab.bm), nullptr);
+  EXPECT_TRUE(DeleteDC(display));
+  EXPECT_EQ(CreateDCA("PRINTER", nullptr, nullptr, nullptr), nullptr);
+}
+
+TEST_F(Platform, DrawDibStretchesFromTheTopLeftOfThePicture) {
+  Section dst(4, -2, 32);
+  const std::uint32_t pixels[2][2] = {{1, 2}, {3, 4}};  // bottom-up: {1, 2} is the bottom row
+  BITMAPINFOHEADER h = Info(2, 2, 32).bmiHeader;
+  HDRAWDIB dd = DrawDibOpen();
+  ASSERT_NE(dd, nullptr);
+  EXPECT_EQ(kt::GdiObjects(), start_ + 2);  // not a GDI object
+  // The bottom-right source pixel (1, 1), drawn at its natural width (-1) twice as high.
+  ASSERT_TRUE(DrawDibDraw(dd, dst.dc, 1, 0, -1, 2, &h, const_cast<std::uint32_t*>(&pixels[0][0]),
+                          1, 1, 1, 1, 0));
+  // -1 stands for the bitmap's width: columns 1 and 2 of both rows.
+  EXPECT_EQ(Pixels32(dst.Words(), dst.Words() + 8), (Pixels32{0, 2, 2, 0, 0, 2, 2, 0}));
+  EXPECT_TRUE(DrawDibClose(dd));
+  EXPECT_FALSE(DrawDibClose(dd));
+  EXPECT_FALSE(DrawDibDraw(dd, dst.dc, 0, 0, 2, 2, &h, const_cast<std::uint32_t*>(&pixels[0][0]), 0,
+                           0, 2, 2, 0));
+}
+
+TEST(PlatformKernel, VirtualAllocReservesAndCommitsWholePages) {
+  BYTE* base = static_cast<BYTE*>(VirtualAlloc(nullptr, 3 * 4096 - 5, MEM_RESERVE, PAGE_NOACCESS));
+  ASSERT_NE(base, nullptr);
+  EXPECT_EQ(kt::VirtualExtents(base).reserved, 3u * 4096);
+  EXPECT_EQ(kt::VirtualExtents(base).committed, 0u);
+  // 10 bytes straddling the first page boundary commit two pages.
+  EXPECT_EQ(VirtualAlloc(base + 4090, 10, MEM_COMMIT, PAGE_READWRITE), base);
+  EXPECT_EQ(kt::VirtualExtents(base).committed, 2u * 4096);
+  MEMORY_BASIC_INFORMATION info{};
+  ASSERT_EQ(VirtualQuery(base + 5000, &info, sizeof info), sizeof info);
+  EXPECT_EQ(info.BaseAddress, base + 4096);
+  EXPECT_EQ(info.RegionSize, 4096u);
+  EXPECT_EQ(info.State, static_cast<DWORD>(MEM_COMMIT));
+  ASSERT_EQ(VirtualQuery(base + 2 * 4096, &info, sizeof info), sizeof info);
+  EXPECT_EQ(info.State, static_cast<DWORD>(MEM_RESERVE));
+  EXPECT_EQ(info.AllocationBase, base);
+
+  EXPECT_EQ(base[0], 0);
+  base[8191] = 7;
+  EXPECT_TRUE(VirtualFree(base + 4096, 1, MEM_DECOMMIT));
+  EXPECT_EQ(VirtualAlloc(base + 4096, 1, MEM_COMMIT, PAGE_READWRITE), base + 4096);
+  EXPECT_EQ(base[8191], 0);  // a recommitted page reads zero again
+
+  EXPECT_FALSE(VirtualFree(base + 4096, 0, MEM_RELEASE));  // not the start
+  EXPECT_FALSE(VirtualFree(base, 4096, MEM_RELEASE));      // size must be 0
+  EXPECT_TRUE(VirtualFree(base, 0, MEM_RELEASE));
+  ASSERT_EQ(VirtualQuery(base, &info, sizeof info), sizeof info);
+  EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
+  EXPECT_FALSE(VirtualFree(base, 0, MEM_RELEASE));
+
+  kt::FailAllocations fail(0);
+  EXPECT_EQ(VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE), nullptr);
+}
+
+TEST(PlatformResources, FoundByIntegerAndStringNames) {
+  const HINSTANCE other = reinterpret_cast<HINSTANCE>(std::uintptr_t{0x77770000});
+  const char bytes[] = "pixels";
+  ASSERT_TRUE(kolvex::platform::AddResource(nullptr, MAKEINTRESOURCE(9101), MAKEINTRESOURCE(8000),
+                                            bytes, 6));
+  ASSERT_TRUE(kolvex::platform::AddResource(other, "Splash", "Custom", bytes, 3));
+  EXPECT_EQ(AfxGetInstanceHandle(), GetModuleHandleA(nullptr));
+  EXPECT_EQ(AfxGetModuleState()->m_hCurrentInstanceHandle, GetModuleHandleA(nullptr));
+
+  for (LPCSTR name : {static_cast<LPCSTR>(MAKEINTRESOURCE(9101)), static_cast<LPCSTR>("#9101")}) {
+    HRSRC r = FindResourceA(AfxGetInstanceHandle(), name, MAKEINTRESOURCE(8000));
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(SizeofResource(nullptr, r), 6u);
+    EXPECT_EQ(std::memcmp(LockResource(LoadResource(nullptr, r)), "pixels", 6), 0);
+    EXPECT_EQ(LoadResource(other, r), nullptr);  // a resource of another module
+  }
+  HRSRC s = FindResourceA(other, "SPLASH", "custom");  // string names ignore case
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(SizeofResource(other, s), 3u);
+  EXPECT_EQ(FindResourceA(nullptr, "Splash", "Custom"), nullptr);  // other module
+  EXPECT_EQ(FindResourceA(nullptr, MAKEINTRESOURCE(9101), MAKEINTRESOURCE(8001)), nullptr);
+  EXPECT_EQ(LoadResource(nullptr, reinterpret_cast<HRSRC>(std::uintptr_t{0x5200000000AB})), nullptr);
+  EXPECT_EQ(LockResource(reinterpret_cast<HGLOBAL>(s)), nullptr);  // an HRSRC is not an HGLOBAL
+}
+
+TEST(PlatformMfc, DeviceContextObjectOwnsWhatItWraps) {
+  const DWORD start = kt::GdiObjects();
+  HDC refused = CreateCompatibleDC(nullptr);
+  {
+    CDC dc;
+    EXPECT_FALSE(dc.Attach(nullptr));
+    ASSERT_TRUE(dc.CreateCompatibleDC(nullptr));
+    EXPECT_FALSE(dc.Attach(refused));  // already wrapping one
+    EXPECT_EQ(kt::GdiObjects(), start + 2);
+  }
+  EXPECT_EQ(kt::GdiObjects(), start + 1);  // the destructor deleted what it wrapped
+  CDC other;
+  ASSERT_TRUE(other.Attach(refused));
+  EXPECT_EQ(other.Detach(), refused);  // the caller owns it again
+  EXPECT_FALSE(other.DeleteDC());
+  EXPECT_TRUE(DeleteDC(refused));
+  EXPECT_EQ(kt::GdiObjects(), start);
+
+  CRect r(5, 5, 5, 9);
+  EXPECT_TRUE(r.IsRectEmpty());
+  EXPECT_EQ(r.Height(), 4);
+  EXPECT_TRUE(IsRectEmpty(nullptr));
+  EXPECT_FALSE(IsRectEmpty(CRect(0, 0, 1, 1)));
+}
+
+TEST(PlatformMfc, FilesReadWriteSeekAndReportFailureByException) {
+  char path[] = "/tmp/kolvex_file_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  {
+    CFile f(path, CFile::modeCreate | CFile::modeReadWrite);
+    f.Write("abcdef", 6);
+    EXPECT_EQ(f.GetPosition(), 6u);
+    EXPECT_EQ(f.Seek(-4, CFile::end), 2u);
+    char buf[8] = {};
+    EXPECT_EQ(f.Read(buf, 8), 4u);
+    EXPECT_STREQ(buf, "cdef");
+    EXPECT_EQ(f.GetLength(), 6u);
+  }
+  std::remove(path);
+  CFileException error;
+  CFile missing;
+  EXPECT_FALSE(missing.Open(path, CFile::modeRead, &error));
+  EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
+
+  CFile full("/dev/full", CFile::modeWrite);
+  int cause = -1;
+  EXPECT_TRUE(kt::Throws<CFileException>([&] { full.Write("x", 1); }, &cause));
+  EXPECT_EQ(cause, CFileException::diskFull);
+
+  CMemFile mem(4);
+  mem.Write("0123456789", 10);
+  mem.Seek(12, CFile::begin);
+  mem.Write("!", 1);  // the gap reads as zeros
+  EXPECT_EQ(mem.GetLength(), 13u);
+  mem.SeekToBegin();
+  char all[13];
+  EXPECT_EQ(mem.Read(all, 13), 13u);
+  EXPECT_EQ(std::memcmp(all, "0123456789\0\0!", 13), 0);
+  EXPECT_TRUE(kt::Throws<CFileException>([&] { mem.Seek(-1, CFile::begin); }));
+  kt::FailAllocations fail(0);
+  EXPECT_TRUE(kt::Throws<CMemoryException>([&] { mem.Write(all, 13); }));  // growth allocates
+}
+
+}  // namespace
