@@ -168,7 +168,7 @@ void CRZDIB2::_IDelete() {
 
 bool CRZDIB2::_CopyBeforeWrite() {
   CRzDibData2* old = _IGetData();
-  if (_IsNil(pData) || old->nRefs <= 1) return CRZDIBBase2::_CopyBeforeWrite();
+  if (_IsNil(pData) || _RefCount(old) <= 1) return CRZDIBBase2::_CopyBeforeWrite();
   // An extra reference keeps the old block, and its cache record, alive until
   // the record is copied, even if every other owner lets go meanwhile.
   _InterlockedIncrement(&old->nRefs);
