@@ -8,21 +8,7 @@ namespace {
 using kt::CountingDib2;
 using kt::TestDib2;
 
-class Dib2 : public ::testing::Test {
- protected:
-  void SetUp() override {
-    CountingDib2::liveBlocks = 0;
-    CountingDib2::liveBuffers = 0;
-    gdiStart_ = kt::GdiObjects();
-  }
-  void TearDown() override {
-    kolvex::testing::StopFailingAllocations();
-    EXPECT_EQ(CountingDib2::liveBlocks, 0) << "a block leaked";
-    EXPECT_EQ(CountingDib2::liveBuffers, 0) << "a buffer leaked";
-    EXPECT_EQ(kt::GdiObjects(), gdiStart_) << "a GDI object leaked";
-  }
-  DWORD gdiStart_ = 0;
-};
+using Dib2 = kt::NoLeaks;
 
 BITMAPINFOHEADER Format(LONG w, LONG h, WORD bits) {
   return BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), w, h, 1, bits, BI_RGB, 0, 0, 0, 0, 0};

@@ -19,20 +19,7 @@ void RunThreads(F body) {
   for (std::thread& th : threads) th.join();
 }
 
-class Dib2Threads : public ::testing::Test {
- protected:
-  void SetUp() override {
-    CountingDib2::liveBlocks = 0;
-    CountingDib2::liveBuffers = 0;
-    gdiStart_ = kt::GdiObjects();
-  }
-  void TearDown() override {
-    EXPECT_EQ(CountingDib2::liveBlocks, 0);
-    EXPECT_EQ(CountingDib2::liveBuffers, 0);
-    EXPECT_EQ(kt::GdiObjects(), gdiStart_);
-  }
-  DWORD gdiStart_ = 0;
-};
+using Dib2Threads = kt::NoLeaks;
 
 TEST_F(Dib2Threads, ManyThreadsShareAndReleaseOneBlock) {
   CountingDib2 source;

@@ -12,12 +12,7 @@ namespace {
 using Pixels32 = std::vector<std::uint32_t>;
 
 // Every test must release every GDI object it made.
-class Platform : public ::testing::Test {
- protected:
-  void SetUp() override { start_ = kt::GdiObjects(); }
-  void TearDown() override { EXPECT_EQ(kt::GdiObjects(), start_) << "a GDI object leaked"; }
-  DWORD start_ = 0;
-};
+using Platform = kt::NoLeaks;
 
 BITMAPINFO Info(LONG w, LONG h, WORD bits) {
   BITMAPINFO bmi{};
@@ -237,7 +232,7 @@ TEST_F(Platform, HandlesFollowSelectionRulesAndDieWithTheirObjects) {
   HDC a = CreateCompatibleDC(nullptr);
   HDC b = CreateCompatibleDC(a);
   HBITMAP bm = CreateCompatibleBitmap(a, 4, 4);
-  EXPECT_EQ(kt::GdiObjects(), start_ + 3);
+  EXPECT_EQ(kt::GdiObjects(), gdiStart_ + 3);
   const HGDIOBJ stock = SelectObject(a, bm);
   ASSERT_NE(stock, nullptr);
   EXPECT_EQ(GetCurrentObject(b, OBJ_BITMAP), stock);  // every memory DC starts with it
@@ -283,7 +278,7 @@ TEST_F(Platform, VirtualScreenIsReachedThroughDisplayAndWindowDcs) {
 
   HDC window = GetWindowDC(GetDesktopWindow());
   ASSERT_NE(window, nullptr);
-  EXPECT_EQ(kt::GdiObjects(), start_ + 3);  // the section, its DC and the window DC
+  EXPECT_EQ(kt::GdiObjects(), gdiStart_ + 3);  // the section, its DC and the window DC
   EXPECT_FALSE(DeleteDC(window));           // window DCs are released, not deleted
   ASSERT_TRUE(BitBlt(window, 5, 3, 2, 2, paint.dc, 0, 0, SRCCOPY));  // clipped to one pixel
   ASSERT_EQ(ReleaseDC(GetDesktopWindow(), window), 1);
@@ -306,7 +301,7 @@ TEST_F(Platform, DrawDibStretchesFromTheTopLeftOfThePicture) {
   BITMAPINFOHEADER h = Info(2, 2, 32).bmiHeader;
   HDRAWDIB dd = DrawDibOpen();
   ASSERT_NE(dd, nullptr);
-  EXPECT_EQ(kt::GdiObjects(), start_ + 2);  // not a GDI object
+  EXPECT_EQ(kt::GdiObjects(), gdiStart_ + 2);  // not a GDI object
   // The bottom-right source pixel (1, 1), drawn at its natural width (-1) twice as high.
   ASSERT_TRUE(DrawDibDraw(dd, dst.dc, 1, 0, -1, 2, &h, const_cast<std::uint32_t*>(&pixels[0][0]),
                           1, 1, 1, 1, 0));

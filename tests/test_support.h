@@ -230,6 +230,24 @@ inline Extents VirtualExtents(const void* base) {
   return e;
 }
 
+// A fixture that fails a test which leaks a CRZDIB2 block, buffer or GDI
+// object, and that always ends fault injection.
+class NoLeaks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CountingDib2::liveBlocks = 0;
+    CountingDib2::liveBuffers = 0;
+    gdiStart_ = GdiObjects();
+  }
+  void TearDown() override {
+    kolvex::testing::StopFailingAllocations();
+    EXPECT_EQ(CountingDib2::liveBlocks, 0) << "a block leaked";
+    EXPECT_EQ(CountingDib2::liveBuffers, 0) << "a buffer leaked";
+    EXPECT_EQ(GdiObjects(), gdiStart_) << "a GDI object leaked";
+  }
+  DWORD gdiStart_ = 0;
+};
+
 // Resizes the virtual screen for one test and restores the default size.
 class ScreenSize {
  public:
