@@ -181,37 +181,28 @@ TEST_F(Platform, StretchDIBitsUsesLowerLeftOriginAndTheCallersColourTable) {
 
 TEST_F(Platform, DibSectionsKeepTheirBitsInPlaceAndIndexedOnesReadGrey) {
   Section grey(3, 1, 8);
-  const BYTE* before = grey.bits;
-  grey.bits[0] = 0;
-  grey.bits[1] = 128;
-  grey.bits[2] = 255;
+  BYTE* const before = grey.bits;
+  std::memcpy(grey.bits, "\x00\x80\xFF", 3);
   DIBSECTION ds{};
   ASSERT_EQ(GetObjectA(grey.bm, sizeof ds, &ds), static_cast<int>(sizeof ds));
   EXPECT_EQ(ds.dsBm.bmBits, grey.bits);
-  EXPECT_EQ(ds.dsBm.bmWidthBytes, 4);
-  EXPECT_EQ(ds.dsBmih.biSizeImage, 4u);
   DeviceBitmap copy(3, 1);
   ASSERT_TRUE(BitBlt(copy.dc, 0, 0, 3, 1, grey.dc, 0, 0, SRCCOPY));
   EXPECT_EQ(ReadBack(copy.dc, copy.bm, 3, 1), (Pixels32{0, 0x808080, 0xFFFFFF}));
-  // Writing into the section stores grey levels in place, at the same address.
+  // Writes store the nearest grey level, in place.
   ASSERT_TRUE(StretchBlt(grey.dc, 0, 0, 3, 1, copy.dc, 3, 0, -3, 1, SRCCOPY));
   EXPECT_EQ(grey.bits, before);
-  EXPECT_EQ(grey.bits[0], 255);
-  EXPECT_EQ(grey.bits[1], 128);
-  EXPECT_EQ(grey.bits[2], 0);
-
-  Section four(3, 1, 4), one(9, 1, 1), sixteen(1, 1, 16);
-  four.bits[0] = 0xF0;  // pixel 0 = 15, pixel 1 = 0
-  one.bits[0] = 0x80;
-  one.bits[1] = 0x80;  // pixel 8
-  sixteen.bits[0] = 0x1F;  // pure blue, 5-5-5
-  DeviceBitmap out(9, 1);
-  ASSERT_TRUE(BitBlt(out.dc, 0, 0, 3, 1, four.dc, 0, 0, SRCCOPY));
-  EXPECT_EQ(ReadBack(out.dc, out.bm, 3, 1), (Pixels32{0xFFFFFF, 0, 0}));
-  ASSERT_TRUE(BitBlt(out.dc, 0, 0, 9, 1, one.dc, 0, 0, SRCCOPY));
-  EXPECT_EQ(ReadBack(out.dc, out.bm, 9, 1), (Pixels32{0xFFFFFF, 0, 0, 0, 0, 0, 0, 0, 0xFFFFFF}));
-  ASSERT_TRUE(BitBlt(out.dc, 0, 0, 1, 1, sixteen.dc, 0, 0, SRCCOPY));
-  EXPECT_EQ(ReadBack(out.dc, out.bm, 1, 1)[0], 0xFFu);  // 5-bit blue expanded to 255
+  EXPECT_EQ(std::memcmp(grey.bits, "\xFF\x80\x00", 3), 0);
+  // The first byte 0xF0 at 4 bits is pixels 15, 0; 0x80 at 1 bit is 1, 0; 0x001F at 16 bits is blue.
+  for (const auto& [bitCount, byte, want] : {std::tuple{4, 0xF0, Pixels32{0xFFFFFF, 0}},
+                                             std::tuple{1, 0x80, Pixels32{0xFFFFFF, 0}},
+                                             std::tuple{16, 0x1F, Pixels32{0xFF, 0}}}) {
+    Section s(2, 1, static_cast<WORD>(bitCount));
+    s.bits[0] = static_cast<BYTE>(byte);
+    DeviceBitmap out(2, 1);
+    ASSERT_TRUE(BitBlt(out.dc, 0, 0, 2, 1, s.dc, 0, 0, SRCCOPY));
+    EXPECT_EQ(ReadBack(out.dc, out.bm, 2, 1), want) << bitCount << " bits";
+  }
 }
 
 TEST_F(Platform, CreateDIBSectionRefusesWhatItCannotMake) {
@@ -234,7 +225,6 @@ TEST_F(Platform, HandlesFollowSelectionRulesAndDieWithTheirObjects) {
   HBITMAP bm = CreateCompatibleBitmap(a, 4, 4);
   EXPECT_EQ(kt::GdiObjects(), gdiStart_ + 3);
   const HGDIOBJ stock = SelectObject(a, bm);
-  ASSERT_NE(stock, nullptr);
   EXPECT_EQ(GetCurrentObject(b, OBJ_BITMAP), stock);  // every memory DC starts with it
   EXPECT_EQ(SelectObject(b, bm), nullptr);            // one DC at a time
   EXPECT_FALSE(DeleteObject(bm));                     // still selected
@@ -242,47 +232,39 @@ TEST_F(Platform, HandlesFollowSelectionRulesAndDieWithTheirObjects) {
   EXPECT_TRUE(DeleteObject(stock));                   // stock objects survive deletion
   EXPECT_EQ(SelectObject(b, bm), stock);
   EXPECT_TRUE(DeleteDC(b));  // deselects, does not delete, its bitmap
-  BITMAP info{};
-  EXPECT_EQ(GetObjectA(bm, sizeof info, &info), static_cast<int>(sizeof info));
-  EXPECT_EQ(info.bmBitsPixel, 32);
-  EXPECT_EQ(info.bmBits, nullptr);
   EXPECT_TRUE(DeleteObject(bm));
 
-  // Deleted, reused and forged handles are refused without crashing.
+  // Deleted handles (even with their slot reused) and forged ones are refused.
   HBITMAP reused = CreateCompatibleBitmap(a, 2, 2);
   int local = 0;
-  for (HGDIOBJ bad : {static_cast<HGDIOBJ>(bm), static_cast<HGDIOBJ>(b),
-                      reinterpret_cast<HGDIOBJ>(std::uintptr_t{0x1234}), static_cast<HGDIOBJ>(&local)}) {
+  BITMAP info{};
+  for (HGDIOBJ bad : {static_cast<HGDIOBJ>(bm), static_cast<HGDIOBJ>(b), static_cast<HGDIOBJ>(&local),
+                      static_cast<HGDIOBJ>(a)}) {
     EXPECT_EQ(SelectObject(a, bad), nullptr);
     EXPECT_FALSE(DeleteObject(bad));
     EXPECT_EQ(GetObjectA(bad, sizeof info, &info), 0);
-    EXPECT_FALSE(DeleteDC(static_cast<HDC>(bad)));
-    EXPECT_FALSE(BitBlt(static_cast<HDC>(bad), 0, 0, 1, 1, a, 0, 0, SRCCOPY));
-    EXPECT_EQ(SetStretchBltMode(static_cast<HDC>(bad), COLORONCOLOR), 0);
   }
-  EXPECT_EQ(SelectObject(a, a), nullptr);  // a DC is not a bitmap
+  EXPECT_FALSE(DeleteDC(b));
+  EXPECT_FALSE(BitBlt(b, 0, 0, 1, 1, a, 0, 0, SRCCOPY));
+  EXPECT_EQ(SetStretchBltMode(b, COLORONCOLOR), 0);
   EXPECT_EQ(SetStretchBltMode(a, COLORONCOLOR), BLACKONWHITE);
-  EXPECT_EQ(GetStretchBltMode(a), COLORONCOLOR);
   EXPECT_TRUE(DeleteObject(reused));
   EXPECT_TRUE(DeleteDC(a));
-  EXPECT_FALSE(DeleteDC(a));
 }
 
 TEST_F(Platform, VirtualScreenIsReachedThroughDisplayAndWindowDcs) {
-  kt::ScreenSize screen(6, 4);
-  EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 6);
-  EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 4);
-  EXPECT_FALSE(kolvex::platform::SetVirtualScreenSize(0, 4));
-  Section paint(2, -2, 32);
-  for (int i = 0; i < 4; ++i) paint.Words()[i] = 0x112233 * (i + 1);
-
+  struct Restore {
+    ~Restore() { kolvex::platform::SetVirtualScreenSize(1920, 1080); }
+  } restore;
+  ASSERT_TRUE(kolvex::platform::SetVirtualScreenSize(6, 4));
+  EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN) * 10 + GetSystemMetrics(SM_CYSCREEN), 64);
+  Section paint(1, 1, 32);
+  paint.Words()[0] = 0x112233;
   HDC window = GetWindowDC(GetDesktopWindow());
-  ASSERT_NE(window, nullptr);
   EXPECT_EQ(kt::GdiObjects(), gdiStart_ + 3);  // the section, its DC and the window DC
-  EXPECT_FALSE(DeleteDC(window));           // window DCs are released, not deleted
-  ASSERT_TRUE(BitBlt(window, 5, 3, 2, 2, paint.dc, 0, 0, SRCCOPY));  // clipped to one pixel
-  ASSERT_EQ(ReleaseDC(GetDesktopWindow(), window), 1);
-  EXPECT_EQ(ReleaseDC(GetDesktopWindow(), window), 0);
+  EXPECT_FALSE(DeleteDC(window));              // window DCs are released, not deleted
+  ASSERT_TRUE(StretchBlt(window, 5, 3, 9, 9, paint.dc, 0, 0, 1, 1, SRCCOPY));  // clipped
+  EXPECT_EQ(ReleaseDC(GetDesktopWindow(), window), 1);
 
   HDC display = CreateDCA("display", nullptr, nullptr, nullptr);
   DeviceBitmap grab(6, 4);
@@ -290,9 +272,7 @@ TEST_F(Platform, VirtualScreenIsReachedThroughDisplayAndWindowDcs) {
   const Pixels32 seen = ReadBack(grab.dc, grab.bm, 6, 4);
   EXPECT_EQ(seen[3 * 6 + 5], 0x112233u);
   EXPECT_EQ(std::count(seen.begin(), seen.end(), 0u), 23);  // black everywhere else
-  EXPECT_EQ(SelectObject(display, grab.bm), nullptr);
   EXPECT_TRUE(DeleteDC(display));
-  EXPECT_EQ(CreateDCA("PRINTER", nullptr, nullptr, nullptr), nullptr);
 }
 
 TEST_F(Platform, DrawDibStretchesFromTheTopLeftOfThePicture) {
@@ -309,15 +289,12 @@ TEST_F(Platform, DrawDibStretchesFromTheTopLeftOfThePicture) {
   EXPECT_EQ(Pixels32(dst.Words(), dst.Words() + 8), (Pixels32{0, 2, 2, 0, 0, 2, 2, 0}));
   EXPECT_TRUE(DrawDibClose(dd));
   EXPECT_FALSE(DrawDibClose(dd));
-  EXPECT_FALSE(DrawDibDraw(dd, dst.dc, 0, 0, 2, 2, &h, const_cast<std::uint32_t*>(&pixels[0][0]), 0,
-                           0, 2, 2, 0));
 }
 
 TEST(PlatformKernel, VirtualAllocReservesAndCommitsWholePages) {
   BYTE* base = static_cast<BYTE*>(VirtualAlloc(nullptr, 3 * 4096 - 5, MEM_RESERVE, PAGE_NOACCESS));
   ASSERT_NE(base, nullptr);
   EXPECT_EQ(kt::VirtualExtents(base).reserved, 3u * 4096);
-  EXPECT_EQ(kt::VirtualExtents(base).committed, 0u);
   // 10 bytes straddling the first page boundary commit two pages.
   EXPECT_EQ(VirtualAlloc(base + 4090, 10, MEM_COMMIT, PAGE_READWRITE), base);
   EXPECT_EQ(kt::VirtualExtents(base).committed, 2u * 4096);
@@ -325,24 +302,14 @@ TEST(PlatformKernel, VirtualAllocReservesAndCommitsWholePages) {
   ASSERT_EQ(VirtualQuery(base + 5000, &info, sizeof info), sizeof info);
   EXPECT_EQ(info.BaseAddress, base + 4096);
   EXPECT_EQ(info.RegionSize, 4096u);
-  EXPECT_EQ(info.State, static_cast<DWORD>(MEM_COMMIT));
-  ASSERT_EQ(VirtualQuery(base + 2 * 4096, &info, sizeof info), sizeof info);
-  EXPECT_EQ(info.State, static_cast<DWORD>(MEM_RESERVE));
-  EXPECT_EQ(info.AllocationBase, base);
-
-  EXPECT_EQ(base[0], 0);
   base[8191] = 7;
   EXPECT_TRUE(VirtualFree(base + 4096, 1, MEM_DECOMMIT));
   EXPECT_EQ(VirtualAlloc(base + 4096, 1, MEM_COMMIT, PAGE_READWRITE), base + 4096);
   EXPECT_EQ(base[8191], 0);  // a recommitted page reads zero again
-
   EXPECT_FALSE(VirtualFree(base + 4096, 0, MEM_RELEASE));  // not the start
-  EXPECT_FALSE(VirtualFree(base, 4096, MEM_RELEASE));      // size must be 0
   EXPECT_TRUE(VirtualFree(base, 0, MEM_RELEASE));
   ASSERT_EQ(VirtualQuery(base, &info, sizeof info), sizeof info);
   EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
-  EXPECT_FALSE(VirtualFree(base, 0, MEM_RELEASE));
-
   kt::FailAllocations fail(0);
   EXPECT_EQ(VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE), nullptr);
 }
@@ -374,50 +341,39 @@ TEST(PlatformResources, FoundByIntegerAndStringNames) {
 
 TEST(PlatformMfc, DeviceContextObjectOwnsWhatItWraps) {
   const DWORD start = kt::GdiObjects();
-  HDC refused = CreateCompatibleDC(nullptr);
+  HDC other = CreateCompatibleDC(nullptr);
   {
     CDC dc;
     EXPECT_FALSE(dc.Attach(nullptr));
-    ASSERT_TRUE(dc.CreateCompatibleDC(nullptr));
-    EXPECT_FALSE(dc.Attach(refused));  // already wrapping one
-    EXPECT_EQ(kt::GdiObjects(), start + 2);
+    ASSERT_TRUE(dc.Attach(other));
+    EXPECT_FALSE(dc.Attach(other));  // already wrapping one
   }
-  EXPECT_EQ(kt::GdiObjects(), start + 1);  // the destructor deleted what it wrapped
-  CDC other;
-  ASSERT_TRUE(other.Attach(refused));
-  EXPECT_EQ(other.Detach(), refused);  // the caller owns it again
-  EXPECT_FALSE(other.DeleteDC());
-  EXPECT_TRUE(DeleteDC(refused));
-  EXPECT_EQ(kt::GdiObjects(), start);
-
-  CRect r(5, 5, 5, 9);
-  EXPECT_TRUE(r.IsRectEmpty());
-  EXPECT_EQ(r.Height(), 4);
+  EXPECT_EQ(kt::GdiObjects(), start);  // the destructor deleted what it wrapped
+  CDC dc;
+  ASSERT_TRUE(dc.CreateCompatibleDC(nullptr));
+  HDC detached = dc.Detach();
+  EXPECT_FALSE(dc.DeleteDC());
+  EXPECT_TRUE(DeleteDC(detached));  // the caller's again
+  EXPECT_TRUE(CRect(5, 5, 5, 9).IsRectEmpty());
   EXPECT_TRUE(IsRectEmpty(nullptr));
-  EXPECT_FALSE(IsRectEmpty(CRect(0, 0, 1, 1)));
 }
 
 TEST(PlatformMfc, FilesReadWriteSeekAndReportFailureByException) {
   char path[] = "/tmp/kolvex_file_XXXXXX";
-  const int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  close(mkstemp(path));
   {
     CFile f(path, CFile::modeCreate | CFile::modeReadWrite);
     f.Write("abcdef", 6);
-    EXPECT_EQ(f.GetPosition(), 6u);
     EXPECT_EQ(f.Seek(-4, CFile::end), 2u);
     char buf[8] = {};
     EXPECT_EQ(f.Read(buf, 8), 4u);
     EXPECT_STREQ(buf, "cdef");
-    EXPECT_EQ(f.GetLength(), 6u);
   }
   std::remove(path);
   CFileException error;
   CFile missing;
   EXPECT_FALSE(missing.Open(path, CFile::modeRead, &error));
   EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
-
   CFile full("/dev/full", CFile::modeWrite);
   int cause = -1;
   EXPECT_TRUE(kt::Throws<CFileException>([&] { full.Write("x", 1); }, &cause));
@@ -427,10 +383,9 @@ TEST(PlatformMfc, FilesReadWriteSeekAndReportFailureByException) {
   mem.Write("0123456789", 10);
   mem.Seek(12, CFile::begin);
   mem.Write("!", 1);  // the gap reads as zeros
-  EXPECT_EQ(mem.GetLength(), 13u);
   mem.SeekToBegin();
-  char all[13];
-  EXPECT_EQ(mem.Read(all, 13), 13u);
+  char all[14] = {};
+  EXPECT_EQ(mem.Read(all, 14), 13u);
   EXPECT_EQ(std::memcmp(all, "0123456789\0\0!", 13), 0);
   EXPECT_TRUE(kt::Throws<CFileException>([&] { mem.Seek(-1, CFile::begin); }));
   kt::FailAllocations fail(0);

@@ -136,13 +136,6 @@ inline tagRZBMINFOHEADER MakeHeader(WORD bitCount, LONG width, LONG height, DWOR
 // CRZDIB2 with its protected interface opened up.
 class TestDib2 : public CRZDIB2 {
  public:
-  TestDib2() = default;
-  TestDib2(const TestDib2& other) : CRZDIB2(other) {}
-  TestDib2& operator=(const TestDib2& other) {
-    CRZDIB2::operator=(other);
-    return *this;
-  }
-
   CRzDibData2* Data() const { return _IGetData(); }
   LONG Refs() const { return _IGetData()->nRefs; }
   bool IsNilBlock() const { return _IsNil(CRZDIBBase2::_IGetData()); }
@@ -246,15 +239,6 @@ class NoLeaks : public ::testing::Test {
     EXPECT_EQ(GdiObjects(), gdiStart_) << "a GDI object leaked";
   }
   DWORD gdiStart_ = 0;
-};
-
-// Resizes the virtual screen for one test and restores the default size.
-class ScreenSize {
- public:
-  ScreenSize(int w, int h) { EXPECT_TRUE(kolvex::platform::SetVirtualScreenSize(w, h)); }
-  ~ScreenSize() { kolvex::platform::SetVirtualScreenSize(1920, 1080); }
-  ScreenSize(const ScreenSize&) = delete;
-  ScreenSize& operator=(const ScreenSize&) = delete;
 };
 
 }  // namespace kt
