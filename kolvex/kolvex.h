@@ -12,3 +12,4 @@
 #include <kolvex/platform/testing.h>
 #include <kolvex/core/dib_base.h>
 #include <kolvex/module/module.h>
+#include <kolvex/windows/bitmap_file.h>
