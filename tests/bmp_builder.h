@@ -61,8 +61,10 @@ inline std::vector<uint8_t> MakeBmp(const BmpSpec& s) {
   Put32(f, 30, s.compression);
   Put32(f, 46, s.clrUsed);
   for (size_t i = 0; i < s.masks.size(); ++i) Put32(f, 54 + 4 * i, s.masks[i]);
-  std::memcpy(f.data() + 14 + s.infoSize + outsideMasks, s.palette.data(), s.palette.size());
-  std::memcpy(f.data() + at, pixels.data(), pixels.size());
+  if (!s.palette.empty()) {
+    std::memcpy(f.data() + 14 + s.infoSize + outsideMasks, s.palette.data(), s.palette.size());
+  }
+  if (!pixels.empty()) std::memcpy(f.data() + at, pixels.data(), pixels.size());
   return f;
 }
 
