@@ -221,4 +221,10 @@ class KOLVEX_API CRZDIBBase2 {
   // The empty block: nRefs -1, no buffer. Lives in read-only storage, so a
   // stray write faults instead of corrupting every empty bitmap.
   static const CRzDibBaseData2 _dibDataNil;
+
+ private:
+  // Lends this object's block as a read-only source while the object itself
+  // starts empty, so that an operation reshaping this object can read its own
+  // former pixels (transforms/transform_support.h).
+  class OwnBlockSource;
 };
