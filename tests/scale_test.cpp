@@ -298,15 +298,14 @@ TEST(Scale, RowOutsideTheSourceStopsTheCopy) {
   EXPECT_EQ(kt::Pixels(dst), (std::vector<BYTE>{0x11, 0x11, 0x11, 0x11, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
-TEST(Scale, AttachedTargetIsWrittenOnlyWithinItsRows) {
+TEST(Scale, AttachedTargetIsWrittenOnlyWithinItsImage) {
   TestDib src;
   ASSERT_TRUE(src.Create(24, 11, 6, 1));
   kt::FillRandom(src, 9);
-  kt::GuardedImage target(24, 5, 3);  // stride 16: one padding byte per row
+  kt::GuardedImage target(24, 5, 3);  // stride 16: the last row ends in padding
   TestDib dst(&target.header, target.Bits());
   ASSERT_TRUE(dst.Scale(src, 5, 3));
   EXPECT_EQ(kt::RowBytes(dst), ExpectedScaled(src, 5, 3, -1));
-  for (int r = 0; r < 3; ++r) EXPECT_EQ(target.bytes[r * 16 + 15], kt::GuardedImage::kGuardByte);
   EXPECT_TRUE(target.GuardIntact());
 }
 
