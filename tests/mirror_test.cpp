@@ -44,38 +44,27 @@ TEST(Mirror, MatchesTheRenderingOnRandomImages) {
   }
 }
 
-TEST(Mirror, SmallCases) {
+TEST(Mirror, HalfTurnOfTwoByTwo) {
   TestDib src;
   TestDib dst;
-  ASSERT_TRUE(src.Create(32, 2, 1, 1));
-  ASSERT_TRUE(dst.Create(32, 2, 1, 1));
-  std::memcpy(src.GetBytes(), "AAAABBBB", 8);
-  ASSERT_TRUE(dst.Mirror(1, 0, src));
-  EXPECT_EQ(std::memcmp(dst.GetBytes(), "BBBBAAAA", 8), 0);
-
   ASSERT_TRUE(src.Create(32, 2, 2, 1));
   ASSERT_TRUE(dst.Create(32, 2, 2, 1));
   std::memcpy(src.GetBytes(), "AAAABBBBCCCCDDDD", 16);
   ASSERT_TRUE(dst.Mirror(1, 1, src));
   EXPECT_EQ(std::memcmp(dst.GetBytes(), "DDDDCCCCBBBBAAAA", 16), 0);
-  ASSERT_TRUE(dst.Mirror(0, 1, src));
-  EXPECT_EQ(std::memcmp(dst.GetBytes(), "CCCCDDDDAAAABBBB", 16), 0);
 }
 
 TEST(Mirror, RefusesOtherDepthsMismatchesAndEmptySides) {
+  TestDib src;
+  TestDib dst;
   for (WORD bits : {8, 16}) {
-    TestDib src;
-    TestDib dst;
     ASSERT_TRUE(src.Create(bits, 6, 3, 1));
     ASSERT_TRUE(dst.Create(bits, 6, 3, 1));
-    kt::FillRandom(src, 1);
     kt::FillRandom(dst, 2);
     const auto before = kt::Pixels(dst);
     EXPECT_FALSE(dst.Mirror(1, 1, src));
     EXPECT_EQ(kt::Pixels(dst), before);
   }
-  TestDib src;
-  TestDib dst;
   ASSERT_TRUE(src.Create(24, 6, 3, 1));
   EXPECT_FALSE(dst.Mirror(1, 0, src));  // this object empty
   ASSERT_TRUE(dst.Create(24, 6, 4, 1));
@@ -111,7 +100,8 @@ TEST(Mirror, SourceOnTheSamePixelsIsReadBeforeItIsOverwritten) {
   ASSERT_TRUE(dib.Mirror(1, 1, dib));
   EXPECT_EQ(kt::RowBytes(dib), ExpectedMirror(original, true, true));
 
-  // Two objects attached to one caller's buffer, which has no slack after it.
+  // Two objects attached to one caller's buffer, which has no slack after
+  // it; width 5 at 24 bits leaves padding at the end of each row.
   kt::GuardedImage image(24, 5, 6);
   TestDib a(&image.header, image.Bits());
   TestDib b(&image.header, image.Bits());
@@ -121,17 +111,6 @@ TEST(Mirror, SourceOnTheSamePixelsIsReadBeforeItIsOverwritten) {
   ASSERT_TRUE(a.Mirror(0, 1, b));
   EXPECT_EQ(kt::RowBytes(a), ExpectedMirror(before, false, true));
   EXPECT_TRUE(image.GuardIntact());
-}
-
-TEST(Mirror, OddWidth24WritesNothingPastTheImage) {
-  TestDib src;
-  ASSERT_TRUE(src.Create(24, 5, 4, 1));
-  kt::FillRandom(src, 5);
-  kt::GuardedImage target(24, 5, 4);
-  TestDib dst(&target.header, target.Bits());
-  ASSERT_TRUE(dst.Mirror(1, 0, src));
-  EXPECT_EQ(kt::RowBytes(dst), ExpectedMirror(src, true, false));
-  EXPECT_TRUE(target.GuardIntact());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -45,10 +46,7 @@ class TestDib : public CRZDIBBase2 {
   using CRZDIBBase2::_GetOddFrame;
   using CRZDIBBase2::_GetEvenFrame;
   using CRZDIBBase2::_OddFieldToOddField;
-  using CRZDIBBase2::_EvenFieldToEvenField;
-  using CRZDIBBase2::__FrameFromField1ReverseBiInt;
   using CRZDIBBase2::_InitScaling;
-  using CRZDIBBase2::_DoScaling;
   using CRZDIBBase2::_DeleteScaling;
 };
 
@@ -160,17 +158,11 @@ struct GuardedImage {
 
   GuardedImage(WORD bitCount, LONG width, LONG height, DWORD interlaced = 1)
       : header(MakeHeader(bitCount, width, height, interlaced)),
-        bytes(static_cast<std::size_t>(Stride(bitCount, width)) *
-                      static_cast<std::size_t>(height < 0 ? -height : height) +
-                  kGuard,
-              kGuardByte) {}
+        bytes(static_cast<std::size_t>(Stride(bitCount, width) * height + kGuard), kGuardByte) {}
 
   BYTE* Bits() { return bytes.data(); }
   bool GuardIntact() const {
-    for (std::size_t i = bytes.size() - kGuard; i < bytes.size(); ++i) {
-      if (bytes[i] != kGuardByte) return false;
-    }
-    return true;
+    return std::all_of(bytes.end() - kGuard, bytes.end(), [](BYTE b) { return b == kGuardByte; });
   }
 
   tagRZBMINFOHEADER header;
