@@ -21,3 +21,4 @@
 #include <kolvex/core/dib_base.h>
 #include <kolvex/windows/dib.h>
 #include <kolvex/module/module.h>
+#include <kolvex/windows/bitmap_file.h>

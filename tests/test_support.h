@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -41,6 +42,13 @@ class TestDib : public CRZDIBBase2 {
   using CRZDIBBase2::_CopyBeforeWrite;
   using CRZDIBBase2::_IAllocDibData;
   using CRZDIBBase2::_UseMMXInstructions;
+  using CRZDIBBase2::_GetQuarterDIB;
+  using CRZDIBBase2::_GetEighthDIB;
+  using CRZDIBBase2::_GetOddFrame;
+  using CRZDIBBase2::_GetEvenFrame;
+  using CRZDIBBase2::_OddFieldToOddField;
+  using CRZDIBBase2::_InitScaling;
+  using CRZDIBBase2::_DeleteScaling;
 };
 
 // Counts the blocks and buffers made and released through the storage hooks,
@@ -119,6 +127,18 @@ inline std::vector<BYTE> Pixels(const CRZDIBBase2& dib) {
   return std::vector<BYTE>(dib.GetBytes(), dib.GetBytes() + dib.DIBSize());
 }
 
+// The pixel bytes of every stored row, padding left out: what transforms
+// define when they leave the padding of their rows undefined.
+inline std::vector<BYTE> RowBytes(const CRZDIBBase2& dib) {
+  std::vector<BYTE> out;
+  const auto used = static_cast<std::size_t>(dib.DIBWidth() * dib.DIBBitCount() / 8);
+  for (int r = 0; r < dib.DIBHeight(); ++r) {
+    const BYTE* row = dib.GetBytes() + static_cast<std::ptrdiff_t>(r) * dib.DIBBytesPerLine();
+    out.insert(out.end(), row, row + used);
+  }
+  return out;
+}
+
 // A full extended header as callers build them for Attach() and Create().
 inline tagRZBMINFOHEADER MakeHeader(WORD bitCount, LONG width, LONG height, DWORD interlaced = 1) {
   tagRZBMINFOHEADER h{};
@@ -130,6 +150,36 @@ inline tagRZBMINFOHEADER MakeHeader(WORD bitCount, LONG width, LONG height, DWOR
   h.dwInterlacedFlag = interlaced;
   return h;
 }
+
+// A caller's header and pixel buffer for Attach(), with guard bytes right
+// after the image: an operation that writes past the last pixel byte changes them.
+struct GuardedImage {
+  static constexpr int kGuard = 64;
+  static constexpr BYTE kGuardByte = 0xA5;
+
+  GuardedImage(WORD bitCount, LONG width, LONG height, DWORD interlaced = 1)
+      : header(MakeHeader(bitCount, width, height, interlaced)),
+        bytes(static_cast<std::size_t>(Stride(bitCount, width) * height + kGuard), kGuardByte) {}
+
+  BYTE* Bits() { return bytes.data(); }
+  bool GuardIntact() const {
+    return std::all_of(bytes.end() - kGuard, bytes.end(), [](BYTE b) { return b == kGuardByte; });
+  }
+
+  tagRZBMINFOHEADER header;
+  std::vector<BYTE> bytes;
+};
+
+// Reproducible sizes and seeds for property tests over random images.
+class RandomSizes {
+ public:
+  explicit RandomSizes(std::uint32_t seed) : rng_(seed) {}
+  int Between(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+  std::uint32_t Seed() { return static_cast<std::uint32_t>(rng_()); }
+
+ private:
+  std::mt19937 rng_;
+};
 
 // ---- Windows bitmap ----
 

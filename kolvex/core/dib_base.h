@@ -104,7 +104,11 @@ class KOLVEX_API CRZDIBBase2 {
   virtual bool Create(tagRZBMINFOHEADER* pHeader);
   virtual bool Create(BITMAPINFOHEADER* pbih, DWORD dwInterlaced);
   virtual bool Create(const CRZDIBBase2& src);
-  // 11-12. Half and quarter size reductions of src (24 and 32 bits).
+  // 11-12. This object becomes src at half (quarter) width and height: the
+  // rounded mean of each 2 x 2 (4 x 4) block, or of field 1's rows only when
+  // src is interlaced; the result is progressive. False with this object empty
+  // for an empty src or no memory; false with the reduced geometry but
+  // uncomputed pixels for a depth other than 24 or 32 bits. src may be *this.
   virtual bool CreateQuarter(const CRZDIBBase2& src);
   virtual bool CreateEighth(const CRZDIBBase2& src);
   // 13-16. Reshape in place when the storage allows, recreate otherwise.
@@ -112,12 +116,18 @@ class KOLVEX_API CRZDIBBase2 {
   virtual bool CreateOrModify(const BITMAPINFOHEADER& bih, DWORD dwInterlaced);
   virtual bool CreateOrModify(const tagRZBMINFOHEADER& header, DWORD dwInterlaced);
   virtual bool CreateOrModify(const CRZDIBBase2& src);
-  // 17-18. This object becomes an nWidth x nHeight nearest-neighbour copy of src.
+  // 17-18. This object becomes an nWidth x nHeight nearest-neighbour copy of src
+  // (24 or 32 bits; any depth at src's own size). A zero width or height is a
+  // valid empty result; a src without pixels to sample fails. On failure this
+  // object is empty, except for an empty src, which leaves it unchanged.
+  // src may be *this.
   virtual bool CreateScaled(const CRZDIBBase2& src, int nWidth, int nHeight, DWORD dwInterlaced);
   virtual bool CreateScaled(const CRZDIBBase2& src, int nWidth, int nHeight);
-  // 19. A progressive frame of src's size built from one field of src.
+  // 19. A progressive frame of src's size built from one field of src, by line
+  // doubling or (nInterpolation == 1) rounded row averages. src may be *this.
   virtual bool CreateInterpolatedFrame(const CRZDIBBase2& src, int bOdd, int nInterpolation);
-  // 20. Copies one field of src into the same rows of this bitmap.
+  // 20. Copies one field of src into the same rows of this bitmap, which must
+  // have src's geometry (else false, no row written).
   virtual bool CopyField(const CRZDIBBase2& src, int bOdd);
   // 21-23. Locking keeps a block private: a locked bitmap is copied, not shared.
   virtual bool IsLocked() const;
@@ -126,9 +136,15 @@ class KOLVEX_API CRZDIBBase2 {
   // 24-25. Fill the image: per pixel (UINT) or per byte (int).
   virtual void ClearDIB(UINT dwValue);
   virtual void ClearDIB(int nValue);
-  // 26. Mirrored copy of src (24, 32 and 64 bits).
+  // 26. Mirrored copy of src (24, 32 and 64 bits) into this bitmap, which must
+  // have src's geometry. src may be this object or lie on the same pixel bytes:
+  // it is then read from a temporary copy, whose memory exception reaches the
+  // caller with this object's pixels unchanged.
   virtual bool Mirror(int bHorizontal, int bVertical, const CRZDIBBase2& src);
-  // 27-28. Nearest-neighbour scaling into this object, or of this object in place.
+  // 27-28. Nearest-neighbour scaling into this object, which must already be
+  // nWidth x nHeight at src's bit count (else false, nothing written), or of
+  // this object in place (new storage through this object's own hooks; on
+  // failure the object is unchanged). The index tables live only for the call.
   virtual bool Scale(const CRZDIBBase2& src, int nWidth, int nHeight);
   virtual bool Scale(int nWidth, int nHeight);
 
@@ -227,4 +243,10 @@ class KOLVEX_API CRZDIBBase2 {
   // The empty block: nRefs -1, no buffer. Lives in read-only storage, so a
   // stray write faults instead of corrupting every empty bitmap.
   static const CRzDibBaseData2 _dibDataNil;
+
+ private:
+  // Lends this object's block as a read-only source while the object itself
+  // starts empty, so that an operation reshaping this object can read its own
+  // former pixels (transforms/transform_support.h).
+  class OwnBlockSource;
 };

@@ -20,4 +20,18 @@ KOLVEX_API void FailAllocationsAfter(long long n);
 // Ends the fault injection started by FailAllocationsAfter().
 KOLVEX_API void StopFailingAllocations();
 
+// Families of row kernels, from the portable reference loops to the widest
+// vector instructions. Every level produces the same bytes.
+enum class KernelLevel { Plain = 0, SSE2 = 1, AVX2 = 2, AVX512 = 3 };
+
+// The widest level this processor supports (Plain on processors without SSE2).
+KOLVEX_API KernelLevel BestKernelLevel();
+
+// Makes the library use `level` from now on. A level above BestKernelLevel()
+// is refused (false, nothing changes).
+KOLVEX_API bool SetKernelLevel(KernelLevel level);
+
+// The level in force.
+KOLVEX_API KernelLevel GetKernelLevel();
+
 }  // namespace kolvex::testing

@@ -1,0 +1,96 @@
+// Quarter and eighth reductions of CRZDIBBase2: the public operations reshape
+// this object through Create and hand the pixels to the virtual workers, which
+// walk the rows and leave each row to a kernel of reduce_rows.cpp.
+
+#include <kolvex/transforms/transform_rows.h>
+#include <kolvex/transforms/transform_support.h>
+
+using kolvex::detail::ReadImage;
+
+namespace {
+
+// The reduction by `factor` (2 or 4) of src into dst, which must already have
+// the reduced geometry. nField <= 0 averages square blocks; 1 uses only the
+// odd stored rows (field 1) and 2 or more only the even ones (field 0).
+bool Reduce(const CRZDIBBase2& dst, const CRZDIBBase2& src, int nField, LONG factor) {
+  const auto d = ReadImage(dst);
+  const auto s = ReadImage(src);
+  if (!d || !s) return false;
+  if (d->width == 0 || d->height == 0 || s->width == 0 || s->height == 0) return true;
+  if (d->width != s->width / factor || d->height != s->height / factor ||
+      d->bitCount != s->bitCount) {
+    return false;
+  }
+  const kolvex::detail::ReduceRowKernels* rows = kolvex::detail::SelectReduceRows(d->bitCount);
+  if (rows == nullptr) return false;
+
+  // Only the covered source area is read: `factor` rows per output row, and
+  // factor x width pixels of each; a last odd column or row stays unread.
+  const std::size_t outPixels = static_cast<std::size_t>(d->width);
+  const std::size_t stride = s->stride;
+  const std::size_t groupStride = stride * static_cast<std::size_t>(factor);
+  const BYTE* group = s->bytes;
+  BYTE* out = d->bytes;
+  for (std::size_t y = 0; y < d->rows; ++y, group += groupStride, out += d->stride) {
+    if (factor == 2) {
+      if (nField <= 0) {
+        rows->quarterBox(group, group + stride, out, outPixels);
+      } else {
+        rows->quarterPair(nField == 1 ? group + stride : group, out, outPixels);
+      }
+    } else if (nField <= 0) {
+      rows->eighthBox(group, group + stride, group + 2 * stride, group + 3 * stride, out,
+                      outPixels);
+    } else {
+      const BYTE* first = nField == 1 ? group + stride : group;
+      rows->eighthField(first, first + 2 * stride, out, outPixels);
+    }
+  }
+  return true;
+}
+
+// The public reductions: dst becomes a non-interlaced bitmap of src's size
+// divided by `factor`, filled by `worker` (through the virtual table) from one
+// field of an interlaced src or from square blocks of a progressive one.
+bool CreateReduced(CRZDIBBase2& dst, const CRZDIBBase2& src, LONG factor,
+                   bool (CRZDIBBase2::*worker)(const CRZDIBBase2&, int)) {
+  const tagRZBMINFOHEADER* h = src.GetRzBmiHeader();
+  if (h == nullptr || src.GetBytes() == nullptr) {
+    dst.Delete();
+    return false;
+  }
+  const WORD bitCount = h->biBitCount;
+  const LONG width = h->biWidth / factor;
+  const LONG height = h->biHeight / factor;
+  const int nField = src.IsInterlaced() ? 1 : 0;
+  if (!dst.Create(bitCount, width, height, 1)) return false;
+  if (width == 0 && height == 0) return true;
+  return (dst.*worker)(src, nField);
+}
+
+}  // namespace
+
+bool CRZDIBBase2::CreateQuarter(const CRZDIBBase2& src) {
+  if (&src == this && IsValidDIB()) {
+    // Create would release the pixels about to be read.
+    OwnBlockSource own(*this);
+    return CreateQuarter(own);
+  }
+  return CreateReduced(*this, src, 2, &CRZDIBBase2::_GetQuarterDIB);
+}
+
+bool CRZDIBBase2::CreateEighth(const CRZDIBBase2& src) {
+  if (&src == this && IsValidDIB()) {
+    OwnBlockSource own(*this);
+    return CreateEighth(own);
+  }
+  return CreateReduced(*this, src, 4, &CRZDIBBase2::_GetEighthDIB);
+}
+
+bool CRZDIBBase2::_GetQuarterDIB(const CRZDIBBase2& src, int nField) {
+  return Reduce(*this, src, nField, 2);
+}
+
+bool CRZDIBBase2::_GetEighthDIB(const CRZDIBBase2& src, int nField) {
+  return Reduce(*this, src, nField, 4);
+}

@@ -1,0 +1,77 @@
+// Internal: what the transform drivers share: the geometry of one side of an
+// operation, and the loan of an object's own block as a source.
+#pragma once
+
+#include <kolvex/core/dib_base.h>
+#include <kolvex/core/geometry.h>
+
+#include <algorithm>
+#include <optional>
+
+namespace kolvex::detail {
+
+// One bitmap as a driver walks it.
+struct ImageRows {
+  BYTE* bytes;
+  LONG width;
+  LONG height;         // as stored; a negative (top-down) height gives no rows
+  WORD bitCount;
+  std::size_t stride;  // by the DIB rule, from this bitmap's own header
+  std::size_t rows;    // rows a driver may walk: the height, or 0 when negative
+  std::size_t image;   // stride x rows
+};
+
+// The geometry of `dib`, or nothing when it has no header or no pixels, a
+// negative width, or a geometry no buffer of the library could hold. Drivers
+// refuse such a side before any pixel loop: a negative width would never end a
+// loop that counts pixels down.
+inline std::optional<ImageRows> ReadImage(const CRZDIBBase2& dib) {
+  const tagRZBMINFOHEADER* h = dib.GetRzBmiHeader();
+  BYTE* bytes = dib.GetBytes();
+  if (h == nullptr || bytes == nullptr) return std::nullopt;
+  const LONG rows = std::max<LONG>(h->biHeight, 0);
+  const auto layout = CheckedLayout(h->biBitCount, h->biWidth, rows);
+  if (!layout) return std::nullopt;
+  return ImageRows{bytes,         h->biWidth,
+                   h->biHeight,   h->biBitCount,
+                   layout->stride, static_cast<std::size_t>(rows),
+                   layout->image};
+}
+
+inline bool SameGeometry(const ImageRows& a, const ImageRows& b) {
+  return a.width == b.width && a.height == b.height && a.bitCount == b.bitCount;
+}
+
+}  // namespace kolvex::detail
+
+// While it lives, the owner is empty and this object reads as the owner's
+// former block; the owner may be reshaped freely with this object as source.
+// The destructor drops the old block through the owner's own hooks (so a
+// derived block is released by its own kind), unless Restore() has given it
+// back. The loan holds no reference of its own: nothing may write through it.
+class CRZDIBBase2::OwnBlockSource final : public CRZDIBBase2 {
+ public:
+  explicit OwnBlockSource(CRZDIBBase2& owner) : owner_(owner), block_(owner.pData) {
+    pData = block_;
+    owner_._ISetDataNil();
+  }
+  ~OwnBlockSource() {
+    if (block_ != nullptr) owner_._ReleaseBlock(block_);
+    _ISetDataNil();
+  }
+  OwnBlockSource(const OwnBlockSource&) = delete;
+  OwnBlockSource& operator=(const OwnBlockSource&) = delete;
+
+  // Undoes the loan: the owner releases whatever it made meanwhile and takes
+  // its old block back, as if nothing had happened.
+  void Restore() {
+    owner_.Delete();
+    owner_.pData = block_;
+    block_ = nullptr;
+    _ISetDataNil();
+  }
+
+ private:
+  CRZDIBBase2& owner_;
+  CRzDibBaseData2* block_;
+};

@@ -1,0 +1,116 @@
+// Mirroring: every direction at 24, 32 and 64 bits against a plain rendering,
+// refusals, sharing, and a source that lies on this object's own pixels.
+
+#include "test_support.h"
+
+#include <array>
+
+namespace {
+
+using kt::TestDib;
+
+std::vector<BYTE> ExpectedMirror(const CRZDIBBase2& src, bool h, bool v) {
+  const int bpp = src.DIBBitCount() / 8;
+  const int w = src.DIBWidth();
+  const int rows = src.DIBHeight();
+  const int stride = kt::Stride(src.DIBBitCount(), w);
+  std::vector<BYTE> out;
+  for (int y = 0; y < rows; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const BYTE* p = src.GetBytes() + (v ? rows - 1 - y : y) * stride + (h ? w - 1 - x : x) * bpp;
+      out.insert(out.end(), p, p + bpp);
+    }
+  }
+  return out;
+}
+
+TEST(Mirror, MatchesTheRenderingOnRandomImages) {
+  kt::RandomSizes random(23);
+  for (int i = 0; i < 200; ++i) {
+    const WORD bits = std::array<WORD, 3>{24, 32, 64}[random.Between(0, 2)];
+    const int w = random.Between(1, 21);
+    const int h = random.Between(1, 21);
+    // Any non-zero value requests the flip.
+    const int horizontal = std::array{0, 1, -1, 7}[random.Between(0, 3)];
+    const int vertical = std::array{0, 1, -5, 2}[random.Between(0, 3)];
+    TestDib src;
+    ASSERT_TRUE(src.Create(bits, w, h, 1));
+    kt::FillRandom(src, random.Seed());
+    TestDib dst;
+    ASSERT_TRUE(dst.Create(bits, w, h, 0));
+    ASSERT_TRUE(dst.Mirror(horizontal, vertical, src));
+    EXPECT_EQ(kt::RowBytes(dst), ExpectedMirror(src, horizontal != 0, vertical != 0))
+        << bits << " bits " << w << "x" << h << " " << horizontal << "," << vertical;
+  }
+}
+
+TEST(Mirror, HalfTurnOfTwoByTwo) {
+  TestDib src;
+  TestDib dst;
+  ASSERT_TRUE(src.Create(32, 2, 2, 1));
+  ASSERT_TRUE(dst.Create(32, 2, 2, 1));
+  std::memcpy(src.GetBytes(), "AAAABBBBCCCCDDDD", 16);
+  ASSERT_TRUE(dst.Mirror(1, 1, src));
+  EXPECT_EQ(std::memcmp(dst.GetBytes(), "DDDDCCCCBBBBAAAA", 16), 0);
+}
+
+TEST(Mirror, RefusesOtherDepthsMismatchesAndEmptySides) {
+  TestDib src;
+  TestDib dst;
+  for (WORD bits : {8, 16}) {
+    ASSERT_TRUE(src.Create(bits, 6, 3, 1));
+    ASSERT_TRUE(dst.Create(bits, 6, 3, 1));
+    kt::FillRandom(dst, 2);
+    const auto before = kt::Pixels(dst);
+    EXPECT_FALSE(dst.Mirror(1, 1, src));
+    EXPECT_EQ(kt::Pixels(dst), before);
+  }
+  ASSERT_TRUE(src.Create(24, 6, 3, 1));
+  EXPECT_FALSE(dst.Mirror(1, 0, src));  // this object empty
+  ASSERT_TRUE(dst.Create(24, 6, 4, 1));
+  EXPECT_FALSE(dst.Mirror(1, 0, src));
+  ASSERT_TRUE(dst.Create(32, 6, 3, 1));
+  EXPECT_FALSE(dst.Mirror(1, 0, src));
+  EXPECT_FALSE(dst.Mirror(1, 0, TestDib()));
+  ASSERT_TRUE(src.Create(24, 0, 3, 1));
+  ASSERT_TRUE(dst.Create(24, 0, 3, 1));
+  EXPECT_TRUE(dst.Mirror(1, 1, src));
+}
+
+TEST(Mirror, SharedDestinationGetsABlockOfItsOwn) {
+  TestDib src;
+  ASSERT_TRUE(src.Create(24, 5, 4, 1));
+  kt::FillRandom(src, 3);
+  const auto before = kt::Pixels(src);
+  TestDib dst;
+  dst = src;
+  ASSERT_TRUE(dst.Mirror(1, 1, src));
+  EXPECT_NE(dst.Data(), src.Data());
+  EXPECT_EQ(kt::Pixels(src), before);
+  EXPECT_EQ(src.Refs(), 1);
+  EXPECT_EQ(kt::RowBytes(dst), ExpectedMirror(src, true, true));
+}
+
+TEST(Mirror, SourceOnTheSamePixelsIsReadBeforeItIsOverwritten) {
+  TestDib dib;
+  ASSERT_TRUE(dib.Create(32, 7, 5, 1));
+  kt::FillRandom(dib, 4);
+  TestDib original;
+  original.AssignCopy(dib);
+  ASSERT_TRUE(dib.Mirror(1, 1, dib));
+  EXPECT_EQ(kt::RowBytes(dib), ExpectedMirror(original, true, true));
+
+  // Two objects attached to one caller's buffer, which has no slack after
+  // it; width 5 at 24 bits leaves padding at the end of each row.
+  kt::GuardedImage image(24, 5, 6);
+  TestDib a(&image.header, image.Bits());
+  TestDib b(&image.header, image.Bits());
+  kt::FillRandom(a, 6);
+  TestDib before;
+  before.AssignCopy(b);
+  ASSERT_TRUE(a.Mirror(0, 1, b));
+  EXPECT_EQ(kt::RowBytes(a), ExpectedMirror(before, false, true));
+  EXPECT_TRUE(image.GuardIntact());
+}
+
+}  // namespace

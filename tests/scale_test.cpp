@@ -1,0 +1,205 @@
+// Nearest-neighbour scaling: the centre walk against floor((2i + 1) S / 2D),
+// whole images against a plain sampler, row modes, the in-place resize, and
+// the tables' lifetime on every path.
+
+#include "test_support.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+namespace {
+
+using kt::CountingDib;
+using kt::TestDib;
+
+// Source cell holding the centre of destination cell i of d over s cells, and
+// the source row of destination row y when only one field may be used.
+int Centre(int i, int d, int s) {
+  return static_cast<int>((2 * std::int64_t{i} + 1) * s / (2 * std::int64_t{d}));
+}
+int SourceRow(int y, int d, int s, int rowMode) {
+  const int j = Centre(y, d, s);
+  if (rowMode < 0) return j;
+  return rowMode == 0 ? std::min(j / 2 * 2 + 1, s - 1) : j / 2 * 2;
+}
+
+// Builds both tables through the protected step, frees them again.
+std::pair<std::vector<LONG>, std::vector<LONG>> Walk(int dw, int dh, int sw, int sh, int mode) {
+  TestDib dib;
+  EXPECT_TRUE(dib._InitScaling(dw, dh, sw, sh, mode));
+  std::pair tables{std::vector<LONG>(dib.ColumnMap(), dib.ColumnMap() + dw),
+                   std::vector<LONG>(dib.RowMap(), dib.RowMap() + dh)};
+  dib._DeleteScaling();
+  EXPECT_TRUE(dib.ColumnMap() == nullptr && dib.RowMap() == nullptr);
+  return tables;
+}
+
+std::vector<BYTE> ExpectedScaled(const CRZDIBBase2& src, int w, int h, int rowMode) {
+  const int bpp = src.DIBBitCount() / 8;
+  std::vector<BYTE> out;
+  for (int y = 0; y < h; ++y) {
+    const BYTE* row = src.GetBytes() + SourceRow(y, h, src.DIBHeight(), rowMode) *
+                                           kt::Stride(src.DIBBitCount(), src.DIBWidth());
+    for (int x = 0; x < w; ++x) {
+      const BYTE* p = row + Centre(x, w, src.DIBWidth()) * bpp;
+      out.insert(out.end(), p, p + bpp);
+    }
+  }
+  return out;
+}
+
+TEST(Scale, CentreWalkIsTheCentreFormula) {
+  for (int d = 1; d <= 48; ++d) {
+    for (int s = 1; s <= 48; ++s) {
+      for (int mode : {-1, 0, 1}) {
+        const auto [columns, rows] = Walk(s, d, d, s, mode);  // columns d -> s, rows s -> d
+        for (int i = 0; i < s; ++i) ASSERT_EQ(columns[i], Centre(i, s, d)) << d << " " << s;
+        for (int i = 0; i < d; ++i) ASSERT_EQ(rows[i], SourceRow(i, d, s, mode)) << d << " " << s;
+      }
+    }
+  }
+  const auto columns = Walk(1920, 0, 1281, 0, -1).first;  // and one long walk
+  for (int i = 0; i < 1920; ++i) ASSERT_EQ(columns[i], Centre(i, 1920, 1281));
+}
+
+TEST(Scale, CentreWalkExamplesAndTies) {
+  using V = std::vector<LONG>;
+  EXPECT_EQ(Walk(4, 0, 3, 0, -1).first, (V{0, 1, 1, 2}));
+  EXPECT_EQ(Walk(3, 0, 4, 0, -1).first, (V{0, 2, 3}));
+  // Centres exactly on a boundary take the later source cell.
+  EXPECT_EQ(Walk(1, 0, 2, 0, -1).first, (V{1}));
+  EXPECT_EQ(Walk(3, 0, 2, 0, -1).first, (V{0, 1, 1}));
+  // One field: odd rows held at the last row, or even rows.
+  EXPECT_EQ(Walk(0, 3, 0, 5, 0).second, (V{1, 3, 4}));
+  EXPECT_EQ(Walk(0, 3, 0, 5, 1).second, (V{0, 2, 4}));
+  EXPECT_EQ(Walk(0, 6, 0, 4, 0).second, (V{1, 1, 1, 3, 3, 3}));
+  EXPECT_EQ(Walk(0, 6, 0, 4, -1).second, (V{0, 1, 1, 2, 3, 3}));
+}
+
+TEST(Scale, MatchesTheSamplerOnRandomImages) {
+  kt::RandomSizes random(17);
+  for (int i = 0; i < 300; ++i) {
+    const WORD bits = random.Between(0, 1) ? 32 : 24;
+    const int sw = random.Between(1, 29);
+    const int sh = random.Between(1, 29);
+    const int w = random.Between(1, 41);
+    const int h = random.Between(1, 41);
+    const DWORD srcFlag = random.Between(0, 1);
+    const DWORD dstFlag = random.Between(0, 1);
+    TestDib src;
+    ASSERT_TRUE(src.Create(bits, sw, sh, srcFlag));
+    kt::FillRandom(src, random.Seed());
+    SCOPED_TRACE(testing::Message() << bits << " bits " << sw << "x" << sh << " -> " << w << "x"
+                                    << h << " flags " << srcFlag << dstFlag);
+    // An interlaced source into a progressive result uses field 1 only; the
+    // same size is a plain copy.
+    const int mode = dstFlag && !srcFlag && !(sw == w && sh == h) ? 0 : -1;
+    TestDib dst;
+    ASSERT_TRUE(dst.CreateScaled(src, w, h, dstFlag));
+    EXPECT_EQ(dst.GetInterlacedFlag(), dstFlag);
+    EXPECT_EQ(kt::RowBytes(dst), ExpectedScaled(src, w, h, mode));
+    EXPECT_TRUE(dst.ColumnMap() == nullptr && dst.RowMap() == nullptr);
+
+    TestDib inPlace;  // takes the source's own flag: every row
+    inPlace.AssignCopy(src);
+    ASSERT_TRUE(inPlace.Scale(w, h));
+    EXPECT_EQ(kt::RowBytes(inPlace), ExpectedScaled(src, w, h, -1));
+  }
+}
+
+TEST(Scale, SameSizeCopiesAnyDepthOtherSizesOnly24And32) {
+  for (WORD bits : {1, 8, 16, 24, 32, 64}) {
+    TestDib src;
+    ASSERT_TRUE(src.Create(bits, 7, 3, 1));
+    kt::FillRandom(src, bits);
+    TestDib dst;
+    ASSERT_TRUE(dst.CreateScaled(src, 7, 3));
+    EXPECT_EQ(kt::Pixels(dst), kt::Pixels(src)) << bits;  // padding included
+
+    const bool resizable = bits == 24 || bits == 32;
+    EXPECT_EQ(dst.CreateScaled(src, 5, 4), resizable) << bits;
+    EXPECT_EQ(dst.IsValidDIB(), resizable) << bits;  // a failure empties it
+    EXPECT_TRUE(dst.ColumnMap() == nullptr && dst.RowMap() == nullptr);
+
+    TestDib inPlace(src);
+    EXPECT_TRUE(inPlace.Scale(7, 3));  // the current size: the shared block stays
+    EXPECT_EQ(inPlace.Data(), src.Data());
+    EXPECT_EQ(inPlace.Scale(5, 4), resizable) << bits;
+    EXPECT_EQ(inPlace.Data() == src.Data(), !resizable);  // unchanged on failure
+  }
+}
+
+TEST(Scale, ZeroSizesAndTargetGeometry) {
+  TestDib src;
+  TestDib dst;
+  ASSERT_TRUE(src.Create(24, 9, 9, 1));
+  EXPECT_TRUE(dst.CreateScaled(src, 0, 5));
+  EXPECT_TRUE(dst.CreateScaled(src, 6, 0));
+  ASSERT_TRUE(dst.Create(24, 4, 5, 1));
+  kt::FillRandom(dst, 3);
+  const auto before = kt::Pixels(dst);
+  EXPECT_FALSE(dst.Scale(src, 4, 4));  // this object is not 4 x 4
+  EXPECT_EQ(kt::Pixels(dst), before);
+  for (auto [w, h] : {std::pair{0, 4}, std::pair{4, 0}}) {  // nothing to sample from
+    ASSERT_TRUE(src.Create(24, w, h, 1));
+    EXPECT_FALSE(dst.CreateScaled(src, 3, 3));
+    EXPECT_FALSE(dst.IsValidDIB());
+  }
+  EXPECT_FALSE(src.CreateScaled(TestDib(), 3, 3));  // an empty source changes nothing
+  EXPECT_EQ(src.DIBWidth(), 4);
+}
+
+TEST(Scale, InPlaceLeavesSharersAloneAndUsesItsOwnHooks) {
+  const int blocks = CountingDib::liveBlocks;
+  CountingDib a;
+  ASSERT_TRUE(a.Create(24, 10, 7, 1));
+  kt::FillRandom(a, 4);
+  CountingDib b(a);
+  const auto before = kt::Pixels(a);
+  ASSERT_TRUE(a.Scale(4, 13));
+  EXPECT_EQ(kt::Pixels(b), before);
+  EXPECT_EQ(kt::RowBytes(a), ExpectedScaled(b, 4, 13, -1));
+  EXPECT_EQ(a.Refs(), 1);
+  EXPECT_EQ(b.Refs(), 1);
+  EXPECT_EQ(CountingDib::liveBlocks, blocks + 2);  // the new block came through a's hooks
+  ASSERT_TRUE(b.Scale(3, 3));  // sole owner: its old block is released
+  EXPECT_EQ(CountingDib::liveBlocks, blocks + 2);
+}
+
+TEST(Scale, EveryAllocationFailureLeavesTheObjectUnchanged) {
+  CountingDib dib;
+  ASSERT_TRUE(dib.Create(32, 8, 8, 1));
+  kt::FillRandom(dib, 6);
+  const auto before = kt::Pixels(dib);
+  CRzDibBaseData2* block = dib.Data();
+  const int blocks = CountingDib::liveBlocks;
+  int k = 0;
+  for (;; ++k) {
+    bool ok = false;
+    {
+      kt::FailAllocations fail(k);
+      ok = dib.Scale(5, 3);
+    }
+    EXPECT_TRUE(dib.ColumnMap() == nullptr && dib.RowMap() == nullptr) << k;
+    if (ok || k == 10) break;
+    EXPECT_EQ(dib.Data(), block);
+    EXPECT_EQ(kt::Pixels(dib), before);
+    EXPECT_EQ(CountingDib::liveBlocks, blocks);
+  }
+  EXPECT_EQ(k, 4);  // block, buffer, column table, row table
+  EXPECT_EQ(dib.DIBWidth(), 5);
+}
+
+TEST(Scale, AttachedTargetIsWrittenOnlyWithinItsImage) {
+  TestDib src;
+  ASSERT_TRUE(src.Create(24, 11, 6, 1));
+  kt::FillRandom(src, 9);
+  kt::GuardedImage target(24, 5, 3);  // stride 16: the last row ends in padding
+  TestDib dst(&target.header, target.Bits());
+  ASSERT_TRUE(dst.Scale(src, 5, 3));
+  EXPECT_EQ(kt::RowBytes(dst), ExpectedScaled(src, 5, 3, -1));
+  EXPECT_TRUE(target.GuardIntact());
+}
+
+}  // namespace
