@@ -76,6 +76,25 @@ TEST_F(Dib2, EveryCoreOperationMakesDerivedBlocksInPlainStorage) {
   EXPECT_FALSE(a._UseMMXInstructions());
 }
 
+TEST_F(Dib2, TransformsMakeDerivedBlocksInPlainStorage) {
+  CountingDib2 section;  // a source whose pixels live in a DIB section
+  BITMAPINFOHEADER f = Format(24, 20, 32);
+  ASSERT_TRUE(section.CreateDIBSection(&f, 1));
+  kt::FillRandom(section, 4);
+  CountingDib2 quarter, eighth, scaled, mirrored, frame;
+  ASSERT_TRUE(quarter.CreateQuarter(section));
+  ASSERT_TRUE(eighth.CreateEighth(section));
+  ASSERT_TRUE(scaled.CreateScaled(section, 7, 9));
+  ASSERT_TRUE(frame.CreateInterpolatedFrame(section, 1, 1));
+  ASSERT_TRUE(mirrored.Create(32, 24, 20, 1));
+  ASSERT_TRUE(mirrored.Mirror(1, 1, section));
+  for (CountingDib2* d : {&quarter, &eighth, &scaled, &frame, &mirrored}) ExpectPlainStorage(*d);
+  ASSERT_TRUE(section.Scale(30, 10));  // in place: the section goes, plain storage comes
+  ExpectPlainStorage(section);
+  EXPECT_EQ(kt::GdiObjects(), gdiStart_);
+  EXPECT_EQ(CountingDib2::liveBlocks, 6);
+}
+
 TEST_F(Dib2, ConstructorsWorkWithTheDerivedHooks) {
   tagRZBMINFOHEADER h = kt::MakeHeader(24, 5, 3, 0);
   h.dwReserved3[2] = 0xABCD;
