@@ -173,35 +173,33 @@ std::optional<PixelView> SurfaceOfBitmap(HBITMAP hbm) {
 
 bool IsLiveDc(HDC hdc) { return T().FindDc(hdc) != kNone; }
 
-HDC OpenWindowDc() {
+namespace {
+
+// Objects without a surface of their own, opened and closed by kind.
+void* OpenOfKind(Kind k) {
   if (kolvex::detail::AllocationShouldFail()) return nullptr;
   auto guard = LockTable();
-  return static_cast<HDC>(NewObject(T(), Kind::WindowDc));
+  return NewObject(T(), k);
 }
 
-bool ReleaseWindowDc(HDC hdc) {
+bool CloseOfKind(const void* h, Kind k) {
   auto guard = LockTable();
   Table& t = T();
-  const std::uint32_t slot = t.Find(hdc, [](Kind k) { return k == Kind::WindowDc; });
+  const std::uint32_t slot = t.Find(h, [k](Kind x) { return x == k; });
   if (slot == kNone) return false;
   t.Release(slot);
   return true;
 }
 
-HANDLE OpenDrawDib() {
-  if (kolvex::detail::AllocationShouldFail()) return nullptr;
-  auto guard = LockTable();
-  return NewObject(T(), Kind::DrawDib);
-}
+}  // namespace
 
-bool CloseDrawDib(HANDLE h) {
-  auto guard = LockTable();
-  Table& t = T();
-  const std::uint32_t slot = t.Find(h, [](Kind k) { return k == Kind::DrawDib; });
-  if (slot == kNone) return false;
-  t.Release(slot);
-  return true;
-}
+HDC OpenWindowDc() { return static_cast<HDC>(OpenOfKind(Kind::WindowDc)); }
+
+bool ReleaseWindowDc(HDC hdc) { return CloseOfKind(hdc, Kind::WindowDc); }
+
+HANDLE OpenDrawDib() { return OpenOfKind(Kind::DrawDib); }
+
+bool CloseDrawDib(HANDLE h) { return CloseOfKind(h, Kind::DrawDib); }
 
 bool IsDrawDib(HANDLE h) {
   return T().Find(h, [](Kind k) { return k == Kind::DrawDib; }) != kNone;
