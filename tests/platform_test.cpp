@@ -99,7 +99,6 @@ TEST_F(Platform, StretchSamplesNearestCentresWithTiesToTheLaterPixel) {
       {3, 0, 2, {0x10, 0x20, 0x20}},  // 2 -> 3: the middle centre sits on the edge: later pixel
       {2, 0, 4, {0x20, 0x40}},        // 4 -> 2: pixels 1 and 3
       {3, 3, -3, {0x30, 0x20, 0x10}}, // opposite signs mirror
-      {4, 0, 4, {0x10, 0x20, 0x30, 0x40}},
   };
   for (const Case& c : cases) {
     DeviceBitmap dst(c.w, 1);
