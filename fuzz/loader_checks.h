@@ -27,9 +27,11 @@ inline bool SameImage(const CRZDIB2& a, const CRZDIB2& b) {
 // CreateFromMemory accepts exactly what BitmapFileProblem accepts; what it
 // loads is a sane progressive bitmap that SaveAs writes and CreateFromMemory
 // reads back unchanged.
-inline const char* CheckMemoryLoad(const std::uint8_t* data, std::size_t size) {
+inline const char* CheckMemoryLoad(const std::uint8_t* data, std::size_t size,
+                                   bool* accepted = nullptr) {
   InspectDib dib;
   const bool loaded = dib.CreateFromMemory(data, size);
+  if (accepted != nullptr) *accepted = loaded;
   if (loaded != (kolvex::BitmapFileProblem(data, size) == nullptr)) {
     return "loader and BitmapFileProblem disagree";
   }
@@ -56,7 +58,9 @@ inline const char* CheckMemoryLoad(const std::uint8_t* data, std::size_t size) {
 // The input as resource 101 of type 8000: a loaded resource holds every byte
 // behind the colour table (the image rows bottom-up), in a buffer of exactly
 // 144 more bytes, and its header says progressive with a positive height.
-inline const char* CheckResourceLoad(const std::uint8_t* data, std::size_t size) {
+inline const char* CheckResourceLoad(const std::uint8_t* data, std::size_t size,
+                                     bool* accepted = nullptr) {
+  if (accepted != nullptr) *accepted = false;
   if (size > UINT32_MAX) return nullptr;
   if (!kolvex::platform::AddResource(nullptr, MAKEINTRESOURCE(101), MAKEINTRESOURCE(8000), data,
                                      static_cast<DWORD>(size))) {
@@ -65,6 +69,7 @@ inline const char* CheckResourceLoad(const std::uint8_t* data, std::size_t size)
   InspectDib dib;
   const bool loaded = dib.CreateFromResource(101u, nullptr);
   kolvex::platform::RemoveResource(nullptr, MAKEINTRESOURCE(101), MAKEINTRESOURCE(8000));
+  if (accepted != nullptr) *accepted = loaded;
   if (!loaded) return dib.IsValidDIB() ? "a refused resource left a bitmap" : nullptr;
 
   const tagRZBMINFOHEADER& h = *dib.GetRzBmiHeader();

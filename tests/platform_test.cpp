@@ -9,16 +9,13 @@
 
 namespace {
 
-using Pixels32 = std::vector<std::uint32_t>;
+using kt::DeviceBitmap;
+using kt::Info;
+using kt::Pixels32;
+using kt::ReadBack;
 
 // Every test must release every GDI object it made.
 using Platform = kt::NoLeaks;
-
-BITMAPINFO Info(LONG w, LONG h, WORD bits) {
-  BITMAPINFO bmi{};
-  bmi.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), w, h, 1, bits, BI_RGB, 0, 0, 0, 0, 0};
-  return bmi;
-}
 
 // A DIB section selected into its own memory DC; released in reverse order.
 struct Section {
@@ -39,27 +36,6 @@ struct Section {
   }
   std::uint32_t* Words() const { return reinterpret_cast<std::uint32_t*>(bits); }
 };
-
-// A device bitmap in a memory DC.
-struct DeviceBitmap {
-  HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP bm;
-  HGDIOBJ old;
-  DeviceBitmap(int w, int h) : bm(CreateCompatibleBitmap(dc, w, h)), old(SelectObject(dc, bm)) {}
-  ~DeviceBitmap() {
-    SelectObject(dc, old);
-    DeleteObject(bm);
-    DeleteDC(dc);
-  }
-};
-
-// The whole bitmap as top-down 0xXXRRGGBB words, through GetDIBits.
-Pixels32 ReadBack(HDC dc, HBITMAP bm, int w, int h) {
-  Pixels32 out(static_cast<std::size_t>(w) * h);
-  BITMAPINFO bmi = Info(w, -h, 32);
-  EXPECT_EQ(GetDIBits(dc, bm, 0, h, out.data(), &bmi, DIB_RGB_COLORS), h);
-  return out;
-}
 
 // The documented rule rendered pixel by pixel: for every destination pixel
 // inside the extent, index i along it (counted from the origin, backwards for a
