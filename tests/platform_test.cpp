@@ -314,6 +314,25 @@ TEST(PlatformResources, FoundByIntegerAndStringNames) {
   EXPECT_EQ(LockResource(reinterpret_cast<HGLOBAL>(s)), nullptr);  // an HRSRC is not an HGLOBAL
 }
 
+TEST(PlatformResources, RemovedEntriesAreGoneAndTheirHandlesStayDead) {
+  const auto name = MAKEINTRESOURCE(9102);
+  const auto type = MAKEINTRESOURCE(8000);
+  ASSERT_TRUE(kolvex::platform::AddResource(nullptr, name, type, "old", 3));
+  HRSRC old = FindResourceA(nullptr, name, type);
+  ASSERT_NE(old, nullptr);
+  EXPECT_TRUE(kolvex::platform::RemoveResource(nullptr, name, type));
+  EXPECT_FALSE(kolvex::platform::RemoveResource(nullptr, name, type));
+  EXPECT_EQ(FindResourceA(nullptr, name, type), nullptr);
+  // The freed slot is used again; the old handle must not reach the newcomer.
+  ASSERT_TRUE(kolvex::platform::AddResource(nullptr, name, type, "newer", 5));
+  HRSRC fresh = FindResourceA(nullptr, name, type);
+  EXPECT_NE(fresh, old);
+  EXPECT_EQ(LoadResource(nullptr, old), nullptr);
+  EXPECT_EQ(SizeofResource(nullptr, old), 0u);
+  EXPECT_EQ(SizeofResource(nullptr, fresh), 5u);
+  EXPECT_TRUE(kolvex::platform::RemoveResource(nullptr, name, type));
+}
+
 TEST(PlatformMfc, DeviceContextObjectOwnsWhatItWraps) {
   const DWORD start = kt::GdiObjects();
   HDC other = CreateCompatibleDC(nullptr);
