@@ -330,6 +330,13 @@ TEST(PlatformResources, RemovedEntriesAreGoneAndTheirHandlesStayDead) {
   EXPECT_EQ(LoadResource(nullptr, old), nullptr);
   EXPECT_EQ(SizeofResource(nullptr, old), 0u);
   EXPECT_EQ(SizeofResource(nullptr, fresh), 5u);
+  // A registration in a reused slot before an older one still hides it.
+  const auto other = MAKEINTRESOURCE(9103);
+  ASSERT_TRUE(kolvex::platform::AddResource(nullptr, other, type, "x", 1));
+  ASSERT_TRUE(kolvex::platform::AddResource(nullptr, name, type, "newest", 6));
+  ASSERT_TRUE(kolvex::platform::RemoveResource(nullptr, other, type));
+  ASSERT_TRUE(kolvex::platform::AddResource(nullptr, name, type, "latest!", 7));
+  EXPECT_EQ(SizeofResource(nullptr, FindResourceA(nullptr, name, type)), 7u);
   EXPECT_TRUE(kolvex::platform::RemoveResource(nullptr, name, type));
 }
 
