@@ -138,19 +138,10 @@ TEST_F(Load, EveryAllocationFailingInTurnFailsCleanly) {
   std::fwrite(file.data(), 1, file.size(), f);
   std::fclose(f);
   for (bool fromDisk : {false, true}) {
-    bool loaded = false;
-    for (int n = 0; !loaded; ++n) {
-      ASSERT_LT(n, 20);
-      kt::CountingDib2 dib;
-      {
-        kt::FailAllocations fail(n);
-        loaded = fromDisk ? dib.CreateFromFile(temp.path()) : dib.CreateFromMemory(file.data(), file.size());
-      }
-      EXPECT_EQ(dib.IsValidDIB(), loaded) << n;
-      if (n == 0) {
-      EXPECT_FALSE(loaded);
-    }
-    }
+    kt::CountingDib2 dib;
+    kt::FailEachAllocationInTurn(
+        [&] { return fromDisk ? dib.CreateFromFile(temp.path()) : dib.CreateFromMemory(file.data(), file.size()); },
+        [&](int n, bool loaded) { EXPECT_EQ(dib.IsValidDIB(), loaded) << n; });
   }
 }
 

@@ -35,6 +35,27 @@ inline std::uint32_t Shown(const CRZDIBBase2& dib, int x, int y) {
   return static_cast<std::uint32_t>(p[2]) << 16 | p[1] << 8 | p[0];
 }
 
+// Runs call() with the n-th allocation of the library (n = 0: the first) and
+// every later one failing, for n = 0, 1, ... until it succeeds, and
+// check(n, result) after each call, with the injection off again. A call that
+// succeeds with no allocation at all is a fault of the test.
+template <class Call, class Check>
+void FailEachAllocationInTurn(Call call, Check check) {
+  for (int n = 0; n < 32; ++n) {
+    bool ok = false;
+    {
+      FailAllocations fail(n);
+      ok = call();
+    }
+    check(n, ok);
+    if (ok) {
+      EXPECT_GT(n, 0) << "succeeded without allocating";
+      return;
+    }
+  }
+  ADD_FAILURE() << "still failing after 32 allocations";
+}
+
 // A path for a scratch file, removed again with the object.
 class TempFile {
  public:

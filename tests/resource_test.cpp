@@ -107,19 +107,9 @@ TEST_F(Resource, RefusalsLeaveTheBitmapEmpty) {
 
 TEST_F(Resource, EveryAllocationFailingInTurnFailsCleanly) {
   const Registered resource(104, MakeBmp(BmpSpec{.width = 7, .height = -5}));
-  bool loaded = false;
-  for (int n = 0; !loaded; ++n) {
-    ASSERT_LT(n, 20);
-    kt::CountingDib2 dib;
-    {
-      kt::FailAllocations fail(n);
-      loaded = dib.CreateFromResource(104u, nullptr);
-    }
-    EXPECT_EQ(dib.IsValidDIB(), loaded) << n;
-    if (n == 0) {
-      EXPECT_FALSE(loaded);
-    }
-  }
+  kt::CountingDib2 dib;
+  kt::FailEachAllocationInTurn([&] { return dib.CreateFromResource(104u, nullptr); },
+                               [&](int n, bool loaded) { EXPECT_EQ(dib.IsValidDIB(), loaded) << n; });
 }
 
 }  // namespace
