@@ -9,16 +9,13 @@
 
 namespace {
 
-using Pixels32 = std::vector<std::uint32_t>;
+using kt::DeviceBitmap;
+using kt::Info;
+using kt::Pixels32;
+using kt::ReadBack;
 
 // Every test must release every GDI object it made.
 using Platform = kt::NoLeaks;
-
-BITMAPINFO Info(LONG w, LONG h, WORD bits) {
-  BITMAPINFO bmi{};
-  bmi.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), w, h, 1, bits, BI_RGB, 0, 0, 0, 0, 0};
-  return bmi;
-}
 
 // A DIB section selected into its own memory DC; released in reverse order.
 struct Section {
@@ -39,27 +36,6 @@ struct Section {
   }
   std::uint32_t* Words() const { return reinterpret_cast<std::uint32_t*>(bits); }
 };
-
-// A device bitmap in a memory DC.
-struct DeviceBitmap {
-  HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP bm;
-  HGDIOBJ old;
-  DeviceBitmap(int w, int h) : bm(CreateCompatibleBitmap(dc, w, h)), old(SelectObject(dc, bm)) {}
-  ~DeviceBitmap() {
-    SelectObject(dc, old);
-    DeleteObject(bm);
-    DeleteDC(dc);
-  }
-};
-
-// The whole bitmap as top-down 0xXXRRGGBB words, through GetDIBits.
-Pixels32 ReadBack(HDC dc, HBITMAP bm, int w, int h) {
-  Pixels32 out(static_cast<std::size_t>(w) * h);
-  BITMAPINFO bmi = Info(w, -h, 32);
-  EXPECT_EQ(GetDIBits(dc, bm, 0, h, out.data(), &bmi, DIB_RGB_COLORS), h);
-  return out;
-}
 
 // The documented rule rendered pixel by pixel: for every destination pixel
 // inside the extent, index i along it (counted from the origin, backwards for a
@@ -336,6 +312,32 @@ TEST(PlatformResources, FoundByIntegerAndStringNames) {
   EXPECT_EQ(FindResourceA(nullptr, MAKEINTRESOURCE(9101), MAKEINTRESOURCE(8001)), nullptr);
   EXPECT_EQ(LoadResource(nullptr, reinterpret_cast<HRSRC>(std::uintptr_t{0x5200000000AB})), nullptr);
   EXPECT_EQ(LockResource(reinterpret_cast<HGLOBAL>(s)), nullptr);  // an HRSRC is not an HGLOBAL
+}
+
+TEST(PlatformResources, RemovedEntriesAreGoneAndTheirHandlesStayDead) {
+  const auto name = MAKEINTRESOURCE(9102);
+  const auto type = MAKEINTRESOURCE(8000);
+  ASSERT_TRUE(kolvex::platform::AddResource(nullptr, name, type, "old", 3));
+  HRSRC old = FindResourceA(nullptr, name, type);
+  ASSERT_NE(old, nullptr);
+  EXPECT_TRUE(kolvex::platform::RemoveResource(nullptr, name, type));
+  EXPECT_FALSE(kolvex::platform::RemoveResource(nullptr, name, type));
+  EXPECT_EQ(FindResourceA(nullptr, name, type), nullptr);
+  // The freed slot is used again; the old handle must not reach the newcomer.
+  ASSERT_TRUE(kolvex::platform::AddResource(nullptr, name, type, "newer", 5));
+  HRSRC fresh = FindResourceA(nullptr, name, type);
+  EXPECT_NE(fresh, old);
+  EXPECT_EQ(LoadResource(nullptr, old), nullptr);
+  EXPECT_EQ(SizeofResource(nullptr, old), 0u);
+  EXPECT_EQ(SizeofResource(nullptr, fresh), 5u);
+  // A registration in a reused slot before an older one still hides it.
+  const auto other = MAKEINTRESOURCE(9103);
+  ASSERT_TRUE(kolvex::platform::AddResource(nullptr, other, type, "x", 1));
+  ASSERT_TRUE(kolvex::platform::AddResource(nullptr, name, type, "newest", 6));
+  ASSERT_TRUE(kolvex::platform::RemoveResource(nullptr, other, type));
+  ASSERT_TRUE(kolvex::platform::AddResource(nullptr, name, type, "latest!", 7));
+  EXPECT_EQ(SizeofResource(nullptr, FindResourceA(nullptr, name, type)), 7u);
+  EXPECT_TRUE(kolvex::platform::RemoveResource(nullptr, name, type));
 }
 
 TEST(PlatformMfc, DeviceContextObjectOwnsWhatItWraps) {

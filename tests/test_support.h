@@ -251,6 +251,36 @@ bool Throws(F&& f, int* cause = nullptr) {
   return false;
 }
 
+// A BI_RGB description of a w x h DIB (negative h: top-down).
+inline BITMAPINFO Info(LONG w, LONG h, WORD bits) {
+  BITMAPINFO bmi{};
+  bmi.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), w, h, 1, bits, BI_RGB, 0, 0, 0, 0, 0};
+  return bmi;
+}
+
+// A device bitmap in a memory DC.
+struct DeviceBitmap {
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bm;
+  HGDIOBJ old;
+  DeviceBitmap(int w, int h) : bm(CreateCompatibleBitmap(dc, w, h)), old(SelectObject(dc, bm)) {}
+  ~DeviceBitmap() {
+    SelectObject(dc, old);
+    DeleteObject(bm);
+    DeleteDC(dc);
+  }
+};
+
+using Pixels32 = std::vector<std::uint32_t>;
+
+// The whole bitmap as top-down 0xXXRRGGBB words, through GetDIBits.
+inline Pixels32 ReadBack(HDC dc, HBITMAP bm, int w, int h) {
+  Pixels32 out(static_cast<std::size_t>(w) * h);
+  BITMAPINFO bmi = Info(w, -h, 32);
+  EXPECT_EQ(GetDIBits(dc, bm, 0, h, out.data(), &bmi, DIB_RGB_COLORS), h);
+  return out;
+}
+
 // Live GDI objects of this process.
 inline DWORD GdiObjects() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
 

@@ -6,8 +6,9 @@
 // handle of null stands for the process module (GetModuleHandleA(nullptr)).
 //
 // Ownership: AddResource copies the bytes; they live, at one address, until
-// the process ends. LockResource answers a pointer to them. A later
-// registration of the same module, name and type hides the earlier one.
+// the process ends or RemoveResource drops them. LockResource answers a pointer
+// to them. A later registration of the same module, name and type hides the
+// earlier one.
 //
 // Failure: the lookups answer null / 0 for anything unknown, including forged
 // HRSRC and HGLOBAL values. Threading: any thread; the table has a lock.
@@ -38,5 +39,11 @@ namespace kolvex::platform {
 // False when memory runs out or a string name or type is empty.
 KOLVEX_API bool AddResource(HINSTANCE module, LPCSTR name, LPCSTR type, const void* data,
                             DWORD size);
+
+// Drops every registration of `name` and `type` in `module` and frees their
+// bytes: pointers from LockResource into them dangle afterwards, and their
+// handles answer null. For programs that register many short-lived resources
+// (tests, fuzzing). False when nothing matched.
+KOLVEX_API bool RemoveResource(HINSTANCE module, LPCSTR name, LPCSTR type);
 
 }  // namespace kolvex::platform

@@ -112,29 +112,78 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   // 58. Replaces the contents with a DIB section of pbih's format (pbih must not
   // be null) and its own memory DC. False, bitmap empty, on any failure.
   virtual bool CreateDIBSection(BITMAPINFOHEADER* pbih, DWORD dwInterlaced);
-  // 59-60. Loads a bitmap resource of type 8000; module null: the instance of
-  // the module state.
+  // 59-60. Loads a bitmap resource of type 8000 (a bitmap file image whose
+  // pixels follow the 40-byte info header and any colour table); module null:
+  // the instance of the module state; only the low 16 bits of nId count. The
+  // object is emptied first. The pixels keep their bit depth; a colour table
+  // is skipped, top-down rows are flipped, bytes behind the image are kept.
+  // False, bitmap empty, for a missing resource, for one shorter than its
+  // headers and image, with zero or negative width, zero height, a bit count
+  // outside 1, 4, 8, 16, 24, 32, compression or an image over 31 bits, and
+  // when memory runs out.
   virtual bool CreateFromResource(const char* pszName, HINSTANCE hModule);
   virtual bool CreateFromResource(UINT nId, HINSTANCE hModule);
-  // 61-62. Captures an area of the display or of a DC as a 24-bit bitmap.
+  // 61-62. Capture an area of the display or of a DC as a 24-bit progressive
+  // bitmap; a null area is (0, 0, screen width, screen height). False with the
+  // object unchanged for a null DC, an empty area or when GDI cannot make its
+  // temporary DC or bitmap; false and empty when the conversion fails. A memory
+  // exception of the creation reaches the caller. Every temporary DC and
+  // bitmap is released before the call returns.
   virtual bool CreateFromDesktop(RECT* pArea);
   virtual bool CreateFromDC(HDC hDC, RECT* pArea);
   // 63-64. Pixel filters.
   virtual bool AdjustBrightness(int nLevel);
   virtual bool Median3x3(const CRZDIB2& src);
-  // 65-67. Drawing onto a client's DC.
+  // 65-67. Draw rcSrc of the bitmap into rcDst of dc (the shorter overloads
+  // pass the whole image, through the virtual table). A DIB section is copied
+  // from its memory DC (BitBlt for equal sizes; otherwise StretchBlt, leaving
+  // dc in COLORONCOLOR); other bitmaps go through DrawDib, 8-bit ones as grey
+  // levels. Rectangles reach the platform unchecked; the palette is not used.
+  // False for a bitmap without header or pixels, when DrawDib cannot open or
+  // the platform call fails. An 8-bit bitmap's grey description is allocated
+  // first: its memory exception reaches the caller before anything is drawn.
+  // Nothing outlives the call. The header's biSize is 40 during the platform
+  // call, in place (sharers see it), and reads as before when the call returns.
   virtual bool Draw(CDC& dc, const CRect& rcDst, const CRect& rcSrc, CPalette* pPalette);
   virtual bool Draw(CDC& dc, const CRect& rcDst, CPalette* pPalette);
   virtual bool Draw(CDC& dc, CPalette* pPalette);
-  // 68-69. Drawing onto the desktop window.
+  // 68-69. Draw the whole bitmap (or the alpha channel of a 32-bit one, as
+  // grey: 255 white, 0 black) stretched into a rectangle of the desktop
+  // window, in screen coordinates. An empty rectangle means the natural size
+  // at (left, top) for DrawToDesktop and at (0, 0) for the alpha view.
+  // DrawToDesktop fails as Draw does; DrawDIBsAlphaToDesktop answers false for
+  // anything but a 32-bit bitmap and for any failure or exception inside it,
+  // and never throws.
   virtual bool DrawToDesktop(int nLeft, int nTop, int nRight, int nBottom);
   virtual bool DrawDIBsAlphaToDesktop(int nLeft, int nTop, int nRight, int nBottom);
-  // 70. Writes a bitmap file at the file's current position.
+  // 70. Writes a bitmap file (file header, 40-byte info header, colour-table
+  // area, pixel rows as stored) at the file's current position, which it
+  // neither moves back nor flushes. Colour-table areas (1, 4, 8 bits, or
+  // biClrUsed entries) hold a grey ramp and zeros. False, nothing written, for
+  // a bitmap without header or pixels or with a geometry that no file can
+  // hold; false when a write throws a framework exception (what was written
+  // stays). The bitmap is never changed.
   virtual bool SaveAs(CFile& file);
   // 71-73. The shared image cache.
   virtual bool CacheThis() const;
   virtual void UnCacheThis() const;
   virtual bool LookupCache(const CDIBCacheInfo& info);
+
+  // ---- Bitmap files (not virtual). ----
+  // Load the bitmap file image at data[0, size) or in the file at `path`:
+  // BI_RGB at 1, 4, 8, 16, 24 and 32 bits, BI_BITFIELDS at 16 and 32 bits,
+  // info headers of 40, 52, 56, 108 and 124 bytes, bottom-up or top-down rows.
+  // 8-bit files without a colour table, or with the grey ramp, load as 8-bit
+  // values; other indexed and 16-bit files load as 24-bit colours. The result
+  // is a progressive bitmap in plain storage with a header of the library's own
+  // (rows bottom-up, positive height). Anything short, inconsistent, too large
+  // (an image over 31 bits, a file over 2^31 bytes) or of another format is
+  // refused: false, and the bitmap is empty (kolvex::BitmapFileProblem() says
+  // why). Nothing outside the given bytes is read. Out of memory: false, empty.
+  // The previous contents are released in every case. Not thread-safe on one
+  // object; data is only read.
+  bool CreateFromMemory(const void* data, std::size_t size);
+  bool CreateFromFile(const char* path);
 
   // ---- DIB section (not virtual). Null / false on an empty bitmap. ----
   bool IsDIBSection() const;  // header, pixels and a DIB section
