@@ -153,6 +153,31 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   unsigned int GetCacheInfoFlags() const;
   unsigned int GetCacheInfoFrame() const;
 
+  // ---- Capacity of the shared image cache (static, not virtual). ----
+  // The cache is one per process. It starts with capacity 0 and keeps nothing
+  // until a client sets a capacity: CacheThis answers false and LookupCache
+  // finds nothing. With a capacity, each entry counts its bitmap's
+  // ((bits x width + 31) / 32) x height x 4 bytes in whole kilobytes (below
+  // 1024 bytes counts 0); when an entry would not fit, the least-looked-up
+  // entries are evicted first, ties going to the one cached earliest. A single
+  // bitmap larger than the capacity is still kept, alone.
+  // Ownership: an entry holds one reference to its bitmap's data block, so the
+  // pixels stay alive after the client lets go; entries left at process exit
+  // are released then.
+  // Threading: any thread may call these and the cache operations; one lock
+  // guards the cache, and evicting an entry releases its block under that lock.
+  // Failure: SetCacheCapacityKB answers false, changing nothing, for a negative
+  // capacity, when out of memory while making the cache, or while another
+  // thread is making it at that very moment (call again).
+
+  // Sets the capacity in kilobytes and at once evicts down to it; 0 empties
+  // the cache and keeps it empty.
+  static bool SetCacheCapacityKB(int nCapacityKB);
+  // The capacity in kilobytes (0 until set).
+  static int GetCacheCapacityKB();
+  // The kilobytes the entries count together; never below 0.
+  static int GetCacheUsedKB();
+
  protected:
   // The current block as the derived kind. Never read its added fields on the
   // empty block (_IsNil): that block carries the base fields only.
