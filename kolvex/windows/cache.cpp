@@ -47,6 +47,25 @@ int UsedAfter(int used, std::int64_t change) {
   return sum < 0 ? 0 : ClampToInt(sum);
 }
 
+// Entries still cached when the process ends are released, so that their
+// blocks (and DIB sections) do not outlive it unaccounted. The platform layer
+// keeps its own state for the whole process, so the order of static
+// destruction does not matter. The cache object stays, at capacity 0: anything
+// cached later on is refused.
+struct ReleaseEntriesAtExit {
+  ReleaseEntriesAtExit() = default;
+  ReleaseEntriesAtExit(const ReleaseEntriesAtExit&) = delete;
+  ReleaseEntriesAtExit& operator=(const ReleaseEntriesAtExit&) = delete;
+  ~ReleaseEntriesAtExit() {
+    if (CDIBCache* cache = CDIBCache::Existing()) cache->SetCapacityKB(0);
+  }
+};
+
+// Registered when the cache is made, not at load: a process that never uses
+// the cache does no work at exit, and exit handlers registered before the
+// cache existed run after the release.
+void ReleaseEntriesWhenTheProcessEnds() { static ReleaseEntriesAtExit release; }
+
 }  // namespace
 
 // ---- CDIBCache ----
@@ -78,6 +97,7 @@ CDIBCache* CDIBCache::GetDIBCache() {
       throw;
     }
     s_pDIBCache.store(cache, std::memory_order_release);
+    ReleaseEntriesWhenTheProcessEnds();
   }
   ::InterlockedExchange(&s_nCreating, 0);
   return cache;
@@ -215,26 +235,6 @@ void CDIBCache::Destroy(CDIBCacheEntry* entry) {
   nUsedKB = UsedAfter(nUsedKB, -std::int64_t{SizeKB(entry->dib)});
   delete entry;  // drops the entry's reference to its block
 }
-
-namespace {
-
-// Entries still cached when the process ends are released, so their blocks
-// (and DIB sections) do not outlive it unaccounted. The platform layer keeps
-// its own state for the whole process, so the order of static destruction does
-// not matter. The cache object stays, at capacity 0: anything cached later on
-// is refused.
-struct ReleaseEntriesAtExit {
-  ReleaseEntriesAtExit() = default;
-  ReleaseEntriesAtExit(const ReleaseEntriesAtExit&) = delete;
-  ReleaseEntriesAtExit& operator=(const ReleaseEntriesAtExit&) = delete;
-  ~ReleaseEntriesAtExit() {
-    if (CDIBCache* cache = CDIBCache::Existing()) cache->SetCapacityKB(0);
-  }
-};
-
-ReleaseEntriesAtExit s_releaseAtExit;
-
-}  // namespace
 
 // ---- CRZDIB2 ----
 
