@@ -134,9 +134,10 @@ class FilledCache {
   bool ok_ = false;
 };
 
-// Each hit names another entry (a stride prime to the count walks all of them),
-// so every lookup walks part of the list and takes a share of a new block.
-void BM_LookupHit(benchmark::State& state) {
+// A hit names another entry each time (a stride prime to the count visits all
+// of them), so every lookup walks part of the list and takes a share of a new
+// block; a miss compares the key with every entry.
+void Lookups(benchmark::State& state, bool hits) {
   const int entries = static_cast<int>(state.range(0));
   FilledCache cache(entries);
   if (!cache.ok()) {
@@ -146,8 +147,8 @@ void BM_LookupHit(benchmark::State& state) {
   CRZDIB2 client;
   int i = 0;
   for (auto _ : state) {
-    if (!client.LookupCache(Key(i))) {
-      state.SkipWithError("missed");
+    if (client.LookupCache(Key(hits ? i : -1)) != hits) {
+      state.SkipWithError(hits ? "missed" : "hit");
       break;
     }
     i = (i + 7919) % entries;
@@ -155,23 +156,8 @@ void BM_LookupHit(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-// A miss compares the key with every entry.
-void BM_LookupMiss(benchmark::State& state) {
-  const int entries = static_cast<int>(state.range(0));
-  FilledCache cache(entries);
-  if (!cache.ok()) {
-    state.SkipWithError("could not fill the cache");
-    return;
-  }
-  CRZDIB2 client;
-  for (auto _ : state) {
-    if (client.LookupCache(Key(-1))) {
-      state.SkipWithError("hit");
-      break;
-    }
-  }
-  state.SetItemsProcessed(state.iterations());
-}
+void BM_LookupHit(benchmark::State& state) { Lookups(state, true); }
+void BM_LookupMiss(benchmark::State& state) { Lookups(state, false); }
 
 }  // namespace
 
