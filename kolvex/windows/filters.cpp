@@ -28,7 +28,8 @@ bool CRZDIB2::AdjustBrightness(int nLevel) {
   const tagRZBMINFOHEADER* h = GetRzBmiHeader();
   if (h == nullptr || GetBytes() == nullptr) return false;
   if (h->biWidth == 0 || h->biHeight == 0) return true;  // no copy for an empty image
-  // A negative width would never end a loop that counts pixels down.
+  // Refused before the copy-before-write, which could not size a copy of an
+  // image with a negative width (and no pixel loop could walk it).
   if (!ReadImage(*this)) return false;
 
   _CopyBeforeWrite();
@@ -55,7 +56,7 @@ bool CRZDIB2::Median3x3(const CRZDIB2& src) {
     return false;
   }
   if (h->biWidth == 0 || h->biHeight == 0) return true;
-  if (!ReadImage(*this)) return false;  // negative width, or no buffer of ours could hold it
+  if (!ReadImage(*this)) return false;  // as in AdjustBrightness
 
   _CopyBeforeWrite();
   // Both afresh: when src is this object, its pixels have moved with ours.
