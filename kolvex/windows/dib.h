@@ -119,8 +119,18 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   // 61-62. Captures an area of the display or of a DC as a 24-bit bitmap.
   virtual bool CreateFromDesktop(RECT* pArea);
   virtual bool CreateFromDC(HDC hDC, RECT* pArea);
-  // 63-64. Pixel filters.
+  // 63-64. Pixel filters, written in place after this object's data is made
+  // its own (whose memory exception reaches the caller). Each byte of a pixel
+  // is its own channel. True at once for a zero width or height; false, bytes
+  // unchanged, for no pixels, a negative width or an unsupported depth.
+  // Brightness (24, 32 bits): level 128 keeps every value, each step above
+  // darkens by 1 and each below brightens, levels beyond 0..255 act as those
+  // ends; a 32-bit pixel keeps its fourth byte. A top-down height changes no row.
   virtual bool AdjustBrightness(int nLevel);
+  // The 3 x 3 median of src (8, 24, 32 bits; all four bytes at 32), which must
+  // have this bitmap's bit count, width and height; the first and last rows
+  // and the first and last pixels of each row are copied. src may be this
+  // object or lie on its pixels. A top-down height copies the first stored row.
   virtual bool Median3x3(const CRZDIB2& src);
   // 65-67. Drawing onto a client's DC.
   virtual bool Draw(CDC& dc, const CRect& rcDst, const CRect& rcSrc, CPalette* pPalette);
@@ -131,7 +141,15 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   virtual bool DrawDIBsAlphaToDesktop(int nLeft, int nTop, int nRight, int nBottom);
   // 70. Writes a bitmap file at the file's current position.
   virtual bool SaveAs(CFile& file);
-  // 71-73. The shared image cache.
+  // 71-73. The shared image cache (capacity and accounting below). CacheThis
+  // keeps this bitmap's block under its record: false for an empty or locked
+  // bitmap, a record not set, capacity 0 or no memory for the entry; true also
+  // when an entry with an equal record is there (it counts a hit). UnCacheThis
+  // removes the first entry matching the record. LookupCache makes this bitmap
+  // share the block of the first entry matching info (a locked bitmap gets a
+  // copy); false, bitmap unchanged, on a miss. Entries are matched by the
+  // entry's own nFrameMode (1: nFrame is ignored). Running out of memory while
+  // the cache itself is made reaches the caller; a later call tries again.
   virtual bool CacheThis() const;
   virtual void UnCacheThis() const;
   virtual bool LookupCache(const CDIBCacheInfo& info);
