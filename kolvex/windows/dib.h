@@ -131,8 +131,18 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   // bitmap is released before the call returns.
   virtual bool CreateFromDesktop(RECT* pArea);
   virtual bool CreateFromDC(HDC hDC, RECT* pArea);
-  // 63-64. Pixel filters.
+  // 63-64. Pixel filters, written in place after this object's data is made
+  // its own (whose memory exception reaches the caller). Each byte of a pixel
+  // is its own channel. True at once for a zero width or height; false, bytes
+  // unchanged, for no pixels, a negative width or an unsupported depth.
+  // Brightness (24, 32 bits): level 128 keeps every value, each step above
+  // darkens by 1 and each below brightens, levels beyond 0..255 act as those
+  // ends; a 32-bit pixel keeps its fourth byte. A top-down height changes no row.
   virtual bool AdjustBrightness(int nLevel);
+  // The 3 x 3 median of src (8, 24, 32 bits; all four bytes at 32), which must
+  // have this bitmap's bit count, width and height; the first and last rows
+  // and the first and last pixels of each row are copied. src may be this
+  // object or lie on its pixels. A top-down height copies the first stored row.
   virtual bool Median3x3(const CRZDIB2& src);
   // 65-67. Draw rcSrc of the bitmap into rcDst of dc (the shorter overloads
   // pass the whole image, through the virtual table). A DIB section is copied
@@ -164,7 +174,15 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   // hold; false when a write throws a framework exception (what was written
   // stays). The bitmap is never changed.
   virtual bool SaveAs(CFile& file);
-  // 71-73. The shared image cache.
+  // 71-73. The shared image cache (capacity and accounting below). CacheThis
+  // keeps this bitmap's block under its record: false for an empty or locked
+  // bitmap, a record not set, capacity 0 or no memory for the entry; true also
+  // when an entry with an equal record is there (it counts a hit). UnCacheThis
+  // removes the first entry matching the record. LookupCache makes this bitmap
+  // share the block of the first entry matching info (a locked bitmap gets a
+  // copy); false, bitmap unchanged, on a miss. Entries are matched by the
+  // entry's own nFrameMode (1: nFrame is ignored). Running out of memory while
+  // the cache itself is made reaches the caller; a later call tries again.
   virtual bool CacheThis() const;
   virtual void UnCacheThis() const;
   virtual bool LookupCache(const CDIBCacheInfo& info);
@@ -201,6 +219,31 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   bool EqualCacheImage(const CDIBCacheInfo& info) const;
   unsigned int GetCacheInfoFlags() const;
   unsigned int GetCacheInfoFrame() const;
+
+  // ---- Capacity of the shared image cache (static, not virtual). ----
+  // The cache is one per process. It starts with capacity 0 and keeps nothing
+  // until a client sets a capacity: CacheThis answers false and LookupCache
+  // finds nothing. With a capacity, each entry counts its bitmap's
+  // ((bits x width + 31) / 32) x height x 4 bytes in whole kilobytes (below
+  // 1024 bytes counts 0); when an entry would not fit, the least-looked-up
+  // entries are evicted first, ties going to the one cached earliest. A single
+  // bitmap larger than the capacity is still kept, alone.
+  // Ownership: an entry holds one reference to its bitmap's data block, so the
+  // pixels stay alive after the client lets go; entries left at process exit
+  // are released then.
+  // Threading: any thread may call these and the cache operations; one lock
+  // guards the cache, and evicting an entry releases its block under that lock.
+  // Failure: SetCacheCapacityKB answers false, changing nothing, for a negative
+  // capacity, when out of memory while making the cache, or while another
+  // thread is making it at that very moment (call again).
+
+  // Sets the capacity in kilobytes and at once evicts down to it; 0 empties
+  // the cache and keeps it empty.
+  static bool SetCacheCapacityKB(int nCapacityKB);
+  // The capacity in kilobytes (0 until set).
+  static int GetCacheCapacityKB();
+  // The kilobytes the entries count together; never below 0.
+  static int GetCacheUsedKB();
 
  protected:
   // The current block as the derived kind. Never read its added fields on the
