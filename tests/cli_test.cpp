@@ -297,6 +297,40 @@ TEST_F(Tool, HelpForEverySubcommand) {
   EXPECT_EQ(Kolvex("").status, 2);
 }
 
+TEST_F(Tool, DemoWritesEveryStageAsAValidBitmap) {
+  const ToolRun r = Kolvex("demo '" + Path("demo") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"01-testcard.bmp", "1920 1080"}, {"02-capture.bmp", "1920 1080"},
+      {"03-quarter.bmp", "960 540"},    {"04-eighth.bmp", "480 270"},
+      {"05-odd-field-interpolated.bmp", "1920 1080"}, {"06-median.bmp", "1920 1080"},
+      {"07-brighter.bmp", "1920 1080"}, {"08-scaled.bmp", "1280 720"},
+      {"09-screen.bmp", "1920 1080"}};
+  for (const auto& [name, size] : files) {
+    EXPECT_NE(r.out.find(Path("demo/" + name)), std::string::npos) << name << " not reported";
+    // An independent decoder reads every file completely.
+    const std::string command = "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                                "im = Image.open(sys.argv[1]); im.load(); print(*im.size)\" '" +
+                                Path("demo/" + name) + "'";
+    FILE* p = ::popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char line[64] = {};
+    const bool read = std::fgets(line, sizeof line, p) != nullptr;
+    EXPECT_EQ(::pclose(p), 0) << name;
+    ASSERT_TRUE(read) << name;
+    EXPECT_EQ(std::string(line), size + "\n") << name;
+  }
+  // The capture of the painted card is the card, and the reductions are the
+  // library's own of that capture.
+  CRZDIB2 card, captured, quarter, expected;
+  Load(Path("demo/01-testcard.bmp"), card);
+  Load(Path("demo/02-capture.bmp"), captured);
+  Load(Path("demo/03-quarter.bmp"), quarter);
+  EXPECT_EQ(kt::Pixels(card), kt::Pixels(captured));
+  ASSERT_TRUE(expected.CreateQuarter(captured));
+  EXPECT_EQ(kt::Pixels(quarter), kt::Pixels(expected));
+}
+
 TEST_F(Tool, InfoDescribesEachFile) {
   const std::string a = MakeInput("a.bmp", 24, 5, 3, 1);
   const ToolRun r = Kolvex("info '" + a + "'");
