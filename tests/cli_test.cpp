@@ -1,7 +1,7 @@
 // The kolvex tool end to end: every subcommand's output against the library's
 // own result on the same input, and the documented failures.
 
-#include "test_support.h"
+#include "io_support.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -70,18 +70,8 @@ class Tool : public ::testing::Test {
     return Path(name);
   }
 
-  static std::vector<BYTE> Encode(CRZDIB2& dib) {
-    CMemFile file;
-    EXPECT_TRUE(dib.SaveAs(file));
-    const auto n = static_cast<std::size_t>(file.GetLength());
-    BYTE* p = file.Detach();
-    std::vector<BYTE> bytes(p, p + n);
-    std::free(p);
-    return bytes;
-  }
-
   static void Save(CRZDIB2& dib, const std::string& path) {
-    const std::vector<BYTE> bytes = Encode(dib);
+    const std::vector<BYTE> bytes = kt::SaveToMemory(dib);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                 static_cast<std::streamsize>(bytes.size()));
   }
@@ -165,7 +155,7 @@ TEST_F(Tool, EverySubcommandMatchesTheLibrary) {
     CRZDIB2 in, expected;
     Load(input, in);
     ASSERT_TRUE(c.op(in, expected));
-    EXPECT_EQ(FileBytes(Path("out.bmp")), Encode(expected));
+    EXPECT_EQ(FileBytes(Path("out.bmp")), kt::SaveToMemory(expected));
   }
 }
 
@@ -178,7 +168,7 @@ TEST_F(Tool, WeaveTakesEachFieldFromItsFile) {
   Load(even, e);
   Load(odd, o);
   ASSERT_TRUE(expected.Create(e) && expected.CopyField(e, 0) && expected.CopyField(o, 1));
-  EXPECT_EQ(FileBytes(Path("frame.bmp")), Encode(expected));
+  EXPECT_EQ(FileBytes(Path("frame.bmp")), kt::SaveToMemory(expected));
 
   const std::string other = MakeInput("other.bmp", 24, 9, 7, 3);
   const ToolRun bad = Kolvex("weave '" + even + "' '" + other + "' '" + Path("frame2.bmp") + "'");
