@@ -7,10 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 namespace kt {
@@ -167,6 +171,72 @@ struct GuardedImage {
 
   tagRZBMINFOHEADER header;
   std::vector<BYTE> bytes;
+};
+
+// `size` bytes placed against an inaccessible page: with Guard::After they end
+// exactly where a mapped page ends, with Guard::Before they begin exactly where
+// one begins. Reading or writing one byte beyond them, on the guarded side,
+// faults, which is how the tests prove that kernels stay inside the image
+// (attached memory and DIB sections have no slack behind the pixels).
+class PageGuardedBytes {
+ public:
+  enum class Guard { After, Before };
+
+  PageGuardedBytes(std::size_t size, Guard guard) {
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    mapped_ = ((size + page - 1) / page + 1) * page;
+    void* base = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) throw std::runtime_error("mmap failed");
+    base_ = static_cast<BYTE*>(base);
+    BYTE* fence = guard == Guard::After ? base_ + mapped_ - page : base_;
+    if (mprotect(fence, page, PROT_NONE) != 0) throw std::runtime_error("mprotect failed");
+    data_ = guard == Guard::After ? fence - size : base_ + page;
+  }
+  ~PageGuardedBytes() { munmap(base_, mapped_); }
+  PageGuardedBytes(const PageGuardedBytes&) = delete;
+  PageGuardedBytes& operator=(const PageGuardedBytes&) = delete;
+
+  BYTE* data() const { return data_; }
+
+ private:
+  BYTE* base_ = nullptr;
+  BYTE* data_ = nullptr;
+  std::size_t mapped_ = 0;
+};
+
+// A bitmap attached to page-guarded pixel bytes (header kept alongside).
+struct PageGuardedDib {
+  PageGuardedDib(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard guard,
+                 DWORD interlaced = 1)
+      : header(MakeHeader(bitCount, width, height, interlaced)),
+        size(static_cast<std::size_t>(Stride(bitCount, width)) * static_cast<std::size_t>(height)),
+        guard(guard),
+        bytes(size, guard) {
+    dib.Attach(&header, bytes.data());
+  }
+
+  std::vector<BYTE> Contents() const { return {bytes.data(), bytes.data() + size}; }
+  void Fill(std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    for (std::size_t i = 0; i < size; ++i) bytes.data()[i] = static_cast<BYTE>(rng());
+  }
+
+  tagRZBMINFOHEADER header;
+  std::size_t size;
+  PageGuardedBytes::Guard guard;
+  PageGuardedBytes bytes;
+  TestDib dib;
+};
+
+// Sets a kernel level for the lifetime of the guard; puts the best one back.
+class KernelLevelScope {
+ public:
+  explicit KernelLevelScope(kolvex::testing::KernelLevel level) {
+    EXPECT_TRUE(kolvex::testing::SetKernelLevel(level));
+  }
+  ~KernelLevelScope() { kolvex::testing::SetKernelLevel(kolvex::testing::BestKernelLevel()); }
+  KernelLevelScope(const KernelLevelScope&) = delete;
+  KernelLevelScope& operator=(const KernelLevelScope&) = delete;
 };
 
 // Reproducible sizes and seeds for property tests over random images.
