@@ -345,25 +345,47 @@ KOLVEX_AVX2 void Eighth24Avx2(const BYTE* const* rows, BYTE* out, std::size_t ou
   EighthTail<3, kRows>(rows, x, out, outPixels);
 }
 
-// ---- AVX-512: 16 output pixels per step, every load and store masked to the
-// bytes of the pixels the step covers ----
+// ---- AVX-512: 16 output pixels per step. Whole steps load unmasked; the
+// last step of a row masks every load and store to the bytes of the pixels
+// it covers ----
 
 KOLVEX_AVX512 inline __m512i PairSums512(__m512i v, __m512i shuffle) {
   return _mm512_maddubs_epi16(_mm512_shuffle_epi8(v, shuffle), _mm512_set1_epi8(1));
 }
 
-// Bytes [from, from + 64) of a run of `bytes` bytes, the part beyond the run
-// read as zero and never touched.
+// Bytes [from, from + 64) of a run of `bytes` bytes; masked, the part beyond
+// the run reads as zero and is never touched.
+template <bool kMasked>
 KOLVEX_AVX512 inline __m512i LoadPart(const BYTE* p, std::size_t from, std::size_t bytes) {
-  return _mm512_maskz_loadu_epi8(FirstLanes64(bytes > from ? bytes - from : 0), p + from);
+  if constexpr (kMasked) {
+    return _mm512_maskz_loadu_epi8(FirstLanes64(bytes > from ? bytes - from : 0), p + from);
+  } else {
+    return _mm512_loadu_si512(p + from);
+  }
 }
 
 // 48 bytes (16 pixels of 3 bytes) from `from` on, 12 bytes in each lane.
+// Unmasked, 64 bytes are read.
+template <bool kMasked>
 KOLVEX_AVX512 inline __m512i Load24Part(const BYTE* p, std::size_t from, std::size_t bytes) {
-  const std::size_t n = bytes > from ? bytes - from : 0;
-  const __m512i v = _mm512_maskz_loadu_epi8(FirstLanes64(n < 48 ? n : 48), p + from);
+  __m512i v;
+  if constexpr (kMasked) {
+    const std::size_t n = bytes > from ? bytes - from : 0;
+    v = _mm512_maskz_loadu_epi8(FirstLanes64(n < 48 ? n : 48), p + from);
+  } else {
+    v = _mm512_loadu_si512(p + from);
+  }
   return _mm512_permutexvar_epi32(
       _mm512_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6, 6, 7, 8, 9, 9, 10, 11, 12), v);
+}
+
+template <bool kMasked>
+KOLVEX_AVX512 inline void StoreOut(BYTE* out, std::size_t bytes, __m512i v) {
+  if constexpr (kMasked) {
+    _mm512_mask_storeu_epi8(out, FirstLanes64(bytes), v);
+  } else {
+    _mm512_storeu_si512(out, v);
+  }
 }
 
 template <int kShift>
@@ -377,102 +399,125 @@ KOLVEX_AVX512 inline __m512i PackEighth512(__m512i m0, __m512i m1, __m512i m2, _
       _mm512_packus_epi16(p0, p1));
 }
 
-template <int kRows>
-KOLVEX_AVX512 void Quarter32Avx512(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
+// One step: `count` (1..16) output pixels from x on.
+template <int kRows, bool kMasked>
+KOLVEX_AVX512 inline void Quarter32Step512(const BYTE* const* rows, std::size_t x,
+                                           std::size_t count, BYTE* out) {
   constexpr int kShift = QuarterShift(kRows);
-  const __m512i half = _mm512_set1_epi16(1 << (kShift - 1));
   const __m512i pair = _mm512_broadcast_i32x4(
       _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15));
-  const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
-  for (std::size_t x = 0; x < outPixels; x += 16) {
-    const std::size_t count = outPixels - x < 16 ? outPixels - x : 16;
-    const std::size_t bytes = 8 * count;
-    __m512i s0 = half;
-    __m512i s1 = half;
-    for (int r = 0; r < kRows; ++r) {
-      const BYTE* p = rows[r] + 8 * x;
-      s0 = _mm512_add_epi16(s0, PairSums512(LoadPart(p, 0, bytes), pair));
-      s1 = _mm512_add_epi16(s1, PairSums512(LoadPart(p, 64, bytes), pair));
-    }
-    const __m512i packed =
-        _mm512_packus_epi16(_mm512_srli_epi16(s0, kShift), _mm512_srli_epi16(s1, kShift));
-    _mm512_mask_storeu_epi8(out + 4 * x, FirstLanes64(4 * count),
-                            _mm512_permutexvar_epi64(order, packed));
+  const std::size_t bytes = 8 * count;
+  __m512i s0 = _mm512_set1_epi16(1 << (kShift - 1));
+  __m512i s1 = s0;
+  for (int r = 0; r < kRows; ++r) {
+    const BYTE* p = rows[r] + 8 * x;
+    s0 = _mm512_add_epi16(s0, PairSums512(LoadPart<kMasked>(p, 0, bytes), pair));
+    s1 = _mm512_add_epi16(s1, PairSums512(LoadPart<kMasked>(p, 64, bytes), pair));
   }
+  // Lane k of s0 holds output pixels 2k, 2k + 1; of s1 pixels 8 + 2k, 9 + 2k.
+  const __m512i packed =
+      _mm512_packus_epi16(_mm512_srli_epi16(s0, kShift), _mm512_srli_epi16(s1, kShift));
+  StoreOut<kMasked>(out + 4 * x, 4 * count,
+                    _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), packed));
 }
 
-template <int kRows>
-KOLVEX_AVX512 void Eighth32Avx512(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
+template <int kRows, bool kMasked>
+KOLVEX_AVX512 inline void Eighth32Step512(const BYTE* const* rows, std::size_t x,
+                                          std::size_t count, BYTE* out) {
   const __m512i quad = _mm512_broadcast_i32x4(
       _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
-  const __m512i ones = _mm512_set1_epi16(1);
-  for (std::size_t x = 0; x < outPixels; x += 16) {
-    const std::size_t count = outPixels - x < 16 ? outPixels - x : 16;
-    const std::size_t bytes = 16 * count;
-    __m512i m[4];
-    for (int k = 0; k < 4; ++k) {
-      __m512i s = _mm512_setzero_si512();
-      for (int r = 0; r < kRows; ++r) {
-        s = _mm512_add_epi16(s, PairSums512(LoadPart(rows[r] + 16 * x, 64 * k, bytes), quad));
-      }
-      m[k] = _mm512_madd_epi16(s, ones);  // lane j: output pixel 4k + j
+  const std::size_t bytes = 16 * count;
+  __m512i m[4];
+  for (int k = 0; k < 4; ++k) {
+    __m512i s = PairSums512(LoadPart<kMasked>(rows[0] + 16 * x, 64 * k, bytes), quad);
+    for (int r = 1; r < kRows; ++r) {
+      s = _mm512_add_epi16(s, PairSums512(LoadPart<kMasked>(rows[r] + 16 * x, 64 * k, bytes), quad));
     }
-    _mm512_mask_storeu_epi8(out + 4 * x, FirstLanes64(4 * count),
-                            PackEighth512<EighthShift(kRows)>(m[0], m[1], m[2], m[3]));
+    m[k] = _mm512_madd_epi16(s, _mm512_set1_epi16(1));  // lane j: output pixel 4k + j
   }
+  StoreOut<kMasked>(out + 4 * x, 4 * count,
+                    PackEighth512<EighthShift(kRows)>(m[0], m[1], m[2], m[3]));
 }
 
-template <int kRows>
-KOLVEX_AVX512 void Quarter24Avx512(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
+template <int kRows, bool kMasked>
+KOLVEX_AVX512 inline void Quarter24Step512(const BYTE* const* rows, std::size_t x,
+                                           std::size_t count, BYTE* out) {
   constexpr int kShift = QuarterShift(kRows);
-  const __m512i half = _mm512_set1_epi16(1 << (kShift - 1));
   const __m512i pair = _mm512_broadcast_i32x4(
       _mm_setr_epi8(0, 3, 1, 4, 2, 5, 6, 9, 7, 10, 8, 11, -1, -1, -1, -1));
   // After the pack, lane k holds output pixels 2k, 2k + 1 in words 0..2 and
   // 8 + 2k, 9 + 2k in words 4..6; gather those 3-word pairs in order.
   static constexpr short kOrder[32] = {0, 1, 2, 8,  9,  10, 16, 17, 18, 24, 25, 26, 4,  5,  6,  12,
                                        13, 14, 20, 21, 22, 28, 29, 30, 31, 31, 31, 31, 31, 31, 31, 31};
-  const __m512i order = _mm512_loadu_si512(kOrder);
-  for (std::size_t x = 0; x < outPixels; x += 16) {
-    const std::size_t count = outPixels - x < 16 ? outPixels - x : 16;
-    const std::size_t bytes = 6 * count;
-    __m512i a = half;
-    __m512i b = half;
-    for (int r = 0; r < kRows; ++r) {
-      const BYTE* p = rows[r] + 6 * x;
-      a = _mm512_add_epi16(a, PairSums512(Load24Part(p, 0, bytes), pair));
-      b = _mm512_add_epi16(b, PairSums512(Load24Part(p, 48, bytes), pair));
-    }
-    const __m512i packed =
-        _mm512_packus_epi16(_mm512_srli_epi16(a, kShift), _mm512_srli_epi16(b, kShift));
-    _mm512_mask_storeu_epi8(out + 3 * x, FirstLanes64(3 * count),
-                            _mm512_permutexvar_epi16(order, packed));
+  const std::size_t bytes = 6 * count;
+  __m512i a = _mm512_set1_epi16(1 << (kShift - 1));
+  __m512i b = a;
+  for (int r = 0; r < kRows; ++r) {
+    const BYTE* p = rows[r] + 6 * x;
+    a = _mm512_add_epi16(a, PairSums512(Load24Part<kMasked>(p, 0, bytes), pair));
+    b = _mm512_add_epi16(b, PairSums512(Load24Part<kMasked>(p, 48, bytes), pair));
   }
+  const __m512i packed =
+      _mm512_packus_epi16(_mm512_srli_epi16(a, kShift), _mm512_srli_epi16(b, kShift));
+  // 48 bytes: the whole store is masked in every step.
+  _mm512_mask_storeu_epi8(out + 3 * x, FirstLanes64(3 * count),
+                          _mm512_permutexvar_epi16(_mm512_loadu_si512(kOrder), packed));
 }
 
-template <int kRows>
-KOLVEX_AVX512 void Eighth24Avx512(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
+template <int kRows, bool kMasked>
+KOLVEX_AVX512 inline void Eighth24Step512(const BYTE* const* rows, std::size_t x,
+                                          std::size_t count, BYTE* out) {
   const __m512i quad = _mm512_broadcast_i32x4(
       _mm_setr_epi8(0, 3, 6, 9, 1, 4, 7, 10, 2, 5, 8, 11, -1, -1, -1, -1));
   const __m512i drop = _mm512_broadcast_i32x4(
       _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
   const __m512i join = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
-  const __m512i ones = _mm512_set1_epi16(1);
-  for (std::size_t x = 0; x < outPixels; x += 16) {
-    const std::size_t count = outPixels - x < 16 ? outPixels - x : 16;
-    const std::size_t bytes = 12 * count;
-    __m512i m[4];
-    for (int k = 0; k < 4; ++k) {
-      __m512i s = _mm512_setzero_si512();
-      for (int r = 0; r < kRows; ++r) {
-        s = _mm512_add_epi16(s, PairSums512(Load24Part(rows[r] + 12 * x, 48 * k, bytes), quad));
-      }
-      m[k] = _mm512_madd_epi16(s, ones);  // lane j: [c0 c1 c2 0] of output pixel 4k + j
+  const std::size_t bytes = 12 * count;
+  __m512i m[4];
+  for (int k = 0; k < 4; ++k) {
+    __m512i s = PairSums512(Load24Part<kMasked>(rows[0] + 12 * x, 48 * k, bytes), quad);
+    for (int r = 1; r < kRows; ++r) {
+      s = _mm512_add_epi16(s,
+                           PairSums512(Load24Part<kMasked>(rows[r] + 12 * x, 48 * k, bytes), quad));
     }
-    const __m512i pixels = PackEighth512<EighthShift(kRows)>(m[0], m[1], m[2], m[3]);
-    _mm512_mask_storeu_epi8(out + 3 * x, FirstLanes64(3 * count),
-                            _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(pixels, drop)));
+    m[k] = _mm512_madd_epi16(s, _mm512_set1_epi16(1));  // lane j: [c0 c1 c2 0] of pixel 4k + j
   }
+  const __m512i pixels = PackEighth512<EighthShift(kRows)>(m[0], m[1], m[2], m[3]);
+  _mm512_mask_storeu_epi8(out + 3 * x, FirstLanes64(3 * count),
+                          _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(pixels, drop)));
+}
+
+// Whole steps while their unmasked loads stay inside the row (`reach`: bytes
+// a step reads per output pixel, plus the overshoot of its last load), then
+// masked steps for the rest.
+template <void (*Whole)(const BYTE* const*, std::size_t, std::size_t, BYTE*),
+          void (*Masked)(const BYTE* const*, std::size_t, std::size_t, BYTE*),
+          std::size_t kInPerOut, std::size_t kOvershoot>
+KOLVEX_AVX512 void Steps512(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
+  std::size_t x = 0;
+  for (; kInPerOut * (x + 16) + kOvershoot <= kInPerOut * outPixels; x += 16) Whole(rows, x, 16, out);
+  for (; x < outPixels; x += 16) Masked(rows, x, outPixels - x < 16 ? outPixels - x : 16, out);
+}
+
+template <int kRows>
+KOLVEX_AVX512 void Quarter32Avx512(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
+  Steps512<Quarter32Step512<kRows, false>, Quarter32Step512<kRows, true>, 8, 0>(rows, out,
+                                                                                outPixels);
+}
+template <int kRows>
+KOLVEX_AVX512 void Eighth32Avx512(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
+  Steps512<Eighth32Step512<kRows, false>, Eighth32Step512<kRows, true>, 16, 0>(rows, out,
+                                                                               outPixels);
+}
+template <int kRows>
+KOLVEX_AVX512 void Quarter24Avx512(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
+  Steps512<Quarter24Step512<kRows, false>, Quarter24Step512<kRows, true>, 6, 16>(rows, out,
+                                                                                 outPixels);
+}
+template <int kRows>
+KOLVEX_AVX512 void Eighth24Avx512(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
+  Steps512<Eighth24Step512<kRows, false>, Eighth24Step512<kRows, true>, 12, 16>(rows, out,
+                                                                                outPixels);
 }
 
 // ---- The kernel signatures over the row-count templates ----
