@@ -100,9 +100,11 @@ TEST(Kernels, ScalingMatchesThePlainLevel) {
   ForEachSource({24, 32}, [](kt::PageGuardedDib& src, const std::string& label) {
     const LONG w = src.header.biWidth;
     const LONG h = src.header.biHeight;
-    // Smaller, larger (rows repeat) and wider-but-shorter targets.
+    // Smaller (within and beyond the kernels' source windows), larger (rows
+    // repeat) and wider-but-shorter targets.
     const std::pair<LONG, LONG> targets[] = {
         {std::max<LONG>(1, w * 2 / 3), std::max<LONG>(1, h * 2 / 3)},
+        {std::max<LONG>(1, w / 3), h},
         {w * 3 / 2 + 1, h * 3 / 2 + 1},
         {w + 7, std::max<LONG>(1, h - 1)}};
     for (const auto& [tw, th] : targets) {

@@ -1,11 +1,16 @@
 // Kernels of nearest-neighbour scaling: the centre walk that builds an index
 // table, and the row copy through the column table.
 //
-// The vector variants fetch pixels with gathers driven straight by the column
-// table. A 24-bit pixel is gathered as the 32-bit word at its first byte, or,
-// for the last pixel of the source row (whose word would reach one byte past
-// the row), as the word that ends with it, shifted down a byte; the words are
-// then packed back to 3 bytes. No byte outside the row's pixels is read.
+// The vector variants copy a block of output pixels (8 at AVX2, 16 at
+// AVX-512) from a window of the source row that starts at the block's first
+// column: two vectors loaded whole, from which a cross-lane permute picks each
+// pixel by its column relative to the window. A 24-bit pixel is picked as the
+// 32-bit word (two 16-bit words at AVX-512) that holds its 3 bytes, shifted
+// into place, and the words are packed back to 3 bytes. That serves every
+// enlargement and reductions down to about half size; a block whose columns
+// spread wider than the window, or whose window would reach past the row,
+// goes to the plain loop. Gathers would be simpler but are slower than the
+// plain loop on current processors. No byte outside the row is read.
 
 #include <kolvex/transforms/transform_rows.h>
 
@@ -47,110 +52,145 @@ namespace {
 using x86::FirstLanes16;
 using x86::FirstLanes64;
 
-// ---- SSE2 level, 24 bits: one 4-byte move per pixel instead of three bytes.
-// Each store also writes the first byte of the next pixel, which that pixel's
-// own store replaces; the last pixel is copied exactly.
-void ScaleRow24Words(const BYTE* srcRow, std::size_t srcPixels, const LONG* columnMap, BYTE* out,
-                     std::size_t outPixels) {
-  if (srcPixels < 2 || outPixels < 2) return ScaleRow<3>(srcRow, columnMap, out, outPixels);
-  const std::size_t last = srcPixels - 1;
-  for (std::size_t x = 0; x + 1 < outPixels; ++x) {
-    const auto c = static_cast<std::size_t>(columnMap[x]);
-    const std::size_t back = c == last ? 1 : 0;  // the last pixel's word ends with it
-    std::uint32_t word;
-    std::memcpy(&word, srcRow + 3 * c - back, 4);
-    word >>= 8 * back;
-    std::memcpy(out + 3 * x, &word, 4);
-  }
-  ScaleRow<3>(srcRow, columnMap + outPixels - 1, out + 3 * (outPixels - 1), 1);
+// ---- AVX2: 8 output pixels from a window of 64 source bytes ----
+
+// All eight lanes of `rel` below `limit`, taken as unsigned.
+KOLVEX_AVX2 inline bool AllBelow(__m256i rel, int limit) {
+  const __m256i top = _mm256_set1_epi32(limit - 1);
+  return _mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_max_epu32(rel, top), top)) == -1;
 }
 
-// ---- AVX2 ----
+// Dword `index` (0..15) of the 64-byte window lo:hi, in each lane.
+KOLVEX_AVX2 inline __m256i PickDword(__m256i lo, __m256i hi, __m256i index) {
+  return _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, index),
+                            _mm256_permutevar8x32_epi32(hi, index),
+                            _mm256_cmpgt_epi32(index, _mm256_set1_epi32(7)));
+}
 
-KOLVEX_AVX2 void ScaleRow32Avx2(const BYTE* srcRow, std::size_t /*srcPixels*/,
-                                const LONG* columnMap, BYTE* out, std::size_t outPixels) {
-  const auto* base = reinterpret_cast<const int*>(srcRow);
+KOLVEX_AVX2 void ScaleRow32Avx2(const BYTE* srcRow, std::size_t srcPixels, const LONG* columnMap,
+                                BYTE* out, std::size_t outPixels) {
   std::size_t x = 0;
-  for (; x + 16 <= outPixels; x += 16) {
-    const __m256i i0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnMap + x));
-    const __m256i i1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnMap + x + 8));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x), _mm256_i32gather_epi32(base, i0, 4));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x + 32),
-                        _mm256_i32gather_epi32(base, i1, 4));
-  }
   for (; x + 8 <= outPixels; x += 8) {
-    const __m256i i0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnMap + x));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x), _mm256_i32gather_epi32(base, i0, 4));
+    const auto base = static_cast<std::size_t>(columnMap[x]);
+    const __m256i rel =
+        _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnMap + x)),
+                         _mm256_set1_epi32(static_cast<int>(base)));
+    if (base + 16 <= srcPixels && AllBelow(rel, 16)) {
+      const BYTE* window = srcRow + 4 * base;
+      const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
+      const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x), PickDword(lo, hi, rel));
+    } else {
+      ScaleRow<4>(srcRow, columnMap + x, out + 4 * x, 8);
+    }
   }
   ScaleRow<4>(srcRow, columnMap + x, out + 4 * x, outPixels - x);
 }
 
-// Byte offsets of the words that hold the pixels `index` of a 24-bit row, and
-// the shifts that bring each pixel to the low 3 bytes of its word.
-KOLVEX_AVX2 inline __m256i Offsets24(__m256i index, __m256i last, __m256i* shift) {
-  const __m256i atLast = _mm256_cmpeq_epi32(index, last);  // -1 where index is the last pixel
-  *shift = _mm256_and_si256(atLast, _mm256_set1_epi32(8));
-  return _mm256_add_epi32(_mm256_add_epi32(index, _mm256_add_epi32(index, index)), atLast);
-}
-
 KOLVEX_AVX2 void ScaleRow24Avx2(const BYTE* srcRow, std::size_t srcPixels, const LONG* columnMap,
                                 BYTE* out, std::size_t outPixels) {
-  if (srcPixels < 2) return ScaleRow<3>(srcRow, columnMap, out, outPixels);
-  const auto* base = reinterpret_cast<const int*>(srcRow);
-  const __m256i last = _mm256_set1_epi32(static_cast<int>(srcPixels - 1));
   const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
                                         0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
   const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
   std::size_t x = 0;
   for (; x + 8 <= outPixels; x += 8) {
-    __m256i shift;
-    const __m256i offsets = Offsets24(
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnMap + x)), last, &shift);
-    const __m256i words = _mm256_srlv_epi32(_mm256_i32gather_epi32(base, offsets, 1), shift);
-    const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(words, pack), join);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm256_castsi256_si128(packed));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 16),
-                     _mm256_extracti128_si256(packed, 1));
+    const auto base = static_cast<std::size_t>(columnMap[x]);
+    const __m256i rel =
+        _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnMap + x)),
+                         _mm256_set1_epi32(static_cast<int>(base)));
+    // A pixel 3 rel bytes into the window lies in dwords d and d + 1 (<= 15).
+    if (3 * base + 64 <= 3 * srcPixels && AllBelow(rel, 20)) {
+      const BYTE* window = srcRow + 3 * base;
+      const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
+      const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32));
+      const __m256i at = _mm256_add_epi32(rel, _mm256_add_epi32(rel, rel));  // byte offset
+      const __m256i d = _mm256_srli_epi32(at, 2);
+      const __m256i shift = _mm256_slli_epi32(_mm256_and_si256(at, _mm256_set1_epi32(3)), 3);
+      const __m256i first = PickDword(lo, hi, d);
+      const __m256i second = PickDword(lo, hi, _mm256_add_epi32(d, _mm256_set1_epi32(1)));
+      // A shift by 32 gives 0: a pixel that starts its dword needs no second.
+      const __m256i pixels =
+          _mm256_or_si256(_mm256_srlv_epi32(first, shift),
+                          _mm256_sllv_epi32(second, _mm256_sub_epi32(_mm256_set1_epi32(32), shift)));
+      const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(pixels, pack), join);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm256_castsi256_si128(packed));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 16),
+                       _mm256_extracti128_si256(packed, 1));
+    } else {
+      ScaleRow<3>(srcRow, columnMap + x, out + 3 * x, 8);
+    }
   }
   ScaleRow<3>(srcRow, columnMap + x, out + 3 * x, outPixels - x);
 }
 
-// ---- AVX-512: the row ends on a masked gather and store ----
+// ---- AVX-512: 16 output pixels from a window of 128 source bytes; the
+// window and the last block are masked to the row and to the output ----
 
-KOLVEX_AVX512 void ScaleRow32Avx512(const BYTE* srcRow, std::size_t /*srcPixels*/,
+// The column entries x .. x + count - 1 relative to entry x (lanes beyond
+// `count` read as 0).
+KOLVEX_AVX512 inline __m512i Relative(const LONG* columnMap, std::size_t x, __mmask16 lanes) {
+  const __m512i base = _mm512_set1_epi32(columnMap[x]);
+  return _mm512_sub_epi32(_mm512_mask_loadu_epi32(base, lanes, columnMap + x), base);
+}
+
+KOLVEX_AVX512 void ScaleRow32Avx512(const BYTE* srcRow, std::size_t srcPixels,
                                     const LONG* columnMap, BYTE* out, std::size_t outPixels) {
-  std::size_t x = 0;
-  for (; x + 16 <= outPixels; x += 16) {
-    const __m512i index = _mm512_loadu_si512(columnMap + x);
-    _mm512_storeu_si512(out + 4 * x, _mm512_i32gather_epi32(index, srcRow, 4));
-  }
-  if (x < outPixels) {
-    const __mmask16 m = FirstLanes16(outPixels - x);
-    const __m512i index = _mm512_maskz_loadu_epi32(m, columnMap + x);
-    const __m512i words = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), m, index, srcRow, 4);
-    _mm512_mask_storeu_epi32(out + 4 * x, m, words);
+  for (std::size_t x = 0; x < outPixels; x += 16) {
+    const std::size_t count = outPixels - x < 16 ? outPixels - x : 16;
+    const __mmask16 lanes = FirstLanes16(count);
+    const auto base = static_cast<std::size_t>(columnMap[x]);
+    const __m512i rel = Relative(columnMap, x, lanes);
+    if (_mm512_cmplt_epu32_mask(rel, _mm512_set1_epi32(32)) != 0xFFFF) {
+      ScaleRow<4>(srcRow, columnMap + x, out + 4 * x, count);
+      continue;
+    }
+    const BYTE* window = srcRow + 4 * base;
+    const std::size_t available = srcPixels - base;  // pixels from the window's start
+    __m512i lo, hi;
+    if (available >= 32) {
+      lo = _mm512_loadu_si512(window);
+      hi = _mm512_loadu_si512(window + 64);
+    } else {
+      lo = _mm512_maskz_loadu_epi32(FirstLanes16(available), window);
+      hi = _mm512_maskz_loadu_epi32(FirstLanes16(available > 16 ? available - 16 : 0), window + 64);
+    }
+    _mm512_mask_storeu_epi32(out + 4 * x, lanes, _mm512_permutex2var_epi32(lo, rel, hi));
   }
 }
 
 KOLVEX_AVX512 void ScaleRow24Avx512(const BYTE* srcRow, std::size_t srcPixels,
                                     const LONG* columnMap, BYTE* out, std::size_t outPixels) {
-  if (srcPixels < 2) return ScaleRow<3>(srcRow, columnMap, out, outPixels);
-  const __m512i last = _mm512_set1_epi32(static_cast<int>(srcPixels - 1));
   const __m512i pack = _mm512_broadcast_i32x4(
       _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
   const __m512i join = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
   for (std::size_t x = 0; x < outPixels; x += 16) {
     const std::size_t count = outPixels - x < 16 ? outPixels - x : 16;
-    const __mmask16 m = FirstLanes16(count);
-    const __m512i index = _mm512_maskz_loadu_epi32(m, columnMap + x);
-    const __mmask16 atLast = _mm512_cmpeq_epi32_mask(index, last);
-    const __m512i times3 = _mm512_add_epi32(index, _mm512_add_epi32(index, index));
-    const __m512i offsets = _mm512_mask_sub_epi32(times3, atLast, times3, _mm512_set1_epi32(1));
-    const __m512i gathered =
-        _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), m, offsets, srcRow, 1);
-    const __m512i words = _mm512_mask_srli_epi32(gathered, atLast, gathered, 8);
-    const __m512i packed = _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(words, pack));
-    _mm512_mask_storeu_epi8(out + 3 * x, FirstLanes64(3 * count), packed);
+    const auto base = static_cast<std::size_t>(columnMap[x]);
+    const __m512i rel = Relative(columnMap, x, FirstLanes16(count));
+    // Pixel rel sits in the 16-bit words w = 3 rel / 2 and w + 1 (<= 63).
+    if (_mm512_cmplt_epu32_mask(rel, _mm512_set1_epi32(42)) != 0xFFFF) {
+      ScaleRow<3>(srcRow, columnMap + x, out + 3 * x, count);
+      continue;
+    }
+    const BYTE* window = srcRow + 3 * base;
+    const std::size_t available = 3 * (srcPixels - base);  // bytes from the window's start
+    __m512i lo, hi;
+    if (available >= 128) {
+      lo = _mm512_loadu_si512(window);
+      hi = _mm512_loadu_si512(window + 64);
+    } else {
+      lo = _mm512_maskz_loadu_epi8(FirstLanes64(available), window);
+      hi = _mm512_maskz_loadu_epi8(FirstLanes64(available > 64 ? available - 64 : 0), window + 64);
+    }
+    const __m512i at = _mm512_add_epi32(rel, _mm512_add_epi32(rel, rel));  // byte offset
+    const __m512i word = _mm512_srli_epi32(at, 1);
+    const __m512i words =  // low half: word w, high half: word w + 1
+        _mm512_or_si512(word, _mm512_slli_epi32(_mm512_add_epi32(word, _mm512_set1_epi32(1)), 16));
+    // An odd offset starts in the middle of word w: drop its first byte.
+    const __m512i shift = _mm512_slli_epi32(_mm512_and_si512(at, _mm512_set1_epi32(1)), 3);
+    const __m512i pixels = _mm512_srlv_epi32(_mm512_permutex2var_epi16(lo, words, hi), shift);
+    _mm512_mask_storeu_epi8(out + 3 * x, FirstLanes64(3 * count),
+                            _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(pixels, pack)));
   }
 }
 
@@ -160,11 +200,11 @@ KOLVEX_AVX512 void ScaleRow24Avx512(const BYTE* srcRow, std::size_t srcPixels,
 ScaleRowFn SelectScaleRow(WORD bitCount) {
   switch (bitCount) {
     case 24:
-      return PickKernel<ScaleRowFn>(ScaleRow24, KOLVEX_X86_KERNEL(ScaleRow24Words),
-                                    KOLVEX_X86_KERNEL(ScaleRow24Avx2),
+      // SSE2 has no cross-lane permute: the plain loop serves that level.
+      return PickKernel<ScaleRowFn>(ScaleRow24, nullptr, KOLVEX_X86_KERNEL(ScaleRow24Avx2),
                                     KOLVEX_X86_KERNEL(ScaleRow24Avx512));
     case 32:
-      // The plain loop is already one 4-byte move per pixel: SSE2 has no gather.
+      // SSE2: the plain loop is already one 4-byte move per pixel.
       return PickKernel<ScaleRowFn>(ScaleRow32, nullptr, KOLVEX_X86_KERNEL(ScaleRow32Avx2),
                                     KOLVEX_X86_KERNEL(ScaleRow32Avx512));
     default:
