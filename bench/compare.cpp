@@ -15,7 +15,11 @@
 // once; where a peer is documented to compute exactly our bytes, a mismatch is
 // reported as such.
 //
-//   compare [--level=plain|sse2|avx2|avx512] [Google Benchmark flags]
+//   compare [--level=plain|sse2|avx2|avx512] [--hot] [Google Benchmark flags]
+//
+// --level runs our operations at a lower kernel level; --hot uses one frame
+// instead of a pool (frames that fit stay cached: the cost of the arithmetic
+// alone, not the memory traffic).
 
 #include <kolvex/kolvex.h>
 
@@ -79,9 +83,12 @@ std::size_t LastLevelCacheBytes() {
   return l3 > 0 ? static_cast<std::size_t>(l3) : std::size_t{32} << 20;
 }
 
+bool g_hot = false;
+
 // Enough buffers of `bytes` each that cycling through them (together with a
 // pool of the same count on the other side) never finds one still cached.
 std::size_t PoolCount(std::size_t bytes) {
+  if (g_hot) return 1;
   const std::size_t target = 3 * LastLevelCacheBytes();
   return std::max<std::size_t>(3, (target + bytes - 1) / std::max<std::size_t>(bytes, 1));
 }
@@ -576,7 +583,7 @@ void PrintSummary(const std::vector<Operation>& ops, const SummaryReporter& time
   }
 }
 
-bool ApplyLevelFlag(int& argc, char** argv) {
+bool ApplyOwnFlags(int& argc, char** argv) {
   using kolvex::testing::KernelLevel;
   const std::map<std::string, KernelLevel> levels = {{"plain", KernelLevel::Plain},
                                                      {"sse2", KernelLevel::SSE2},
@@ -585,6 +592,10 @@ bool ApplyLevelFlag(int& argc, char** argv) {
   int out = 1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--hot") {
+      g_hot = true;
+      continue;
+    }
     if (arg.rfind("--level=", 0) == 0) {
       auto it = levels.find(arg.substr(8));
       if (it == levels.end() || !kolvex::testing::SetKernelLevel(it->second)) {
@@ -602,7 +613,7 @@ bool ApplyLevelFlag(int& argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!ApplyLevelFlag(argc, argv)) return 2;
+  if (!ApplyOwnFlags(argc, argv)) return 2;
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
 #if defined(KOLVEX_HAVE_OPENCV)
@@ -623,8 +634,9 @@ int main(int argc, char** argv) {
     })->Unit(benchmark::kMillisecond)->UseRealTime();
   }
 
-  std::printf("kernel level %d; libyuv %s; OpenCV %s; last-level cache %zu MiB\n",
+  std::printf("kernel level %d; %s; libyuv %s; OpenCV %s; last-level cache %zu MiB\n",
               static_cast<int>(kolvex::testing::GetKernelLevel()),
+              g_hot ? "one frame, hot" : "frames cycled from pools",
 #if defined(KOLVEX_HAVE_LIBYUV)
               "yes",
 #else
