@@ -155,23 +155,37 @@ KOLVEX_AVX512 void MirrorRowAvx512(const BYTE* src, BYTE* out, std::size_t pixel
   if (x < pixels) MirrorBlock512<N>(src + (pixels - x) * N, out + x * N, pixels - x);
 }
 
-// 24 bits: 16 pixels (48 bytes) per step, read as the top 48 bytes of a
-// masked 64-byte load; each lane reverses 4 pixels and the four 12-byte
-// results are joined by dwords.
-KOLVEX_AVX512 void MirrorRow24Avx512(const BYTE* src, BYTE* out, std::size_t pixels) {
+// 24 bits: 16 pixels (48 bytes) per step; each lane reverses 4 pixels and
+// the four 12-byte results are joined by dwords. Whole steps load the 64
+// bytes that end at their block and store 64 bytes from its start (the last
+// 16 are rewritten by the next step); the last steps mask both to the block.
+template <bool kMasked>
+KOLVEX_AVX512 inline void Mirror24Step512(const BYTE* end, BYTE* out, std::size_t count) {
   const __m512i gather = _mm512_setr_epi32(13, 14, 15, 15, 10, 11, 12, 12, 7, 8, 9, 9, 4, 5, 6, 6);
   const __m512i reverse = _mm512_broadcast_i32x4(
       _mm_setr_epi8(9, 10, 11, 6, 7, 8, 3, 4, 5, 0, 1, 2, -1, -1, -1, -1));
   const __m512i join = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
+  const std::size_t bytes = count * 3;
+  // Lanes before the block are masked off and never touched, so the address
+  // may lie before the row.
+  const auto* from = reinterpret_cast<const BYTE*>(reinterpret_cast<std::uintptr_t>(end) - 64);
+  const __m512i v = kMasked ? _mm512_maskz_loadu_epi8(~FirstLanes64(64 - bytes), from)
+                            : _mm512_loadu_si512(from);
+  const __m512i r = _mm512_permutexvar_epi32(
+      join, _mm512_shuffle_epi8(_mm512_permutexvar_epi32(gather, v), reverse));
+  if (kMasked) {
+    _mm512_mask_storeu_epi8(out, FirstLanes64(bytes), r);
+  } else {
+    _mm512_storeu_si512(out, r);
+  }
+}
+
+KOLVEX_AVX512 void MirrorRow24Avx512(const BYTE* src, BYTE* out, std::size_t pixels) {
   const BYTE* end = src + pixels * 3;
-  for (std::size_t x = 0; x < pixels; x += 16) {
-    const std::size_t count = pixels - x < 16 ? pixels - x : 16;
-    const std::size_t bytes = count * 3;
-    const auto* from =
-        reinterpret_cast<const BYTE*>(reinterpret_cast<std::uintptr_t>(end - x * 3) - 64);
-    const __m512i v = _mm512_maskz_loadu_epi8(~FirstLanes64(64 - bytes), from);
-    const __m512i r = _mm512_shuffle_epi8(_mm512_permutexvar_epi32(gather, v), reverse);
-    _mm512_mask_storeu_epi8(out + x * 3, FirstLanes64(bytes), _mm512_permutexvar_epi32(join, r));
+  std::size_t x = 0;
+  for (; 3 * x + 64 <= 3 * pixels; x += 16) Mirror24Step512<false>(end - 3 * x, out + 3 * x, 16);
+  for (; x < pixels; x += 16) {
+    Mirror24Step512<true>(end - 3 * x, out + 3 * x, pixels - x < 16 ? pixels - x : 16);
   }
 }
 

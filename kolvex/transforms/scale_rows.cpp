@@ -128,18 +128,20 @@ KOLVEX_AVX2 void ScaleRow24Avx2(const BYTE* srcRow, std::size_t srcPixels, const
 
 // The column entries x .. x + count - 1 relative to entry x (lanes beyond
 // `count` read as 0).
-KOLVEX_AVX512 inline __m512i Relative(const LONG* columnMap, std::size_t x, __mmask16 lanes) {
+KOLVEX_AVX512 inline __m512i Relative(const LONG* columnMap, std::size_t x, std::size_t count) {
   const __m512i base = _mm512_set1_epi32(columnMap[x]);
-  return _mm512_sub_epi32(_mm512_mask_loadu_epi32(base, lanes, columnMap + x), base);
+  const __m512i entries = count == 16
+                              ? _mm512_loadu_si512(columnMap + x)
+                              : _mm512_mask_loadu_epi32(base, FirstLanes16(count), columnMap + x);
+  return _mm512_sub_epi32(entries, base);
 }
 
 KOLVEX_AVX512 void ScaleRow32Avx512(const BYTE* srcRow, std::size_t srcPixels,
                                     const LONG* columnMap, BYTE* out, std::size_t outPixels) {
   for (std::size_t x = 0; x < outPixels; x += 16) {
     const std::size_t count = outPixels - x < 16 ? outPixels - x : 16;
-    const __mmask16 lanes = FirstLanes16(count);
     const auto base = static_cast<std::size_t>(columnMap[x]);
-    const __m512i rel = Relative(columnMap, x, lanes);
+    const __m512i rel = Relative(columnMap, x, count);
     if (_mm512_cmplt_epu32_mask(rel, _mm512_set1_epi32(32)) != 0xFFFF) {
       ScaleRow<4>(srcRow, columnMap + x, out + 4 * x, count);
       continue;
@@ -154,7 +156,12 @@ KOLVEX_AVX512 void ScaleRow32Avx512(const BYTE* srcRow, std::size_t srcPixels,
       lo = _mm512_maskz_loadu_epi32(FirstLanes16(available), window);
       hi = _mm512_maskz_loadu_epi32(FirstLanes16(available > 16 ? available - 16 : 0), window + 64);
     }
-    _mm512_mask_storeu_epi32(out + 4 * x, lanes, _mm512_permutex2var_epi32(lo, rel, hi));
+    const __m512i pixels = _mm512_permutex2var_epi32(lo, rel, hi);
+    if (count == 16) {
+      _mm512_storeu_si512(out + 4 * x, pixels);
+    } else {
+      _mm512_mask_storeu_epi32(out + 4 * x, FirstLanes16(count), pixels);
+    }
   }
 }
 
@@ -166,7 +173,7 @@ KOLVEX_AVX512 void ScaleRow24Avx512(const BYTE* srcRow, std::size_t srcPixels,
   for (std::size_t x = 0; x < outPixels; x += 16) {
     const std::size_t count = outPixels - x < 16 ? outPixels - x : 16;
     const auto base = static_cast<std::size_t>(columnMap[x]);
-    const __m512i rel = Relative(columnMap, x, FirstLanes16(count));
+    const __m512i rel = Relative(columnMap, x, count);
     // Pixel rel sits in the 16-bit words w = 3 rel / 2 and w + 1 (<= 63).
     if (_mm512_cmplt_epu32_mask(rel, _mm512_set1_epi32(42)) != 0xFFFF) {
       ScaleRow<3>(srcRow, columnMap + x, out + 3 * x, count);
@@ -189,8 +196,13 @@ KOLVEX_AVX512 void ScaleRow24Avx512(const BYTE* srcRow, std::size_t srcPixels,
     // An odd offset starts in the middle of word w: drop its first byte.
     const __m512i shift = _mm512_slli_epi32(_mm512_and_si512(at, _mm512_set1_epi32(1)), 3);
     const __m512i pixels = _mm512_srlv_epi32(_mm512_permutex2var_epi16(lo, words, hi), shift);
-    _mm512_mask_storeu_epi8(out + 3 * x, FirstLanes64(3 * count),
-                            _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(pixels, pack)));
+    const __m512i packed = _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(pixels, pack));
+    if (3 * x + 64 <= 3 * outPixels) {
+      // The 16 bytes past the block are rewritten by the next block.
+      _mm512_storeu_si512(out + 3 * x, packed);
+    } else {
+      _mm512_mask_storeu_epi8(out + 3 * x, FirstLanes64(3 * count), packed);
+    }
   }
 }
 
