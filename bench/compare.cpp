@@ -145,6 +145,11 @@ struct Peer {
   bool exact;  // documented to compute exactly our bytes
 };
 
+// An operation reads `readBytes` of a source frame and writes `writeBytes`
+// of a target of geometry `target`. One that works in place (a filter of
+// this bitmap) ignores the source and changes the target. The agreement check
+// leaves out `border` pixels at each edge (a filter whose peers treat the
+// border their own way).
 struct Operation {
   std::string name;
   Geometry source;
@@ -153,6 +158,7 @@ struct Operation {
   double writeBytes;
   Run ours;
   std::vector<Peer> peers;
+  int border = 0;
 };
 
 #if defined(KOLVEX_HAVE_OPENCV)
@@ -194,6 +200,10 @@ bool YuvFrame(BenchDib& dst, const BenchDib& src) {
 }
 #endif
 
+// The operations and their peers. To add one (a filter, say): push an
+// Operation with our call and the peers' calls on the same bitmaps, the bytes
+// it reads and writes, and `exact` on each peer documented to compute our
+// bytes; timing, the bound, the agreement check and the table follow.
 std::vector<Operation> Operations() {
   std::vector<Operation> ops;
   for (int bits : {24, 32}) {
@@ -475,18 +485,20 @@ std::vector<std::string> CheckAgreement(const std::vector<Operation>& ops) {
         continue;
       }
       std::size_t differ = 0;
+      std::size_t total = 0;
       int largest = 0;
-      for (int r = 0; r < op.target.height; ++r) {
+      const std::size_t pixelBytes = static_cast<std::size_t>(op.target.bits / 8);
+      const std::size_t skip = static_cast<std::size_t>(op.border) * pixelBytes;
+      for (int r = op.border; r < op.target.height - op.border; ++r) {
         const BYTE* a = expected[0]->GetBytes() + r * op.target.Stride();
         const BYTE* b = actual[0]->GetBytes() + r * op.target.Stride();
-        for (std::size_t c = 0; c < op.target.RowBytes(); ++c) {
+        for (std::size_t c = skip; c + skip < op.target.RowBytes(); ++c, ++total) {
           if (a[c] != b[c]) {
             ++differ;
             largest = std::max(largest, std::abs(a[c] - b[c]));
           }
         }
       }
-      const double total = static_cast<double>(op.target.RowBytes()) * op.target.height;
       char line[256];
       if (differ == 0) {
         std::snprintf(line, sizeof line, "%-18s %-14s vs %-34s identical%s", op.name.c_str(),
@@ -496,7 +508,8 @@ std::vector<std::string> CheckAgreement(const std::vector<Operation>& ops) {
         std::snprintf(line, sizeof line,
                       "%-18s %-14s vs %-34s %s: %.2f%% of bytes differ, by up to %d",
                       op.name.c_str(), op.source.Name().c_str(), peer.name.c_str(),
-                      peer.exact ? "MISMATCH" : "not exact", 100.0 * differ / total, largest);
+                      peer.exact ? "MISMATCH" : "not exact",
+                      100.0 * static_cast<double>(differ) / static_cast<double>(total), largest);
       }
       lines.emplace_back(line);
     }
