@@ -475,11 +475,16 @@ std::vector<std::string> CheckAgreement(const std::vector<Operation>& ops) {
   for (const Operation& op : ops) {
     if (op.peers.empty() || op.readBytes == 0) continue;  // fills agree by construction
     const BenchDib& src = *Sources(op.source)[0];
+    // Every run starts from the same random target, so that operations in
+    // place have something to work on.
+    Pool start = MakePool(op.target, 1, true);
     Pool expected = MakePool(op.target, 1, false);
     Pool actual = MakePool(op.target, 1, false);
-    if (expected.empty() || actual.empty() || !op.ours(*expected[0], src)) continue;
+    if (start.empty() || expected.empty() || actual.empty()) continue;
+    std::memcpy(expected[0]->GetBytes(), start[0]->GetBytes(), op.target.Bytes());
+    if (!op.ours(*expected[0], src)) continue;
     for (const Peer& peer : op.peers) {
-      std::memset(actual[0]->GetBytes(), 0, op.target.Bytes());
+      std::memcpy(actual[0]->GetBytes(), start[0]->GetBytes(), op.target.Bytes());
       if (!peer.run(*actual[0], src)) {
         lines.push_back(op.name + " " + op.source.Name() + " vs " + peer.name + ": peer failed");
         continue;
