@@ -14,7 +14,9 @@ namespace {
 
 using kolvex::testing::KernelLevel;
 using Guard = kt::PageGuardedBytes::Guard;
-using Op = std::function<bool(kt::TestDib& dst, kt::TestDib& src)>;
+template <class Dib>
+using OpOn = std::function<bool(Dib& dst, Dib& src)>;
+using Op = OpOn<kt::TestDib>;
 
 std::vector<KernelLevel> FastLevels() {
   std::vector<KernelLevel> levels;
@@ -37,12 +39,13 @@ constexpr int kHeights[] = {1, 2, 3, 5, 8, 13};
 constexpr Guard kGuards[] = {Guard::After, Guard::Before};
 
 // Runs `op` into a destination of the given geometry, refilled with the same
-// noise before each level, and expects every level's bytes to equal the
-// plain level's.
-void ExpectSameAtEveryLevel(kt::PageGuardedDib& src, WORD bits, int width, int height,
-                            const Op& op, const std::string& what) {
+// noise before each level (the input of an operation in place), and expects
+// every level's bytes to equal the plain level's.
+template <class Dib>
+void ExpectSameAtEveryLevel(kt::BasicPageGuardedDib<Dib>& src, WORD bits, int width, int height,
+                            const OpOn<Dib>& op, const std::string& what) {
   if (width <= 0 || height <= 0) return;
-  kt::PageGuardedDib dst(bits, width, height, src.guard);
+  kt::BasicPageGuardedDib<Dib> dst(bits, width, height, src.guard);
   dst.Fill(99);
   bool plainOk = false;
   {
@@ -60,15 +63,15 @@ void ExpectSameAtEveryLevel(kt::PageGuardedDib& src, WORD bits, int width, int h
 }
 
 // Calls `body(src, label)` for every bit count, width, height and guard side,
-// with a source of random bytes.
-template <class Body>
+// with a source (a Dib) of random bytes.
+template <class Dib = kt::TestDib, class Body>
 void ForEachSource(std::initializer_list<WORD> bitCounts, Body body) {
   std::uint32_t seed = 1;
   for (WORD bits : bitCounts) {
     for (int width : Widths()) {
       for (int height : kHeights) {
         for (Guard guard : kGuards) {
-          kt::PageGuardedDib src(bits, width, height, guard);
+          kt::BasicPageGuardedDib<Dib> src(bits, width, height, guard);
           src.Fill(seed++);
           body(src, std::to_string(bits) + " bits " + std::to_string(width) + "x" +
                         std::to_string(height) + (guard == Guard::After ? " guard after" : " guard before"));
@@ -84,11 +87,11 @@ TEST(Kernels, ReductionsMatchThePlainLevel) {
     const LONG h = src.header.biHeight;
     const WORD bits = src.header.biBitCount;
     for (int field : {0, 1, 2}) {
-      ExpectSameAtEveryLevel(
+      ExpectSameAtEveryLevel<kt::TestDib>(
           src, bits, w / 2, h / 2,
           [field](kt::TestDib& d, kt::TestDib& s) { return d._GetQuarterDIB(s, field); },
           "quarter field " + std::to_string(field) + " of " + label);
-      ExpectSameAtEveryLevel(
+      ExpectSameAtEveryLevel<kt::TestDib>(
           src, bits, w / 4, h / 4,
           [field](kt::TestDib& d, kt::TestDib& s) { return d._GetEighthDIB(s, field); },
           "eighth field " + std::to_string(field) + " of " + label);
@@ -108,7 +111,7 @@ TEST(Kernels, ScalingMatchesThePlainLevel) {
         {w * 3 / 2 + 1, h * 3 / 2 + 1},
         {w + 7, std::max<LONG>(1, h - 1)}};
     for (const auto& [tw, th] : targets) {
-      ExpectSameAtEveryLevel(
+      ExpectSameAtEveryLevel<kt::TestDib>(
           src, src.header.biBitCount, tw, th,
           [tw = tw, th = th](kt::TestDib& d, kt::TestDib& s) { return d.Scale(s, tw, th); },
           "scale to " + std::to_string(tw) + "x" + std::to_string(th) + " of " + label);
@@ -119,7 +122,7 @@ TEST(Kernels, ScalingMatchesThePlainLevel) {
 TEST(Kernels, MirroringMatchesThePlainLevel) {
   ForEachSource({24, 32, 64}, [](kt::PageGuardedDib& src, const std::string& label) {
     for (int vertical : {0, 1}) {
-      ExpectSameAtEveryLevel(
+      ExpectSameAtEveryLevel<kt::TestDib>(
           src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
           [vertical](kt::TestDib& d, kt::TestDib& s) { return d.Mirror(1, vertical, s); },
           "mirror (vertical " + std::to_string(vertical) + ") of " + label);
@@ -130,7 +133,7 @@ TEST(Kernels, MirroringMatchesThePlainLevel) {
 TEST(Kernels, InterpolatedFramesMatchThePlainLevel) {
   ForEachSource({24, 32}, [](kt::PageGuardedDib& src, const std::string& label) {
     for (int odd : {0, 1}) {
-      ExpectSameAtEveryLevel(
+      ExpectSameAtEveryLevel<kt::TestDib>(
           src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
           [odd](kt::TestDib& d, kt::TestDib& s) {
             return odd != 0 ? d._GetOddFrame(s, 0, 1) : d._GetEvenFrame(s, 0, 1);
@@ -142,7 +145,7 @@ TEST(Kernels, InterpolatedFramesMatchThePlainLevel) {
 
 TEST(Kernels, FillsMatchThePlainLevel) {
   ForEachSource({24, 32}, [](kt::PageGuardedDib& src, const std::string& label) {
-    ExpectSameAtEveryLevel(
+    ExpectSameAtEveryLevel<kt::TestDib>(
         src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
         [](kt::TestDib& d, kt::TestDib&) {
           d.ClearDIB(static_cast<UINT>(0x80C0FFEEu));

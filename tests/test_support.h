@@ -204,10 +204,12 @@ class PageGuardedBytes {
   std::size_t mapped_ = 0;
 };
 
-// A bitmap attached to page-guarded pixel bytes (header kept alongside).
-struct PageGuardedDib {
-  PageGuardedDib(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard guard,
-                 DWORD interlaced = 1)
+// A bitmap (of class Dib) attached to page-guarded pixel bytes, its header
+// kept alongside.
+template <class Dib>
+struct BasicPageGuardedDib {
+  BasicPageGuardedDib(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard guard,
+                      DWORD interlaced = 1)
       : header(MakeHeader(bitCount, width, height, interlaced)),
         size(static_cast<std::size_t>(Stride(bitCount, width)) * static_cast<std::size_t>(height)),
         guard(guard),
@@ -225,8 +227,9 @@ struct PageGuardedDib {
   std::size_t size;
   PageGuardedBytes::Guard guard;
   PageGuardedBytes bytes;
-  TestDib dib;
+  Dib dib;
 };
+using PageGuardedDib = BasicPageGuardedDib<TestDib>;
 
 // Sets a kernel level for the lifetime of the guard; puts the best one back.
 class KernelLevelScope {
