@@ -21,7 +21,7 @@
 // instead of a pool (frames that fit stay cached: the cost of the arithmetic
 // alone, not the memory traffic).
 
-#include <kolvex/kolvex.h>
+#include "bench_dib.h"
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -49,18 +49,6 @@
 #endif
 
 namespace {
-
-class BenchDib final : public CRZDIBBase2 {
- public:
-  BenchDib() = default;
-  ~BenchDib() { Delete(); }
-  BenchDib(const BenchDib&) = delete;
-  BenchDib& operator=(const BenchDib&) = delete;
-
-  using CRZDIBBase2::_GetEighthDIB;
-  using CRZDIBBase2::_GetEvenFrame;
-  using CRZDIBBase2::_GetQuarterDIB;
-};
 
 struct Geometry {
   int width;
@@ -204,6 +192,40 @@ bool YuvFrame(BenchDib& dst, const BenchDib& src) {
 // Operation with our call and the peers' calls on the same bitmaps, the bytes
 // it reads and writes, and `exact` on each peer documented to compute our
 // bytes; timing, the bound, the agreement check and the table follow.
+// Peers as runs, by their parameters.
+#if defined(KOLVEX_HAVE_LIBYUV)
+Run LibyuvScale(libyuv::FilterMode filter, int rowStep = 1, int firstRow = 0) {
+  return [=](BenchDib& d, const BenchDib& s) { return YuvScale(d, s, filter, rowStep, firstRow); };
+}
+
+// libyuv's mirror; a negative height reads the source bottom up.
+Run LibyuvMirror(int heightSign) {
+  return [=](BenchDib& d, const BenchDib& s) {
+    const auto mirror = s.DIBBitCount() == 32 ? libyuv::ARGBMirror : libyuv::RGB24Mirror;
+    return mirror(s.GetBytes(), s.DIBBytesPerLine(), d.GetBytes(), d.DIBBytesPerLine(),
+                  s.DIBWidth(), heightSign * s.DIBHeight()) == 0;
+  };
+}
+#endif
+
+#if defined(KOLVEX_HAVE_OPENCV)
+Run OpenCvResize(int interpolation, int rowStep = 1, int firstRow = 0) {
+  return [=](BenchDib& d, const BenchDib& s) {
+    cv::Mat out = View(d);
+    cv::resize(View(s, rowStep, firstRow), out, out.size(), 0, 0, interpolation);
+    return true;
+  };
+}
+
+Run OpenCvFlip(int code) {
+  return [=](BenchDib& d, const BenchDib& s) {
+    cv::Mat out = View(d);
+    cv::flip(View(s), out, code);
+    return true;
+  };
+}
+#endif
+
 std::vector<Operation> Operations() {
   std::vector<Operation> ops;
   for (int bits : {24, 32}) {
@@ -219,57 +241,38 @@ std::vector<Operation> Operations() {
       op = {"quarter box", g, half, n, static_cast<double>(half.Bytes()),
             [](BenchDib& d, const BenchDib& s) { return d._GetQuarterDIB(s, 0); }, {}};
 #if defined(KOLVEX_HAVE_LIBYUV)
-      op.peers.push_back({"libyuv box", [](BenchDib& d, const BenchDib& s) {
-                            return YuvScale(d, s, libyuv::kFilterBox);
-                          }, false});
+      op.peers.push_back({"libyuv box", LibyuvScale(libyuv::kFilterBox), false});
 #endif
 #if defined(KOLVEX_HAVE_OPENCV)
-      op.peers.push_back({"OpenCV INTER_AREA", [](BenchDib& d, const BenchDib& s) {
-                            cv::Mat out = View(d);
-                            cv::resize(View(s), out, out.size(), 0, 0, cv::INTER_AREA);
-                            return true;
-                          }, true});
+      op.peers.push_back({"OpenCV INTER_AREA", OpenCvResize(cv::INTER_AREA), true});
 #endif
       ops.push_back(op);
 
       op = {"quarter field", g, half, n / 2, static_cast<double>(half.Bytes()),
             [](BenchDib& d, const BenchDib& s) { return d._GetQuarterDIB(s, 1); }, {}};
 #if defined(KOLVEX_HAVE_LIBYUV)
-      op.peers.push_back({"libyuv box on field", [](BenchDib& d, const BenchDib& s) {
-                            return YuvScale(d, s, libyuv::kFilterBox, 2, 1);
-                          }, false});
+      op.peers.push_back({"libyuv box on field", LibyuvScale(libyuv::kFilterBox, 2, 1), false});
 #endif
 #if defined(KOLVEX_HAVE_OPENCV)
-      op.peers.push_back({"OpenCV INTER_AREA on field", [](BenchDib& d, const BenchDib& s) {
-                            cv::Mat out = View(d);
-                            cv::resize(View(s, 2, 1), out, out.size(), 0, 0, cv::INTER_AREA);
-                            return true;
-                          }, false});
+      op.peers.push_back(
+          {"OpenCV INTER_AREA on field", OpenCvResize(cv::INTER_AREA, 2, 1), false});
 #endif
       ops.push_back(op);
 
       op = {"eighth box", g, quarter, n, static_cast<double>(quarter.Bytes()),
             [](BenchDib& d, const BenchDib& s) { return d._GetEighthDIB(s, 0); }, {}};
 #if defined(KOLVEX_HAVE_LIBYUV)
-      op.peers.push_back({"libyuv box", [](BenchDib& d, const BenchDib& s) {
-                            return YuvScale(d, s, libyuv::kFilterBox);
-                          }, false});
+      op.peers.push_back({"libyuv box", LibyuvScale(libyuv::kFilterBox), false});
 #endif
 #if defined(KOLVEX_HAVE_OPENCV)
-      op.peers.push_back({"OpenCV INTER_AREA", [](BenchDib& d, const BenchDib& s) {
-                            cv::Mat out = View(d);
-                            cv::resize(View(s), out, out.size(), 0, 0, cv::INTER_AREA);
-                            return true;
-                          }, false});
+      op.peers.push_back({"OpenCV INTER_AREA", OpenCvResize(cv::INTER_AREA), false});
 #endif
       ops.push_back(op);
 
       op = {"eighth field", g, quarter, n / 2, static_cast<double>(quarter.Bytes()),
             [](BenchDib& d, const BenchDib& s) { return d._GetEighthDIB(s, 1); }, {}};
 #if defined(KOLVEX_HAVE_LIBYUV)
-      op.peers.push_back({"libyuv box on field", [](BenchDib& d, const BenchDib& s) {
-                            return YuvScale(d, s, libyuv::kFilterBox, 2, 1);
-                          }, false});
+      op.peers.push_back({"libyuv box on field", LibyuvScale(libyuv::kFilterBox, 2, 1), false});
 #endif
       ops.push_back(op);
 
@@ -280,55 +283,31 @@ std::vector<Operation> Operations() {
             },
             {}};
 #if defined(KOLVEX_HAVE_LIBYUV)
-      op.peers.push_back({"libyuv nearest", [](BenchDib& d, const BenchDib& s) {
-                            return YuvScale(d, s, libyuv::kFilterNone);
-                          }, false});
+      op.peers.push_back({"libyuv nearest", LibyuvScale(libyuv::kFilterNone), false});
 #endif
 #if defined(KOLVEX_HAVE_OPENCV)
-      op.peers.push_back({"OpenCV INTER_NEAREST_EXACT", [](BenchDib& d, const BenchDib& s) {
-                            cv::Mat out = View(d);
-                            cv::resize(View(s), out, out.size(), 0, 0, cv::INTER_NEAREST_EXACT);
-                            return true;
-                          }, false});
+      op.peers.push_back(
+          {"OpenCV INTER_NEAREST_EXACT", OpenCvResize(cv::INTER_NEAREST_EXACT), false});
 #endif
       ops.push_back(op);
 
       op = {"mirror horizontal", g, same, n, n,
             [](BenchDib& d, const BenchDib& s) { return d.Mirror(1, 0, s); }, {}};
 #if defined(KOLVEX_HAVE_LIBYUV)
-      op.peers.push_back({"libyuv mirror", [](BenchDib& d, const BenchDib& s) {
-                            const auto mirror = s.DIBBitCount() == 32 ? libyuv::ARGBMirror
-                                                                      : libyuv::RGB24Mirror;
-                            return mirror(s.GetBytes(), s.DIBBytesPerLine(), d.GetBytes(),
-                                          d.DIBBytesPerLine(), s.DIBWidth(), s.DIBHeight()) == 0;
-                          }, true});
+      op.peers.push_back({"libyuv mirror", LibyuvMirror(1), true});
 #endif
 #if defined(KOLVEX_HAVE_OPENCV)
-      op.peers.push_back({"OpenCV flip(1)", [](BenchDib& d, const BenchDib& s) {
-                            cv::Mat out = View(d);
-                            cv::flip(View(s), out, 1);
-                            return true;
-                          }, true});
+      op.peers.push_back({"OpenCV flip(1)", OpenCvFlip(1), true});
 #endif
       ops.push_back(op);
 
       op = {"mirror both", g, same, n, n,
             [](BenchDib& d, const BenchDib& s) { return d.Mirror(1, 1, s); }, {}};
 #if defined(KOLVEX_HAVE_LIBYUV)
-      op.peers.push_back({"libyuv mirror, rows reversed", [](BenchDib& d, const BenchDib& s) {
-                            const auto mirror = s.DIBBitCount() == 32 ? libyuv::ARGBMirror
-                                                                      : libyuv::RGB24Mirror;
-                            // A negative height reads the source bottom up.
-                            return mirror(s.GetBytes(), s.DIBBytesPerLine(), d.GetBytes(),
-                                          d.DIBBytesPerLine(), s.DIBWidth(), -s.DIBHeight()) == 0;
-                          }, true});
+      op.peers.push_back({"libyuv mirror, rows reversed", LibyuvMirror(-1), true});
 #endif
 #if defined(KOLVEX_HAVE_OPENCV)
-      op.peers.push_back({"OpenCV flip(-1)", [](BenchDib& d, const BenchDib& s) {
-                            cv::Mat out = View(d);
-                            cv::flip(View(s), out, -1);
-                            return true;
-                          }, true});
+      op.peers.push_back({"OpenCV flip(-1)", OpenCvFlip(-1), true});
 #endif
       ops.push_back(op);
 
@@ -343,11 +322,7 @@ std::vector<Operation> Operations() {
                           }, true});
 #endif
 #if defined(KOLVEX_HAVE_OPENCV)
-      op.peers.push_back({"OpenCV flip(0)", [](BenchDib& d, const BenchDib& s) {
-                            cv::Mat out = View(d);
-                            cv::flip(View(s), out, 0);
-                            return true;
-                          }, true});
+      op.peers.push_back({"OpenCV flip(0)", OpenCvFlip(0), true});
 #endif
       ops.push_back(op);
 

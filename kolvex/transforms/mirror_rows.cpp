@@ -117,6 +117,16 @@ KOLVEX_AVX2 void MirrorRow24Avx2(const BYTE* src, BYTE* out, std::size_t pixels)
 
 // ---- AVX-512: 64 bytes per step, the last step masked ----
 
+template <std::size_t N>
+KOLVEX_AVX512 inline __m512i Reverse512(__m512i v) {
+  if constexpr (N == 4) {
+    return _mm512_permutexvar_epi32(
+        _mm512_setr_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0), v);
+  } else {
+    return _mm512_permutexvar_epi64(_mm512_setr_epi64(7, 6, 5, 4, 3, 2, 1, 0), v);
+  }
+}
+
 // The `count` (1..64/N) pixels that end at `end`, reversed into `out`. Only
 // their bytes are read and written.
 template <std::size_t N>
@@ -126,14 +136,7 @@ KOLVEX_AVX512 void MirrorBlock512(const BYTE* end, BYTE* out, std::size_t count)
   // off and never touched, so the address may lie before the row.
   const auto* from = reinterpret_cast<const BYTE*>(reinterpret_cast<std::uintptr_t>(end) - 64);
   const __m512i v = _mm512_maskz_loadu_epi8(~FirstLanes64(64 - bytes), from);
-  __m512i r;
-  if constexpr (N == 4) {
-    r = _mm512_permutexvar_epi32(
-        _mm512_setr_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0), v);
-  } else {
-    r = _mm512_permutexvar_epi64(_mm512_setr_epi64(7, 6, 5, 4, 3, 2, 1, 0), v);
-  }
-  _mm512_mask_storeu_epi8(out, FirstLanes64(bytes), r);
+  _mm512_mask_storeu_epi8(out, FirstLanes64(bytes), Reverse512<N>(v));
 }
 
 template <std::size_t N>
@@ -142,15 +145,7 @@ KOLVEX_AVX512 void MirrorRowAvx512(const BYTE* src, BYTE* out, std::size_t pixel
   const BYTE* end = src + pixels * N;
   std::size_t x = 0;
   for (; x + kBlock <= pixels; x += kBlock) {
-    const __m512i v = _mm512_loadu_si512(end - (x + kBlock) * N);
-    __m512i r;
-    if constexpr (N == 4) {
-      r = _mm512_permutexvar_epi32(
-          _mm512_setr_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0), v);
-    } else {
-      r = _mm512_permutexvar_epi64(_mm512_setr_epi64(7, 6, 5, 4, 3, 2, 1, 0), v);
-    }
-    _mm512_storeu_si512(out + x * N, r);
+    _mm512_storeu_si512(out + x * N, Reverse512<N>(_mm512_loadu_si512(end - (x + kBlock) * N)));
   }
   if (x < pixels) MirrorBlock512<N>(src + (pixels - x) * N, out + x * N, pixels - x);
 }

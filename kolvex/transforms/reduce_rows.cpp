@@ -379,21 +379,12 @@ KOLVEX_AVX512 inline __m512i Load24Part(const BYTE* p, std::size_t from, std::si
       _mm512_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6, 6, 7, 8, 9, 9, 10, 11, 12), v);
 }
 
+// Output of a step. Masked, exactly `bytes` bytes; whole, all 64 bytes of the
+// vector: at 24 bits the 16 beyond the step's 48 are rewritten by the next
+// step, and the last whole step is chosen so that they stay inside the row
+// (a masked store costs several times a plain one on some processors).
 template <bool kMasked>
 KOLVEX_AVX512 inline void StoreOut(BYTE* out, std::size_t bytes, __m512i v) {
-  if constexpr (kMasked) {
-    _mm512_mask_storeu_epi8(out, FirstLanes64(bytes), v);
-  } else {
-    _mm512_storeu_si512(out, v);
-  }
-}
-
-// 48 bytes of 24-bit output. Whole steps store all 64 bytes of the vector:
-// the 16 beyond the step are rewritten by the next one, and the last whole
-// step is chosen so that they stay inside the row (a masked store costs
-// several times a plain one on some processors).
-template <bool kMasked>
-KOLVEX_AVX512 inline void Store48(BYTE* out, std::size_t bytes, __m512i v) {
   if constexpr (kMasked) {
     _mm512_mask_storeu_epi8(out, FirstLanes64(bytes), v);
   } else {
@@ -472,7 +463,7 @@ KOLVEX_AVX512 inline void Quarter24Step512(const BYTE* const* rows, std::size_t 
   }
   const __m512i packed =
       _mm512_packus_epi16(_mm512_srli_epi16(a, kShift), _mm512_srli_epi16(b, kShift));
-  Store48<kMasked>(out + 3 * x, 3 * count,
+  StoreOut<kMasked>(out + 3 * x, 3 * count,
                    _mm512_permutexvar_epi16(_mm512_loadu_si512(kOrder), packed));
 }
 
@@ -495,7 +486,7 @@ KOLVEX_AVX512 inline void Eighth24Step512(const BYTE* const* rows, std::size_t x
     m[k] = _mm512_madd_epi16(s, _mm512_set1_epi16(1));  // lane j: [c0 c1 c2 0] of pixel 4k + j
   }
   const __m512i pixels = PackEighth512<EighthShift(kRows)>(m[0], m[1], m[2], m[3]);
-  Store48<kMasked>(out + 3 * x, 3 * count,
+  StoreOut<kMasked>(out + 3 * x, 3 * count,
                    _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(pixels, drop)));
 }
 

@@ -136,6 +136,19 @@ KOLVEX_AVX512 inline __m512i Relative(const LONG* columnMap, std::size_t x, std:
   return _mm512_sub_epi32(entries, base);
 }
 
+// The 128 bytes from `window` on, of which `available` belong to the row:
+// bytes past the row read as zero and are never touched.
+KOLVEX_AVX512 inline void LoadWindow(const BYTE* window, std::size_t available, __m512i* lo,
+                                     __m512i* hi) {
+  if (available >= 128) {
+    *lo = _mm512_loadu_si512(window);
+    *hi = _mm512_loadu_si512(window + 64);
+  } else {
+    *lo = _mm512_maskz_loadu_epi8(FirstLanes64(available), window);
+    *hi = _mm512_maskz_loadu_epi8(FirstLanes64(available > 64 ? available - 64 : 0), window + 64);
+  }
+}
+
 KOLVEX_AVX512 void ScaleRow32Avx512(const BYTE* srcRow, std::size_t srcPixels,
                                     const LONG* columnMap, BYTE* out, std::size_t outPixels) {
   for (std::size_t x = 0; x < outPixels; x += 16) {
@@ -146,16 +159,8 @@ KOLVEX_AVX512 void ScaleRow32Avx512(const BYTE* srcRow, std::size_t srcPixels,
       ScaleRow<4>(srcRow, columnMap + x, out + 4 * x, count);
       continue;
     }
-    const BYTE* window = srcRow + 4 * base;
-    const std::size_t available = srcPixels - base;  // pixels from the window's start
     __m512i lo, hi;
-    if (available >= 32) {
-      lo = _mm512_loadu_si512(window);
-      hi = _mm512_loadu_si512(window + 64);
-    } else {
-      lo = _mm512_maskz_loadu_epi32(FirstLanes16(available), window);
-      hi = _mm512_maskz_loadu_epi32(FirstLanes16(available > 16 ? available - 16 : 0), window + 64);
-    }
+    LoadWindow(srcRow + 4 * base, 4 * (srcPixels - base), &lo, &hi);
     const __m512i pixels = _mm512_permutex2var_epi32(lo, rel, hi);
     if (count == 16) {
       _mm512_storeu_si512(out + 4 * x, pixels);
@@ -179,16 +184,8 @@ KOLVEX_AVX512 void ScaleRow24Avx512(const BYTE* srcRow, std::size_t srcPixels,
       ScaleRow<3>(srcRow, columnMap + x, out + 3 * x, count);
       continue;
     }
-    const BYTE* window = srcRow + 3 * base;
-    const std::size_t available = 3 * (srcPixels - base);  // bytes from the window's start
     __m512i lo, hi;
-    if (available >= 128) {
-      lo = _mm512_loadu_si512(window);
-      hi = _mm512_loadu_si512(window + 64);
-    } else {
-      lo = _mm512_maskz_loadu_epi8(FirstLanes64(available), window);
-      hi = _mm512_maskz_loadu_epi8(FirstLanes64(available > 64 ? available - 64 : 0), window + 64);
-    }
+    LoadWindow(srcRow + 3 * base, 3 * (srcPixels - base), &lo, &hi);
     const __m512i at = _mm512_add_epi32(rel, _mm512_add_epi32(rel, rel));  // byte offset
     const __m512i word = _mm512_srli_epi32(at, 1);
     const __m512i words =  // low half: word w, high half: word w + 1
