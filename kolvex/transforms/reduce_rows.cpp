@@ -15,6 +15,9 @@
 
 #include <kolvex/core/kernel_level.h>
 
+#include <cstdint>
+#include <cstring>
+
 #if KOLVEX_X86
 #include <kolvex/core/simd_x86.h>
 #endif
@@ -143,18 +146,63 @@ void EighthTail(const BYTE* const* rows, std::size_t x, BYTE* out, std::size_t o
 constexpr int QuarterShift(int rows) { return rows == 1 ? 1 : 2; }
 constexpr int EighthShift(int rows) { return rows == 2 ? 3 : 4; }
 
-// ---- SSE2, 32 bits: bytes widened to 16 bits by unpacking with zero ----
+// ---- SSE2: bytes widened to 16 bits by unpacking with zero. 24-bit pixels
+// are first spread to 4 bytes each (4 per vector) with whole-register shifts,
+// as SSE2 has no byte shuffle, and the results packed back the same way ----
 
-template <int kRows>
-void Quarter32Sse2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
+// Pixels of N bytes, 4 per 16-byte vector in the 32-bit layout. At 24 bits
+// the load reads 16 bytes for the 12 it uses.
+template <std::size_t N>
+inline __m128i LoadFour(const BYTE* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  if constexpr (N == 4) {
+    return v;
+  } else {
+    // Pixels 0, 1 stay in the low 8 bytes, pixels 2, 3 move to the high 8;
+    // then in each half the second pixel moves up one byte.
+    const __m128i low = _mm_set_epi32(0, 0, -1, -1);
+    const __m128i halves = _mm_or_si128(_mm_and_si128(v, low),
+                                        _mm_andnot_si128(low, _mm_slli_si128(v, 2)));
+    const __m128i first = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF);
+    const __m128i second = _mm_slli_epi64(first, 32);
+    return _mm_or_si128(_mm_and_si128(halves, first),
+                        _mm_and_si128(_mm_slli_epi64(halves, 8), second));
+  }
+}
+
+// Stores 4 pixels held in the 32-bit layout (the 4th bytes zero) as N bytes each.
+template <std::size_t N>
+inline void StoreFour(BYTE* out, __m128i v) {
+  if constexpr (N == 4) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+  } else {
+    const __m128i first = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF);
+    const __m128i halves =
+        _mm_or_si128(_mm_and_si128(v, first), _mm_srli_epi64(_mm_andnot_si128(first, v), 8));
+    const __m128i low = _mm_set_epi32(0, 0, -1, -1);
+    const __m128i packed = _mm_or_si128(_mm_and_si128(halves, low),
+                                        _mm_srli_si128(_mm_andnot_si128(low, halves), 2));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
+    const auto last = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(packed, 8)));
+    std::memcpy(out + 8, &last, 4);
+  }
+}
+
+// A 24-bit step reads 4 bytes past its last pixel; whole steps stop early
+// enough for that to stay inside the covered source bytes.
+template <std::size_t N>
+constexpr std::size_t kLoadOvershoot = N == 4 ? 0 : 4;
+
+template <std::size_t N, int kRows>
+void QuarterSse2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i half = _mm_set1_epi16(1 << (QuarterShift(kRows) - 1));
   std::size_t x = 0;
-  for (; x + 4 <= outPixels; x += 4) {  // 8 source pixels per row
+  for (; 2 * N * (x + 4) + kLoadOvershoot<N> <= 2 * N * outPixels; x += 4) {
     __m128i lo0 = zero, hi0 = zero, lo1 = zero, hi1 = zero;
-    for (int r = 0; r < kRows; ++r) {
-      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + 8 * x));
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + 8 * x + 16));
+    for (int r = 0; r < kRows; ++r) {  // 8 source pixels per row
+      const __m128i a = LoadFour<N>(rows[r] + 2 * N * x);
+      const __m128i b = LoadFour<N>(rows[r] + 2 * N * x + 4 * N);
       lo0 = _mm_add_epi16(lo0, _mm_unpacklo_epi8(a, zero));
       hi0 = _mm_add_epi16(hi0, _mm_unpackhi_epi8(a, zero));
       lo1 = _mm_add_epi16(lo1, _mm_unpacklo_epi8(b, zero));
@@ -165,22 +213,21 @@ void Quarter32Sse2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
     __m128i s1 = _mm_add_epi16(_mm_unpacklo_epi64(lo1, hi1), _mm_unpackhi_epi64(lo1, hi1));
     s0 = _mm_srli_epi16(_mm_add_epi16(s0, half), QuarterShift(kRows));
     s1 = _mm_srli_epi16(_mm_add_epi16(s1, half), QuarterShift(kRows));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packus_epi16(s0, s1));
+    StoreFour<N>(out + N * x, _mm_packus_epi16(s0, s1));
   }
-  QuarterTail<4, kRows>(rows, x, out, outPixels);
+  QuarterTail<N, kRows>(rows, x, out, outPixels);
 }
 
-template <int kRows>
-void Eighth32Sse2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
+template <std::size_t N, int kRows>
+void EighthSse2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i half = _mm_set1_epi16(1 << (EighthShift(kRows) - 1));
   std::size_t x = 0;
-  for (; x + 4 <= outPixels; x += 4) {  // 16 source pixels per row
+  for (; 4 * N * (x + 4) + kLoadOvershoot<N> <= 4 * N * outPixels; x += 4) {
     __m128i t[4] = {zero, zero, zero, zero};
-    for (int r = 0; r < kRows; ++r) {
-      for (int k = 0; k < 4; ++k) {
-        const __m128i v =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + 16 * (x + k)));
+    for (int r = 0; r < kRows; ++r) {  // 16 source pixels per row
+      for (std::size_t k = 0; k < 4; ++k) {
+        const __m128i v = LoadFour<N>(rows[r] + 4 * N * (x + k));
         t[k] = _mm_add_epi16(t[k], _mm_add_epi16(_mm_unpacklo_epi8(v, zero),
                                                  _mm_unpackhi_epi8(v, zero)));
       }
@@ -190,9 +237,9 @@ void Eighth32Sse2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
     __m128i w1 = _mm_add_epi16(_mm_unpacklo_epi64(t[2], t[3]), _mm_unpackhi_epi64(t[2], t[3]));
     w0 = _mm_srli_epi16(_mm_add_epi16(w0, half), EighthShift(kRows));
     w1 = _mm_srli_epi16(_mm_add_epi16(w1, half), EighthShift(kRows));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packus_epi16(w0, w1));
+    StoreFour<N>(out + N * x, _mm_packus_epi16(w0, w1));
   }
-  EighthTail<4, kRows>(rows, x, out, outPixels);
+  EighthTail<N, kRows>(rows, x, out, outPixels);
 }
 
 // ---- AVX2 ----
@@ -547,8 +594,10 @@ void FourRows(const BYTE* r0, const BYTE* r1, const BYTE* r2, const BYTE* r3, BY
   F(rows, out, n);
 }
 
-const ReduceRowKernels kSse2ReduceRows32{TwoRows<Quarter32Sse2<2>>, OneRow<Quarter32Sse2<1>>,
-                                         FourRows<Eighth32Sse2<4>>, TwoRows<Eighth32Sse2<2>>};
+const ReduceRowKernels kSse2ReduceRows24{TwoRows<QuarterSse2<3, 2>>, OneRow<QuarterSse2<3, 1>>,
+                                         FourRows<EighthSse2<3, 4>>, TwoRows<EighthSse2<3, 2>>};
+const ReduceRowKernels kSse2ReduceRows32{TwoRows<QuarterSse2<4, 2>>, OneRow<QuarterSse2<4, 1>>,
+                                         FourRows<EighthSse2<4, 4>>, TwoRows<EighthSse2<4, 2>>};
 const ReduceRowKernels kAvx2ReduceRows32{TwoRows<Quarter32Avx2<2>>, OneRow<Quarter32Avx2<1>>,
                                          FourRows<Eighth32Avx2<4>>, TwoRows<Eighth32Avx2<2>>};
 const ReduceRowKernels kAvx2ReduceRows24{TwoRows<Quarter24Avx2<2>>, OneRow<Quarter24Avx2<1>>,
@@ -566,9 +615,8 @@ const ReduceRowKernels kAvx512ReduceRows24{
 const ReduceRowKernels* SelectReduceRows(WORD bitCount) {
   switch (bitCount) {
     case 24:
-      // No SSE2 variant: without a byte shuffle, 3-byte pixels cost the
-      // baseline about as much as the plain loop.
-      return PickKernel<const ReduceRowKernels*>(&kPlainReduceRows24, nullptr,
+      return PickKernel<const ReduceRowKernels*>(&kPlainReduceRows24,
+                                                 KOLVEX_X86_KERNEL(&kSse2ReduceRows24),
                                                  KOLVEX_X86_KERNEL(&kAvx2ReduceRows24),
                                                  KOLVEX_X86_KERNEL(&kAvx512ReduceRows24));
     case 32:
