@@ -9,7 +9,8 @@
 // their workers), as the peers do; scaling includes its per-call tables.
 //
 // The bound of an operation is a memcpy of the bytes it reads plus the bytes
-// it writes, timed the same way. After the benchmarks a table gives, per
+// it writes, timed the same way. Times are CPU time per frame (every operation
+// runs on one thread), which a busy machine disturbs less than wall time. After the benchmarks a table gives, per
 // operation: our time, the fastest peer's time and our ratio to it, and our
 // ratio to the bound. Before them, each peer's bytes are compared with ours
 // once; where a peer is documented to compute exactly our bytes, a mismatch is
@@ -505,7 +506,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       if (run.error_occurred) continue;
       const std::string name = run.run_name.function_name;
-      const double ms = run.GetAdjustedRealTime() * Scale(run.time_unit);
+      const double ms = run.GetAdjustedCPUTime() * Scale(run.time_unit);
       if (run.run_type == Run::RT_Aggregate) {
         if (run.aggregate_name == "median") medians_[name] = ms;
       } else {
@@ -616,15 +617,15 @@ int main(int argc, char** argv) {
   for (const Operation& op : ops) {
     benchmark::RegisterBenchmark(OursName(op).c_str(), [&op](benchmark::State& s) {
       TimeRun(s, op, op.ours);
-    })->Unit(benchmark::kMillisecond)->UseRealTime();
+    })->Unit(benchmark::kMillisecond);
     for (const Peer& p : op.peers) {
       benchmark::RegisterBenchmark(PeerName(op, p).c_str(), [&op, &p](benchmark::State& s) {
         TimeRun(s, op, p.run);
-      })->Unit(benchmark::kMillisecond)->UseRealTime();
+      })->Unit(benchmark::kMillisecond);
     }
     benchmark::RegisterBenchmark(BoundName(op).c_str(), [&op](benchmark::State& s) {
       TimeBound(s, op);
-    })->Unit(benchmark::kMillisecond)->UseRealTime();
+    })->Unit(benchmark::kMillisecond);
   }
 
   std::printf("kernel level %d; %s; libyuv %s; OpenCV %s; last-level cache %zu MiB\n",
