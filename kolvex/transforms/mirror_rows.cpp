@@ -1,10 +1,14 @@
 // Kernels of mirroring: one row with its pixels in reverse order. A row kept
 // in order is a plain memcpy of its pixel bytes in the driver.
 //
-// The vector variants reverse whole blocks of pixels taken from the end of the
-// source row; a block needs no more than the pixels it mirrors, and a row's
-// last block is either stored over pixels already written (the same values
-// again), masked (AVX-512), or left to the plain loop.
+// The vector variants read the source row forwards and write the output
+// backwards, block by block: memory streams that run forwards are fetched
+// ahead by the processor, and the output, being written, does not need to
+// be. A block needs no more than the pixels it mirrors; a row's last block is
+// stored over pixels already written (the same values again), masked
+// (AVX-512), or left to the plain loop. Where a whole block's store is wider
+// than its pixels, the extra bytes lie below the block, where the next block
+// (or the plain loop) writes afterwards.
 
 #include <kolvex/transforms/transform_rows.h>
 
@@ -41,6 +45,13 @@ namespace {
 
 using x86::FirstLanes64;
 
+// An address `back` bytes before p, for masked accesses whose masked-off
+// lanes may lie before the row (they are never touched).
+template <class T>
+T* Before(T* p, std::size_t back) {
+  return reinterpret_cast<T*>(reinterpret_cast<std::uintptr_t>(p) - back);
+}
+
 // ---- SSE2: 16 bytes, reversed by whole 4- or 8-byte pixels ----
 
 template <std::size_t N>
@@ -52,17 +63,17 @@ void MirrorRowSse2(const BYTE* src, BYTE* out, std::size_t pixels) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
                      N == 4 ? _mm_shuffle_epi32(v, 0x1B) : _mm_shuffle_epi32(v, 0x4E));
   };
-  const BYTE* end = src + pixels * N;
+  BYTE* end = out + pixels * N;
   std::size_t x = 0;
-  for (; x + kBlock <= pixels; x += kBlock) step(end - (x + kBlock) * N, out + x * N);
-  // The first pixels of the source, mirrored onto the end of the output.
-  if (x < pixels) step(src, out + (pixels - kBlock) * N);
+  for (; x + kBlock <= pixels; x += kBlock) step(src + x * N, end - (x + kBlock) * N);
+  // The last pixels of the source, mirrored onto the start of the output.
+  if (x < pixels) step(src + (pixels - kBlock) * N, out);
 }
 
 // ---- AVX2 ----
 
 template <std::size_t N>
-KOLVEX_AVX2 __m256i Reverse256(__m256i v) {
+KOLVEX_AVX2 inline __m256i Reverse256(__m256i v) {
   if constexpr (N == 4) {
     return _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
   } else {
@@ -71,51 +82,48 @@ KOLVEX_AVX2 __m256i Reverse256(__m256i v) {
 }
 
 template <std::size_t N>
+KOLVEX_AVX2 inline void Mirror256(const BYTE* from, BYTE* to) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
+                      Reverse256<N>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(from))));
+}
+
+template <std::size_t N>
 KOLVEX_AVX2 void MirrorRowAvx2(const BYTE* src, BYTE* out, std::size_t pixels) {
   constexpr std::size_t kBlock = 32 / N;
   if (pixels < kBlock) return MirrorRowSse2<N>(src, out, pixels);
-  const BYTE* end = src + pixels * N;
+  BYTE* end = out + pixels * N;
   std::size_t x = 0;
   for (; x + 2 * kBlock <= pixels; x += 2 * kBlock) {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(end - (x + kBlock) * N));
-    const __m256i b =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(end - (x + 2 * kBlock) * N));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * N), Reverse256<N>(a));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + (x + kBlock) * N), Reverse256<N>(b));
+    Mirror256<N>(src + x * N, end - (x + kBlock) * N);
+    Mirror256<N>(src + (x + kBlock) * N, end - (x + 2 * kBlock) * N);
   }
-  for (; x + kBlock <= pixels; x += kBlock) {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(end - (x + kBlock) * N));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * N), Reverse256<N>(a));
-  }
-  if (x < pixels) {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + (pixels - kBlock) * N), Reverse256<N>(a));
-  }
+  for (; x + kBlock <= pixels; x += kBlock) Mirror256<N>(src + x * N, end - (x + kBlock) * N);
+  if (x < pixels) Mirror256<N>(src + (pixels - kBlock) * N, out);
 }
 
-// 24 bits: 8 pixels per step. The 32 bytes that end at the block's end hold
-// them in dwords 2..7; each lane takes 4 pixels (3 dwords), reverses them with
-// a byte shuffle, and the two 12-byte halves are joined.
+// 24 bits: 8 pixels (24 bytes) per step, from the 32 bytes that start at the
+// step's pixels. Each lane reverses 4 pixels (3 dwords) with a byte shuffle;
+// the two 12-byte halves are joined into the top 24 bytes of the vector,
+// which is stored so that they land on the step's output.
 KOLVEX_AVX2 void MirrorRow24Avx2(const BYTE* src, BYTE* out, std::size_t pixels) {
-  const __m256i gather = _mm256_setr_epi32(5, 6, 7, 7, 2, 3, 4, 4);
+  const __m256i gather = _mm256_setr_epi32(3, 4, 5, 5, 0, 1, 2, 2);
   const __m256i reverse = _mm256_setr_epi8(9, 10, 11, 6, 7, 8, 3, 4, 5, 0, 1, 2, -1, -1, -1, -1,
                                            9, 10, 11, 6, 7, 8, 3, 4, 5, 0, 1, 2, -1, -1, -1, -1);
-  const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
-  const BYTE* end = src + pixels * 3;
+  const __m256i join = _mm256_setr_epi32(0, 0, 0, 1, 2, 4, 5, 6);
+  BYTE* end = out + pixels * 3;
   std::size_t x = 0;
-  // A step reads the 32 bytes before its block's end and writes 32 bytes from
-  // its start (the last 8 are rewritten by the next step).
-  for (; 3 * x + 32 <= 3 * pixels; x += 8) {
-    const __m256i v =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(end - x * 3 - 32));
+  // A step reads 32 bytes from its pixels on and writes 32 bytes ending at
+  // its output's end: both stay inside the row while 11 pixels remain.
+  for (; x + 11 <= pixels; x += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 3 * x));
     const __m256i r = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(v, gather), reverse);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * 3),
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(end - 3 * x - 32),
                         _mm256_permutevar8x32_epi32(r, join));
   }
-  MirrorRow<3>(src, out + x * 3, pixels - x);
+  MirrorRow<3>(src + 3 * x, out, pixels - x);
 }
 
-// ---- AVX-512: 64 bytes per step, the last step masked ----
+// ---- AVX-512: 64 bytes per step, the last steps masked ----
 
 template <std::size_t N>
 KOLVEX_AVX512 inline __m512i Reverse512(__m512i v) {
@@ -127,60 +135,60 @@ KOLVEX_AVX512 inline __m512i Reverse512(__m512i v) {
   }
 }
 
-// The `count` (1..64/N) pixels that end at `end`, reversed into `out`. Only
-// their bytes are read and written.
-template <std::size_t N>
-KOLVEX_AVX512 void MirrorBlock512(const BYTE* end, BYTE* out, std::size_t count) {
-  const std::size_t bytes = count * N;
-  // The load starts 64 bytes before `end`; lanes before the block are masked
-  // off and never touched, so the address may lie before the row.
-  const auto* from = reinterpret_cast<const BYTE*>(reinterpret_cast<std::uintptr_t>(end) - 64);
-  const __m512i v = _mm512_maskz_loadu_epi8(~FirstLanes64(64 - bytes), from);
-  _mm512_mask_storeu_epi8(out, FirstLanes64(bytes), Reverse512<N>(v));
-}
-
 template <std::size_t N>
 KOLVEX_AVX512 void MirrorRowAvx512(const BYTE* src, BYTE* out, std::size_t pixels) {
   constexpr std::size_t kBlock = 64 / N;
-  const BYTE* end = src + pixels * N;
+  BYTE* end = out + pixels * N;
   std::size_t x = 0;
   for (; x + kBlock <= pixels; x += kBlock) {
-    _mm512_storeu_si512(out + x * N, Reverse512<N>(_mm512_loadu_si512(end - (x + kBlock) * N)));
+    _mm512_storeu_si512(end - (x + kBlock) * N, Reverse512<N>(_mm512_loadu_si512(src + x * N)));
   }
-  if (x < pixels) MirrorBlock512<N>(src + (pixels - x) * N, out + x * N, pixels - x);
+  if (x < pixels) {
+    // The last `bytes` of the source, reversed into the top of the vector,
+    // land on the first `bytes` of the output.
+    const std::size_t bytes = (pixels - x) * N;
+    const __m512i v = _mm512_maskz_loadu_epi8(FirstLanes64(bytes), src + x * N);
+    _mm512_mask_storeu_epi8(Before(out, 64 - bytes), ~FirstLanes64(64 - bytes), Reverse512<N>(v));
+  }
 }
 
 // 24 bits: 16 pixels (48 bytes) per step; each lane reverses 4 pixels and
-// the four 12-byte results are joined by dwords. Whole steps load the 64
-// bytes that end at their block and store 64 bytes from its start (the last
-// 16 are rewritten by the next step); the last steps mask both to the block.
+// the four 12-byte results are joined by dwords: into the top 48 bytes of
+// the vector for whole steps, which store all 64 bytes ending at the step's
+// output, and into the low 48 for the last steps, which store masked.
 template <bool kMasked>
-KOLVEX_AVX512 inline void Mirror24Step512(const BYTE* end, BYTE* out, std::size_t count) {
-  const __m512i gather = _mm512_setr_epi32(13, 14, 15, 15, 10, 11, 12, 12, 7, 8, 9, 9, 4, 5, 6, 6);
+KOLVEX_AVX512 inline void Mirror24Step512(const BYTE* from, BYTE* to, std::size_t count) {
+  const __m512i gather = _mm512_setr_epi32(9, 10, 11, 11, 6, 7, 8, 8, 3, 4, 5, 5, 0, 1, 2, 2);
   const __m512i reverse = _mm512_broadcast_i32x4(
       _mm_setr_epi8(9, 10, 11, 6, 7, 8, 3, 4, 5, 0, 1, 2, -1, -1, -1, -1));
-  const __m512i join = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
   const std::size_t bytes = count * 3;
-  // Lanes before the block are masked off and never touched, so the address
-  // may lie before the row.
-  const auto* from = reinterpret_cast<const BYTE*>(reinterpret_cast<std::uintptr_t>(end) - 64);
-  const __m512i v = kMasked ? _mm512_maskz_loadu_epi8(~FirstLanes64(64 - bytes), from)
+  // Masked: the `count` pixels at `from` are the last of a virtual block of
+  // 16, read and written only where they are.
+  const __m512i v = kMasked ? _mm512_maskz_loadu_epi8(FirstLanes64(48) & ~FirstLanes64(48 - bytes),
+                                                      Before(from, 48 - bytes))
                             : _mm512_loadu_si512(from);
-  const __m512i r = _mm512_permutexvar_epi32(
-      join, _mm512_shuffle_epi8(_mm512_permutexvar_epi32(gather, v), reverse));
-  if (kMasked) {
-    _mm512_mask_storeu_epi8(out, FirstLanes64(bytes), r);
+  const __m512i r = _mm512_shuffle_epi8(_mm512_permutexvar_epi32(gather, v), reverse);
+  if constexpr (kMasked) {
+    const __m512i low = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
+    _mm512_mask_storeu_epi8(to, FirstLanes64(bytes), _mm512_permutexvar_epi32(low, r));
   } else {
-    _mm512_storeu_si512(out, r);
+    const __m512i high = _mm512_setr_epi32(0, 0, 0, 0, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14);
+    _mm512_storeu_si512(to + 48 - 64, _mm512_permutexvar_epi32(high, r));
   }
 }
 
 KOLVEX_AVX512 void MirrorRow24Avx512(const BYTE* src, BYTE* out, std::size_t pixels) {
-  const BYTE* end = src + pixels * 3;
+  BYTE* end = out + pixels * 3;
   std::size_t x = 0;
-  for (; 3 * x + 64 <= 3 * pixels; x += 16) Mirror24Step512<false>(end - 3 * x, out + 3 * x, 16);
-  for (; x < pixels; x += 16) {
-    Mirror24Step512<true>(end - 3 * x, out + 3 * x, pixels - x < 16 ? pixels - x : 16);
+  // A whole step reads 16 bytes past its pixels and stores 16 bytes below its
+  // output: 6 more pixels must remain.
+  for (; x + 22 <= pixels; x += 16) {
+    Mirror24Step512<false>(src + 3 * x, end - 3 * (x + 16), 16);
+  }
+  while (x < pixels) {
+    const std::size_t count = pixels - x < 16 ? pixels - x : 16;
+    Mirror24Step512<true>(src + 3 * x, end - 3 * (x + count), count);
+    x += count;
   }
 }
 
