@@ -3,6 +3,7 @@
 // (_DeleteScaling) within the one call; the row copies are kernels of
 // scale_rows.cpp.
 
+#include <kolvex/core/prefetch.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/transforms/transform_rows.h>
 #include <kolvex/transforms/transform_support.h>
@@ -138,6 +139,13 @@ bool CRZDIBBase2::_DoScaling(const CRZDIBBase2& src) {
       // Enlarging repeats source rows: the row just made is the same bytes.
       std::memcpy(out, out - d->stride, rowBytes);
       continue;
+    }
+    // The rows a reduction leaves out break the forward stream that hardware
+    // prefetchers follow: hint at the next source row while this one is made.
+    if (y + 1 < d->rows && pRowMap[y + 1] != pRowMap[y] &&
+        static_cast<DWORD>(pRowMap[y + 1]) < s->rows) {
+      kolvex::detail::PrefetchBytes(s->bytes + static_cast<std::size_t>(pRowMap[y + 1]) * s->stride,
+                                    srcPixels * (s->bitCount / 8));
     }
     scaleRow(s->bytes + static_cast<std::size_t>(r) * s->stride, srcPixels, pColumnMap, out, width);
   }
