@@ -155,4 +155,25 @@ TEST(Kernels, FillsMatchThePlainLevel) {
   });
 }
 
+// Unpadded frames are filled as one run, and runs of a megabyte or more take
+// the streaming path. With the guard page after them, these sizes start at
+// offsets 0, 4, 16, 24, 32 and 48 of a cache line.
+TEST(Kernels, FillsOfLongRunsMatchThePlainLevel) {
+  for (WORD bits : {24, 32}) {
+    for (LONG width : {1024, 1032, 1036}) {
+      for (Guard guard : kGuards) {
+        const LONG height = 361;
+        kt::PageGuardedDib src(bits, width, height, guard);
+        ExpectSameAtEveryLevel<kt::TestDib>(
+            src, bits, width, height,
+            [](kt::TestDib& d, kt::TestDib&) {
+              d.ClearDIB(static_cast<UINT>(0x80C0FFEEu));
+              return true;
+            },
+            "fill of " + std::to_string(bits) + " bits " + std::to_string(width) + "x361");
+      }
+    }
+  }
+}
+
 }  // namespace
