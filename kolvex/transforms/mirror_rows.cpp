@@ -7,8 +7,8 @@
 // be. A block needs no more than the pixels it mirrors; a row's last block is
 // stored over pixels already written (the same values again), masked
 // (AVX-512), or left to the plain loop. Where a whole block's store is wider
-// than its pixels, the extra bytes lie below the block, where the next block
-// (or the plain loop) writes afterwards.
+// than its pixels (AVX2, 24 bits), the extra bytes lie below the block, where
+// the next block (or the plain loop) writes afterwards.
 
 #include <kolvex/transforms/transform_rows.h>
 
@@ -153,9 +153,8 @@ KOLVEX_AVX512 void MirrorRowAvx512(const BYTE* src, BYTE* out, std::size_t pixel
 }
 
 // 24 bits: 16 pixels (48 bytes) per step; each lane reverses 4 pixels and
-// the four 12-byte results are joined by dwords: into the top 48 bytes of
-// the vector for whole steps, which store all 64 bytes ending at the step's
-// output, and into the low 48 for the last steps, which store masked.
+// the four 12-byte results are joined by dwords into the low 48 bytes, which
+// whole steps store as 32 + 16 bytes and the last steps masked.
 template <bool kMasked>
 KOLVEX_AVX512 inline void Mirror24Step512(const BYTE* from, BYTE* to, std::size_t count) {
   const __m512i gather = _mm512_setr_epi32(9, 10, 11, 11, 6, 7, 8, 8, 3, 4, 5, 5, 0, 1, 2, 2);
@@ -168,20 +167,20 @@ KOLVEX_AVX512 inline void Mirror24Step512(const BYTE* from, BYTE* to, std::size_
                                                       Before(from, 48 - bytes))
                             : _mm512_loadu_si512(from);
   const __m512i r = _mm512_shuffle_epi8(_mm512_permutexvar_epi32(gather, v), reverse);
+  const __m512i joined = _mm512_permutexvar_epi32(
+      _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15), r);
   if constexpr (kMasked) {
-    const __m512i low = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
-    _mm512_mask_storeu_epi8(to, FirstLanes64(bytes), _mm512_permutexvar_epi32(low, r));
+    _mm512_mask_storeu_epi8(to, FirstLanes64(bytes), joined);
   } else {
-    const __m512i high = _mm512_setr_epi32(0, 0, 0, 0, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14);
-    _mm512_storeu_si512(to + 48 - 64, _mm512_permutexvar_epi32(high, r));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm512_castsi512_si256(joined));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 32), _mm512_extracti32x4_epi32(joined, 2));
   }
 }
 
 KOLVEX_AVX512 void MirrorRow24Avx512(const BYTE* src, BYTE* out, std::size_t pixels) {
   BYTE* end = out + pixels * 3;
   std::size_t x = 0;
-  // A whole step reads 16 bytes past its pixels and stores 16 bytes below its
-  // output: 6 more pixels must remain.
+  // A whole step reads 16 bytes past its pixels: 6 more pixels must remain.
   for (; x + 22 <= pixels; x += 16) {
     Mirror24Step512<false>(src + 3 * x, end - 3 * (x + 16), 16);
   }
