@@ -16,10 +16,10 @@ struct BmpSpec {
   uint32_t compression = 0;
   uint32_t infoSize = 40;
   uint32_t clrUsed = 0;
-  std::vector<uint32_t> masks;     // written after a 40-byte header, or inside a longer one
-  std::vector<uint8_t> palette;    // raw RGBQUAD bytes
+  std::vector<uint32_t> masks{};   // written after a 40-byte header, or inside a longer one
+  std::vector<uint8_t> palette{};  // raw RGBQUAD bytes
   int64_t offBits = -1;            // -1: right after headers, masks and palette
-  std::vector<uint8_t> pixels;     // empty: stride x |height| bytes of a pattern
+  std::vector<uint8_t> pixels{};   // empty: stride x |height| bytes of a pattern
   bool signature = true;
 };
 

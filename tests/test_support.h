@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -251,6 +252,146 @@ class RandomSizes {
 
  private:
   std::mt19937 rng_;
+};
+
+// ---- Windows bitmap ----
+
+// CRZDIB2 with its protected interface opened up.
+class TestDib2 : public CRZDIB2 {
+ public:
+  CRzDibData2* Data() const { return _IGetData(); }
+  LONG Refs() const { return _IGetData()->nRefs; }
+  bool IsNilBlock() const { return _IsNil(CRZDIBBase2::_IGetData()); }
+  // A fresh block holding only a buffer of nSize bytes from _IAllocDibData.
+  void AllocRaw(UINT nSize) {
+    Delete();
+    _IAllocData();
+    _IGetData()->nRefs = 1;
+    _IAllocDibData(nSize);
+  }
+
+  using CRZDIB2::_CopyBeforeWrite;
+  using CRZDIB2::_UseMMXInstructions;
+};
+
+// Counts the blocks and page-granular buffers made and released through the
+// CRZDIB2 hooks; atomic, since threaded suites release from many threads.
+class CountingDib2 final : public TestDib2 {
+ public:
+  CountingDib2() = default;
+  CountingDib2(const CountingDib2& other) : TestDib2() { CRZDIB2::operator=(other); }
+  ~CountingDib2() override { Delete(); }  // while the counting hooks are still in force
+  CountingDib2& operator=(const CountingDib2& other) {
+    CRZDIB2::operator=(other);
+    return *this;
+  }
+
+  static inline std::atomic<int> liveBlocks{0};
+  static inline std::atomic<int> liveBuffers{0};
+
+ protected:
+  void _IAllocData() override {
+    CRZDIB2::_IAllocData();
+    ++liveBlocks;
+  }
+  void _IFreeData() override {
+    if (!IsNilBlock()) --liveBlocks;
+    CRZDIB2::_IFreeData();
+  }
+  void _IAllocDibData(UINT nSize) override {
+    CRZDIB2::_IAllocDibData(nSize);
+    ++liveBuffers;
+  }
+  void _IFreeDibData() override {
+    if (_IGetData()->pBmiHeader != nullptr) --liveBuffers;
+    CRZDIB2::_IFreeDibData();
+  }
+};
+
+// True when f throws E* (an MFC-style exception, which is then deleted); the
+// cause of a CFileException goes to *cause when asked for.
+template <class E, class F>
+bool Throws(F&& f, int* cause = nullptr) {
+  try {
+    f();
+  } catch (E* e) {
+    if constexpr (requires { e->m_cause; }) {
+      if (cause != nullptr) *cause = e->m_cause;
+    }
+    e->Delete();
+    return true;
+  }
+  return false;
+}
+
+// A BI_RGB description of a w x h DIB (negative h: top-down).
+inline BITMAPINFO Info(LONG w, LONG h, WORD bits) {
+  BITMAPINFO bmi{};
+  bmi.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), w, h, 1, bits, BI_RGB, 0, 0, 0, 0, 0};
+  return bmi;
+}
+
+// A device bitmap in a memory DC.
+struct DeviceBitmap {
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bm;
+  HGDIOBJ old;
+  DeviceBitmap(int w, int h) : bm(CreateCompatibleBitmap(dc, w, h)), old(SelectObject(dc, bm)) {}
+  ~DeviceBitmap() {
+    SelectObject(dc, old);
+    DeleteObject(bm);
+    DeleteDC(dc);
+  }
+};
+
+using Pixels32 = std::vector<std::uint32_t>;
+
+// The whole bitmap as top-down 0xXXRRGGBB words, through GetDIBits.
+inline Pixels32 ReadBack(HDC dc, HBITMAP bm, int w, int h) {
+  Pixels32 out(static_cast<std::size_t>(w) * h);
+  BITMAPINFO bmi = Info(w, -h, 32);
+  EXPECT_EQ(GetDIBits(dc, bm, 0, h, out.data(), &bmi, DIB_RGB_COLORS), h);
+  return out;
+}
+
+// Live GDI objects of this process.
+inline DWORD GdiObjects() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
+
+// The reserved and committed bytes of the reservation that starts at base,
+// found by walking it with VirtualQuery as a Windows program would.
+struct Extents {
+  SIZE_T reserved = 0;
+  SIZE_T committed = 0;
+};
+inline Extents VirtualExtents(const void* base) {
+  Extents e;
+  const BYTE* p = static_cast<const BYTE*>(base);
+  MEMORY_BASIC_INFORMATION info{};
+  while (VirtualQuery(p, &info, sizeof info) == sizeof info && info.AllocationBase == base &&
+         info.State != MEM_FREE) {
+    e.reserved += info.RegionSize;
+    if (info.State == MEM_COMMIT) e.committed += info.RegionSize;
+    p += info.RegionSize;
+  }
+  return e;
+}
+
+// A fixture that fails a test which leaks a CRZDIB2 block, buffer or GDI
+// object, and that always ends fault injection.
+class NoLeaks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CountingDib2::liveBlocks = 0;
+    CountingDib2::liveBuffers = 0;
+    gdiStart_ = GdiObjects();
+  }
+  void TearDown() override {
+    kolvex::testing::StopFailingAllocations();
+    EXPECT_EQ(CountingDib2::liveBlocks, 0) << "a block leaked";
+    EXPECT_EQ(CountingDib2::liveBuffers, 0) << "a buffer leaked";
+    EXPECT_EQ(GdiObjects(), gdiStart_) << "a GDI object leaked";
+  }
+  DWORD gdiStart_ = 0;
 };
 
 }  // namespace kt

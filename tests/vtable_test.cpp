@@ -86,4 +86,45 @@ TEST(VirtualTable, BaseHasExactly54VirtualOperations) {
   EXPECT_EQ(kt::VirtualSlot(&Appended::Extra), 55u);
 }
 
+// CRZDIB2 keeps the 54 base slots and appends its own: the virtual destructor
+// (two Itanium slots, 55 and 56), then the operations in their fixed order.
+struct DerivedSlots : CRZDIB2 {
+  static std::vector<std::size_t> All() {
+    using D = CRZDIB2;
+    using kt::VirtualSlot;
+    return {
+        VirtualSlot(static_cast<const D& (D::*)(const D&)>(&D::AssignCopy)),
+        VirtualSlot(&D::CreateDIBSection),
+        VirtualSlot(static_cast<bool (D::*)(const char*, HINSTANCE)>(&D::CreateFromResource)),
+        VirtualSlot(static_cast<bool (D::*)(UINT, HINSTANCE)>(&D::CreateFromResource)),
+        VirtualSlot(&D::CreateFromDesktop),
+        VirtualSlot(&D::CreateFromDC),
+        VirtualSlot(&D::AdjustBrightness),
+        VirtualSlot(&D::Median3x3),
+        VirtualSlot(static_cast<bool (D::*)(CDC&, const CRect&, const CRect&, CPalette*)>(&D::Draw)),
+        VirtualSlot(static_cast<bool (D::*)(CDC&, const CRect&, CPalette*)>(&D::Draw)),
+        VirtualSlot(static_cast<bool (D::*)(CDC&, CPalette*)>(&D::Draw)),
+        VirtualSlot(&D::DrawToDesktop),
+        VirtualSlot(&D::DrawDIBsAlphaToDesktop),
+        VirtualSlot(&D::SaveAs),
+        VirtualSlot(&D::CacheThis),
+        VirtualSlot(&D::UnCacheThis),
+        VirtualSlot(&D::LookupCache),
+    };
+  }
+};
+
+TEST(VirtualTable, DerivedOperationsFollowTheBaseAndTheDestructor) {
+  const std::vector<std::size_t> slots = DerivedSlots::All();
+  ASSERT_EQ(slots.size(), 17u);
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    EXPECT_EQ(slots[i], i + 57) << "appended operation number " << i + 2;
+  }
+  // Nothing else is virtual: a client's first own virtual member lands in 74.
+  struct Appended : CRZDIB2 {
+    virtual void Extra() {}
+  };
+  EXPECT_EQ(kt::VirtualSlot(&Appended::Extra), 74u);
+}
+
 }  // namespace

@@ -226,6 +226,12 @@ class KOLVEX_API CRZDIBBase2 {
   CRzDibBaseData2* _IGetData() const { return pData; }
   // True for the static empty block, which is never counted, freed or written.
   static bool _IsNil(const CRzDibBaseData2* pBlock) { return pBlock == &_dibDataNil; }
+  // A block's reference count as one acquiring atomic load: where the counting
+  // hooks are atomic, other owners change it from other threads at any time,
+  // and an owner that finds itself alone must see everything they did first.
+  static LONG _RefCount(const CRzDibBaseData2* pBlock) {
+    return __atomic_load_n(&pBlock->nRefs, __ATOMIC_ACQUIRE);
+  }
   // Drops one reference to pBlock, which need not be this object's current
   // block, through this object's own hooks; the current block is kept.
   void _ReleaseBlock(CRzDibBaseData2* pBlock);

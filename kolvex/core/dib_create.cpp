@@ -74,7 +74,7 @@ bool CRZDIBBase2::CreateOrModify(WORD wBitCount, int nWidth, int nHeight, DWORD 
   }
   CRzDibBaseData2* block = pData;
   const bool reusable = block->pBmiHeader != nullptr && block->pBytes != nullptr &&
-                        block->bCreated && block->nRefs <= 1 &&
+                        block->bCreated && _RefCount(block) <= 1 &&
                         block->nAllocSize >= kHeaderBytes + layout->image;
   if (!reusable) return Create(wBitCount, nWidth, nHeight, dwInterlaced);
   tagRZBMINFOHEADER& h = *block->pBmiHeader;

@@ -126,7 +126,7 @@ const CRZDIBBase2& CRZDIBBase2::AssignCopy(const CRZDIBBase2& src) {
 
 // ---- Locking ----
 
-bool CRZDIBBase2::IsLocked() const { return pData->nRefs < 0; }
+bool CRZDIBBase2::IsLocked() const { return _RefCount(pData) < 0; }
 
 tagRZBMINFOHEADER* CRZDIBBase2::LockDIB() {
   _CopyBeforeWrite();
@@ -138,7 +138,7 @@ tagRZBMINFOHEADER* CRZDIBBase2::LockDIB() {
 void CRZDIBBase2::UnlockDIB() {
   // Only a locked block is touched: forcing the count to 1 on a shared block
   // would let one owner free it under the others.
-  if (!_IsNil(pData) && pData->nRefs < 0) pData->nRefs = 1;
+  if (!_IsNil(pData) && _RefCount(pData) < 0) pData->nRefs = 1;
 }
 
 // ---- Base storage hooks ----
@@ -182,7 +182,7 @@ void CRZDIBBase2::_IDelete() {
 
 bool CRZDIBBase2::_CopyBeforeWrite() {
   CRzDibBaseData2* old = pData;
-  if (old->nRefs <= 1) return false;  // sole owner, locked, or the empty block
+  if (_RefCount(old) <= 1) return false;  // sole owner, locked, or the empty block
 
   // The copy is made while this object still holds its reference to the old
   // block, and the reference is dropped only afterwards: with atomic counts
@@ -218,7 +218,7 @@ bool CRZDIBBase2::_CopyBeforeWrite() {
 bool CRZDIBBase2::_AllocBeforeWrite(const CRZDIBBase2& src) {
   const CRzDibBaseData2* cur = pData;
   const tagRZBMINFOHEADER* from = src.pData->pBmiHeader;
-  if (cur->nRefs <= 1 && cur->pBmiHeader != nullptr && cur->pBytes != nullptr && cur->bCreated &&
+  if (_RefCount(cur) <= 1 && cur->pBmiHeader != nullptr && cur->pBytes != nullptr && cur->bCreated &&
       from != nullptr) {
     const auto mine = ImageBytes(*cur->pBmiHeader);
     const auto theirs = ImageBytes(*from);

@@ -151,4 +151,13 @@ const char* ParseBitmap(const BYTE* data, std::size_t size, BitmapSource source,
   return nullptr;
 }
 
+void ConvertImage(const BitmapPlan& plan, const BYTE* data, BYTE* out) {
+  const BYTE* in = data + plan.pixelOffset;
+  const auto rows = static_cast<std::size_t>(plan.height);
+  for (std::size_t r = 0; r < rows; ++r) {
+    const std::size_t to = plan.topDown ? rows - 1 - r : r;
+    ConvertRow(plan, in + r * plan.sourceStride, out + to * plan.outStride);
+  }
+}
+
 }  // namespace kolvex::detail

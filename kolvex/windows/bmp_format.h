@@ -53,4 +53,9 @@ const char* ParseBitmap(const BYTE* data, std::size_t size, BitmapSource source,
 // for Copy, plan.sourceStride bytes). `out` has room for the output stride.
 void ConvertRow(const BitmapPlan& plan, const BYTE* in, BYTE* out);
 
+// Converts the whole image of the checked input `data` into `out`, which has
+// room for plan.height rows of plan.outStride bytes, stored bottom-up: the
+// rows of a top-down input are flipped.
+void ConvertImage(const BitmapPlan& plan, const BYTE* data, BYTE* out);
+
 }  // namespace kolvex::detail

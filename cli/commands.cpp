@@ -1,0 +1,356 @@
+#include "commands.h"
+
+#include "files.h"
+#include "options.h"
+#include "progress.h"
+
+#include <kolvex/kolvex.h>
+
+#include <cstdio>
+#include <functional>
+#include <set>
+#include <sys/stat.h>
+
+namespace kolvex::cli {
+
+namespace {
+
+// ---- Frame processing, one file or a batch ----
+
+// Makes `out` from `in` (which the operation may change: it is the tool's own
+// freshly loaded copy). False when the library refuses the operation.
+using FrameOp = std::function<bool(CRZDIB2& in, CRZDIB2& out)>;
+
+const std::set<std::string> kBatchFlags = {"--quiet"};
+const std::set<std::string> kBatchValues = {"-o"};
+
+std::set<std::string> With(std::set<std::string> base, std::initializer_list<std::string> more) {
+  base.insert(more);
+  return base;
+}
+
+// The bit depths an operation handles, for a clear message instead of a bare
+// failure.
+struct Depths {
+  std::set<int> bits;  // empty: every depth
+  const char* text;    // e.g. "24 or 32"
+};
+const Depths kAnyDepth{{}, ""};
+const Depths kColourDepths{{24, 32}, "24 or 32"};
+
+// Runs `op` over `INPUT OUTPUT`, or over `-o DIR INPUT...` (outputs keep the
+// inputs' file names). `skip` positional words belong to the operation itself.
+Status RunFrames(const Args& args, std::size_t skip, const char* what, const Depths& depths,
+                 const FrameOp& op) {
+  const std::vector<std::string> words(args.positional.begin() + static_cast<std::ptrdiff_t>(skip),
+                                       args.positional.end());
+  std::vector<std::pair<std::string, std::string>> jobs;  // input, output
+  if (const std::string* dir = args.Value("-o")) {
+    if (words.empty()) throw UsageError("no input files");
+    struct stat st {};
+    if (::stat(dir->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      std::fprintf(stderr, "%s: not a directory\n", dir->c_str());
+      return kFailed;
+    }
+    for (const std::string& in : words) jobs.emplace_back(in, *dir + "/" + BaseName(in));
+  } else {
+    if (words.size() != 2) throw UsageError("expected INPUT OUTPUT, or -o DIR INPUT...");
+    jobs.emplace_back(words[0], words[1]);
+  }
+
+  const bool quiet = args.Has("--quiet");
+  Progress progress(jobs.size() > 1 ? jobs.size() : 0, quiet);
+  std::set<std::string> written;
+  std::size_t failed = 0;
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    const auto& [input, output] = jobs[i];
+    try {
+      if (SameFile(input, output)) throw FileError(output, "refusing to overwrite the input");
+      if (!written.insert(output).second) {
+        throw FileError(output, "written already by an earlier frame of this run");
+      }
+      CRZDIB2 in;
+      CRZDIB2 out;
+      LoadBitmap(input, in);
+      const int bits = in.DIBBitCount();
+      if (!depths.bits.empty() && depths.bits.count(bits) == 0) {
+        throw FileError(input, std::string(what) + " needs " + depths.text +
+                                   " bits per pixel (this file has " + std::to_string(bits) + ")");
+      }
+      if (!op(in, out)) throw FileError(input, std::string(what) + " failed (out of memory)");
+      SaveBitmap(out, output);
+    } catch (const FileError& e) {
+      progress.Message(e.what());
+      ++failed;
+    }
+    progress.Step(i + 1, BaseName(input));
+  }
+  if (jobs.size() > 1 && (!quiet || failed > 0)) {
+    progress.Message(std::to_string(jobs.size()) + " frames, " + std::to_string(failed) + " failed");
+  }
+  return failed == 0 ? kOk : kFailed;
+}
+
+// Marks a loaded frame as two interlaced fields, so that the operations keep
+// to one field instead of mixing both.
+void AsFields(CRZDIB2& dib, bool fields) {
+  if (fields) dib.SetInterlacedFlag(0);
+}
+
+Status Quarter(const std::vector<std::string>& words) {
+  const Args args = ParseArgs(words, With(kBatchFlags, {"--field"}), kBatchValues);
+  return RunFrames(args, 0, "quarter", kColourDepths, [&](CRZDIB2& in, CRZDIB2& out) {
+    AsFields(in, args.Has("--field"));
+    return out.CreateQuarter(in);
+  });
+}
+
+Status Eighth(const std::vector<std::string>& words) {
+  const Args args = ParseArgs(words, With(kBatchFlags, {"--field"}), kBatchValues);
+  return RunFrames(args, 0, "eighth", kColourDepths, [&](CRZDIB2& in, CRZDIB2& out) {
+    AsFields(in, args.Has("--field"));
+    return out.CreateEighth(in);
+  });
+}
+
+Status Scale(const std::vector<std::string>& words) {
+  const Args args = ParseArgs(words, With(kBatchFlags, {"--field"}), kBatchValues);
+  if (args.positional.empty()) throw UsageError("missing WIDTHxHEIGHT");
+  const auto [w, h] = ParseSize(args.positional[0], 1);
+  const bool field = args.Has("--field");
+  return RunFrames(args, 1, "scale", kColourDepths, [&](CRZDIB2& in, CRZDIB2& out) {
+    AsFields(in, field);
+    // From one field the result is a progressive frame built from field rows only.
+    return field ? out.CreateScaled(in, w, h, 1) : out.CreateScaled(in, w, h);
+  });
+}
+
+Status Mirror(const std::vector<std::string>& words) {
+  const Args args = ParseArgs(words, With(kBatchFlags, {"--horizontal", "--vertical"}), kBatchValues);
+  const bool vertical = args.Has("--vertical");
+  const bool horizontal = args.Has("--horizontal") || !vertical;
+  return RunFrames(args, 0, "mirror", Depths{{24, 32, 64}, "24, 32 or 64"}, [&](CRZDIB2& in, CRZDIB2& out) {
+    return out.Create(in) && out.Mirror(horizontal, vertical, in);
+  });
+}
+
+Status Field(const std::vector<std::string>& words) {
+  const Args args =
+      ParseArgs(words, With(kBatchFlags, {"--odd", "--even", "--interpolate"}), kBatchValues);
+  if (args.Has("--odd") == args.Has("--even")) throw UsageError("give exactly one of --odd and --even");
+  const int odd = args.Has("--odd") ? 1 : 0;
+  const int interpolate = args.Has("--interpolate") ? 1 : 0;
+  return RunFrames(args, 0, "field", kAnyDepth, [&](CRZDIB2& in, CRZDIB2& out) {
+    return out.CreateInterpolatedFrame(in, odd, interpolate);
+  });
+}
+
+Status Brightness(const std::vector<std::string>& words) {
+  const Args args = ParseArgs(words, kBatchFlags, kBatchValues);
+  if (args.positional.empty()) throw UsageError("missing LEVEL");
+  const int level = ParseInt(args.positional[0]);
+  return RunFrames(args, 1, "brightness", kColourDepths, [&](CRZDIB2& in, CRZDIB2& out) {
+    if (!in.AdjustBrightness(level)) return false;
+    out = in;
+    return true;
+  });
+}
+
+Status Median(const std::vector<std::string>& words) {
+  const Args args = ParseArgs(words, kBatchFlags, kBatchValues);
+  return RunFrames(args, 0, "median", Depths{{8, 24, 32}, "8, 24 or 32"}, [&](CRZDIB2& in, CRZDIB2& out) {
+    return out.Create(in) && out.Median3x3(in);
+  });
+}
+
+// ---- Single-file commands ----
+
+Status Info(const std::vector<std::string>& words) {
+  const Args args = ParseArgs(words, {}, {});
+  if (args.positional.empty()) throw UsageError("no input files");
+  Status status = kOk;
+  for (const std::string& path : args.positional) {
+    try {
+      CRZDIB2 dib;
+      LoadBitmap(path, dib);
+      std::printf("%s: %d x %d, %d bits per pixel, %d bytes per row, %d bytes of pixels\n",
+                  path.c_str(), dib.DIBWidth(), dib.DIBHeight(), dib.DIBBitCount(),
+                  dib.DIBBytesPerLine(), dib.DIBSize());
+    } catch (const FileError& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      status = kFailed;
+    }
+  }
+  return status;
+}
+
+Status Weave(const std::vector<std::string>& words) {
+  const Args args = ParseArgs(words, {}, {});
+  if (args.positional.size() != 3) throw UsageError("expected EVEN ODD OUT");
+  const std::string& evenPath = args.positional[0];
+  const std::string& oddPath = args.positional[1];
+  const std::string& outPath = args.positional[2];
+  try {
+    for (const std::string* in : {&evenPath, &oddPath}) {
+      if (SameFile(*in, outPath)) throw FileError(outPath, "refusing to overwrite the input");
+    }
+    CRZDIB2 even, odd, frame;
+    LoadBitmap(evenPath, even);
+    LoadBitmap(oddPath, odd);
+    if (!even.DIBsEqual(odd)) {
+      throw FileError(oddPath, "size differs from " + evenPath + " (" +
+                                   std::to_string(even.DIBWidth()) + " x " +
+                                   std::to_string(even.DIBHeight()) + ", " +
+                                   std::to_string(even.DIBBitCount()) + " bits)");
+    }
+    if (!frame.Create(even) || !frame.CopyField(even, 0) || !frame.CopyField(odd, 1)) {
+      throw FileError(outPath, "out of memory");
+    }
+    frame.SetInterlacedFlag(0);  // two fields now, whatever the inputs said
+    SaveBitmap(frame, outPath);
+  } catch (const FileError& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return kFailed;
+  }
+  return kOk;
+}
+
+// The virtual screen lives in this process only. --screen FILE carries it
+// between runs: it is painted from FILE first and, for `show`, written back.
+void LoadScreen(const std::string& path) {
+  CRZDIB2 screen;
+  LoadBitmap(path, screen);
+  if (!kolvex::platform::SetVirtualScreenSize(screen.DIBWidth(), screen.DIBHeight()) ||
+      !screen.DrawToDesktop(0, 0, 0, 0)) {
+    throw FileError(path, "cannot paint it onto the screen");
+  }
+}
+
+Status Capture(const std::vector<std::string>& words) {
+  const Args args = ParseArgs(words, {}, {"--rect", "--screen"});
+  if (args.positional.size() != 1) throw UsageError("expected OUTPUT");
+  RECT area{};
+  const std::string* rect = args.Value("--rect");
+  if (rect != nullptr) {
+    const std::vector<int> v = ParseInts(*rect, 4);
+    area = RECT{v[0], v[1], v[2], v[3]};
+    if (area.right <= area.left || area.bottom <= area.top) {
+      throw UsageError("--rect " + *rect + " is empty (expected LEFT,TOP,RIGHT,BOTTOM)");
+    }
+  }
+  const std::string& output = args.positional[0];
+  try {
+    if (const std::string* screen = args.Value("--screen")) LoadScreen(*screen);
+    CRZDIB2 dib;
+    if (!dib.CreateFromDesktop(rect != nullptr ? &area : nullptr)) {
+      throw FileError(output, "capture failed");
+    }
+    SaveBitmap(dib, output);
+  } catch (const FileError& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return kFailed;
+  }
+  return kOk;
+}
+
+Status Show(const std::vector<std::string>& words) {
+  const Args args = ParseArgs(words, {}, {"--at", "--screen"});
+  if (args.positional.size() != 1) throw UsageError("expected FILE");
+  int x = 0;
+  int y = 0;
+  if (const std::string* at = args.Value("--at")) {
+    const std::vector<int> v = ParseInts(*at, 2);
+    x = v[0];
+    y = v[1];
+  }
+  const std::string& path = args.positional[0];
+  const std::string* screenPath = args.Value("--screen");
+  try {
+    struct stat st {};
+    if (screenPath != nullptr && ::stat(screenPath->c_str(), &st) == 0) LoadScreen(*screenPath);
+    CRZDIB2 dib;
+    LoadBitmap(path, dib);
+    if (!dib.DrawToDesktop(x, y, 0, 0)) throw FileError(path, "drawing failed");
+    const int w = GetSystemMetrics(SM_CXSCREEN);
+    const int h = GetSystemMetrics(SM_CYSCREEN);
+    if (screenPath != nullptr) {
+      CRZDIB2 screen;
+      if (!screen.CreateFromDesktop(nullptr)) throw FileError(*screenPath, "capture failed");
+      SaveBitmap(screen, *screenPath);
+    }
+    std::printf("%s: %d x %d drawn at %d,%d on the %d x %d screen\n", path.c_str(), dib.DIBWidth(),
+                dib.DIBHeight(), x, y, w, h);
+  } catch (const FileError& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return kFailed;
+  }
+  return kOk;
+}
+
+#define BATCH_USAGE                                                        \
+  "   or: the same with -o DIR INPUT... for a batch of frames\n"              \
+  "  -o DIR    write one output per input into DIR, under the input's name\n" \
+  "  --quiet   no progress bar and no summary\n"
+
+}  // namespace
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {
+      {"info", "show the size and depth of bitmap files",
+       "usage: kolvex info FILE...\n"
+       "Prints width, height, bits per pixel and pixel bytes of each file.\n",
+       Info},
+      {"quarter", "halve width and height (2x2 means, rounded)",
+       "usage: kolvex quarter [--field] INPUT OUTPUT\n" BATCH_USAGE
+       "  --field   treat the input as two interlaced fields and average within one\n",
+       Quarter},
+      {"eighth", "divide width and height by four (4x4 means, rounded)",
+       "usage: kolvex eighth [--field] INPUT OUTPUT\n" BATCH_USAGE
+       "  --field   treat the input as two interlaced fields and average within one\n",
+       Eighth},
+      {"scale", "resize by nearest-neighbour sampling",
+       "usage: kolvex scale WIDTHxHEIGHT [--field] INPUT OUTPUT\n" BATCH_USAGE
+       "  --field   build the result from one field of an interlaced input\n",
+       Scale},
+      {"mirror", "flip left to right and/or top to bottom",
+       "usage: kolvex mirror [--horizontal] [--vertical] INPUT OUTPUT\n" BATCH_USAGE
+       "  --horizontal  reverse each row (the default when neither is given)\n"
+       "  --vertical    reverse the order of the rows\n",
+       Mirror},
+      {"field", "a progressive frame from one field of an interlaced frame",
+       "usage: kolvex field --odd|--even [--interpolate] INPUT OUTPUT\n" BATCH_USAGE
+       "  --odd, --even   the field to keep (picture rows 1,3,5... or 0,2,4... from the top)\n"
+       "  --interpolate   fill the other rows with rounded means instead of repeats\n",
+       Field},
+      {"weave", "two fields into one interlaced frame",
+       "usage: kolvex weave EVEN ODD OUT\n"
+       "Takes the even picture rows from EVEN and the odd ones from ODD.\n",
+       Weave},
+      {"brightness", "brighten or darken through a clamped table",
+       "usage: kolvex brightness LEVEL INPUT OUTPUT\n" BATCH_USAGE
+       "LEVEL 128 keeps the values; each step below brightens by 1, above darkens by 1.\n",
+       Brightness},
+      {"median", "3x3 median filter (borders kept)",
+       "usage: kolvex median INPUT OUTPUT\n" BATCH_USAGE, Median},
+      {"capture", "the virtual screen to a bitmap file",
+       "usage: kolvex capture [--rect L,T,R,B] [--screen FILE] OUTPUT\n"
+       "  --rect L,T,R,B  the area to grab (default: the whole screen)\n"
+       "  --screen FILE   paint the screen from FILE first (the screen lives in-process)\n",
+       Capture},
+      {"show", "draw a bitmap file onto the virtual screen",
+       "usage: kolvex show FILE [--at X,Y] [--screen SCREEN]\n"
+       "  --at X,Y         top-left corner on the screen (default 0,0)\n"
+       "  --screen SCREEN  start from this screen file (if it exists) and write the\n"
+       "                   screen back to it afterwards\n",
+       Show},
+      {"demo", "run the library's typical road and save every stage",
+       "usage: kolvex demo [DIR]\n"
+       "Paints a test card onto the virtual screen, captures it, reduces, rebuilds a\n"
+       "frame from one field, filters, draws the results back and saves every stage\n"
+       "as a bitmap file in DIR (default ./kolvex-demo).\n",
+       RunDemo},
+  };
+  return commands;
+}
+
+}  // namespace kolvex::cli

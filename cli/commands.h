@@ -1,0 +1,26 @@
+// The tool's subcommands.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kolvex::cli {
+
+// Exit statuses: 0 done, 1 an operation failed, 2 bad usage.
+enum Status { kOk = 0, kFailed = 1, kUsage = 2 };
+
+struct Command {
+  const char* name;
+  const char* summary;  // one line for `kolvex --help`
+  const char* usage;    // the full text for `kolvex NAME --help`
+  // Runs with the words after the subcommand's name; throws UsageError for bad
+  // usage and answers kOk or kFailed.
+  Status (*run)(const std::vector<std::string>& words);
+};
+
+const std::vector<Command>& Commands();
+
+// The demo (demo.cpp): the library's typical road on the virtual screen.
+Status RunDemo(const std::vector<std::string>& words);
+
+}  // namespace kolvex::cli

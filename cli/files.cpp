@@ -1,0 +1,118 @@
+#include "files.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kolvex::cli {
+
+namespace {
+
+std::string ErrnoText(const char* what, int error) {
+  return std::string(what) + " (" + std::strerror(error) + ")";
+}
+
+// Closes a descriptor on every path out of a function.
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Errors inside SaveBitmap travel as errno values to its one clean-up handler.
+void WriteAll(int fd, const BYTE* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw errno;
+    if (n == 0) throw ENOSPC;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+std::string BaseName(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+void LoadBitmap(const std::string& path, CRZDIB2& dib) {
+  Descriptor file;
+  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file.fd < 0) throw FileError(path, ErrnoText("cannot open", errno));
+  struct stat st {};
+  if (::fstat(file.fd, &st) != 0) throw FileError(path, ErrnoText("cannot read", errno));
+  if (!S_ISREG(st.st_mode)) throw FileError(path, "not a regular file");
+  // Bitmap files the library reads stay below 2 GiB.
+  if (st.st_size > INT32_MAX) throw FileError(path, "not a bitmap file (too large)");
+
+  std::vector<BYTE> bytes(static_cast<std::size_t>(st.st_size));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::read(file.fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw FileError(path, ErrnoText("cannot read", errno));
+    if (n == 0) break;  // the file shrank meanwhile: judge what was read
+    done += static_cast<std::size_t>(n);
+  }
+  bytes.resize(done);
+  if (const char* why = kolvex::BitmapFileProblem(bytes.data(), bytes.size())) {
+    throw FileError(path, why);
+  }
+  if (!dib.CreateFromMemory(bytes.data(), bytes.size())) throw FileError(path, "out of memory");
+}
+
+void SaveBitmap(CRZDIB2& dib, const std::string& path) {
+  CMemFile image;
+  bool saved = false;
+  try {
+    saved = dib.SaveAs(image);
+  } catch (CException* e) {
+    e->Delete();
+  }
+  if (!saved) throw FileError(path, "cannot encode the bitmap");
+  const ULONGLONG length = image.GetLength();
+  std::unique_ptr<BYTE, decltype(&std::free)> bytes(image.Detach(), &std::free);
+
+  std::string temp = DirectoryOf(path) + "/." + BaseName(path) + ".XXXXXX";
+  Descriptor file;
+  file.fd = ::mkstemp(temp.data());
+  if (file.fd < 0) throw FileError(path, ErrnoText("cannot write", errno));
+  try {
+    // mkstemp makes the file private; give it the mode a new file would get.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::fchmod(file.fd, 0666 & ~mask) != 0) throw errno;
+    WriteAll(file.fd, bytes.get(), static_cast<std::size_t>(length));
+    if (::fsync(file.fd) != 0) throw errno;
+    const int fd = file.fd;
+    file.fd = -1;
+    if (::close(fd) != 0) throw errno;
+    if (::rename(temp.c_str(), path.c_str()) != 0) throw errno;
+  } catch (int error) {
+    ::unlink(temp.c_str());
+    throw FileError(path, ErrnoText("cannot write", error));
+  }
+}
+
+}  // namespace kolvex::cli

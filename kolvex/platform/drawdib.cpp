@@ -1,0 +1,30 @@
+// DrawDib over the GDI stand-in's stretch.
+
+#include <kolvex/platform/drawdib.h>
+#include <kolvex/platform/gdi_internal.h>
+
+#include <new>
+
+using namespace kolvex::platform::detail;
+
+HDRAWDIB DrawDibOpen() { return OpenDrawDib(); }
+
+BOOL DrawDibClose(HDRAWDIB hdd) { return CloseDrawDib(hdd) ? TRUE : FALSE; }
+
+BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst,
+                 LPBITMAPINFOHEADER lpbi, LPVOID lpBits, int xSrc, int ySrc, int dxSrc, int dySrc,
+                 UINT) {
+  const auto src = DibView(reinterpret_cast<const BITMAPINFO*>(lpbi), lpBits);
+  if (!src) return FALSE;
+  if (dxDst == -1) dxDst = src->width;
+  if (dyDst == -1) dyDst = src->height;
+  auto guard = LockTable();
+  const auto dst = SurfaceOfDc(hdc);
+  if (!IsDrawDib(hdd) || !dst) return FALSE;
+  try {
+    StretchPixels(*dst, {xDst, yDst, dxDst, dyDst}, *src, {xSrc, ySrc, dxSrc, dySrc});
+  } catch (const std::bad_alloc&) {
+    return FALSE;
+  }
+  return TRUE;
+}

@@ -1,0 +1,131 @@
+// Row conversion between the pixel formats of GDI surfaces and 0xXXRRGGBB
+// words. One call per row; the format is decided once per row.
+
+#include <kolvex/platform/gdi_internal.h>
+
+namespace kolvex::platform::detail {
+namespace {
+
+std::uint32_t Grey(unsigned level) { return level * 0x010101u; }
+
+// The colours of every index of an indexed format: the view's table, or the
+// grey ramp for DIB sections.
+void IndexColours(const PixelView& v, std::uint32_t* lut) {
+  const unsigned levels = 1u << v.bitCount;
+  for (unsigned i = 0; i < levels; ++i) {
+    if (v.colors == nullptr) {
+      lut[i] = Grey(i * 255 / (levels - 1));
+    } else if (i < static_cast<unsigned>(v.colorCount)) {
+      const RGBQUAD& q = v.colors[i];
+      lut[i] = q.rgbBlue | (q.rgbGreen << 8) | (static_cast<std::uint32_t>(q.rgbRed) << 16);
+    } else {
+      lut[i] = 0;
+    }
+  }
+}
+
+// The grey index nearest to a colour, for indexed surfaces (which show the
+// grey ramp); a grey level read from such a surface maps back to its index.
+unsigned NearestGrey(std::uint32_t c, unsigned maxIndex) {
+  const unsigned level = ((c & 0xFF) + ((c >> 8) & 0xFF) + ((c >> 16) & 0xFF) + 1) / 3;
+  return (level * maxIndex + 127) / 255;
+}
+
+unsigned Expand5(unsigned c) { return (c << 3) | (c >> 2); }
+
+}  // namespace
+
+void ReadRow(const PixelView& v, int y, std::uint32_t* out) {
+  const BYTE* row = v.Row(y);
+  const int n = v.width;
+  switch (v.bitCount) {
+    case 32:
+      for (int x = 0; x < n; ++x) {
+        const BYTE* p = row + 4 * x;
+        out[x] = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+      }
+      return;
+    case 24:
+      for (int x = 0; x < n; ++x) {
+        const BYTE* p = row + 3 * x;
+        out[x] = p[0] | (p[1] << 8) | (p[2] << 16);
+      }
+      return;
+    case 16:
+      for (int x = 0; x < n; ++x) {
+        const unsigned w = row[2 * x] | (row[2 * x + 1] << 8);
+        out[x] = Expand5(w & 31) | (Expand5((w >> 5) & 31) << 8) | (Expand5((w >> 10) & 31) << 16);
+      }
+      return;
+    default:
+      break;
+  }
+  std::uint32_t lut[256];
+  IndexColours(v, lut);
+  switch (v.bitCount) {
+    case 8:
+      for (int x = 0; x < n; ++x) out[x] = lut[row[x]];
+      return;
+    case 4:
+      for (int x = 0; x < n; ++x) out[x] = lut[(row[x / 2] >> ((x & 1) ? 0 : 4)) & 15];
+      return;
+    case 1:
+      for (int x = 0; x < n; ++x) out[x] = lut[(row[x / 8] >> (7 - x % 8)) & 1];
+      return;
+    default:
+      return;
+  }
+}
+
+void WriteRow(const PixelView& v, int y, const std::uint32_t* in) {
+  BYTE* row = v.Row(y);
+  const int n = v.width;
+  switch (v.bitCount) {
+    case 32:
+      for (int x = 0; x < n; ++x) {
+        BYTE* p = row + 4 * x;
+        p[0] = static_cast<BYTE>(in[x]);
+        p[1] = static_cast<BYTE>(in[x] >> 8);
+        p[2] = static_cast<BYTE>(in[x] >> 16);
+        p[3] = static_cast<BYTE>(in[x] >> 24);
+      }
+      return;
+    case 24:
+      for (int x = 0; x < n; ++x) {
+        BYTE* p = row + 3 * x;
+        p[0] = static_cast<BYTE>(in[x]);
+        p[1] = static_cast<BYTE>(in[x] >> 8);
+        p[2] = static_cast<BYTE>(in[x] >> 16);
+      }
+      return;
+    case 16:
+      for (int x = 0; x < n; ++x) {
+        const std::uint32_t c = in[x];
+        const unsigned w = ((c >> 3) & 31) | (((c >> 11) & 31) << 5) | (((c >> 19) & 31) << 10);
+        row[2 * x] = static_cast<BYTE>(w);
+        row[2 * x + 1] = static_cast<BYTE>(w >> 8);
+      }
+      return;
+    case 8:
+      for (int x = 0; x < n; ++x) row[x] = static_cast<BYTE>(NearestGrey(in[x], 255));
+      return;
+    case 4:
+      for (int x = 0; x < n; ++x) {
+        const int shift = (x & 1) ? 0 : 4;
+        BYTE& b = row[x / 2];
+        b = static_cast<BYTE>((b & ~(15 << shift)) | (NearestGrey(in[x], 15) << shift));
+      }
+      return;
+    case 1:
+      for (int x = 0; x < n; ++x) {
+        const int shift = 7 - x % 8;
+        BYTE& b = row[x / 8];
+        b = static_cast<BYTE>((b & ~(1 << shift)) | (NearestGrey(in[x], 1) << shift));
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+}  // namespace kolvex::platform::detail

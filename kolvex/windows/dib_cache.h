@@ -1,0 +1,107 @@
+// Internal: the process-wide image cache behind CRZDIB2::CacheThis,
+// UnCacheThis and LookupCache.
+//
+// An entry is one more owner of a cached bitmap's data block: it holds a
+// CRZDIB2 that shares the block (and with it the block's cache record), so the
+// pixels stay alive after every client bitmap has let go of them, and the
+// client's copy-before-write keeps them unchanged when the client writes.
+//
+// Entries are found by their record: walking from the newest entry to the
+// oldest, the first whose record matches the key, by the frame-independent
+// comparison when the entry's own nFrameMode is 1 and by the full one
+// otherwise. Sizes are counted in whole kilobytes; when an entry would not fit
+// the capacity, the least-used entries go first, ties going to the earliest.
+//
+// Locking. One re-entrant critical section guards everything here. Add, Lookup,
+// Remove and SetCapacityKB hold it from their first step to their last, which
+// includes destroying evicted entries (releasing their blocks). The members
+// marked "caller holds cs" expect it held. A caller that takes a share of the
+// bitmap Lookup answers must hold cs across Lookup and the share (kolvex::detail::CacheLock),
+// or an eviction on another thread may destroy the bitmap first.
+#pragma once
+
+#include <kolvex/platform/kernel.h>
+#include <kolvex/windows/dib.h>
+
+// One entry: a bitmap sharing the cached block, and the hits counted on it.
+// Linked into its cache's list, newest at the head.
+struct CDIBCacheEntry {
+  unsigned int nUseCount = 0;
+  CRZDIB2 dib;
+  CDIBCacheEntry* pNext = nullptr;  // towards older entries
+  CDIBCacheEntry* pPrev = nullptr;  // towards newer entries
+};
+
+class CDIBCache {
+ public:
+  CDIBCache();
+  // Empties the cache; the library itself never destroys its one cache.
+  virtual ~CDIBCache();
+  CDIBCache(const CDIBCache&) = delete;
+  CDIBCache& operator=(const CDIBCache&) = delete;
+
+  // The cache, made on first use with capacity 0. Null while another thread is
+  // making it. A memory exception while making it reaches the caller, and a
+  // later call tries again.
+  static CDIBCache* GetDIBCache();
+  // The cache if it has been made, else null; never makes it.
+  static CDIBCache* Existing();
+
+  // Takes cs. A matching entry counts a hit and answers true; otherwise room is
+  // made and a new entry shares dib's block. False at capacity 0 or when the
+  // entry cannot be made (the memory exception is caught).
+  bool Add(const CRZDIB2& dib);
+  // Takes cs. Trims the cache to its capacity, then answers the first matching
+  // entry's bitmap with a hit counted, or null. See the header comment for how
+  // long the answer stays valid.
+  CRZDIB2* Lookup(const CDIBCacheInfo& info);
+  // Takes cs. Destroys the first entry that matches dib's record, if any.
+  void Remove(const CRZDIB2& dib);
+  // Takes cs. A negative capacity is refused (false); otherwise it is stored
+  // and the cache trimmed to it (emptied at 0).
+  bool SetCapacityKB(int nCapacityKB);
+  int CapacityKB();
+  int UsedKB();
+
+  // Caller holds cs: counts a hit on the first entry matching dib's record.
+  bool FindAndTouch(const CRZDIB2& dib);
+  // Caller holds cs: evicts until nNeededKB more would fit; empties the cache
+  // at capacity 0.
+  void MakeRoom(int nNeededKB);
+  // Caller holds cs: the eviction victim (the last entry with the smallest use
+  // count, null when empty), and the smallest and largest use counts.
+  CDIBCacheEntry* FindLeastUsed(unsigned& nMin, unsigned& nMax);
+  // Caller holds cs: destroys every entry; nothing is counted afterwards.
+  void RemoveAll();
+
+  CRITICAL_SECTION cs;
+
+ private:
+  // Caller holds cs.
+  CDIBCacheEntry* FindMatch(const CDIBCacheInfo& key) const;
+  void AddHead(CDIBCacheEntry* entry);
+  void Unlink(CDIBCacheEntry* entry);
+  // Unlinks and destroys one entry and takes its size off nUsedKB.
+  void Destroy(CDIBCacheEntry* entry);
+
+  int nUsedKB = 0;
+  int nCapacityKB = 0;
+  CDIBCacheEntry* pHead = nullptr;  // newest
+  CDIBCacheEntry* pTail = nullptr;  // oldest
+};
+
+namespace kolvex::detail {
+
+// Holds a critical section for one scope.
+class CacheLock {
+ public:
+  explicit CacheLock(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
+  ~CacheLock() { LeaveCriticalSection(&cs_); }
+  CacheLock(const CacheLock&) = delete;
+  CacheLock& operator=(const CacheLock&) = delete;
+
+ private:
+  CRITICAL_SECTION& cs_;
+};
+
+}  // namespace kolvex::detail

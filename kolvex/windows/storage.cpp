@@ -1,0 +1,192 @@
+// CRZDIB2 storage: page-granular blocks, atomic counts, the DIB section and
+// its teardown, construction and assignment.
+
+#include <kolvex/core/geometry.h>
+#include <kolvex/platform/allocation.h>
+#include <kolvex/platform/kernel.h>
+#include <kolvex/windows/dib.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kPageBytes = 4096;
+
+// The MMX probe: this build has no MMX code paths, so it always answers 0.
+int ProbeMMX() { return 0; }
+
+}  // namespace
+
+// ---- Construction and assignment ----
+//
+// Every constructor starts from the base's empty object and does its work in
+// the body, where this class's hooks are already in force.
+
+CRZDIB2::CRZDIB2() = default;
+
+CRZDIB2::CRZDIB2(const CRZDIB2& src) : CRZDIBBase2() { CRZDIBBase2::operator=(src); }
+
+CRZDIB2::CRZDIB2(tagRZBMINFOHEADER* pHeader) : CRZDIBBase2() {
+  if (pHeader != nullptr) Create(pHeader);
+}
+
+CRZDIB2::CRZDIB2(tagRZBMINFOHEADER* pHeader, BYTE* pBits) : CRZDIBBase2() {
+  if (pHeader != nullptr && pBits != nullptr) Attach(pHeader, pBits);
+}
+
+CRZDIB2::~CRZDIB2() { Delete(); }
+
+CRZDIB2& CRZDIB2::operator=(const CRZDIB2& src) {
+  CRZDIBBase2::operator=(src);
+  return *this;
+}
+
+const CRZDIB2& CRZDIB2::AssignCopy(const CRZDIB2& src) {
+  CRZDIBBase2::AssignCopy(src);
+  SetCacheInfo(src.GetCacheInfo());
+  return *this;
+}
+
+// ---- DIB section ----
+
+bool CRZDIB2::CreateDIBSection(BITMAPINFOHEADER* pbih, DWORD dwInterlaced) {
+  // The header may lie in the storage that Delete() is about to release.
+  const BITMAPINFOHEADER format = *pbih;
+  Delete();
+  try {
+    _IAllocData();
+    CRzDibData2* block = _IGetData();
+    block->nRefs = 1;
+    _IAllocDibData(sizeof(tagRZBMINFOHEADER));
+    tagRZBMINFOHEADER* header = block->pBmiHeader;
+    std::memset(header, 0, sizeof *header);
+    std::memcpy(header, &format, sizeof format);
+    header->dwInterlacedFlag = dwInterlaced;
+
+    {
+      CDC temporary;
+      if (!temporary.Attach(::CreateCompatibleDC(nullptr))) AfxThrowMemoryException();
+      // GDI reads a plain BITMAPINFOHEADER, and any colour table behind its 40 bytes.
+      header->biSize = sizeof(BITMAPINFOHEADER);
+      block->hDIBSection = ::CreateDIBSection(temporary.GetSafeHdc(),
+                                              reinterpret_cast<BITMAPINFO*>(header), DIB_RGB_COLORS,
+                                              reinterpret_cast<void**>(&block->pBytes), nullptr, 0);
+      header->biSize = sizeof(tagRZBMINFOHEADER);
+      temporary.DeleteDC();
+    }
+    if (block->hDIBSection == nullptr) AfxThrowMemoryException();
+
+    block->pDIBSectionDC = kolvex::detail::New<CDC>();
+    if (!block->pDIBSectionDC->Attach(::CreateCompatibleDC(nullptr))) AfxThrowMemoryException();
+    block->hOldBitmap = static_cast<HBITMAP>(
+        ::SelectObject(block->pDIBSectionDC->GetSafeHdc(), block->hDIBSection));
+    return true;
+  } catch (CMemoryException* e) {
+    e->Delete();
+    // Marked created so that the release frees the header storage even when
+    // no pixels were set; _IDelete tears down whatever GDI objects exist.
+    if (!_IsNil(CRZDIBBase2::_IGetData())) _IGetData()->bCreated = true;
+    Delete();
+    return false;
+  }
+}
+
+bool CRZDIB2::IsDIBSection() const {
+  if (_IsNil(CRZDIBBase2::_IGetData())) return false;
+  const CRzDibData2* block = _IGetData();
+  return block->pBmiHeader != nullptr && block->pBytes != nullptr && block->hDIBSection != nullptr;
+}
+
+HBITMAP CRZDIB2::GetDIBSection() const {
+  return _IsNil(CRZDIBBase2::_IGetData()) ? nullptr : _IGetData()->hDIBSection;
+}
+
+CDC* CRZDIB2::GetDIBSectionDC() const {
+  return _IsNil(CRZDIBBase2::_IGetData()) ? nullptr : _IGetData()->pDIBSectionDC;
+}
+
+HBITMAP CRZDIB2::GetOldBitmap() const {
+  return _IsNil(CRZDIBBase2::_IGetData()) ? nullptr : _IGetData()->hOldBitmap;
+}
+
+// ---- Storage hooks ----
+
+void CRZDIB2::_IAllocData() { pData = kolvex::detail::New<CRzDibData2>(); }
+
+void CRZDIB2::_IFreeData() {
+  if (pData != nullptr && !_IsNil(pData)) delete _IGetData();
+  _ISetDataNil();
+}
+
+void CRZDIB2::_IAllocDibData(UINT nSize) {
+  // Commit the header, pixels and slack; reserve one page more than the whole
+  // pages they fill, so the reservation always ends in an uncommitted page.
+  const auto committed = kolvex::detail::CheckedSize(1, nSize, kolvex::detail::kSlackBytes);
+  const auto reserved =
+      committed ? kolvex::detail::CheckedSize(*committed / kPageBytes + 1, kPageBytes) : std::nullopt;
+  if (!reserved) AfxThrowMemoryException();
+  void* base = ::VirtualAlloc(nullptr, *reserved, MEM_RESERVE, PAGE_NOACCESS);
+  if (base == nullptr) AfxThrowMemoryException();
+  if (::VirtualAlloc(base, *committed, MEM_COMMIT, PAGE_READWRITE) == nullptr) {
+    ::VirtualFree(base, 0, MEM_RELEASE);
+    AfxThrowMemoryException();
+  }
+  pData->pBmiHeader = static_cast<tagRZBMINFOHEADER*>(base);
+  pData->bCreated = true;
+  pData->nAllocSize = nSize;
+}
+
+void CRZDIB2::_IFreeDibData() {
+  if (pData->pBmiHeader != nullptr) {
+    ::VirtualFree(pData->pBmiHeader, 0, MEM_RELEASE);
+    pData->pBmiHeader = nullptr;
+  }
+}
+
+LONG CRZDIB2::_InterlockedIncrement(LONG* pCount) { return ::InterlockedIncrement(pCount); }
+
+LONG CRZDIB2::_InterlockedDecrement(LONG* pCount) { return ::InterlockedDecrement(pCount); }
+
+void CRZDIB2::_IDelete() {
+  CRzDibData2* block = _IGetData();
+  if (!_IsNil(pData) && block->pBmiHeader != nullptr && block->pBytes != nullptr &&
+      block->hDIBSection != nullptr) {
+    // Fixed order: the displaced bitmap goes back before its DC is deleted, and
+    // the DC goes before the section, which GDI will not delete while selected.
+    try {
+      if (block->pDIBSectionDC != nullptr) {
+        ::SelectObject(block->pDIBSectionDC->GetSafeHdc(), block->hOldBitmap);
+        delete block->pDIBSectionDC;  // deletes the memory DC it wraps
+      }
+      ::DeleteObject(block->hDIBSection);
+    } catch (...) {
+      // Teardown never fails the release: the header and block go regardless.
+    }
+  }
+  CRZDIBBase2::_IDelete();
+}
+
+bool CRZDIB2::_CopyBeforeWrite() {
+  CRzDibData2* old = _IGetData();
+  if (_IsNil(pData) || _RefCount(old) <= 1) return CRZDIBBase2::_CopyBeforeWrite();
+  // An extra reference keeps the old block, and its cache record, alive until
+  // the record is copied, even if every other owner lets go meanwhile.
+  _InterlockedIncrement(&old->nRefs);
+  bool copied = false;
+  try {
+    copied = CRZDIBBase2::_CopyBeforeWrite();
+    CRzDibData2* fresh = _IGetData();
+    if (copied && fresh->pBmiHeader != nullptr && fresh->pBytes != nullptr) {
+      fresh->cacheInfo = old->cacheInfo;
+    }
+  } catch (...) {
+    _ReleaseBlock(old);
+    throw;
+  }
+  _ReleaseBlock(old);
+  return copied;
+}
+
+bool CRZDIB2::_AllocBeforeWrite(const CRZDIBBase2& src) { return CRZDIBBase2::_AllocBeforeWrite(src); }
+
+bool CRZDIB2::_UseMMXInstructions() { return ProbeMMX() != 0; }

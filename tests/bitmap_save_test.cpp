@@ -1,0 +1,159 @@
+// SaveAs: the exact file layout, the grey colour table, failing writes, and
+// the pixels as an independent decoder reads them.
+
+#include "io_support.h"
+
+#include <cerrno>
+#include <memory>
+
+namespace {
+
+using Save = kt::NoLeaks;
+using kt::Get32;
+using kt::SaveToMemory;
+
+TEST_F(Save, ThreeByTwo24BitFileIs78BytesWithTheRowsAsStored) {
+  kt::CountingDib2 dib;
+  ASSERT_TRUE(dib.Create(24, 3, 2, 1));
+  kt::FillRandom(dib, 1);
+  dib.GetRzBmiHeader()->biXPelsPerMeter = 2835;
+  dib.GetRzBmiHeader()->dwAlphaFlag = 3;  // library fields stay out of the file
+  const tagRZBMINFOHEADER before = *dib.GetRzBmiHeader();
+
+  const std::vector<BYTE> f = SaveToMemory(dib);
+  ASSERT_EQ(f.size(), 78u);
+  EXPECT_EQ(f[0], 'B');
+  EXPECT_EQ(f[1], 'M');
+  const std::pair<std::size_t, std::uint32_t> fields[] = {
+      {2, 78}, {6, 0}, {10, 54}, {14, 40}, {18, 3}, {22, 2}, {26, 1 | 24 << 16}, {30, 0},
+      {34, 24}, {38, 2835}, {42, 0}, {46, 0}, {50, 0}};
+  for (const auto& [at, value] : fields) EXPECT_EQ(Get32(f, at), value) << "offset " << at;
+  EXPECT_TRUE(std::equal(f.begin() + 54, f.end(), dib.GetBytes()));
+  EXPECT_EQ(std::memcmp(&before, dib.GetRzBmiHeader(), sizeof before), 0);
+}
+
+TEST_F(Save, ColourTableAreasHoldAGreyRampThenZeros) {
+  struct Case {
+    WORD bits;
+    DWORD clrUsed;
+    std::size_t table;
+  };
+  for (const Case c : {Case{8, 0, 1024}, Case{4, 0, 64}, Case{1, 0, 8}, Case{8, 300, 1200},
+                       Case{4, 3, 12}, Case{24, 2, 8}, Case{32, 0, 0}}) {
+    SCOPED_TRACE(testing::Message() << c.bits << " bits, biClrUsed " << c.clrUsed);
+    CRZDIB2 dib;
+    ASSERT_TRUE(dib.Create(c.bits, 5, 3, 1));
+    dib.GetRzBmiHeader()->biClrUsed = c.clrUsed;
+    const std::vector<BYTE> f = SaveToMemory(dib);
+    const std::size_t image = kt::Stride(c.bits, 5) * 3;
+    ASSERT_EQ(f.size(), 54 + c.table + image);
+    EXPECT_EQ(Get32(f, 2), f.size());
+    EXPECT_EQ(Get32(f, 10), 54 + c.table);
+    EXPECT_EQ(Get32(f, 46), c.clrUsed);
+    const std::size_t levels = c.bits <= 8 ? std::size_t{1} << c.bits : 0;
+    for (std::size_t i = 0; i < c.table / 4; ++i) {
+      const std::uint32_t level = i < levels ? static_cast<std::uint32_t>(i * 255 / (levels - 1)) : 0;
+      ASSERT_EQ(Get32(f, 54 + 4 * i), level * 0x010101u) << "entry " << i;
+    }
+  }
+}
+
+TEST_F(Save, WritesAtTheFilePositionOneFileAfterAnother) {
+  CRZDIB2 dib;
+  ASSERT_TRUE(dib.Create(24, 3, 2, 1));
+  kt::FillRandom(dib, 2);
+  const std::vector<BYTE> one = SaveToMemory(dib);
+  CMemFile file;
+  file.Write("xy", 2);
+  ASSERT_TRUE(dib.SaveAs(file));
+  ASSERT_TRUE(dib.SaveAs(file));
+  ASSERT_EQ(file.GetLength(), 2 + 2 * one.size());
+  std::vector<BYTE> all(file.GetLength());
+  file.SeekToBegin();
+  file.Read(all.data(), static_cast<UINT>(all.size()));
+  EXPECT_TRUE(std::equal(one.begin(), one.end(), all.begin() + 2));
+  EXPECT_TRUE(std::equal(one.begin(), one.end(), all.begin() + 2 + one.size()));
+}
+
+// A memory file that throws the file exception once `budget` bytes are used.
+class FullFile : public CMemFile {
+ public:
+  explicit FullFile(std::size_t budget) : budget_(budget) {}
+  void Write(const void* p, UINT n) override {
+    if (n > budget_) AfxThrowFileException(CFileException::diskFull, ENOSPC);
+    budget_ -= n;
+    CMemFile::Write(p, n);
+  }
+
+ private:
+  std::size_t budget_;
+};
+
+TEST_F(Save, FailsWithoutPixelsOrWhenAWriteThrowsAndLeavesTheBitmapAlone) {
+  CRZDIB2 empty;
+  CMemFile nothing;
+  EXPECT_FALSE(empty.SaveAs(nothing));
+  EXPECT_EQ(nothing.GetLength(), 0u);
+
+  kt::CountingDib2 dib;
+  ASSERT_TRUE(dib.Create(8, 5, 3, 1));
+  kt::FillRandom(dib, 3);
+  const tagRZBMINFOHEADER header = *dib.GetRzBmiHeader();
+  const std::vector<BYTE> pixels = kt::Pixels(dib);
+  for (std::size_t budget : {0, 14, 14 + 1064}) {  // each of the three writes fails in turn
+    FullFile file(budget);
+    EXPECT_FALSE(dib.SaveAs(file)) << budget;
+    EXPECT_EQ(file.GetLength(), budget);
+  }
+  {
+    kt::FailAllocations fail(0);  // the colour-table buffer
+    CMemFile file;
+    EXPECT_FALSE(dib.SaveAs(file));
+  }
+  kt::TempFile temp;
+  CFile readOnly(temp.path(), CFile::modeRead);  // a real file whose writes fail
+  EXPECT_FALSE(dib.SaveAs(readOnly));
+  EXPECT_EQ(std::memcmp(&header, dib.GetRzBmiHeader(), sizeof header), 0);
+  EXPECT_EQ(kt::Pixels(dib), pixels);
+}
+
+// Rows of "rrggbb" hex pixels from the top, as PIL decodes the file.
+std::vector<std::string> DecodeWithPil(const char* path, int* width, int* height) {
+  const std::string command = std::string("/usr/bin/python3 " KOLVEX_SOURCE_DIR
+                                          "/tests/tools/bmp_pixels.py ") + path;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  std::vector<std::string> rows;
+  if (!pipe || std::fscanf(pipe.get(), "%d %d", width, height) != 2) return rows;
+  char line[4096];
+  while (std::fscanf(pipe.get(), "%4095s", line) == 1) rows.emplace_back(line);
+  return rows;
+}
+
+TEST_F(Save, AnIndependentDecoderReadsTheSamePixels) {
+  for (WORD bits : {8, 24, 32}) {
+    for (int width : {1, 5, 7}) {
+      SCOPED_TRACE(testing::Message() << bits << " bits, width " << width);
+      CRZDIB2 dib;
+      ASSERT_TRUE(dib.Create(bits, width, 3, 1));
+      kt::FillRandom(dib, bits * 100u + width);
+      kt::TempFile temp;
+      {
+        CFile file(temp.path(), CFile::modeWrite | CFile::modeCreate);
+        ASSERT_TRUE(dib.SaveAs(file));
+      }
+      int w = 0, h = 0;
+      const std::vector<std::string> rows = DecodeWithPil(temp.path(), &w, &h);
+      ASSERT_EQ(w, width);
+      ASSERT_EQ(h, 3);
+      ASSERT_EQ(rows.size(), 3u);
+      for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < width; ++x) {
+          const auto seen = static_cast<std::uint32_t>(std::stoul(rows[y].substr(6 * x, 6), nullptr, 16));
+          ASSERT_EQ(seen, kt::Shown(dib, x, y)) << "pixel " << x << ", " << y;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace

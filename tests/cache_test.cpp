@@ -1,0 +1,174 @@
+// The shared image cache: nothing kept at capacity 0, kilobyte accounting,
+// least-used eviction, matching, sharing and copy-before-write of looked-up
+// bitmaps, removal, and allocation failures. Whether a bitmap is cached is read
+// from its block's reference count (an entry holds one), which, unlike a
+// lookup, counts no hit.
+
+#include "test_support.h"
+
+namespace {
+
+using kt::TestDib2;
+
+CDIBCacheInfo Key(DWORD key, int frameMode = 0, UINT frame = 0) {
+  CDIBCacheInfo info{};
+  info.bInfoValid = 1;
+  info.dwKey1 = key;
+  info.nFrameMode = frameMode;
+  info.nFrame = frame;
+  return info;
+}
+
+// Every test starts and ends with an empty cache at capacity 0.
+class Cache : public kt::NoLeaks {
+ protected:
+  void SetUp() override {
+    kt::NoLeaks::SetUp();
+    ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(0));
+  }
+  void TearDown() override {
+    EXPECT_TRUE(CRZDIB2::SetCacheCapacityKB(0));
+    EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 0);
+    kt::NoLeaks::TearDown();
+  }
+
+  // A bitmap of `fill` bytes under its own key.
+  static void Make(TestDib2& dib, CDIBCacheInfo key, WORD bits = 32, int w = 32, int h = 32,
+                   int fill = 1) {
+    ASSERT_TRUE(dib.Create(bits, w, h, 1));
+    dib.ClearDIB(fill);
+    key.rzHeader = *dib.GetRzBmiHeader();
+    dib.SetCacheInfo(key);
+  }
+};
+
+TEST_F(Cache, CapacityRefusalsAndSizesInWholeKilobytes) {
+  TestDib2 big;
+  Make(big, Key(1), 24, 640, 480);
+  TestDib2 small;
+  Make(small, Key(2), 8, 16, 16, 9);
+  EXPECT_EQ(CRZDIB2::GetCacheCapacityKB(), 0);
+  EXPECT_FALSE(big.CacheThis());  // capacity 0: nothing is kept
+  EXPECT_EQ(big.Refs(), 1);
+  EXPECT_FALSE(small.LookupCache(big.GetCacheInfo()));
+  EXPECT_EQ(small.GetBytes()[0], 9);
+
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(100000));
+  EXPECT_FALSE(CRZDIB2::SetCacheCapacityKB(-1));
+  EXPECT_EQ(CRZDIB2::GetCacheCapacityKB(), 100000);
+  TestDib2 empty;
+  TestDib2 unkeyed;
+  ASSERT_TRUE(unkeyed.Create(24, 4, 4, 1));
+  TestDib2 flat;
+  Make(flat, Key(9), 24, 0, 4);
+  TestDib2 locked;
+  Make(locked, Key(8));
+  locked.LockDIB();
+  for (const TestDib2* refused : {&empty, &unkeyed, &flat, &locked}) EXPECT_FALSE(refused->CacheThis());
+  EXPECT_FALSE(unkeyed.LookupCache(CDIBCacheInfo{}));
+
+  ASSERT_TRUE(big.CacheThis());
+  ASSERT_TRUE(small.CacheThis());
+  EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 900);
+  ASSERT_TRUE(big.CacheThis());  // already there: a hit, not a second entry
+  EXPECT_EQ(big.Refs(), 2);
+  EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 900);
+  big.UnCacheThis();
+  EXPECT_EQ(big.Refs(), 1);
+  EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 0);
+}
+
+TEST_F(Cache, EvictsTheLeastUsedAndOfEqualOnesTheEarliest) {
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(12));  // three 4 KB pictures
+  std::vector<TestDib2> pics(7);
+  for (std::size_t i = 0; i < pics.size(); ++i) Make(pics[i], Key(static_cast<DWORD>(i)));
+  auto cached = [&] {
+    std::string s;
+    for (std::size_t i = 0; i < pics.size(); ++i) s += pics[i].Refs() == 2 ? char('A' + i) : '.';
+    return s;
+  };
+  auto hit = [&](std::size_t i, int times) {
+    TestDib2 reader;
+    for (int t = 0; t < times; ++t) ASSERT_TRUE(reader.LookupCache(pics[i].GetCacheInfo()));
+  };
+  for (std::size_t i = 0; i < 4; ++i) ASSERT_TRUE(pics[i].CacheThis());
+  EXPECT_EQ(cached(), ".BCD...");  // all at 0 hits: the earliest went
+  EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 12);
+  hit(1, 2);
+  hit(3, 1);
+  ASSERT_TRUE(pics[4].CacheThis());  // C has the fewest hits; E joins at the most (2)
+  EXPECT_EQ(cached(), ".B.DE..");
+  ASSERT_TRUE(pics[5].CacheThis());  // D (1) goes; F joins at 2
+  EXPECT_EQ(cached(), ".B..EF.");
+  ASSERT_TRUE(pics[6].CacheThis());  // all at 2: the earliest, B, goes
+  EXPECT_EQ(cached(), "....EFG");
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(5));  // trims at once
+  EXPECT_EQ(cached(), "......G");
+  EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 4);
+}
+
+TEST_F(Cache, LookupsShareTheBlockAndWritesLeaveTheCachedPixels) {
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(1000));
+  TestDib2 still;
+  Make(still, Key(1, 1, 5), 24, 7, 5, 40);  // the same picture for every frame
+  TestDib2 moving;
+  Make(moving, Key(2, 0, 5), 24, 7, 5, 50);
+  ASSERT_TRUE(still.CacheThis());
+  ASSERT_TRUE(moving.CacheThis());
+  CDIBCacheInfo later = still.GetCacheInfo();
+  CDIBCacheInfo laterMoving = moving.GetCacheInfo();
+  later.nFrame = laterMoving.nFrame = 6;
+  const CRzDibData2* block = still.Data();
+  still.Delete();  // the entry keeps the picture alive
+
+  TestDib2 client;
+  EXPECT_FALSE(client.LookupCache(laterMoving));
+  EXPECT_TRUE(client.IsNilBlock());
+  ASSERT_TRUE(client.LookupCache(later));
+  EXPECT_EQ(client.Data(), block);
+  EXPECT_EQ(client.Refs(), 2);
+  EXPECT_TRUE(client.EqualCacheImage(later));
+  client.ClearDIB(7);  // copy-before-write: the cached pixels stay
+  TestDib2 again;
+  ASSERT_TRUE(again.LookupCache(later));
+  EXPECT_EQ(again.Data(), block);
+  EXPECT_EQ(again.GetBytes()[0], 40);
+  EXPECT_EQ(client.GetBytes()[0], 7);
+}
+
+TEST_F(Cache, UnCacheThisRemovesOnlyTheFirstMatch) {
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(1000));
+  TestDib2 older;
+  Make(older, Key(1));
+  TestDib2 newer;
+  Make(newer, Key(2));
+  ASSERT_TRUE(older.CacheThis());
+  ASSERT_TRUE(newer.CacheThis());
+  newer.SetCacheInfo(older.GetCacheInfo());  // in place: the entry's record too
+  older.UnCacheThis();
+  EXPECT_EQ(newer.Refs(), 1) << "the newest match goes first";
+  EXPECT_EQ(older.Refs(), 2);
+  EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 4);
+  older.UnCacheThis();
+  EXPECT_EQ(older.Refs(), 1);
+  older.UnCacheThis();  // no entry left: nothing happens
+  EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 0);
+}
+
+TEST_F(Cache, EveryAllocationOfCacheThisFailingInTurn) {
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(1000));
+  TestDib2 pic;
+  Make(pic, Key(3));
+  long long n = 0;
+  for (; n < 16; ++n) {
+    kt::FailAllocations fail(n);
+    if (pic.CacheThis()) break;
+    EXPECT_EQ(pic.Refs(), 1);
+    EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 0);
+  }
+  EXPECT_GT(n, 0);
+  EXPECT_EQ(pic.Refs(), 2);
+  EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 4);
+}
+
+}  // namespace

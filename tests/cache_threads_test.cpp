@@ -1,0 +1,101 @@
+// The shared image cache used from many threads at once: caching, looking up,
+// writing and releasing the same pictures while the capacity changes under
+// them. Meant for the tsan preset (and asan for leaks).
+
+#include "test_support.h"
+
+#include <thread>
+
+namespace {
+
+using kt::CountingDib2;
+
+constexpr int kThreads = 8;
+constexpr int kPictures = 6;
+
+using CacheThreads = kt::NoLeaks;
+
+CDIBCacheInfo Key(int picture, UINT frame) {
+  CDIBCacheInfo info{};
+  info.bInfoValid = 1;
+  info.dwKey1 = static_cast<DWORD>(picture);
+  info.nFrameMode = picture % 2;  // odd pictures are found from any frame
+  info.nFrame = picture % 2 == 1 ? frame : 0;
+  return info;
+}
+
+bool AllBytes(const CRZDIB2& dib, int value) {
+  const BYTE* p = dib.GetBytes();
+  return std::all_of(p, p + dib.DIBSize(), [value](BYTE b) { return b == value; });
+}
+
+TEST_F(CacheThreads, CacheLookUpWriteAndReleaseTheSamePictures) {
+  // The pictures stay with this thread, so every block the threads make or
+  // free is counted by the hooks of CountingDib2 (an entry frees nothing
+  // while its picture lives here).
+  std::vector<CountingDib2> pictures(kPictures);
+  for (int k = 0; k < kPictures; ++k) {
+    CountingDib2& pic = pictures[static_cast<std::size_t>(k)];
+    ASSERT_TRUE(pic.Create(32, 32, 32, 1));  // 4 KB each
+    pic.ClearDIB(k + 1);
+    pic.SetCacheInfo(Key(k, 0));
+  }
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(12));  // three of six: evictions all the time
+
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&pictures, t] {
+      std::mt19937 rng(static_cast<std::uint32_t>(t));
+      for (int i = 0; i < 1500; ++i) {
+        const int k = static_cast<int>(rng() % kPictures);
+        const CountingDib2& pic = pictures[static_cast<std::size_t>(k)];
+        switch (rng() % 5) {
+          case 0: {
+            CountingDib2 copy(pic);
+            copy.CacheThis();
+            break;
+          }
+          case 1:
+          case 2: {
+            CountingDib2 mine;
+            if (!mine.LookupCache(Key(k, rng()))) break;
+            EXPECT_TRUE(AllBytes(mine, k + 1));
+            mine.ClearDIB(100 + t);  // a private copy; the cached pixels stay
+            EXPECT_TRUE(AllBytes(mine, 100 + t));
+            break;
+          }
+          case 3:
+            pic.UnCacheThis();
+            break;
+          default:
+            if (t == 0) {
+              EXPECT_TRUE(CRZDIB2::SetCacheCapacityKB(rng() % 4 == 0 ? 0 : 12));
+            } else {
+              // A picture only the cache will hold, torn down by whichever
+              // thread evicts it.
+              CRZDIB2 section;
+              BITMAPINFOHEADER f{sizeof(BITMAPINFOHEADER), 8, 8, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+              ASSERT_TRUE(section.CreateDIBSection(&f, 1));
+              section.SetCacheInfo(Key(100 + t, 0));
+              section.CacheThis();
+            }
+        }
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+
+  EXPECT_GE(CRZDIB2::GetCacheUsedKB(), 0);
+  EXPECT_LE(CRZDIB2::GetCacheUsedKB(), 12);
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(0));
+  EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 0);
+  EXPECT_EQ(CountingDib2::liveBlocks, kPictures);
+  EXPECT_EQ(CountingDib2::liveBuffers, kPictures);
+  for (int k = 0; k < kPictures; ++k) {
+    const CountingDib2& pic = pictures[static_cast<std::size_t>(k)];
+    EXPECT_EQ(pic.Refs(), 1) << "picture " << k;
+    EXPECT_TRUE(AllBytes(pic, k + 1)) << "picture " << k;
+  }
+}
+
+}  // namespace

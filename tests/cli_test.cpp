@@ -1,0 +1,331 @@
+// The kolvex tool end to end: every subcommand's output against the library's
+// own result on the same input, and the documented failures.
+
+#include "io_support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#ifndef KOLVEX_TOOL
+#error "KOLVEX_TOOL is the path of the kolvex executable"
+#endif
+
+namespace {
+
+struct ToolRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+class Tool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kolvex-cli-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  ToolRun Kolvex(const std::string& args) const {
+    const std::string out = Path(".stdout");
+    const std::string err = Path(".stderr");
+    const std::string command =
+        std::string("'") + KOLVEX_TOOL + "' " + args + " >'" + out + "' 2>'" + err + "'";
+    const int raw = std::system(command.c_str());
+    ToolRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(out), ReadText(err)};
+    ::unlink(out.c_str());
+    ::unlink(err.c_str());
+    return r;
+  }
+
+  // A random bitmap file; returns its path.
+  std::string MakeInput(const std::string& name, WORD bits, int w, int h, std::uint32_t seed) const {
+    CRZDIB2 dib;
+    EXPECT_TRUE(dib.Create(bits, w, h, 1));
+    kt::FillRandom(dib, seed);
+    Save(dib, Path(name));
+    return Path(name);
+  }
+
+  static void Save(CRZDIB2& dib, const std::string& path) {
+    const std::vector<BYTE> bytes = kt::SaveToMemory(dib);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+  }
+
+  static std::vector<BYTE> FileBytes(const std::string& path) {
+    const std::string s = ReadText(path);
+    return std::vector<BYTE>(s.begin(), s.end());
+  }
+
+  static void Load(const std::string& path, CRZDIB2& dib) {
+    const std::vector<BYTE> bytes = FileBytes(path);
+    ASSERT_TRUE(dib.CreateFromMemory(bytes.data(), bytes.size())) << path;
+  }
+
+  // The names in the test directory, hidden ones (temporaries) included.
+  std::vector<std::string> Listing() const {
+    std::vector<std::string> names;
+    FILE* ls = ::popen(("ls -A '" + dir_ + "'").c_str(), "r");
+    char line[512];
+    while (std::fgets(line, sizeof line, ls) != nullptr) {
+      std::string n(line);
+      n.pop_back();
+      names.push_back(n);
+    }
+    ::pclose(ls);
+    return names;
+  }
+
+  std::string dir_;
+};
+
+// What the library makes of `input` for each subcommand, to compare the tool with.
+using LibraryOp = bool (*)(CRZDIB2& in, CRZDIB2& out);
+
+struct Case {
+  const char* args;  // subcommand and its own arguments
+  WORD bits;
+  LibraryOp op;
+};
+
+TEST_F(Tool, EverySubcommandMatchesTheLibrary) {
+  const Case cases[] = {
+      {"quarter", 24, [](CRZDIB2& in, CRZDIB2& out) { return out.CreateQuarter(in); }},
+      {"quarter --field", 32,
+       [](CRZDIB2& in, CRZDIB2& out) {
+         in.SetInterlacedFlag(0);
+         return out.CreateQuarter(in);
+       }},
+      {"eighth", 32, [](CRZDIB2& in, CRZDIB2& out) { return out.CreateEighth(in); }},
+      {"scale 50x7", 24, [](CRZDIB2& in, CRZDIB2& out) { return out.CreateScaled(in, 50, 7); }},
+      {"scale 20x30 --field", 24,
+       [](CRZDIB2& in, CRZDIB2& out) {
+         in.SetInterlacedFlag(0);
+         return out.CreateScaled(in, 20, 30, 1);
+       }},
+      {"mirror", 32,
+       [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Mirror(1, 0, in); }},
+      {"mirror --vertical", 24,
+       [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Mirror(0, 1, in); }},
+      {"mirror --horizontal --vertical", 24,
+       [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Mirror(1, 1, in); }},
+      {"field --odd --interpolate", 24,
+       [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 1, 1); }},
+      {"field --even", 8,
+       [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 0, 0); }},
+      {"brightness 100", 32,
+       [](CRZDIB2& in, CRZDIB2& out) {
+         out = in;
+         return out.AdjustBrightness(100);
+       }},
+      {"median", 24,
+       [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Median3x3(in); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const std::string input = MakeInput("in.bmp", c.bits, 37, 23, 7);
+    const ToolRun r = Kolvex(std::string(c.args) + " '" + input + "' '" + Path("out.bmp") + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+
+    CRZDIB2 in, expected;
+    Load(input, in);
+    ASSERT_TRUE(c.op(in, expected));
+    EXPECT_EQ(FileBytes(Path("out.bmp")), kt::SaveToMemory(expected));
+  }
+}
+
+TEST_F(Tool, WeaveTakesEachFieldFromItsFile) {
+  const std::string even = MakeInput("even.bmp", 24, 9, 6, 1);
+  const std::string odd = MakeInput("odd.bmp", 24, 9, 6, 2);
+  const ToolRun r = Kolvex("weave '" + even + "' '" + odd + "' '" + Path("frame.bmp") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  CRZDIB2 e, o, expected;
+  Load(even, e);
+  Load(odd, o);
+  ASSERT_TRUE(expected.Create(e) && expected.CopyField(e, 0) && expected.CopyField(o, 1));
+  EXPECT_EQ(FileBytes(Path("frame.bmp")), kt::SaveToMemory(expected));
+
+  const std::string other = MakeInput("other.bmp", 24, 9, 7, 3);
+  const ToolRun bad = Kolvex("weave '" + even + "' '" + other + "' '" + Path("frame2.bmp") + "'");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("other.bmp: size differs"), std::string::npos) << bad.err;
+  EXPECT_FALSE(Exists(Path("frame2.bmp")));
+}
+
+TEST_F(Tool, CaptureAndShowCarryTheScreenThroughAFile) {
+  const std::string picture = MakeInput("pic.bmp", 24, 16, 10, 4);
+  const std::string screen = Path("screen.bmp");
+  ToolRun r = Kolvex("show '" + picture + "' --at 5,3 --screen '" + screen + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("drawn at 5,3 on the 1920 x 1080 screen"), std::string::npos) << r.out;
+
+  r = Kolvex("capture --rect 5,3,21,13 --screen '" + screen + "' '" + Path("grab.bmp") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  CRZDIB2 original, grabbed;
+  Load(picture, original);
+  Load(Path("grab.bmp"), grabbed);
+  ASSERT_TRUE(grabbed.DIBsEqual(original));
+  EXPECT_EQ(kt::Pixels(grabbed), kt::Pixels(original));
+}
+
+TEST_F(Tool, BadInputsFailCleanly) {
+  struct Bad {
+    std::string args;
+    int status;
+    std::string message;
+  };
+  const std::string good = MakeInput("good.bmp", 24, 8, 8, 5);
+  std::ofstream(Path("short.bmp"), std::ios::binary) << "BM12";
+  const std::string out = Path("out.bmp");
+  const Bad cases[] = {
+      {"quarter '" + Path("missing.bmp") + "' '" + out + "'", 1,
+       Path("missing.bmp") + ": cannot open (No such file or directory)\n"},
+      {"quarter '" + Path("short.bmp") + "' '" + out + "'", 1,
+       Path("short.bmp") + ": not a bitmap file (too short)\n"},
+      {"scale 12x '" + good + "' '" + out + "'", 2, "kolvex scale: bad size '12x' (expected WIDTHxHEIGHT)\n"},
+      {"scale 0x5 '" + good + "' '" + out + "'", 2, "kolvex scale: bad size '0x5'"},
+      {"brightness bright '" + good + "' '" + out + "'", 2, "kolvex brightness: 'bright' is not a whole number\n"},
+      {"field '" + good + "' '" + out + "'", 2, "kolvex field: give exactly one of --odd and --even\n"},
+      {"quarter --sideways '" + good + "' '" + out + "'", 2, "kolvex quarter: unknown option --sideways\n"},
+      {"quarter '" + good + "'", 2, "kolvex quarter: expected INPUT OUTPUT"},
+      {"quarter '" + good + "' '" + good + "'", 1, good + ": refusing to overwrite the input\n"},
+      {"nonsense", 2, "kolvex: unknown command 'nonsense'"},
+      {"capture --rect 1,2,1,9 '" + out + "'", 2, "kolvex capture: --rect 1,2,1,9 is empty"},
+  };
+  for (const Bad& c : cases) {
+    SCOPED_TRACE(c.args);
+    const ToolRun r = Kolvex(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err.substr(0, c.message.size()), c.message);
+    EXPECT_FALSE(Exists(out));
+  }
+  // Nothing half-written or temporary is left beside the inputs.
+  std::vector<std::string> names = Listing();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"good.bmp", "short.bmp"}));
+}
+
+TEST_F(Tool, UnsupportedDepthIsNamed) {
+  const std::string eight = MakeInput("grey.bmp", 8, 8, 8, 6);
+  const ToolRun r = Kolvex("quarter '" + eight + "' '" + Path("q.bmp") + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, eight + ": quarter needs 24 or 32 bits per pixel (this file has 8)\n");
+  EXPECT_FALSE(Exists(Path("q.bmp")));
+}
+
+TEST_F(Tool, BatchGoesOnPastABrokenFrame) {
+  ASSERT_EQ(::mkdir(Path("in").c_str(), 0777), 0);
+  ASSERT_EQ(::mkdir(Path("out").c_str(), 0777), 0);
+  std::string inputs;
+  for (int i = 0; i < 5; ++i) {
+    const std::string name = "in/frame" + std::to_string(i) + ".bmp";
+    if (i == 2) {
+      std::ofstream(Path(name), std::ios::binary) << "broken";
+    } else {
+      MakeInput(name, 32, 20, 12, 10 + static_cast<std::uint32_t>(i));
+    }
+    inputs += " '" + Path(name) + "'";
+  }
+  const ToolRun r = Kolvex("mirror --vertical -o '" + Path("out") + "'" + inputs);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("frame2.bmp: not a bitmap file"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("5 frames, 1 failed"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('['), std::string::npos) << "no progress bar when not on a terminal";
+  for (int i = 0; i < 5; ++i) {
+    const std::string out = Path("out/frame" + std::to_string(i) + ".bmp");
+    if (i == 2) {
+      EXPECT_FALSE(Exists(out));
+      continue;
+    }
+    CRZDIB2 in, got, expected;
+    Load(Path("in/frame" + std::to_string(i) + ".bmp"), in);
+    Load(out, got);
+    ASSERT_TRUE(expected.Create(in) && expected.Mirror(0, 1, in));
+    EXPECT_EQ(kt::Pixels(got), kt::Pixels(expected)) << i;
+  }
+  const ToolRun quiet = Kolvex("mirror --quiet -o '" + Path("out") + "' '" + Path("in/frame0.bmp") +
+                           "' '" + Path("in/frame1.bmp") + "'");
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
+}
+
+TEST_F(Tool, HelpForEverySubcommand) {
+  const ToolRun overview = Kolvex("--help");
+  EXPECT_EQ(overview.status, 0);
+  for (const char* name : {"info", "quarter", "eighth", "scale", "mirror", "field", "weave",
+                           "brightness", "median", "capture", "show", "demo"}) {
+    EXPECT_NE(overview.out.find(std::string("  ") + name + " "), std::string::npos) << name;
+    const ToolRun r = Kolvex(std::string(name) + " --help");
+    EXPECT_EQ(r.status, 0) << name;
+    EXPECT_EQ(r.out.rfind(std::string("usage: kolvex ") + name, 0), 0u) << r.out;
+  }
+  EXPECT_EQ(Kolvex("").status, 2);
+}
+
+TEST_F(Tool, DemoWritesEveryStageAsAValidBitmap) {
+  const ToolRun r = Kolvex("demo '" + Path("demo") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"01-testcard.bmp", "1920 1080"}, {"02-capture.bmp", "1920 1080"},
+      {"03-quarter.bmp", "960 540"},    {"04-eighth.bmp", "480 270"},
+      {"05-odd-field-interpolated.bmp", "1920 1080"}, {"06-median.bmp", "1920 1080"},
+      {"07-brighter.bmp", "1920 1080"}, {"08-scaled.bmp", "1280 720"},
+      {"09-screen.bmp", "1920 1080"}};
+  for (const auto& [name, size] : files) {
+    EXPECT_NE(r.out.find(Path("demo/" + name)), std::string::npos) << name << " not reported";
+    // An independent decoder reads every file completely.
+    const std::string command = "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                                "im = Image.open(sys.argv[1]); im.load(); print(*im.size)\" '" +
+                                Path("demo/" + name) + "'";
+    FILE* p = ::popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char line[64] = {};
+    const bool read = std::fgets(line, sizeof line, p) != nullptr;
+    EXPECT_EQ(::pclose(p), 0) << name;
+    ASSERT_TRUE(read) << name;
+    EXPECT_EQ(std::string(line), size + "\n") << name;
+  }
+  // The capture of the painted card is the card, and the reductions are the
+  // library's own of that capture.
+  CRZDIB2 card, captured, quarter, expected;
+  Load(Path("demo/01-testcard.bmp"), card);
+  Load(Path("demo/02-capture.bmp"), captured);
+  Load(Path("demo/03-quarter.bmp"), quarter);
+  EXPECT_EQ(kt::Pixels(card), kt::Pixels(captured));
+  ASSERT_TRUE(expected.CreateQuarter(captured));
+  EXPECT_EQ(kt::Pixels(quarter), kt::Pixels(expected));
+}
+
+TEST_F(Tool, InfoDescribesEachFile) {
+  const std::string a = MakeInput("a.bmp", 24, 5, 3, 1);
+  const ToolRun r = Kolvex("info '" + a + "'");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, a + ": 5 x 3, 24 bits per pixel, 16 bytes per row, 48 bytes of pixels\n");
+}
+
+}  // namespace

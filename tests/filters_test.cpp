@@ -1,0 +1,181 @@
+// Pixel filters of CRZDIB2 against plain renderings: borders and padding,
+// sharing, sources on this object's own pixels, refusals.
+
+#include "test_support.h"
+
+#include <array>
+#include <numeric>
+#include <tuple>
+
+namespace {
+
+using kt::TestDib2;
+using Filters = kt::NoLeaks;
+
+TEST_F(Filters, BrightnessMapsColourChannelsThroughTheClampedTable) {
+  // (level, offset subtracted from every colour value)
+  for (auto [level, offset] : std::array<std::pair<int, int>, 6>{
+           {{128, 0}, {0, -128}, {200, 72}, {255, 127}, {1000, 127}, {-50, -128}}}) {
+    for (WORD bits : {24, 32}) {
+      TestDib2 a;
+      ASSERT_TRUE(a.Create(bits, 255, 2, 1));  // 24 bits: three padding bytes per row
+      kt::FillRandom(a, bits);
+      const int bpp = bits / 8;
+      for (int i = 0; i < 255 * bpp; ++i) a.GetBytes()[i] = static_cast<BYTE>(i / bpp + 85 * (i % bpp));
+      const std::vector<BYTE> before = kt::Pixels(a);
+      std::vector<BYTE> expected = before;
+      for (std::size_t i = 0; i < expected.size(); ++i) {
+        const std::size_t inRow = i % static_cast<std::size_t>(a.DIBBytesPerLine());
+        if (bits == 24 ? inRow < 255 * 3 : inRow % 4 != 3) {  // padding and alpha stay
+          expected[i] = static_cast<BYTE>(std::clamp(expected[i] - offset, 0, 255));
+        }
+      }
+      TestDib2 b;
+      b = a;
+      ASSERT_TRUE(b.AdjustBrightness(level));
+      EXPECT_EQ(kt::Pixels(b), expected) << bits << " bits, level " << level;
+      EXPECT_EQ(kt::Pixels(a), before) << "the other sharer changed";
+    }
+  }
+}
+
+// Runs a filter on a sharer of pic: its result, and whether the sharer got a
+// block of its own first. pic itself must stay as it was.
+template <class F>
+std::pair<bool, bool> OnASharer(const TestDib2& pic, F filter) {
+  TestDib2 sharer;
+  sharer = pic;
+  const std::vector<BYTE> before = kt::Pixels(pic);
+  const bool result = filter(sharer);
+  EXPECT_EQ(kt::Pixels(pic), before);
+  EXPECT_EQ(kt::Pixels(sharer), before);
+  return {result, sharer.Data() != pic.Data()};
+}
+
+TEST_F(Filters, RefusalsAndEmptyImages) {
+  TestDib2 empty;
+  EXPECT_FALSE(empty.AdjustBrightness(0));
+  EXPECT_FALSE(empty.Median3x3(empty));
+  using R = std::pair<bool, bool>;  // (result, copied first)
+  for (auto [bits, w, h, brightness, median] : std::array<std::tuple<WORD, int, int, R, R>, 4>{
+           {{16, 5, 5, R(false, true), R(false, true)},
+            {8, 2, 2, R(false, true), R(true, true)},  // the median of 2 x 2 is a copy
+            {24, 0, 4, R(true, false), R(true, false)},
+            {32, 4, 0, R(true, false), R(true, false)}}}) {
+    TestDib2 pic;
+    ASSERT_TRUE(pic.Create(bits, w, h, 1));
+    kt::FillRandom(pic, bits);
+    EXPECT_EQ(OnASharer(pic, [](TestDib2& d) { return d.AdjustBrightness(0); }), brightness) << bits;
+    EXPECT_EQ(OnASharer(pic, [&](TestDib2& d) { return d.Median3x3(pic); }), median) << bits;
+  }
+  TestDib2 src;
+  ASSERT_TRUE(src.Create(24, 5, 5, 1));
+  EXPECT_FALSE(empty.Median3x3(src));
+  for (auto [bits, w, h] : std::array<std::tuple<WORD, int, int>, 3>{{{32, 5, 5}, {24, 4, 5}, {24, 5, 6}}}) {
+    TestDib2 dst;
+    ASSERT_TRUE(dst.Create(bits, w, h, 1));
+    EXPECT_FALSE(dst.Median3x3(src));
+  }
+  // Attached: a negative width is refused; a top-down height changes no row
+  // under brightness and takes over only the first stored row under the median.
+  for (LONG w : {-4, 4}) {
+    kt::GuardedImage in(24, 4, 3);
+    kt::GuardedImage out(24, 4, 3);
+    for (kt::GuardedImage* g : {&in, &out}) {
+      g->header.biWidth = w;
+      g->header.biHeight = w < 0 ? 3 : -3;
+    }
+    std::iota(in.bytes.begin(), in.bytes.end(), BYTE{1});
+    TestDib2 s;
+    TestDib2 d;
+    ASSERT_TRUE(s.Attach(&in.header, in.Bits()));
+    ASSERT_TRUE(d.Attach(&out.header, out.Bits()));
+    std::vector<BYTE> expected = out.bytes;
+    if (w < 0) {  // refused before any copy, which could not hold such an image
+      TestDib2 sharer;
+      sharer = d;
+      EXPECT_FALSE(sharer.AdjustBrightness(0));
+      EXPECT_FALSE(sharer.Median3x3(s));
+    }
+    EXPECT_EQ(d.AdjustBrightness(0), w > 0);
+    EXPECT_EQ(out.bytes, expected);
+    if (w > 0) std::copy_n(in.bytes.begin(), 12, expected.begin());
+    EXPECT_EQ(d.Median3x3(s), w > 0);
+    EXPECT_EQ(out.bytes, expected);
+  }
+}
+
+// The median as a sort of the nine values. The first and last rows come whole
+// from src; the padding of the other rows stays as dst had it.
+std::vector<BYTE> ExpectedMedian(const CRZDIB2& src, const CRZDIB2& dstBefore) {
+  std::vector<BYTE> out = kt::Pixels(dstBefore);
+  const BYTE* s = src.GetBytes();
+  const int bpp = src.DIBBitCount() / 8;
+  const int w = src.DIBWidth();
+  const int h = src.DIBHeight();
+  const int stride = src.DIBBytesPerLine();
+  for (int y = 0; y < h; ++y) {
+    const bool border = y == 0 || y == h - 1;
+    for (int i = 0; i < (border ? stride : w * bpp); ++i) {
+      std::array<BYTE, 9> n{};
+      for (int k = 0; k < 9; ++k) n[k] = s[y * stride + i];
+      if (!border && i >= bpp && i < (w - 1) * bpp) {
+        for (int k = 0; k < 9; ++k) n[k] = s[(y + k / 3 - 1) * stride + i + (k % 3 - 1) * bpp];
+      }
+      std::sort(n.begin(), n.end());
+      out[static_cast<std::size_t>(y * stride + i)] = n[4];
+    }
+  }
+  return out;
+}
+
+TEST_F(Filters, MedianMatchesASortOfTheNineValues) {
+  kt::RandomSizes random(6);
+  for (int i = 0; i < 160; ++i) {
+    const WORD bits = std::array<WORD, 3>{8, 24, 32}[i % 3];
+    // Every width and height from 1 to 3 first, then random odd sizes.
+    const int w = i < 27 ? 1 + i / 3 % 3 : random.Between(1, 35) | 1;
+    const int h = i < 27 ? 1 + i / 9 : random.Between(1, 35) | 1;
+    TestDib2 src;
+    TestDib2 dst;
+    ASSERT_TRUE(src.Create(bits, w, h, 1));
+    ASSERT_TRUE(dst.Create(bits, w, h, 0));
+    kt::FillRandom(src, random.Seed());
+    kt::FillRandom(dst, random.Seed());
+    if (i % 2 == 0) {  // two values only: ties everywhere
+      for (int b = 0; b < src.DIBSize(); ++b) src.GetBytes()[b] &= 1;
+    }
+    const std::vector<BYTE> expected = ExpectedMedian(src, dst);
+    ASSERT_TRUE(dst.Median3x3(src));
+    EXPECT_EQ(kt::Pixels(dst), expected) << bits << " bits " << w << "x" << h;
+  }
+}
+
+TEST_F(Filters, MedianFromASourceOnTheSamePixels) {
+  TestDib2 a;
+  ASSERT_TRUE(a.Create(24, 9, 7, 1));
+  kt::FillRandom(a, 4);
+  const std::vector<BYTE> before = kt::Pixels(a);
+  const std::vector<BYTE> expected = ExpectedMedian(a, a);
+  TestDib2 sharer;
+  sharer = a;
+  ASSERT_TRUE(sharer.Median3x3(a));
+  EXPECT_EQ(kt::Pixels(sharer), expected);
+  EXPECT_EQ(kt::Pixels(a), before) << "the other sharer changed";
+  ASSERT_TRUE(a.Median3x3(a));
+  EXPECT_EQ(kt::Pixels(a), expected);
+
+  // Two objects on one caller's buffer.
+  kt::GuardedImage g(32, 11, 6);
+  TestDib2 x;
+  TestDib2 y;
+  ASSERT_TRUE(x.Attach(&g.header, g.Bits()));
+  ASSERT_TRUE(y.Attach(&g.header, g.Bits()));
+  kt::FillRandom(x, 5);
+  const std::vector<BYTE> onBuffer = ExpectedMedian(y, x);
+  ASSERT_TRUE(x.Median3x3(y));
+  EXPECT_EQ(kt::Pixels(x), onBuffer);
+  EXPECT_TRUE(g.GuardIntact());
+}
+
+}  // namespace

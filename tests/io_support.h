@@ -1,0 +1,107 @@
+// Helpers of the capture, resource, file and drawing suites.
+#pragma once
+
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace kt {
+
+// What SaveAs writes into a fresh memory file.
+inline std::vector<BYTE> SaveToMemory(CRZDIB2& dib) {
+  CMemFile file;
+  EXPECT_TRUE(dib.SaveAs(file));
+  const auto size = static_cast<std::size_t>(file.GetLength());
+  BYTE* bytes = file.Detach();
+  std::vector<BYTE> out(bytes, bytes + size);
+  std::free(bytes);
+  return out;
+}
+
+inline std::uint32_t Get32(const std::vector<BYTE>& v, std::size_t at) {
+  return v[at] | v[at + 1] << 8 | v[at + 2] << 16 | static_cast<std::uint32_t>(v[at + 3]) << 24;
+}
+
+// The colour (0xRRGGBB) that drawing shows for pixel (x, y), y counted from
+// the top: grey levels for 8 bits, blue, green, red bytes otherwise.
+inline std::uint32_t Shown(const CRZDIBBase2& dib, int x, int y) {
+  const BYTE* row = dib.GetBytes() +
+                    static_cast<std::ptrdiff_t>(dib.DIBHeight() - 1 - y) * dib.DIBBytesPerLine();
+  if (dib.DIBBitCount() == 8) return row[x] * 0x010101u;
+  const BYTE* p = row + static_cast<std::ptrdiff_t>(x) * dib.DIBBytesPerPixel();
+  return static_cast<std::uint32_t>(p[2]) << 16 | p[1] << 8 | p[0];
+}
+
+// Runs call() with the n-th allocation of the library (n = 0: the first) and
+// every later one failing, for n = 0, 1, ... until it succeeds, and
+// check(n, result) after each call, with the injection off again. A call that
+// succeeds with no allocation at all is a fault of the test.
+template <class Call, class Check>
+void FailEachAllocationInTurn(Call call, Check check) {
+  for (int n = 0; n < 32; ++n) {
+    bool ok = false;
+    {
+      FailAllocations fail(n);
+      ok = call();
+    }
+    check(n, ok);
+    if (ok) {
+      EXPECT_GT(n, 0) << "succeeded without allocating";
+      return;
+    }
+  }
+  ADD_FAILURE() << "still failing after 32 allocations";
+}
+
+// A path for a scratch file, removed again with the object.
+class TempFile {
+ public:
+  TempFile() {
+    char name[] = "/tmp/kolvex-io-XXXXXX";
+    const int fd = ::mkstemp(name);
+    EXPECT_GE(fd, 0);
+    if (fd >= 0) ::close(fd);
+    path_ = name;
+  }
+  ~TempFile() { std::remove(path_.c_str()); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  const char* path() const { return path_.c_str(); }
+
+ private:
+  std::string path_;
+};
+
+// A client's CDC on a device bitmap of its own.
+struct ClientDc {
+  DeviceBitmap surface;
+  CDC cdc;
+  int w, h;
+  ClientDc(int width, int height) : surface(width, height), w(width), h(height) {
+    cdc.Attach(surface.dc);
+  }
+  ~ClientDc() { cdc.Detach(); }  // the surface deletes its own DC
+  Pixels32 Read() const {
+    Pixels32 p = ReadBack(surface.dc, surface.bm, w, h);
+    for (auto& v : p) v &= 0xFFFFFF;
+    return p;
+  }
+};
+
+// Runs with a small virtual screen and puts the default one back.
+class SmallScreen : public NoLeaks {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(kolvex::platform::SetVirtualScreenSize(64, 48));
+    NoLeaks::SetUp();
+  }
+  void TearDown() override {
+    NoLeaks::TearDown();
+    kolvex::platform::SetVirtualScreenSize(1920, 1080);
+  }
+};
+
+}  // namespace kt

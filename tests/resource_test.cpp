@@ -1,0 +1,115 @@
+// CreateFromResource: the documented block layout, every form of the name,
+// colour tables skipped, top-down rows flipped, refusals and allocation
+// failures.
+
+#include "bmp_builder.h"
+#include "io_support.h"
+
+namespace {
+
+using Resource = kt::NoLeaks;
+using kt::BmpSpec;
+using kt::MakeBmp;
+
+constexpr WORD kType = 8000;
+
+// Registers bytes as resource `id` of type 8000 for the life of the object.
+class Registered {
+ public:
+  Registered(WORD id, const std::vector<BYTE>& bytes) : id_(id) {
+    EXPECT_TRUE(kolvex::platform::AddResource(nullptr, MAKEINTRESOURCE(id), MAKEINTRESOURCE(kType),
+                                              bytes.data(), static_cast<DWORD>(bytes.size())));
+  }
+  ~Registered() { kolvex::platform::RemoveResource(nullptr, MAKEINTRESOURCE(id_), MAKEINTRESOURCE(kType)); }
+
+ private:
+  WORD id_;
+};
+
+TEST_F(Resource, ASavedBitmapLoadsBackByEveryFormOfItsName) {
+  CRZDIB2 src;
+  ASSERT_TRUE(src.Create(24, 5, 3, 1));
+  kt::FillRandom(src, 11);
+  src.GetRzBmiHeader()->biYPelsPerMeter = 3780;
+  src.GetRzBmiHeader()->dwAlphaFlag = 2;
+  const std::vector<BYTE> file = kt::SaveToMemory(src);
+  const Registered resource(101, file);
+
+  using Load = bool (*)(CRZDIB2&);
+  const Load loads[] = {
+      [](CRZDIB2& d) { return d.CreateFromResource(101u, nullptr); },
+      [](CRZDIB2& d) { return d.CreateFromResource(0x10065u, nullptr); },  // low 16 bits only
+      [](CRZDIB2& d) { return d.CreateFromResource(MAKEINTRESOURCE(101), nullptr); },
+      [](CRZDIB2& d) { return d.CreateFromResource("#101", AfxGetInstanceHandle()); },
+  };
+  for (Load load : loads) {
+    kt::CountingDib2 dib;
+    ASSERT_TRUE(load(dib));
+    const tagRZBMINFOHEADER& h = *dib.GetRzBmiHeader();
+    EXPECT_EQ(h.biSize, 144u);
+    EXPECT_EQ(h.biBitCount, 24);
+    EXPECT_EQ(h.biWidth, 5);
+    EXPECT_EQ(h.biHeight, 3);
+    EXPECT_EQ(h.biYPelsPerMeter, 3780);
+    EXPECT_EQ(h.dwInterlacedFlag, 1u);
+    tagRZBMINFOHEADER rest = h;  // every other library field is zero
+    rest.dwInterlacedFlag = 0;
+    const std::vector<BYTE> zeros(144 - 40);
+    EXPECT_EQ(std::memcmp(reinterpret_cast<const BYTE*>(&rest) + 40, zeros.data(), zeros.size()), 0);
+    EXPECT_EQ(dib.Data()->nAllocSize, (file.size() - 14) + 104);
+    EXPECT_EQ(kt::Pixels(dib), kt::Pixels(src));
+  }
+}
+
+TEST_F(Resource, ColourTablesAreSkippedAndTopDownRowsFlipped) {
+  // No "BM" mark, four colours, rows from the top, two bytes behind the image.
+  std::vector<BYTE> file =
+      MakeBmp(BmpSpec{.width = 3, .height = -2, .bits = 8, .clrUsed = 4, .palette = kt::MakePalette(4, false),
+                      .pixels = {1, 2, 3, 0, 4, 5, 6, 0, 0xEE, 0xFF}, .signature = false});
+  const Registered resource(102, file);
+  kt::CountingDib2 dib;
+  ASSERT_TRUE(dib.CreateFromResource(102u, nullptr));
+  EXPECT_EQ(dib.DIBBitCount(), 8);
+  EXPECT_EQ(dib.DIBHeight(), 2);
+  EXPECT_EQ(dib.Data()->nAllocSize, 144u + 10);
+  const BYTE* p = dib.GetBytes();
+  EXPECT_EQ(std::vector<BYTE>(p, p + 10), (std::vector<BYTE>{4, 5, 6, 0, 1, 2, 3, 0, 0xEE, 0xFF}));
+}
+
+TEST_F(Resource, RefusalsLeaveTheBitmapEmpty) {
+  const BmpSpec refused[] = {
+      {.width = 0},
+      {.width = -3},
+      {.height = 0},
+      {.infoSize = 124},
+      {.bits = 2},
+      {.bits = 8, .compression = 1},
+      {.bits = 16, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F}},
+      {.width = 100000, .height = 100000, .bits = 32, .pixels = {1}},
+      {.pixels = std::vector<uint8_t>(23)},
+      {.bits = 8, .palette = kt::MakePalette(255, true)},  // the table eats into the pixels
+  };
+  std::vector<std::vector<BYTE>> files;
+  for (const BmpSpec& s : refused) files.push_back(MakeBmp(s));
+  files.push_back(std::vector<BYTE>(files.back().begin(), files.back().begin() + 53));
+  for (const std::vector<BYTE>& file : files) {
+    const Registered resource(103, file);
+    kt::CountingDib2 dib;
+    ASSERT_TRUE(dib.Create(24, 4, 4, 1));
+    EXPECT_FALSE(dib.CreateFromResource(103u, nullptr));
+    EXPECT_FALSE(dib.IsValidDIB());
+  }
+  kt::CountingDib2 dib;
+  ASSERT_TRUE(dib.Create(24, 4, 4, 1));
+  EXPECT_FALSE(dib.CreateFromResource("missing", nullptr));
+  EXPECT_FALSE(dib.IsValidDIB());
+}
+
+TEST_F(Resource, EveryAllocationFailingInTurnFailsCleanly) {
+  const Registered resource(104, MakeBmp(BmpSpec{.width = 7, .height = -5}));
+  kt::CountingDib2 dib;
+  kt::FailEachAllocationInTurn([&] { return dib.CreateFromResource(104u, nullptr); },
+                               [&](int n, bool loaded) { EXPECT_EQ(dib.IsValidDIB(), loaded) << n; });
+}
+
+}  // namespace
