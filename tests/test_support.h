@@ -205,12 +205,10 @@ class PageGuardedBytes {
   std::size_t mapped_ = 0;
 };
 
-// A bitmap (of class Dib) attached to page-guarded pixel bytes, its header
-// kept alongside.
-template <class Dib>
-struct BasicPageGuardedDib {
-  BasicPageGuardedDib(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard guard,
-                      DWORD interlaced = 1)
+// A bitmap attached to page-guarded pixel bytes, its header kept alongside.
+struct PageGuardedDib {
+  PageGuardedDib(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard guard,
+                 DWORD interlaced = 1)
       : header(MakeHeader(bitCount, width, height, interlaced)),
         size(static_cast<std::size_t>(Stride(bitCount, width)) * static_cast<std::size_t>(height)),
         guard(guard),
@@ -228,9 +226,8 @@ struct BasicPageGuardedDib {
   std::size_t size;
   PageGuardedBytes::Guard guard;
   PageGuardedBytes bytes;
-  Dib dib;
+  TestDib dib;
 };
-using PageGuardedDib = BasicPageGuardedDib<TestDib>;
 
 // Sets a kernel level for the lifetime of the guard; puts the best one back.
 class KernelLevelScope {
@@ -272,6 +269,36 @@ class TestDib2 : public CRZDIB2 {
 
   using CRZDIB2::_CopyBeforeWrite;
   using CRZDIB2::_UseMMXInstructions;
+  using CRZDIB2::_GetQuarterDIB;
+  using CRZDIB2::_GetEighthDIB;
+  using CRZDIB2::_GetOddFrame;
+  using CRZDIB2::_GetEvenFrame;
+};
+
+// A DIB section of the given geometry, with the members of PageGuardedDib
+// that the kernel tests use (its pixels come from the GDI stand-in; `guard`
+// is only carried along).
+struct DibSectionImage {
+  DibSectionImage(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard side)
+      : header(MakeHeader(bitCount, width, height)),
+        size(static_cast<std::size_t>(Stride(bitCount, width)) * static_cast<std::size_t>(height)),
+        guard(side) {
+    BITMAPINFOHEADER bih{};
+    std::memcpy(&bih, &header, sizeof bih);
+    bih.biSize = sizeof bih;
+    EXPECT_TRUE(dib.CreateDIBSection(&bih, 1));
+  }
+
+  std::vector<BYTE> Contents() const { return {dib.GetBytes(), dib.GetBytes() + size}; }
+  void Fill(std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    for (std::size_t i = 0; i < size; ++i) dib.GetBytes()[i] = static_cast<BYTE>(rng());
+  }
+
+  tagRZBMINFOHEADER header;
+  std::size_t size;
+  PageGuardedBytes::Guard guard;
+  TestDib2 dib;
 };
 
 // Counts the blocks and page-granular buffers made and released through the
