@@ -119,12 +119,15 @@ std::size_t VirtualSlot(Pmf pmf) {
 // Stride by the DIB rule, for expectations computed independently of the library.
 inline int Stride(int bitCount, int width) { return ((bitCount * width + 31) / 32) * 4; }
 
+// Reproducible noise in n bytes.
+inline void FillNoise(BYTE* p, std::size_t n, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  for (std::size_t i = 0; i < n; ++i) p[i] = static_cast<BYTE>(rng());
+}
+
 // Fills every image byte (padding included) with reproducible noise.
 inline void FillRandom(CRZDIBBase2& dib, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  const int size = dib.DIBSize();
-  BYTE* p = dib.GetBytes();
-  for (int i = 0; i < size; ++i) p[i] = static_cast<BYTE>(rng());
+  FillNoise(dib.GetBytes(), static_cast<std::size_t>(dib.DIBSize()), seed);
 }
 
 inline std::vector<BYTE> Pixels(const CRZDIBBase2& dib) {
@@ -217,10 +220,7 @@ struct PageGuardedDib {
   }
 
   std::vector<BYTE> Contents() const { return {bytes.data(), bytes.data() + size}; }
-  void Fill(std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    for (std::size_t i = 0; i < size; ++i) bytes.data()[i] = static_cast<BYTE>(rng());
-  }
+  void Fill(std::uint32_t seed) { FillNoise(bytes.data(), size, seed); }
 
   tagRZBMINFOHEADER header;
   std::size_t size;
@@ -290,10 +290,7 @@ struct DibSectionImage {
   }
 
   std::vector<BYTE> Contents() const { return {dib.GetBytes(), dib.GetBytes() + size}; }
-  void Fill(std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    for (std::size_t i = 0; i < size; ++i) dib.GetBytes()[i] = static_cast<BYTE>(rng());
-  }
+  void Fill(std::uint32_t seed) { FillNoise(dib.GetBytes(), size, seed); }
 
   tagRZBMINFOHEADER header;
   std::size_t size;
