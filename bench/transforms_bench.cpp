@@ -4,7 +4,7 @@
 // source image's bytes (stride x height) for every operation, so the figures
 // compare directly with the memcpy line of the same frame size and depth.
 
-#include <kolvex/kolvex.h>
+#include "bench_dib.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,14 +15,6 @@
 #include <vector>
 
 namespace {
-
-class BenchDib final : public CRZDIBBase2 {
- public:
-  BenchDib() = default;
-  ~BenchDib() { Delete(); }
-  BenchDib(const BenchDib&) = delete;
-  BenchDib& operator=(const BenchDib&) = delete;
-};
 
 struct Frame {
   int width;

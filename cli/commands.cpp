@@ -116,7 +116,10 @@ Status Eighth(const std::vector<std::string>& words) {
 Status Scale(const std::vector<std::string>& words) {
   const Args args = ParseArgs(words, With(kBatchFlags, {"--field"}), kBatchValues);
   if (args.positional.empty()) throw UsageError("missing WIDTHxHEIGHT");
-  const auto [w, h] = ParseSize(args.positional[0], 1);
+  // Plain variables: clang 14 cannot capture structured bindings in a lambda.
+  const std::pair<int, int> size = ParseSize(args.positional[0], 1);
+  const int w = size.first;
+  const int h = size.second;
   const bool field = args.Has("--field");
   return RunFrames(args, 1, "scale", kColourDepths, [&](CRZDIB2& in, CRZDIB2& out) {
     AsFields(in, field);

@@ -7,11 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 namespace kt {
@@ -115,12 +119,15 @@ std::size_t VirtualSlot(Pmf pmf) {
 // Stride by the DIB rule, for expectations computed independently of the library.
 inline int Stride(int bitCount, int width) { return ((bitCount * width + 31) / 32) * 4; }
 
+// Reproducible noise in n bytes.
+inline void FillNoise(BYTE* p, std::size_t n, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  for (std::size_t i = 0; i < n; ++i) p[i] = static_cast<BYTE>(rng());
+}
+
 // Fills every image byte (padding included) with reproducible noise.
 inline void FillRandom(CRZDIBBase2& dib, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  const int size = dib.DIBSize();
-  BYTE* p = dib.GetBytes();
-  for (int i = 0; i < size; ++i) p[i] = static_cast<BYTE>(rng());
+  FillNoise(dib.GetBytes(), static_cast<std::size_t>(dib.DIBSize()), seed);
 }
 
 inline std::vector<BYTE> Pixels(const CRZDIBBase2& dib) {
@@ -170,6 +177,69 @@ struct GuardedImage {
   std::vector<BYTE> bytes;
 };
 
+// `size` bytes placed against an inaccessible page: with Guard::After they end
+// exactly where a mapped page ends, with Guard::Before they begin exactly where
+// one begins. Reading or writing one byte beyond them, on the guarded side,
+// faults, which is how the tests prove that kernels stay inside the image
+// (attached memory and DIB sections have no slack behind the pixels).
+class PageGuardedBytes {
+ public:
+  enum class Guard { After, Before };
+
+  PageGuardedBytes(std::size_t size, Guard guard) {
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    mapped_ = ((size + page - 1) / page + 1) * page;
+    void* base = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) throw std::runtime_error("mmap failed");
+    base_ = static_cast<BYTE*>(base);
+    BYTE* fence = guard == Guard::After ? base_ + mapped_ - page : base_;
+    if (mprotect(fence, page, PROT_NONE) != 0) throw std::runtime_error("mprotect failed");
+    data_ = guard == Guard::After ? fence - size : base_ + page;
+  }
+  ~PageGuardedBytes() { munmap(base_, mapped_); }
+  PageGuardedBytes(const PageGuardedBytes&) = delete;
+  PageGuardedBytes& operator=(const PageGuardedBytes&) = delete;
+
+  BYTE* data() const { return data_; }
+
+ private:
+  BYTE* base_ = nullptr;
+  BYTE* data_ = nullptr;
+  std::size_t mapped_ = 0;
+};
+
+// A bitmap attached to page-guarded pixel bytes, its header kept alongside.
+struct PageGuardedDib {
+  PageGuardedDib(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard guard,
+                 DWORD interlaced = 1)
+      : header(MakeHeader(bitCount, width, height, interlaced)),
+        size(static_cast<std::size_t>(Stride(bitCount, width)) * static_cast<std::size_t>(height)),
+        guard(guard),
+        bytes(size, guard) {
+    dib.Attach(&header, bytes.data());
+  }
+
+  std::vector<BYTE> Contents() const { return {bytes.data(), bytes.data() + size}; }
+  void Fill(std::uint32_t seed) { FillNoise(bytes.data(), size, seed); }
+
+  tagRZBMINFOHEADER header;
+  std::size_t size;
+  PageGuardedBytes::Guard guard;
+  PageGuardedBytes bytes;
+  TestDib dib;
+};
+
+// Sets a kernel level for the lifetime of the guard; puts the best one back.
+class KernelLevelScope {
+ public:
+  explicit KernelLevelScope(kolvex::testing::KernelLevel level) {
+    EXPECT_TRUE(kolvex::testing::SetKernelLevel(level));
+  }
+  ~KernelLevelScope() { kolvex::testing::SetKernelLevel(kolvex::testing::BestKernelLevel()); }
+  KernelLevelScope(const KernelLevelScope&) = delete;
+  KernelLevelScope& operator=(const KernelLevelScope&) = delete;
+};
+
 // Reproducible sizes and seeds for property tests over random images.
 class RandomSizes {
  public:
@@ -199,6 +269,33 @@ class TestDib2 : public CRZDIB2 {
 
   using CRZDIB2::_CopyBeforeWrite;
   using CRZDIB2::_UseMMXInstructions;
+  using CRZDIB2::_GetQuarterDIB;
+  using CRZDIB2::_GetEighthDIB;
+  using CRZDIB2::_GetOddFrame;
+  using CRZDIB2::_GetEvenFrame;
+};
+
+// A DIB section of the given geometry, with the members of PageGuardedDib
+// that the kernel tests use (its pixels come from the GDI stand-in; `guard`
+// is only carried along).
+struct DibSectionImage {
+  DibSectionImage(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard side)
+      : header(MakeHeader(bitCount, width, height)),
+        size(static_cast<std::size_t>(Stride(bitCount, width)) * static_cast<std::size_t>(height)),
+        guard(side) {
+    BITMAPINFOHEADER bih{};
+    std::memcpy(&bih, &header, sizeof bih);
+    bih.biSize = sizeof bih;
+    EXPECT_TRUE(dib.CreateDIBSection(&bih, 1));
+  }
+
+  std::vector<BYTE> Contents() const { return {dib.GetBytes(), dib.GetBytes() + size}; }
+  void Fill(std::uint32_t seed) { FillNoise(dib.GetBytes(), size, seed); }
+
+  tagRZBMINFOHEADER header;
+  std::size_t size;
+  PageGuardedBytes::Guard guard;
+  TestDib2 dib;
 };
 
 // Counts the blocks and page-granular buffers made and released through the

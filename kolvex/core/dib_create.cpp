@@ -140,17 +140,23 @@ void CRZDIBBase2::ClearDIB(UINT dwValue) {
   const auto layout = CheckedLayout(h.biBitCount, h.biWidth, h.biHeight);
   if (!layout || h.biWidth == 0 || h.biHeight == 0) return;
   BYTE* row = pData->pBytes;
-  const auto width = static_cast<std::size_t>(h.biWidth);
+  auto width = static_cast<std::size_t>(h.biWidth);
+  auto rows = static_cast<std::size_t>(h.biHeight);
+  const std::size_t stride = layout->stride;
+  const auto fillRows = [&](kolvex::detail::FillRowFn fill, std::size_t pixelBytes) {
+    if (width * pixelBytes == stride) {
+      // Rows without padding are one run: one call, no seams between rows.
+      width *= rows;
+      rows = 1;
+    }
+    for (std::size_t y = 0; y < rows; ++y, row += stride) fill(row, width, dwValue);
+  };
   switch (h.biBitCount) {
     case 32:
-      for (LONG y = 0; y < h.biHeight; ++y, row += layout->stride) {
-        kolvex::detail::FillRow32(row, width, dwValue);
-      }
+      fillRows(kolvex::detail::SelectFillRow32(), 4);
       break;
     case 24:
-      for (LONG y = 0; y < h.biHeight; ++y, row += layout->stride) {
-        kolvex::detail::FillRow24(row, width, dwValue);
-      }
+      fillRows(kolvex::detail::SelectFillRow24(), 3);
       break;
     case 8:
       std::memset(row, static_cast<int>(dwValue >> 24), layout->image);

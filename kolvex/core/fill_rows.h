@@ -1,5 +1,7 @@
-// Internal: row kernels for filling pixels. Pure functions over a row pointer
-// and a pixel count; the drivers in dib_create.cpp check the image and walk rows.
+// Internal: row kernels for filling pixels. Pure functions over a run pointer
+// and a pixel count; the drivers in dib_create.cpp check the image, walk rows
+// (or fill an unpadded image as one run) and pick the kernel once per call.
+// Every variant writes exactly the bytes of the run, never one beyond.
 #pragma once
 
 #include <kolvex/platform/win32_types.h>
@@ -8,11 +10,17 @@
 
 namespace kolvex::detail {
 
+using FillRowFn = void (*)(BYTE* row, std::size_t pixels, DWORD value);
+
 // Writes `value` as a little-endian 32-bit word into each of `pixels` pixels.
 void FillRow32(BYTE* row, std::size_t pixels, DWORD value);
 
 // Writes the three low bytes of `value` (blue, green, red) into each of
 // `pixels` 3-byte pixels. Writes exactly 3 x pixels bytes.
 void FillRow24(BYTE* row, std::size_t pixels, DWORD value);
+
+// The fastest variants of FillRow32 and FillRow24 for the active kernel level.
+FillRowFn SelectFillRow32();
+FillRowFn SelectFillRow24();
 
 }  // namespace kolvex::detail

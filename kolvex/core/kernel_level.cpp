@@ -9,8 +9,10 @@ using kolvex::testing::KernelLevel;
 KernelLevel DetectBestLevel() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();
-  // AVX-512 kernels use byte and word instructions, so BW is required too.
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) {
+  // AVX-512 kernels use byte and word instructions (BW) and masked 128- and
+  // 256-bit forms (VL) besides the foundation.
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx2")) {
     return KernelLevel::AVX512;
   }
   if (__builtin_cpu_supports("avx2")) return KernelLevel::AVX2;

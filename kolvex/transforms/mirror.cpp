@@ -44,12 +44,14 @@ bool CRZDIBBase2::Mirror(int bHorizontal, int bVertical, const CRZDIBBase2& src)
     from = copy.get();
   }
 
+  // The source is read in increasing order, row by row, whichever way the
+  // rows go: a forward stream is the one the processor fetches ahead. (The
+  // order is not visible: source and destination do not overlap here.)
   const auto width = static_cast<std::size_t>(d->width);
   const std::size_t rowBytes = width * (d->bitCount / 8);
-  BYTE* out = d->bytes;
-  for (std::size_t y = 0; y < d->rows; ++y, out += d->stride) {
-    const std::size_t r = bVertical != 0 ? d->rows - 1 - y : y;
-    const BYTE* row = from + r * s->stride;
+  const BYTE* row = from;
+  for (std::size_t r = 0; r < d->rows; ++r, row += s->stride) {
+    BYTE* out = d->bytes + (bVertical != 0 ? d->rows - 1 - r : r) * d->stride;
     if (bHorizontal != 0) {
       reverseRow(row, out, width);
     } else {

@@ -2,6 +2,7 @@
 // this object through Create and hand the pixels to the virtual workers, which
 // walk the rows and leave each row to a kernel of reduce_rows.cpp.
 
+#include <kolvex/core/prefetch.h>
 #include <kolvex/transforms/transform_rows.h>
 #include <kolvex/transforms/transform_support.h>
 
@@ -31,7 +32,20 @@ bool Reduce(const CRZDIBBase2& dst, const CRZDIBBase2& src, int nField, LONG fac
   const std::size_t groupStride = stride * static_cast<std::size_t>(factor);
   const BYTE* group = s->bytes;
   BYTE* out = d->bytes;
+  const std::size_t rowBytes = outPixels * static_cast<std::size_t>(factor) * (d->bitCount / 8);
   for (std::size_t y = 0; y < d->rows; ++y, group += groupStride, out += d->stride) {
+    // Rows are read `factor` (or, for one field, 2 x factor) apart: hint at
+    // the next group's rows while this group is reduced.
+    if (y + 1 < d->rows) {
+      const BYTE* next = group + groupStride;
+      if (nField <= 0) {
+        for (LONG i = 0; i < factor; ++i) kolvex::detail::PrefetchBytes(next + i * stride, rowBytes);
+      } else {
+        const BYTE* first = nField == 1 ? next + stride : next;
+        kolvex::detail::PrefetchBytes(first, rowBytes);
+        if (factor == 4) kolvex::detail::PrefetchBytes(first + 2 * stride, rowBytes);
+      }
+    }
     if (factor == 2) {
       if (nField <= 0) {
         rows->quarterBox(group, group + stride, out, outPixels);

@@ -3,6 +3,7 @@
 // (_DeleteScaling) within the one call; the row copies are kernels of
 // scale_rows.cpp.
 
+#include <kolvex/core/prefetch.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/transforms/transform_rows.h>
 #include <kolvex/transforms/transform_support.h>
@@ -128,11 +129,25 @@ bool CRZDIBBase2::_DoScaling(const CRZDIBBase2& src) {
   for (std::size_t x = 0; x < width; ++x) {
     if (static_cast<DWORD>(pColumnMap[x]) >= srcWidth) return false;
   }
+  const auto srcPixels = static_cast<std::size_t>(s->width);
+  const std::size_t rowBytes = width * (d->bitCount / 8);
   BYTE* out = d->bytes;
   for (std::size_t y = 0; y < d->rows; ++y, out += d->stride) {
     const auto r = static_cast<DWORD>(pRowMap[y]);
     if (r >= s->rows) return false;  // rows already written stay written
-    scaleRow(s->bytes + static_cast<std::size_t>(r) * s->stride, pColumnMap, out, width);
+    if (y > 0 && pRowMap[y] == pRowMap[y - 1]) {
+      // Enlarging repeats source rows: the row just made is the same bytes.
+      std::memcpy(out, out - d->stride, rowBytes);
+      continue;
+    }
+    // The rows a reduction leaves out break the forward stream that hardware
+    // prefetchers follow: hint at the next source row while this one is made.
+    if (y + 1 < d->rows && pRowMap[y + 1] != pRowMap[y] &&
+        static_cast<DWORD>(pRowMap[y + 1]) < s->rows) {
+      kolvex::detail::PrefetchBytes(s->bytes + static_cast<std::size_t>(pRowMap[y + 1]) * s->stride,
+                                    srcPixels * (s->bitCount / 8));
+    }
+    scaleRow(s->bytes + static_cast<std::size_t>(r) * s->stride, srcPixels, pColumnMap, out, width);
   }
   return true;
 }

@@ -57,12 +57,16 @@ extern const ReduceRowKernels kPlainReduceRows32;
 const ReduceRowKernels* SelectReduceRows(WORD bitCount);
 
 // ---- Scaling (scale_rows.cpp). Writes `outPixels` pixels: pixel x is source
-// pixel columnMap[x] of `srcRow`. Every column entry must name a source pixel.
-using ScaleRowFn = void (*)(const BYTE* srcRow, const LONG* columnMap, BYTE* out,
-                            std::size_t outPixels);
+// pixel columnMap[x] of `srcRow`, which holds `srcPixels` pixels. Every column
+// entry must name a source pixel (be below srcPixels); no byte outside those
+// pixels is read.
+using ScaleRowFn = void (*)(const BYTE* srcRow, std::size_t srcPixels, const LONG* columnMap,
+                            BYTE* out, std::size_t outPixels);
 
-void ScaleRow24(const BYTE* srcRow, const LONG* columnMap, BYTE* out, std::size_t outPixels);
-void ScaleRow32(const BYTE* srcRow, const LONG* columnMap, BYTE* out, std::size_t outPixels);
+void ScaleRow24(const BYTE* srcRow, std::size_t srcPixels, const LONG* columnMap, BYTE* out,
+                std::size_t outPixels);
+void ScaleRow32(const BYTE* srcRow, std::size_t srcPixels, const LONG* columnMap, BYTE* out,
+                std::size_t outPixels);
 
 // Kernel for a bit count, or null when scaling does not handle it.
 ScaleRowFn SelectScaleRow(WORD bitCount);

@@ -1,0 +1,200 @@
+// Every kernel level against the plain kernels: each operation, run at every
+// level the processor offers on the same random images, must give the same
+// bytes as at the plain level, padding and untouched bytes included. Source
+// and destination are attached to bytes pressed against an inaccessible page
+// (after the image, then before it), so a kernel that reads or writes a
+// single byte outside the image faults; the same runs on DIB sections, whose
+// pixels have no slack either (the sanitizer builds watch their edges).
+
+#include "test_support.h"
+
+#include <string>
+
+namespace {
+
+using kolvex::testing::KernelLevel;
+using Guard = kt::PageGuardedBytes::Guard;
+
+std::vector<KernelLevel> FastLevels() {
+  std::vector<KernelLevel> levels;
+  for (int l = 1; l <= static_cast<int>(kolvex::testing::BestKernelLevel()); ++l) {
+    levels.push_back(static_cast<KernelLevel>(l));
+  }
+  return levels;
+}
+
+// 1..67 meets every tail length of every vector width at every pixel size;
+// the wider ones run several whole vector steps before their tail.
+std::vector<int> Widths() {
+  std::vector<int> widths;
+  for (int w = 1; w <= 67; ++w) widths.push_back(w);
+  for (int w : {96, 131, 257}) widths.push_back(w);
+  return widths;
+}
+
+constexpr int kHeights[] = {1, 2, 3, 5, 8, 13};
+constexpr Guard kGuards[] = {Guard::After, Guard::Before};
+
+// Runs `op(dst, src)` into a destination (an Image, like the source) of the
+// given geometry, refilled with the same noise before each level (the input
+// of an operation in place), and expects every level's bytes to equal the
+// plain level's.
+template <class Image, class Op>
+void ExpectSameAtEveryLevel(Image& src, WORD bits, LONG width, LONG height, const Op& op,
+                            const std::string& what) {
+  if (width <= 0 || height <= 0) return;
+  Image dst(bits, width, height, src.guard);
+  dst.Fill(99);
+  bool plainOk = false;
+  {
+    kt::KernelLevelScope plain(KernelLevel::Plain);
+    plainOk = op(dst.dib, src.dib);
+  }
+  ASSERT_TRUE(plainOk) << what;
+  const std::vector<BYTE> expected = dst.Contents();
+  for (KernelLevel level : FastLevels()) {
+    dst.Fill(99);
+    kt::KernelLevelScope scope(level);
+    EXPECT_TRUE(op(dst.dib, src.dib)) << what << " at level " << static_cast<int>(level);
+    EXPECT_TRUE(dst.Contents() == expected) << what << " at level " << static_cast<int>(level);
+  }
+}
+
+// Calls `family(src, label)` for every bit count, width, height and guard
+// side, with a source Image of random bytes.
+template <class Image, class Family>
+void ForEachSource(std::initializer_list<WORD> bitCounts, Family family) {
+  std::uint32_t seed = 1;
+  for (WORD bits : bitCounts) {
+    for (int width : Widths()) {
+      for (int height : kHeights) {
+        for (Guard guard : kGuards) {
+          Image src(bits, width, height, guard);
+          src.Fill(seed++);
+          family(src, std::to_string(bits) + " bits " + std::to_string(width) + "x" +
+                          std::to_string(height) +
+                          (guard == Guard::After ? " guard after" : " guard before"));
+        }
+      }
+    }
+  }
+}
+
+// ---- The families, over any Image ----
+
+template <class Image>
+void Reductions(Image& src, const std::string& label) {
+  const LONG w = src.header.biWidth;
+  const LONG h = src.header.biHeight;
+  const WORD bits = src.header.biBitCount;
+  for (int field : {0, 1, 2}) {
+    ExpectSameAtEveryLevel(
+        src, bits, w / 2, h / 2, [field](auto& d, auto& s) { return d._GetQuarterDIB(s, field); },
+        "quarter field " + std::to_string(field) + " of " + label);
+    ExpectSameAtEveryLevel(
+        src, bits, w / 4, h / 4, [field](auto& d, auto& s) { return d._GetEighthDIB(s, field); },
+        "eighth field " + std::to_string(field) + " of " + label);
+  }
+}
+
+template <class Image>
+void Scaling(Image& src, const std::string& label) {
+  const LONG w = src.header.biWidth;
+  const LONG h = src.header.biHeight;
+  // Smaller (within and beyond the kernels' source windows), larger (rows
+  // repeat) and wider-but-shorter targets.
+  const std::pair<LONG, LONG> targets[] = {
+      {std::max<LONG>(1, w * 2 / 3), std::max<LONG>(1, h * 2 / 3)},
+      {std::max<LONG>(1, w / 3), h},
+      {w * 3 / 2 + 1, h * 3 / 2 + 1},
+      {w + 7, std::max<LONG>(1, h - 1)}};
+  for (const auto& [tw, th] : targets) {
+    ExpectSameAtEveryLevel(
+        src, src.header.biBitCount, tw, th,
+        [tw = tw, th = th](auto& d, auto& s) { return d.Scale(s, tw, th); },
+        "scale to " + std::to_string(tw) + "x" + std::to_string(th) + " of " + label);
+  }
+}
+
+template <class Image>
+void Mirroring(Image& src, const std::string& label) {
+  for (int vertical : {0, 1}) {
+    ExpectSameAtEveryLevel(
+        src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
+        [vertical](auto& d, auto& s) { return d.Mirror(1, vertical, s); },
+        "mirror (vertical " + std::to_string(vertical) + ") of " + label);
+  }
+}
+
+template <class Image>
+void InterpolatedFrames(Image& src, const std::string& label) {
+  for (int odd : {0, 1}) {
+    ExpectSameAtEveryLevel(
+        src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
+        [odd](auto& d, auto& s) {
+          return odd != 0 ? d._GetOddFrame(s, 0, 1) : d._GetEvenFrame(s, 0, 1);
+        },
+        "interpolated frame (odd " + std::to_string(odd) + ") of " + label);
+  }
+}
+
+template <class Image>
+void Fills(Image& src, const std::string& label) {
+  ExpectSameAtEveryLevel(
+      src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
+      [](auto& d, auto&) {
+        d.ClearDIB(static_cast<UINT>(0x80C0FFEEu));
+        return true;
+      },
+      "fill of " + label);
+}
+
+// ---- Attached bytes against a guard page ----
+
+TEST(Kernels, ReductionsMatchThePlainLevel) {
+  ForEachSource<kt::PageGuardedDib>({24, 32}, Reductions<kt::PageGuardedDib>);
+}
+
+TEST(Kernels, ScalingMatchesThePlainLevel) {
+  ForEachSource<kt::PageGuardedDib>({24, 32}, Scaling<kt::PageGuardedDib>);
+}
+
+TEST(Kernels, MirroringMatchesThePlainLevel) {
+  ForEachSource<kt::PageGuardedDib>({24, 32, 64}, Mirroring<kt::PageGuardedDib>);
+}
+
+TEST(Kernels, InterpolatedFramesMatchThePlainLevel) {
+  ForEachSource<kt::PageGuardedDib>({24, 32}, InterpolatedFrames<kt::PageGuardedDib>);
+}
+
+TEST(Kernels, FillsMatchThePlainLevel) {
+  ForEachSource<kt::PageGuardedDib>({24, 32}, Fills<kt::PageGuardedDib>);
+}
+
+// Unpadded frames are filled as one run, and runs of a megabyte or more take
+// the streaming path. With the guard page after them, these sizes start at
+// offsets 0, 4, 16, 24, 32 and 48 of a cache line.
+TEST(Kernels, FillsOfLongRunsMatchThePlainLevel) {
+  for (WORD bits : {24, 32}) {
+    for (LONG width : {1024, 1032, 1036}) {
+      for (Guard guard : kGuards) {
+        kt::PageGuardedDib src(bits, width, 361, guard);
+        Fills(src, std::to_string(bits) + " bits " + std::to_string(width) + "x361");
+      }
+    }
+  }
+}
+
+// ---- DIB sections ----
+
+TEST(Kernels, EveryFamilyMatchesThePlainLevelOnDibSections) {
+  ForEachSource<kt::DibSectionImage>({24, 32}, [](kt::DibSectionImage& src, const std::string& label) {
+    Reductions(src, label);
+    Scaling(src, label);
+    Mirroring(src, label);
+    InterpolatedFrames(src, label);
+    Fills(src, label);
+  });
+}
+
+}  // namespace
