@@ -5,21 +5,10 @@
 #include <kolvex/transforms/transform_rows.h>
 #include <kolvex/transforms/transform_support.h>
 
-#include <cstdint>
 #include <cstring>
 #include <memory>
 
 using kolvex::detail::ReadImage;
-
-namespace {
-
-bool Overlap(const BYTE* a, std::size_t aBytes, const BYTE* b, std::size_t bBytes) {
-  const auto a0 = reinterpret_cast<std::uintptr_t>(a);
-  const auto b0 = reinterpret_cast<std::uintptr_t>(b);
-  return a0 < b0 + bBytes && b0 < a0 + aBytes;
-}
-
-}  // namespace
 
 bool CRZDIBBase2::Mirror(int bHorizontal, int bVertical, const CRZDIBBase2& src) {
   const auto mine = ReadImage(*this);
@@ -33,16 +22,10 @@ bool CRZDIBBase2::Mirror(int bHorizontal, int bVertical, const CRZDIBBase2& src)
   if (reverseRow == nullptr) return false;
   if (d->rows == 0) return true;
 
-  // Rows are written in increasing order while src is read in another: when
-  // src is this object, or lies on the same attached bytes, read a copy. The
-  // copy's memory exception reaches the caller with this object's pixels intact.
-  const BYTE* from = s->bytes;
+  // Pixels are written in another order than they are read: when src is this
+  // object, or lies on the same attached bytes, read a copy.
   std::unique_ptr<BYTE[]> copy;
-  if (Overlap(d->bytes, d->image, s->bytes, s->image)) {
-    copy.reset(kolvex::detail::NewArray<BYTE>(s->image));
-    std::memcpy(copy.get(), s->bytes, s->image);
-    from = copy.get();
-  }
+  const BYTE* from = kolvex::detail::SourceApartFrom(*d, *s, copy);
 
   // The source is read in increasing order, row by row, whichever way the
   // rows go: a forward stream is the one the processor fetches ahead. (The

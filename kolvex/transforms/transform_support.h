@@ -5,7 +5,12 @@
 #include <kolvex/core/dib_base.h>
 #include <kolvex/core/geometry.h>
 
+#include <kolvex/platform/allocation.h>
+
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <optional>
 
 namespace kolvex::detail {
@@ -40,6 +45,20 @@ inline std::optional<ImageRows> ReadImage(const CRZDIBBase2& dib) {
 
 inline bool SameGeometry(const ImageRows& a, const ImageRows& b) {
   return a.width == b.width && a.height == b.height && a.bitCount == b.bitCount;
+}
+
+// The source bytes a driver may read while it writes `dst` out of order: src's
+// own, or, when they overlap dst's (src is the object written, or lies on the
+// same attached bytes), a copy kept in `copy`. The copy's memory exception
+// reaches the caller before anything is written.
+inline const BYTE* SourceApartFrom(const ImageRows& dst, const ImageRows& src,
+                                   std::unique_ptr<BYTE[]>& copy) {
+  const auto d0 = reinterpret_cast<std::uintptr_t>(dst.bytes);
+  const auto s0 = reinterpret_cast<std::uintptr_t>(src.bytes);
+  if (d0 >= s0 + src.image || s0 >= d0 + dst.image) return src.bytes;
+  copy.reset(NewArray<BYTE>(src.image));
+  std::memcpy(copy.get(), src.bytes, src.image);
+  return copy.get();
 }
 
 }  // namespace kolvex::detail

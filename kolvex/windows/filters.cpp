@@ -8,21 +8,10 @@
 #include <kolvex/windows/dib.h>
 #include <kolvex/windows/filter_rows.h>
 
-#include <cstdint>
 #include <cstring>
 #include <memory>
 
 using kolvex::detail::ReadImage;
-
-namespace {
-
-bool Overlap(const BYTE* a, std::size_t aBytes, const BYTE* b, std::size_t bBytes) {
-  const auto a0 = reinterpret_cast<std::uintptr_t>(a);
-  const auto b0 = reinterpret_cast<std::uintptr_t>(b);
-  return a0 < b0 + bBytes && b0 < a0 + aBytes;
-}
-
-}  // namespace
 
 bool CRZDIB2::AdjustBrightness(int nLevel) {
   const tagRZBMINFOHEADER* h = GetRzBmiHeader();
@@ -74,15 +63,9 @@ bool CRZDIB2::Median3x3(const CRZDIB2& src) {
   }
 
   // Each output row needs the source rows on both sides of it unchanged: when
-  // src is this object, or lies on the same attached bytes, read a copy. The
-  // copy's memory exception reaches the caller with this object's pixels intact.
-  const BYTE* from = s->bytes;
+  // src is this object, or lies on the same attached bytes, read a copy.
   std::unique_ptr<BYTE[]> copy;
-  if (Overlap(d->bytes, d->image, s->bytes, s->image)) {
-    copy.reset(kolvex::detail::NewArray<BYTE>(s->image));
-    std::memcpy(copy.get(), s->bytes, s->image);
-    from = copy.get();
-  }
+  const BYTE* from = kolvex::detail::SourceApartFrom(*d, *s, copy);
 
   const std::size_t stride = d->stride;
   const auto width = static_cast<std::size_t>(d->width);
