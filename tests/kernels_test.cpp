@@ -149,6 +149,25 @@ void Fills(Image& src, const std::string& label) {
       "fill of " + label);
 }
 
+// Brightness at the levels that move values up and down by the most, the
+// least and not at all, on the bitmap itself (the source gives the geometry).
+template <class Image>
+void Brightness(Image& src, const std::string& label) {
+  for (int level : {0, 1, 127, 128, 129, 200, 255}) {
+    ExpectSameAtEveryLevel(
+        src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
+        [level](auto& d, auto&) { return d.AdjustBrightness(level); },
+        "brightness " + std::to_string(level) + " of " + label);
+  }
+}
+
+template <class Image>
+void Medians(Image& src, const std::string& label) {
+  ExpectSameAtEveryLevel(
+      src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
+      [](auto& d, auto& s) { return d.Median3x3(s); }, "median of " + label);
+}
+
 // ---- Attached bytes against a guard page ----
 
 TEST(Kernels, ReductionsMatchThePlainLevel) {
@@ -185,6 +204,14 @@ TEST(Kernels, FillsOfLongRunsMatchThePlainLevel) {
   }
 }
 
+TEST(Kernels, BrightnessMatchesThePlainLevel) {
+  ForEachSource<kt::PageGuardedDib2>({24, 32}, Brightness<kt::PageGuardedDib2>);
+}
+
+TEST(Kernels, MediansMatchThePlainLevel) {
+  ForEachSource<kt::PageGuardedDib2>({8, 24, 32}, Medians<kt::PageGuardedDib2>);
+}
+
 // ---- DIB sections ----
 
 TEST(Kernels, EveryFamilyMatchesThePlainLevelOnDibSections) {
@@ -194,6 +221,13 @@ TEST(Kernels, EveryFamilyMatchesThePlainLevelOnDibSections) {
     Mirroring(src, label);
     InterpolatedFrames(src, label);
     Fills(src, label);
+  });
+}
+
+TEST(Kernels, FiltersMatchThePlainLevelOnDibSections) {
+  ForEachSource<kt::DibSectionImage>({8, 24, 32}, [](kt::DibSectionImage& src, const std::string& label) {
+    if (src.header.biBitCount != 8) Brightness(src, label);
+    Medians(src, label);
   });
 }
 

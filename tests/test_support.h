@@ -208,10 +208,12 @@ class PageGuardedBytes {
   std::size_t mapped_ = 0;
 };
 
-// A bitmap attached to page-guarded pixel bytes, its header kept alongside.
-struct PageGuardedDib {
-  PageGuardedDib(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard guard,
-                 DWORD interlaced = 1)
+// A bitmap (a TestDib, or a TestDib2 for the filters) attached to page-guarded
+// pixel bytes, its header kept alongside.
+template <class Dib>
+struct PageGuardedImage {
+  PageGuardedImage(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard guard,
+                   DWORD interlaced = 1)
       : header(MakeHeader(bitCount, width, height, interlaced)),
         size(static_cast<std::size_t>(Stride(bitCount, width)) * static_cast<std::size_t>(height)),
         guard(guard),
@@ -226,8 +228,10 @@ struct PageGuardedDib {
   std::size_t size;
   PageGuardedBytes::Guard guard;
   PageGuardedBytes bytes;
-  TestDib dib;
+  Dib dib;
 };
+
+using PageGuardedDib = PageGuardedImage<TestDib>;
 
 // Sets a kernel level for the lifetime of the guard; puts the best one back.
 class KernelLevelScope {
@@ -274,6 +278,8 @@ class TestDib2 : public CRZDIB2 {
   using CRZDIB2::_GetOddFrame;
   using CRZDIB2::_GetEvenFrame;
 };
+
+using PageGuardedDib2 = PageGuardedImage<TestDib2>;
 
 // A DIB section of the given geometry, with the members of PageGuardedDib
 // that the kernel tests use (its pixels come from the GDI stand-in; `guard`

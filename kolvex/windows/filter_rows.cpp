@@ -1,10 +1,33 @@
-// Plain kernels of the pixel filters: the brightness lookup and the 3 x 3
-// median by a fixed selection network.
+// Kernels of the pixel filters: the brightness lookup and the 3 x 3 median by
+// a fixed selection network (the plain kernels, which define the results),
+// and vector variants that compute the same bytes.
+//
+// Brightness: v - offset held to 0..255 is a saturating addition of -offset
+// or a saturating subtraction of offset, so the vector variants need no
+// table. At 32 bits both amounts are zero in every fourth byte, which keeps
+// alpha as it was. Working in place, a row's last partial vector must not
+// overlap bytes already mapped (they would be mapped twice): it is loaded and
+// mapped before the rest of the row and stored after it (SSE2, AVX2), or
+// masked (AVX-512).
+//
+// Median: every channel byte is the median of nine bytes, the three source
+// rows' bytes at -B, 0 and +B (B bytes a pixel), for a whole vector of bytes
+// at once. Each column of three is sorted; the median of the nine is then the
+// median of the largest low, the middle middle and the smallest high. The
+// output never overlaps the sources, so a row's last vector may overlap the
+// one before it (SSE2, AVX2) or be masked (AVX-512); a vector of output bytes
+// inside the row's interior reads only bytes of the three source rows.
 
 #include <kolvex/windows/filter_rows.h>
 
+#include <kolvex/core/kernel_level.h>
+
 #include <algorithm>
 #include <cstring>
+
+#if KOLVEX_X86
+#include <kolvex/core/simd_x86.h>
+#endif
 
 namespace kolvex::detail {
 
@@ -88,17 +111,6 @@ void BrightnessRow32(const BrightnessTable& table, BYTE* row, std::size_t pixels
   BrightnessRow<3, 4>(table, row, pixels);
 }
 
-BrightnessRowFn SelectBrightnessRow(WORD bitCount) {
-  switch (bitCount) {
-    case 24:
-      return BrightnessRow24;
-    case 32:
-      return BrightnessRow32;
-    default:
-      return nullptr;
-  }
-}
-
 void MedianRow8(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
                 std::size_t pixels) {
   MedianRow<1>(prev, cur, next, out, pixels);
@@ -112,14 +124,244 @@ void MedianRow32(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
   MedianRow<4>(prev, cur, next, out, pixels);
 }
 
+#if KOLVEX_X86
+namespace {
+
+using x86::FirstLanes64;
+
+// ---- Brightness ----
+
+// The saturating amounts of a table, as the 32-bit pattern of a pixel:
+// map[v] = (v + up) - down, each step held to 0..255; at most one of them is
+// nonzero. At 32 bits the fourth byte of each pattern is zero.
+struct Steps {
+  int up;
+  int down;
+};
+
+template <std::size_t PixelBytes>
+Steps StepsOf(const BrightnessTable& table) {
+  const unsigned spread = PixelBytes == 4 ? 0x010101u : 0x01010101u;
+  return {static_cast<int>(static_cast<unsigned>(std::max(-table.offset, 0)) * spread),
+          static_cast<int>(static_cast<unsigned>(std::max(table.offset, 0)) * spread)};
+}
+
+// Vectors start at multiples of their width from the row's start, which at
+// 32 bits is a multiple of 4 (the last vector too: the row's bytes are), so
+// the pattern stays on the pixels; at 24 bits every byte takes the same amounts.
+
+template <std::size_t PixelBytes>
+void BrightnessSse2(const BrightnessTable& table, BYTE* row, std::size_t pixels) {
+  const std::size_t bytes = pixels * PixelBytes;
+  if (bytes < 16) return BrightnessRow<3, PixelBytes>(table, row, pixels);
+  const Steps s = StepsOf<PixelBytes>(table);
+  const __m128i up = _mm_set1_epi32(s.up);
+  const __m128i down = _mm_set1_epi32(s.down);
+  const auto map = [up, down](const BYTE* p) {
+    return _mm_subs_epu8(_mm_adds_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), up),
+                         down);
+  };
+  const __m128i last = map(row + bytes - 16);
+  for (std::size_t i = 0; i + 16 < bytes; i += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), map(row + i));
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(row + bytes - 16), last);
+}
+
+KOLVEX_AVX2 inline __m256i Map256(const BYTE* p, __m256i up, __m256i down) {
+  return _mm256_subs_epu8(
+      _mm256_adds_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), up), down);
+}
+
+template <std::size_t PixelBytes>
+KOLVEX_AVX2 void BrightnessAvx2(const BrightnessTable& table, BYTE* row, std::size_t pixels) {
+  const std::size_t bytes = pixels * PixelBytes;
+  if (bytes < 32) return BrightnessSse2<PixelBytes>(table, row, pixels);
+  const Steps s = StepsOf<PixelBytes>(table);
+  const __m256i up = _mm256_set1_epi32(s.up);
+  const __m256i down = _mm256_set1_epi32(s.down);
+  const __m256i last = Map256(row + bytes - 32, up, down);
+  std::size_t i = 0;
+  for (; i + 64 < bytes; i += 64) {
+    const __m256i a = Map256(row + i, up, down);
+    const __m256i b = Map256(row + i + 32, up, down);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), a);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i + 32), b);
+  }
+  if (i + 32 < bytes) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), Map256(row + i, up, down));
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + bytes - 32), last);
+}
+
+template <std::size_t PixelBytes>
+KOLVEX_AVX512 void BrightnessAvx512(const BrightnessTable& table, BYTE* row, std::size_t pixels) {
+  const std::size_t bytes = pixels * PixelBytes;
+  const Steps s = StepsOf<PixelBytes>(table);
+  const __m512i up = _mm512_set1_epi32(s.up);
+  const __m512i down = _mm512_set1_epi32(s.down);
+  std::size_t i = 0;
+  for (; i + 128 <= bytes; i += 128) {
+    const __m512i a = _mm512_subs_epu8(_mm512_adds_epu8(_mm512_loadu_si512(row + i), up), down);
+    const __m512i b =
+        _mm512_subs_epu8(_mm512_adds_epu8(_mm512_loadu_si512(row + i + 64), up), down);
+    _mm512_storeu_si512(row + i, a);
+    _mm512_storeu_si512(row + i + 64, b);
+  }
+  for (; i < bytes; i += 64) {
+    const __mmask64 m = FirstLanes64(bytes - i);
+    const __m512i v = _mm512_maskz_loadu_epi8(m, row + i);
+    _mm512_mask_storeu_epi8(row + i, m, _mm512_subs_epu8(_mm512_adds_epu8(v, up), down));
+  }
+}
+
+// ---- Median ----
+
+// The median of nine per byte lane, for each vector width: a*, b*, c* are the
+// three rows at -B, 0 and +B. Defined through a macro because each width
+// needs its own target attribute, which a template cannot take from its type.
+#define KOLVEX_DEFINE_MEDIAN9(Attr, V, Min, Max)                                      \
+  Attr inline void Sort3(V& lo, V& mid, V& hi) {                                     \
+    const V a = Min(lo, mid);                                                         \
+    const V b = Max(lo, mid);                                                         \
+    const V c = Min(b, hi);                                                           \
+    hi = Max(b, hi);                                                                  \
+    lo = Min(a, c);                                                                   \
+    mid = Max(a, c);                                                                  \
+  }                                                                                   \
+  Attr inline V Median9(V a0, V a1, V a2, V b0, V b1, V b2, V c0, V c1, V c2) {      \
+    Sort3(a0, b0, c0);                                                                \
+    Sort3(a1, b1, c1);                                                                \
+    Sort3(a2, b2, c2);                                                                \
+    const V lo = Max(Max(a0, a1), a2);                                                \
+    const V hi = Min(Min(c0, c1), c2);                                                \
+    const V mid = Max(Min(b0, b1), Min(Max(b0, b1), b2));                             \
+    return Max(Min(lo, mid), Min(Max(lo, mid), hi));                                 \
+  }
+
+KOLVEX_DEFINE_MEDIAN9(, __m128i, _mm_min_epu8, _mm_max_epu8)
+KOLVEX_DEFINE_MEDIAN9(KOLVEX_AVX2, __m256i, _mm256_min_epu8, _mm256_max_epu8)
+KOLVEX_DEFINE_MEDIAN9(KOLVEX_AVX512, __m512i, _mm512_min_epu8, _mm512_max_epu8)
+#undef KOLVEX_DEFINE_MEDIAN9
+
+inline __m128i Load128(const BYTE* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+KOLVEX_AVX2 inline __m256i Load256(const BYTE* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// The output bytes [i, i + 16) (or 32) of a row, from the three source rows.
+template <std::size_t B>
+inline __m128i MedianAt128(const BYTE* p, const BYTE* c, const BYTE* n, std::size_t i) {
+  return Median9(Load128(p + i - B), Load128(p + i), Load128(p + i + B), Load128(c + i - B),
+                 Load128(c + i), Load128(c + i + B), Load128(n + i - B), Load128(n + i),
+                 Load128(n + i + B));
+}
+template <std::size_t B>
+KOLVEX_AVX2 inline __m256i MedianAt256(const BYTE* p, const BYTE* c, const BYTE* n,
+                                       std::size_t i) {
+  return Median9(Load256(p + i - B), Load256(p + i), Load256(p + i + B), Load256(c + i - B),
+                 Load256(c + i), Load256(c + i + B), Load256(n + i - B), Load256(n + i),
+                 Load256(n + i + B));
+}
+
+// The copied edge pixels of a row of at least 2 pixels; `end` is where the
+// last one starts, (pixels - 1) x B.
+template <std::size_t B>
+inline void CopyEdges(const BYTE* cur, BYTE* out, std::size_t end) {
+  std::memcpy(out, cur, B);
+  std::memcpy(out + end, cur + end, B);
+}
+
+template <std::size_t B>
+void MedianSse2(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
+                std::size_t pixels) {
+  if (pixels < 2 || (pixels - 2) * B < 16) return MedianRow<B>(prev, cur, next, out, pixels);
+  const std::size_t end = (pixels - 1) * B;  // the interior is [B, end)
+  CopyEdges<B>(cur, out, end);
+  for (std::size_t i = B; i + 16 < end; i += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), MedianAt128<B>(prev, cur, next, i));
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + end - 16),
+                   MedianAt128<B>(prev, cur, next, end - 16));
+}
+
+template <std::size_t B>
+KOLVEX_AVX2 void MedianAvx2(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
+                            std::size_t pixels) {
+  if (pixels < 2 || (pixels - 2) * B < 32) return MedianSse2<B>(prev, cur, next, out, pixels);
+  const std::size_t end = (pixels - 1) * B;
+  CopyEdges<B>(cur, out, end);
+  for (std::size_t i = B; i + 32 < end; i += 32) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), MedianAt256<B>(prev, cur, next, i));
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + end - 32),
+                      MedianAt256<B>(prev, cur, next, end - 32));
+}
+
+// Bytes [i, i + 64) of a row, or only the first of them that `m` selects.
+template <bool kMasked>
+KOLVEX_AVX512 inline __m512i Load512(const BYTE* p, __mmask64 m) {
+  return kMasked ? _mm512_maskz_loadu_epi8(m, p) : _mm512_loadu_si512(p);
+}
+
+template <std::size_t B, bool kMasked>
+KOLVEX_AVX512 inline __m512i MedianAt512(const BYTE* p, const BYTE* c, const BYTE* n,
+                                         std::size_t i, __mmask64 m) {
+  return Median9(Load512<kMasked>(p + i - B, m), Load512<kMasked>(p + i, m),
+                 Load512<kMasked>(p + i + B, m), Load512<kMasked>(c + i - B, m),
+                 Load512<kMasked>(c + i, m), Load512<kMasked>(c + i + B, m),
+                 Load512<kMasked>(n + i - B, m), Load512<kMasked>(n + i, m),
+                 Load512<kMasked>(n + i + B, m));
+}
+
+template <std::size_t B>
+KOLVEX_AVX512 void MedianAvx512(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
+                                std::size_t pixels) {
+  if (pixels < 3) return MedianRow<B>(prev, cur, next, out, pixels);
+  const std::size_t end = (pixels - 1) * B;
+  CopyEdges<B>(cur, out, end);
+  std::size_t i = B;
+  for (; i + 64 <= end; i += 64) {
+    _mm512_storeu_si512(out + i, MedianAt512<B, false>(prev, cur, next, i, 0));
+  }
+  if (i < end) {
+    const __mmask64 m = FirstLanes64(end - i);
+    _mm512_mask_storeu_epi8(out + i, m, MedianAt512<B, true>(prev, cur, next, i, m));
+  }
+}
+
+}  // namespace
+#endif
+
+BrightnessRowFn SelectBrightnessRow(WORD bitCount) {
+  switch (bitCount) {
+    case 24:
+      return PickKernel<BrightnessRowFn>(BrightnessRow24, KOLVEX_X86_KERNEL(BrightnessSse2<3>),
+                                         KOLVEX_X86_KERNEL(BrightnessAvx2<3>),
+                                         KOLVEX_X86_KERNEL(BrightnessAvx512<3>));
+    case 32:
+      return PickKernel<BrightnessRowFn>(BrightnessRow32, KOLVEX_X86_KERNEL(BrightnessSse2<4>),
+                                         KOLVEX_X86_KERNEL(BrightnessAvx2<4>),
+                                         KOLVEX_X86_KERNEL(BrightnessAvx512<4>));
+    default:
+      return nullptr;
+  }
+}
+
 MedianRowFn SelectMedianRow(WORD bitCount) {
   switch (bitCount) {
     case 8:
-      return MedianRow8;
+      return PickKernel<MedianRowFn>(MedianRow8, KOLVEX_X86_KERNEL(MedianSse2<1>),
+                                     KOLVEX_X86_KERNEL(MedianAvx2<1>),
+                                     KOLVEX_X86_KERNEL(MedianAvx512<1>));
     case 24:
-      return MedianRow24;
+      return PickKernel<MedianRowFn>(MedianRow24, KOLVEX_X86_KERNEL(MedianSse2<3>),
+                                     KOLVEX_X86_KERNEL(MedianAvx2<3>),
+                                     KOLVEX_X86_KERNEL(MedianAvx512<3>));
     case 32:
-      return MedianRow32;
+      return PickKernel<MedianRowFn>(MedianRow32, KOLVEX_X86_KERNEL(MedianSse2<4>),
+                                     KOLVEX_X86_KERNEL(MedianAvx2<4>),
+                                     KOLVEX_X86_KERNEL(MedianAvx512<4>));
     default:
       return nullptr;
   }
