@@ -23,6 +23,7 @@
 #include <kolvex/core/kernel_level.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #if KOLVEX_X86
@@ -217,51 +218,55 @@ KOLVEX_AVX512 void BrightnessAvx512(const BrightnessTable& table, BYTE* row, std
 
 // ---- Median ----
 
-// The median of nine per byte lane, for each vector width: a*, b*, c* are the
-// three rows at -B, 0 and +B. Defined through a macro because each width
-// needs its own target attribute, which a template cannot take from its type.
-#define KOLVEX_DEFINE_MEDIAN9(Attr, V, Min, Max)                                      \
-  Attr inline void Sort3(V& lo, V& mid, V& hi) {                                     \
-    const V a = Min(lo, mid);                                                         \
-    const V b = Max(lo, mid);                                                         \
-    const V c = Min(b, hi);                                                           \
-    hi = Max(b, hi);                                                                  \
-    lo = Min(a, c);                                                                   \
-    mid = Max(a, c);                                                                  \
-  }                                                                                   \
-  Attr inline V Median9(V a0, V a1, V a2, V b0, V b1, V b2, V c0, V c1, V c2) {      \
-    Sort3(a0, b0, c0);                                                                \
-    Sort3(a1, b1, c1);                                                                \
-    Sort3(a2, b2, c2);                                                                \
-    const V lo = Max(Max(a0, a1), a2);                                                \
-    const V hi = Min(Min(c0, c1), c2);                                                \
-    const V mid = Max(Min(b0, b1), Min(Max(b0, b1), b2));                             \
+// For each vector width: the three values of a column of source bytes (rows
+// prev, cur, next) in order, a column sorted, and the median of nine per byte
+// lane from the sorted columns at -B, 0 and +B: the median of the largest
+// low, the middle middle and the smallest high. Defined through a macro
+// because each width needs its own target attribute, which a template cannot
+// take from its type.
+#define KOLVEX_DEFINE_MEDIAN_STEPS(Attr, V, Column, Min, Max)                        \
+  struct Column {                                                                    \
+    V lo;                                                                            \
+    V mid;                                                                           \
+    V hi;                                                                            \
+  };                                                                                 \
+  Attr inline Column SortColumn(V a, V b, V c) {                                     \
+    const V lo = Min(a, b);                                                          \
+    const V hi = Max(a, b);                                                          \
+    const V m = Min(hi, c);                                                          \
+    return {Min(lo, m), Max(lo, m), Max(hi, c)};                                     \
+  }                                                                                  \
+  Attr inline V MedianOfColumns(const Column& l, const Column& x, const Column& r) { \
+    const V lo = Max(Max(l.lo, x.lo), r.lo);                                         \
+    const V hi = Min(Min(l.hi, x.hi), r.hi);                                         \
+    const V mid = Max(Min(l.mid, x.mid), Min(Max(l.mid, x.mid), r.mid));             \
     return Max(Min(lo, mid), Min(Max(lo, mid), hi));                                 \
   }
 
-KOLVEX_DEFINE_MEDIAN9(, __m128i, _mm_min_epu8, _mm_max_epu8)
-KOLVEX_DEFINE_MEDIAN9(KOLVEX_AVX2, __m256i, _mm256_min_epu8, _mm256_max_epu8)
-KOLVEX_DEFINE_MEDIAN9(KOLVEX_AVX512, __m512i, _mm512_min_epu8, _mm512_max_epu8)
-#undef KOLVEX_DEFINE_MEDIAN9
+KOLVEX_DEFINE_MEDIAN_STEPS(, __m128i, Column128, _mm_min_epu8, _mm_max_epu8)
+KOLVEX_DEFINE_MEDIAN_STEPS(KOLVEX_AVX2, __m256i, Column256, _mm256_min_epu8, _mm256_max_epu8)
+KOLVEX_DEFINE_MEDIAN_STEPS(KOLVEX_AVX512, __m512i, Column512, _mm512_min_epu8, _mm512_max_epu8)
+#undef KOLVEX_DEFINE_MEDIAN_STEPS
 
 inline __m128i Load128(const BYTE* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 KOLVEX_AVX2 inline __m256i Load256(const BYTE* p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
-// The output bytes [i, i + 16) (or 32) of a row, from the three source rows.
+// The output bytes [i, i + 16) (or 32) of a row: each column loaded and sorted.
 template <std::size_t B>
 inline __m128i MedianAt128(const BYTE* p, const BYTE* c, const BYTE* n, std::size_t i) {
-  return Median9(Load128(p + i - B), Load128(p + i), Load128(p + i + B), Load128(c + i - B),
-                 Load128(c + i), Load128(c + i + B), Load128(n + i - B), Load128(n + i),
-                 Load128(n + i + B));
+  const auto column = [&](std::size_t at) {
+    return SortColumn(Load128(p + at), Load128(c + at), Load128(n + at));
+  };
+  return MedianOfColumns(column(i - B), column(i), column(i + B));
 }
 template <std::size_t B>
 KOLVEX_AVX2 inline __m256i MedianAt256(const BYTE* p, const BYTE* c, const BYTE* n,
                                        std::size_t i) {
-  return Median9(Load256(p + i - B), Load256(p + i), Load256(p + i + B), Load256(c + i - B),
-                 Load256(c + i), Load256(c + i + B), Load256(n + i - B), Load256(n + i),
-                 Load256(n + i + B));
+  return MedianOfColumns(SortColumn(Load256(p + i - B), Load256(c + i - B), Load256(n + i - B)),
+                         SortColumn(Load256(p + i), Load256(c + i), Load256(n + i)),
+                         SortColumn(Load256(p + i + B), Load256(c + i + B), Load256(n + i + B)));
 }
 
 // The copied edge pixels of a row of at least 2 pixels; `end` is where the
@@ -298,35 +303,106 @@ KOLVEX_AVX2 void MedianAvx2(const BYTE* prev, const BYTE* cur, const BYTE* next,
                       MedianAt256<B>(prev, cur, next, end - 32));
 }
 
-// Bytes [i, i + 64) of a row, or only the first of them that `m` selects.
+// AVX-512: each source byte's column is sorted once, in whole vectors that
+// start on the source row's 64-byte boundaries; the columns at -B and +B come
+// from neighbouring sorted vectors by in-register shifts. Every load is then
+// aligned (when the rows are), where loads at -B, 0 and +B would each straddle
+// two cache lines, which costs most while the lines are still arriving from
+// memory. Vectors that reach past either end of a row are masked to it.
+
+// Bytes [from, from + 64) of a row of `bytes` bytes (`from` may be negative),
+// those outside the row neither read nor relied upon.
 template <bool kMasked>
-KOLVEX_AVX512 inline __m512i Load512(const BYTE* p, __mmask64 m) {
-  return kMasked ? _mm512_maskz_loadu_epi8(m, p) : _mm512_loadu_si512(p);
+KOLVEX_AVX512 inline __m512i LoadSpan(const BYTE* row, std::ptrdiff_t from, std::size_t bytes) {
+  const BYTE* p = reinterpret_cast<const BYTE*>(reinterpret_cast<std::uintptr_t>(row) + from);
+  if constexpr (!kMasked) {
+    return _mm512_loadu_si512(p);
+  } else {
+    const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(bytes);
+    const std::uint64_t skip = from < 0 ? FirstLanes64(static_cast<std::size_t>(-from)) : 0;
+    const std::uint64_t keep = from < n ? FirstLanes64(static_cast<std::size_t>(n - from)) : 0;
+    return _mm512_maskz_loadu_epi8(keep & ~skip, p);
+  }
 }
 
-template <std::size_t B, bool kMasked>
-KOLVEX_AVX512 inline __m512i MedianAt512(const BYTE* p, const BYTE* c, const BYTE* n,
-                                         std::size_t i, __mmask64 m) {
-  return Median9(Load512<kMasked>(p + i - B, m), Load512<kMasked>(p + i, m),
-                 Load512<kMasked>(p + i + B, m), Load512<kMasked>(c + i - B, m),
-                 Load512<kMasked>(c + i, m), Load512<kMasked>(c + i + B, m),
-                 Load512<kMasked>(n + i - B, m), Load512<kMasked>(n + i, m),
-                 Load512<kMasked>(n + i + B, m));
+template <bool kMasked>
+KOLVEX_AVX512 inline Column512 SortColumns(const BYTE* p, const BYTE* c, const BYTE* n,
+                                           std::ptrdiff_t from, std::size_t bytes) {
+  return SortColumn(LoadSpan<kMasked>(p, from, bytes), LoadSpan<kMasked>(c, from, bytes),
+                    LoadSpan<kMasked>(n, from, bytes));
+}
+
+// Lane t of the result is lane t - B (Left) or t + B (Right) of the 128-byte
+// run `a` then `b`, with b's lanes numbered from 64.
+template <std::size_t B>
+KOLVEX_AVX512 inline __m512i Left(__m512i a, __m512i b) {
+  if constexpr (B == 4) {
+    return _mm512_alignr_epi32(b, a, 15);
+  } else {
+    // Per 128-bit lane: the lane below it (a's top lane below b's first).
+    return _mm512_alignr_epi8(b, _mm512_alignr_epi64(b, a, 6), 16 - B);
+  }
+}
+template <std::size_t B>
+KOLVEX_AVX512 inline __m512i Right(__m512i a, __m512i b) {
+  if constexpr (B == 4) {
+    return _mm512_alignr_epi32(b, a, 1);
+  } else {
+    // Per 128-bit lane: the lane above it (b's first above a's top).
+    return _mm512_alignr_epi8(_mm512_alignr_epi64(b, a, 2), a, B);
+  }
+}
+
+// The medians of the bytes of `at`, from the sorted columns before, at and after it.
+template <std::size_t B>
+KOLVEX_AVX512 inline __m512i MedianOfBlocks(const Column512& before, const Column512& at,
+                                            const Column512& after) {
+  return MedianOfColumns(
+      Column512{Left<B>(before.lo, at.lo), Left<B>(before.mid, at.mid), Left<B>(before.hi, at.hi)},
+      at,
+      Column512{Right<B>(at.lo, after.lo), Right<B>(at.mid, after.mid), Right<B>(at.hi, after.hi)});
 }
 
 template <std::size_t B>
 KOLVEX_AVX512 void MedianAvx512(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
                                 std::size_t pixels) {
   if (pixels < 3) return MedianRow<B>(prev, cur, next, out, pixels);
-  const std::size_t end = (pixels - 1) * B;
-  CopyEdges<B>(cur, out, end);
-  std::size_t i = B;
-  for (; i + 64 <= end; i += 64) {
-    _mm512_storeu_si512(out + i, MedianAt512<B, false>(prev, cur, next, i, 0));
+  const std::size_t bytes = pixels * B;
+  const auto end = static_cast<std::ptrdiff_t>((pixels - 1) * B);  // the interior is [B, end)
+  CopyEdges<B>(cur, out, static_cast<std::size_t>(end));
+  // The first vector: the one of cur's 64-byte blocks that holds byte B.
+  std::ptrdiff_t i = static_cast<std::ptrdiff_t>(B) -
+                     static_cast<std::ptrdiff_t>(reinterpret_cast<std::uintptr_t>(cur + B) & 63);
+  Column512 before = SortColumns<true>(prev, cur, next, i - 64, bytes);
+  Column512 at = SortColumns<true>(prev, cur, next, i, bytes);
+  const auto storeMasked = [&](std::ptrdiff_t from, __m512i v) KOLVEX_AVX512 {
+    const std::uint64_t skip = from < static_cast<std::ptrdiff_t>(B)
+                                   ? FirstLanes64(static_cast<std::size_t>(B - from))
+                                   : 0;
+    const std::uint64_t keep = FirstLanes64(static_cast<std::size_t>(end - from));
+    _mm512_mask_storeu_epi8(
+        reinterpret_cast<BYTE*>(reinterpret_cast<std::uintptr_t>(out) + from), keep & ~skip, v);
+  };
+  // The first vector may start before the interior.
+  if (i < static_cast<std::ptrdiff_t>(B)) {
+    const Column512 after = SortColumns<true>(prev, cur, next, i + 64, bytes);
+    storeMasked(i, MedianOfBlocks<B>(before, at, after));
+    before = at;
+    at = after;
+    i += 64;
   }
-  if (i < end) {
-    const __mmask64 m = FirstLanes64(end - i);
-    _mm512_mask_storeu_epi8(out + i, m, MedianAt512<B, true>(prev, cur, next, i, m));
+  // Whole vectors while the next block of columns lies inside the row.
+  for (; i + 64 <= end && i + 128 <= static_cast<std::ptrdiff_t>(bytes); i += 64) {
+    const Column512 after = SortColumns<false>(prev, cur, next, i + 64, bytes);
+    _mm512_storeu_si512(out + i, MedianOfBlocks<B>(before, at, after));
+    before = at;
+    at = after;
+  }
+  for (; i < end; i += 64) {
+    const Column512 after = SortColumns<true>(prev, cur, next, i + 64, bytes);
+    storeMasked(i, MedianOfBlocks<B>(before, at, after));
+    before = at;
+    at = after;
   }
 }
 
