@@ -212,6 +212,25 @@ TEST(Kernels, MediansMatchThePlainLevel) {
   ForEachSource<kt::PageGuardedDib2>({8, 24, 32}, Medians<kt::PageGuardedDib2>);
 }
 
+// Rows that start at addresses of every remainder modulo 4 (attached memory
+// may lie anywhere): vector kernels that align their steps to the rows meet
+// rows that need no first partial step at 8 and 24 bits only this way.
+TEST(Kernels, MediansOfRowsAtAnyAddressMatchThePlainLevel) {
+  std::uint32_t seed = 1;
+  for (std::size_t shift : {1, 2, 3}) {
+    for (WORD bits : {8, 24, 32}) {
+      for (int width : Widths()) {
+        for (int height : {3, 5, 13}) {
+          kt::PageGuardedDib2 src(bits, width, height, Guard::Before, 1, shift);
+          src.Fill(seed++);
+          Medians(src, std::to_string(bits) + " bits " + std::to_string(width) + "x" +
+                           std::to_string(height) + " at offset " + std::to_string(shift));
+        }
+      }
+    }
+  }
+}
+
 // ---- DIB sections ----
 
 TEST(Kernels, EveryFamilyMatchesThePlainLevelOnDibSections) {
