@@ -235,6 +235,7 @@ Run OpenCvFlip(int code) {
 // the agreement check calls each once, at the first level.
 constexpr int kBrightnessLevels[2] = {100, 156};
 
+#if defined(KOLVEX_HAVE_LIBYUV) || defined(KOLVEX_HAVE_OPENCV)
 // Our table of a level, which the peers look up.
 std::vector<BYTE> BrightnessTable(int level) {
   std::vector<BYTE> t(256);
@@ -242,6 +243,7 @@ std::vector<BYTE> BrightnessTable(int level) {
   for (int v = 0; v < 256; ++v) t[v] = static_cast<BYTE>(std::clamp(v - offset, 0, 255));
   return t;
 }
+#endif
 
 // `apply(dib, level index)` alternating between the two levels.
 template <class Apply>
