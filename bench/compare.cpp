@@ -2,11 +2,13 @@
 // OpenCV (when they were found at configure time) and beside the memory bound,
 // in one run and on the same frames.
 //
-// Frames: 1920x1080 and 3840x2160, 24 and 32 bits, each family cycled from a
+// Frames: 1920x1080 and 3840x2160, 24 and 32 bits (and 8 for the median, the
+// one operation here that takes 8-bit images), each family cycled from a
 // pool larger than the last-level cache, so every operation pays for its
 // memory traffic as it would on a stream of video frames. Every operation
 // writes into destinations made beforehand (the reductions and frames through
-// their workers), as the peers do; scaling includes its per-call tables.
+// their workers), as the peers do; scaling includes its per-call tables, and
+// brightness its table (the peers' tables are made once, beforehand).
 //
 // The bound of an operation is a memcpy of the bytes it reads plus the bytes
 // it writes, timed the same way. Times are CPU time per frame (every operation
