@@ -149,6 +149,25 @@ void Fills(Image& src, const std::string& label) {
       "fill of " + label);
 }
 
+// Brightness at the levels that move values up and down by the most, the
+// least and not at all, on the bitmap itself (the source gives the geometry).
+template <class Image>
+void Brightness(Image& src, const std::string& label) {
+  for (int level : {0, 1, 127, 128, 129, 200, 255}) {
+    ExpectSameAtEveryLevel(
+        src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
+        [level](auto& d, auto&) { return d.AdjustBrightness(level); },
+        "brightness " + std::to_string(level) + " of " + label);
+  }
+}
+
+template <class Image>
+void Medians(Image& src, const std::string& label) {
+  ExpectSameAtEveryLevel(
+      src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
+      [](auto& d, auto& s) { return d.Median3x3(s); }, "median of " + label);
+}
+
 // ---- Attached bytes against a guard page ----
 
 TEST(Kernels, ReductionsMatchThePlainLevel) {
@@ -185,6 +204,33 @@ TEST(Kernels, FillsOfLongRunsMatchThePlainLevel) {
   }
 }
 
+TEST(Kernels, BrightnessMatchesThePlainLevel) {
+  ForEachSource<kt::PageGuardedDib2>({24, 32}, Brightness<kt::PageGuardedDib2>);
+}
+
+TEST(Kernels, MediansMatchThePlainLevel) {
+  ForEachSource<kt::PageGuardedDib2>({8, 24, 32}, Medians<kt::PageGuardedDib2>);
+}
+
+// Rows that start at addresses of every remainder modulo 4 (attached memory
+// may lie anywhere): vector kernels that align their steps to the rows meet
+// rows that need no first partial step at 8 and 24 bits only this way.
+TEST(Kernels, MediansOfRowsAtAnyAddressMatchThePlainLevel) {
+  std::uint32_t seed = 1;
+  for (std::size_t shift : {1, 2, 3}) {
+    for (WORD bits : {8, 24, 32}) {
+      for (int width : Widths()) {
+        for (int height : {3, 5, 13}) {
+          kt::PageGuardedDib2 src(bits, width, height, Guard::Before, 1, shift);
+          src.Fill(seed++);
+          Medians(src, std::to_string(bits) + " bits " + std::to_string(width) + "x" +
+                           std::to_string(height) + " at offset " + std::to_string(shift));
+        }
+      }
+    }
+  }
+}
+
 // ---- DIB sections ----
 
 TEST(Kernels, EveryFamilyMatchesThePlainLevelOnDibSections) {
@@ -194,6 +240,13 @@ TEST(Kernels, EveryFamilyMatchesThePlainLevelOnDibSections) {
     Mirroring(src, label);
     InterpolatedFrames(src, label);
     Fills(src, label);
+  });
+}
+
+TEST(Kernels, FiltersMatchThePlainLevelOnDibSections) {
+  ForEachSource<kt::DibSectionImage>({8, 24, 32}, [](kt::DibSectionImage& src, const std::string& label) {
+    if (src.header.biBitCount != 8) Brightness(src, label);
+    Medians(src, label);
   });
 }
 

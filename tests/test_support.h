@@ -179,22 +179,25 @@ struct GuardedImage {
 
 // `size` bytes placed against an inaccessible page: with Guard::After they end
 // exactly where a mapped page ends, with Guard::Before they begin exactly where
-// one begins. Reading or writing one byte beyond them, on the guarded side,
-// faults, which is how the tests prove that kernels stay inside the image
-// (attached memory and DIB sections have no slack behind the pixels).
+// one begins (or `shift` bytes later, for pixels at an address that is not a
+// multiple of 4, as a caller's attached memory may be). Reading or writing one
+// byte beyond them, on the guarded side, faults, which is how the tests prove
+// that kernels stay inside the image (attached memory and DIB sections have no
+// slack behind the pixels).
 class PageGuardedBytes {
  public:
   enum class Guard { After, Before };
 
-  PageGuardedBytes(std::size_t size, Guard guard) {
+  PageGuardedBytes(std::size_t size, Guard guard, std::size_t shift = 0) {
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    if (guard == Guard::Before) size += shift;
     mapped_ = ((size + page - 1) / page + 1) * page;
     void* base = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED) throw std::runtime_error("mmap failed");
     base_ = static_cast<BYTE*>(base);
     BYTE* fence = guard == Guard::After ? base_ + mapped_ - page : base_;
     if (mprotect(fence, page, PROT_NONE) != 0) throw std::runtime_error("mprotect failed");
-    data_ = guard == Guard::After ? fence - size : base_ + page;
+    data_ = guard == Guard::After ? fence - size : base_ + page + shift;
   }
   ~PageGuardedBytes() { munmap(base_, mapped_); }
   PageGuardedBytes(const PageGuardedBytes&) = delete;
@@ -208,14 +211,16 @@ class PageGuardedBytes {
   std::size_t mapped_ = 0;
 };
 
-// A bitmap attached to page-guarded pixel bytes, its header kept alongside.
-struct PageGuardedDib {
-  PageGuardedDib(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard guard,
-                 DWORD interlaced = 1)
+// A bitmap (a TestDib, or a TestDib2 for the filters) attached to page-guarded
+// pixel bytes, its header kept alongside.
+template <class Dib>
+struct PageGuardedImage {
+  PageGuardedImage(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard guard,
+                   DWORD interlaced = 1, std::size_t shift = 0)
       : header(MakeHeader(bitCount, width, height, interlaced)),
         size(static_cast<std::size_t>(Stride(bitCount, width)) * static_cast<std::size_t>(height)),
         guard(guard),
-        bytes(size, guard) {
+        bytes(size, guard, shift) {
     dib.Attach(&header, bytes.data());
   }
 
@@ -226,8 +231,10 @@ struct PageGuardedDib {
   std::size_t size;
   PageGuardedBytes::Guard guard;
   PageGuardedBytes bytes;
-  TestDib dib;
+  Dib dib;
 };
+
+using PageGuardedDib = PageGuardedImage<TestDib>;
 
 // Sets a kernel level for the lifetime of the guard; puts the best one back.
 class KernelLevelScope {
@@ -274,6 +281,8 @@ class TestDib2 : public CRZDIB2 {
   using CRZDIB2::_GetOddFrame;
   using CRZDIB2::_GetEvenFrame;
 };
+
+using PageGuardedDib2 = PageGuardedImage<TestDib2>;
 
 // A DIB section of the given geometry, with the members of PageGuardedDib
 // that the kernel tests use (its pixels come from the GDI stand-in; `guard`
