@@ -5,49 +5,21 @@
 // filter call are the image's bytes (stride x height), so the figures compare
 // directly with the memcpy line of the same depth.
 
-#include <kolvex/kolvex.h>
+#include "frames.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstring>
-#include <random>
 #include <vector>
 
 namespace {
 
-struct Frame {
-  int width;
-  int height;
-  WORD bits;
-};
+using kolvex_bench::Frame;
+using kolvex_bench::FrameOf;
 
-Frame FrameOf(const benchmark::State& state) {
-  return {static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-          static_cast<WORD>(state.range(2))};
-}
+bool MakeNoise(CRZDIB2& dib, const Frame& f) { return kolvex_bench::MakeNoise(dib, f, 1); }
 
-bool MakeNoise(CRZDIB2& dib, const Frame& f) {
-  if (!dib.Create(f.bits, f.width, f.height, 1)) return false;
-  std::mt19937 rng(1);
-  BYTE* p = dib.GetBytes();
-  for (int i = 0; i < dib.DIBSize(); ++i) p[i] = static_cast<BYTE>(rng());
-  return true;
-}
-
-void BM_Memcpy(benchmark::State& state) {
-  const Frame f = FrameOf(state);
-  const std::size_t bytes =
-      static_cast<std::size_t>((f.bits * f.width + 31) / 32 * 4) * static_cast<std::size_t>(f.height);
-  std::vector<BYTE> from(bytes, 1);
-  std::vector<BYTE> to(bytes);
-  for (auto _ : state) {
-    std::memcpy(to.data(), from.data(), bytes);
-    benchmark::DoNotOptimize(to.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
-}
+void BM_Memcpy(benchmark::State& state) { kolvex_bench::MemcpyBaseline(state); }
 
 // In place on an unshared bitmap, so no call copies the block first. The level
 // alternates so that the values keep moving instead of settling at a clamp.
