@@ -8,7 +8,7 @@
 
 namespace {
 
-using kt::BmpSpec;
+using kt::BmpFields;
 using kt::MakeBmp;
 
 std::string Problem(const std::vector<uint8_t>& file) {
@@ -16,35 +16,35 @@ std::string Problem(const std::vector<uint8_t>& file) {
   return why ? why : "";
 }
 
-BmpSpec Spec(void (*edit)(BmpSpec&)) {
-  BmpSpec s;
+BmpFields Fields(void (*edit)(BmpFields&)) {
+  BmpFields s;
   edit(s);
   return s;
 }
 
 TEST(BitmapFile, AcceptsTheFormatsProgramsWrite) {
-  const BmpSpec accepted[] = {
-      Spec([](BmpSpec&) {}),
-      Spec([](BmpSpec& s) { s.height = -2; }),
-      Spec([](BmpSpec& s) { s.bits = 32; }),
-      Spec([](BmpSpec& s) { s.bits = 16; }),
-      Spec([](BmpSpec& s) { s.bits = 16, s.compression = 3, s.masks = {0xF800, 0x07E0, 0x001F}; }),
-      Spec([](BmpSpec& s) { s.bits = 16, s.compression = 3, s.masks = {0x7C00, 0x03E0, 0x001F}; }),
-      Spec([](BmpSpec& s) { s.bits = 32, s.compression = 3, s.masks = {0xFF0000, 0xFF00, 0xFF}; }),
-      Spec([](BmpSpec& s) {
+  const BmpFields accepted[] = {
+      Fields([](BmpFields&) {}),
+      Fields([](BmpFields& s) { s.height = -2; }),
+      Fields([](BmpFields& s) { s.bits = 32; }),
+      Fields([](BmpFields& s) { s.bits = 16; }),
+      Fields([](BmpFields& s) { s.bits = 16, s.compression = 3, s.masks = {0xF800, 0x07E0, 0x001F}; }),
+      Fields([](BmpFields& s) { s.bits = 16, s.compression = 3, s.masks = {0x7C00, 0x03E0, 0x001F}; }),
+      Fields([](BmpFields& s) { s.bits = 32, s.compression = 3, s.masks = {0xFF0000, 0xFF00, 0xFF}; }),
+      Fields([](BmpFields& s) {
         s.bits = 32, s.compression = 3, s.infoSize = 108, s.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
       }),
-      Spec([](BmpSpec& s) { s.infoSize = 124; }),
-      Spec([](BmpSpec& s) { s.infoSize = 52; }),
-      Spec([](BmpSpec& s) { s.bits = 8, s.palette = kt::MakePalette(256, true); }),
-      Spec([](BmpSpec& s) { s.bits = 8, s.palette = kt::MakePalette(256, false); }),
-      Spec([](BmpSpec& s) { s.bits = 8, s.clrUsed = 3, s.palette = kt::MakePalette(3, false); }),
-      Spec([](BmpSpec& s) { s.bits = 8; }),  // no colour table at all: grey levels
-      Spec([](BmpSpec& s) { s.bits = 4, s.palette = kt::MakePalette(16, false); }),
-      Spec([](BmpSpec& s) { s.bits = 1, s.width = 33, s.palette = kt::MakePalette(2, false); }),
-      Spec([](BmpSpec& s) { s.offBits = 200; }),  // a gap before the pixels
+      Fields([](BmpFields& s) { s.infoSize = 124; }),
+      Fields([](BmpFields& s) { s.infoSize = 52; }),
+      Fields([](BmpFields& s) { s.bits = 8, s.palette = kt::MakePalette(256, true); }),
+      Fields([](BmpFields& s) { s.bits = 8, s.palette = kt::MakePalette(256, false); }),
+      Fields([](BmpFields& s) { s.bits = 8, s.clrUsed = 3, s.palette = kt::MakePalette(3, false); }),
+      Fields([](BmpFields& s) { s.bits = 8; }),  // no colour table at all: grey levels
+      Fields([](BmpFields& s) { s.bits = 4, s.palette = kt::MakePalette(16, false); }),
+      Fields([](BmpFields& s) { s.bits = 1, s.width = 33, s.palette = kt::MakePalette(2, false); }),
+      Fields([](BmpFields& s) { s.offBits = 200; }),  // a gap before the pixels
   };
-  for (const BmpSpec& s : accepted) {
+  for (const BmpFields& s : accepted) {
     SCOPED_TRACE(testing::Message() << s.bits << " bits, header " << s.infoSize << ", height " << s.height);
     EXPECT_EQ(Problem(MakeBmp(s)), "");
   }
@@ -52,55 +52,55 @@ TEST(BitmapFile, AcceptsTheFormatsProgramsWrite) {
 
 TEST(BitmapFile, RefusesWithAReason) {
   struct Case {
-    BmpSpec spec;
+    BmpFields fields;
     const char* reason;
   };
   const Case refused[] = {
-      {Spec([](BmpSpec& s) { s.signature = false; }), "not a bitmap file (no BM signature)"},
-      {Spec([](BmpSpec& s) { s.infoSize = 12, s.pixels = std::vector<uint8_t>(64); }),
+      {Fields([](BmpFields& s) { s.signature = false; }), "not a bitmap file (no BM signature)"},
+      {Fields([](BmpFields& s) { s.infoSize = 12, s.pixels = std::vector<uint8_t>(64); }),
        "unsupported bitmap (info header size)"},
-      {Spec([](BmpSpec& s) { s.infoSize = 64; }), "unsupported bitmap (info header size)"},
-      {Spec([](BmpSpec& s) { s.width = 0; }), "invalid bitmap (width not positive)"},
-      {Spec([](BmpSpec& s) { s.width = -3; }), "invalid bitmap (width not positive)"},
-      {Spec([](BmpSpec& s) { s.height = 0; }), "invalid bitmap (height)"},
-      {Spec([](BmpSpec& s) { s.height = INT_MIN, s.pixels = {1}; }), "invalid bitmap (height)"},
-      {Spec([](BmpSpec& s) { s.bits = 2; }), "unsupported bitmap (bit count)"},
-      {Spec([](BmpSpec& s) { s.bits = 8, s.compression = 1; }), "unsupported bitmap (compression)"},
-      {Spec([](BmpSpec& s) { s.compression = 3, s.masks = {0xFF0000, 0xFF00, 0xFF}; }),
+      {Fields([](BmpFields& s) { s.infoSize = 64; }), "unsupported bitmap (info header size)"},
+      {Fields([](BmpFields& s) { s.width = 0; }), "invalid bitmap (width not positive)"},
+      {Fields([](BmpFields& s) { s.width = -3; }), "invalid bitmap (width not positive)"},
+      {Fields([](BmpFields& s) { s.height = 0; }), "invalid bitmap (height)"},
+      {Fields([](BmpFields& s) { s.height = INT_MIN, s.pixels = {1}; }), "invalid bitmap (height)"},
+      {Fields([](BmpFields& s) { s.bits = 2; }), "unsupported bitmap (bit count)"},
+      {Fields([](BmpFields& s) { s.bits = 8, s.compression = 1; }), "unsupported bitmap (compression)"},
+      {Fields([](BmpFields& s) { s.compression = 3, s.masks = {0xFF0000, 0xFF00, 0xFF}; }),
        "unsupported bitmap (compression)"},  // bit fields at 24 bits
-      {Spec([](BmpSpec& s) { s.bits = 16, s.compression = 3, s.masks = {0xF000, 0x0F00, 0x00F0}; }),
+      {Fields([](BmpFields& s) { s.bits = 16, s.compression = 3, s.masks = {0xF000, 0x0F00, 0x00F0}; }),
        "unsupported bitmap (bit-field masks)"},
-      {Spec([](BmpSpec& s) { s.bits = 32, s.compression = 3, s.masks = {0xFF, 0xFF00, 0xFF0000}; }),
+      {Fields([](BmpFields& s) { s.bits = 32, s.compression = 3, s.masks = {0xFF, 0xFF00, 0xFF0000}; }),
        "unsupported bitmap (bit-field masks)"},
-      {Spec([](BmpSpec& s) { s.offBits = 20; }), "invalid bitmap (pixel offset inside headers)"},
-      {Spec([](BmpSpec& s) { s.bits = 8, s.palette = kt::MakePalette(256, false), s.offBits = 100; }),
+      {Fields([](BmpFields& s) { s.offBits = 20; }), "invalid bitmap (pixel offset inside headers)"},
+      {Fields([](BmpFields& s) { s.bits = 8, s.palette = kt::MakePalette(256, false), s.offBits = 100; }),
        "invalid bitmap (pixel offset inside headers)"},
-      {Spec([](BmpSpec& s) { s.pixels = std::vector<uint8_t>(23); }), "invalid bitmap (truncated pixel data)"},
-      {Spec([](BmpSpec& s) { s.width = 1 << 30, s.pixels = {1, 2, 3}; }), "unsupported bitmap (too large)"},
-      {Spec([](BmpSpec& s) { s.width = 100000, s.height = 100000, s.pixels = {1}; }),
+      {Fields([](BmpFields& s) { s.pixels = std::vector<uint8_t>(23); }), "invalid bitmap (truncated pixel data)"},
+      {Fields([](BmpFields& s) { s.width = 1 << 30, s.pixels = {1, 2, 3}; }), "unsupported bitmap (too large)"},
+      {Fields([](BmpFields& s) { s.width = 100000, s.height = 100000, s.pixels = {1}; }),
        "unsupported bitmap (too large)"},
-      {Spec([](BmpSpec& s) { s.bits = 1, s.width = 100000000, s.height = 1, s.palette = kt::MakePalette(2, false), s.pixels = {1}; }),
+      {Fields([](BmpFields& s) { s.bits = 1, s.width = 100000000, s.height = 1, s.palette = kt::MakePalette(2, false), s.pixels = {1}; }),
        "invalid bitmap (truncated pixel data)"},
   };
   for (const Case& c : refused) {
-    EXPECT_EQ(Problem(MakeBmp(c.spec)), c.reason);
+    EXPECT_EQ(Problem(MakeBmp(c.fields)), c.reason);
   }
 
   // Offsets past the end of the file, up to the largest one the field holds.
   for (uint32_t off : {61u, 1u << 20, 0xFFFFFFFFu}) {
-    std::vector<uint8_t> file = MakeBmp(BmpSpec{});
+    std::vector<uint8_t> file = MakeBmp(BmpFields{});
     kt::Put32(file, 10, off);
     EXPECT_EQ(Problem(file), "invalid bitmap (truncated pixel data)") << off;
   }
   // A colour-table count that would reach past any file.
   std::vector<uint8_t> file =
-      MakeBmp(Spec([](BmpSpec& s) { s.bits = 8, s.palette = kt::MakePalette(256, false); }));
+      MakeBmp(Fields([](BmpFields& s) { s.bits = 8, s.palette = kt::MakePalette(256, false); }));
   kt::Put32(file, 46, 0xFFFFFFFFu);
   EXPECT_EQ(Problem(file), "invalid bitmap (pixel offset inside headers)");
 }
 
 TEST(BitmapFile, EveryTruncationIsRefused) {
-  for (const BmpSpec& s : {Spec([](BmpSpec&) {}), Spec([](BmpSpec& s) {
+  for (const BmpFields& s : {Fields([](BmpFields&) {}), Fields([](BmpFields& s) {
                              s.bits = 8, s.palette = kt::MakePalette(256, false);
                            })}) {
     const std::vector<uint8_t> file = MakeBmp(s);

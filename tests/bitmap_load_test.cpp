@@ -9,7 +9,7 @@
 namespace {
 
 using Load = kt::NoLeaks;
-using kt::BmpSpec;
+using kt::BmpFields;
 using kt::MakeBmp;
 
 std::vector<BYTE> Row(const CRZDIBBase2& dib, int stored) {
@@ -48,7 +48,7 @@ TEST_F(Load, SavedBitmapsComeBackUnchangedFromMemoryAndFromDisk) {
 }
 
 TEST_F(Load, TopDownRowsAreStoredBottomUp) {
-  const std::vector<uint8_t> file = MakeBmp(BmpSpec{.width = 2, .height = -3});
+  const std::vector<uint8_t> file = MakeBmp(BmpFields{.width = 2, .height = -3});
   CRZDIB2 dib;
   ASSERT_TRUE(dib.CreateFromMemory(file.data(), file.size()));
   ASSERT_EQ(dib.DIBHeight(), 3);
@@ -62,7 +62,7 @@ TEST_F(Load, IndexedAnd16BitFilesBecomeTheColoursTheyName) {
   const std::vector<uint8_t> twoColours = {10, 20, 30, 0, 200, 100, 50, 0};
   const std::vector<uint8_t> threeColours = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0};
   struct Case {
-    BmpSpec spec;
+    BmpFields fields;
     std::vector<BYTE> row;  // blue, green, red per pixel, then the zeroed padding
   };
   const Case cases[] = {
@@ -82,8 +82,8 @@ TEST_F(Load, IndexedAnd16BitFilesBecomeTheColoursTheyName) {
        {0, 0, 255, 0, 255, 0, 0, 4, 0, 0, 0, 0}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.spec.bits << " bits");
-    const std::vector<uint8_t> file = MakeBmp(c.spec);
+    SCOPED_TRACE(testing::Message() << c.fields.bits << " bits");
+    const std::vector<uint8_t> file = MakeBmp(c.fields);
     CRZDIB2 dib;
     ASSERT_TRUE(dib.CreateFromMemory(file.data(), file.size()));
     EXPECT_EQ(dib.DIBBitCount(), 24);
@@ -91,7 +91,7 @@ TEST_F(Load, IndexedAnd16BitFilesBecomeTheColoursTheyName) {
   }
   // A grey-ramp table leaves 8-bit values as they are.
   const std::vector<uint8_t> grey =
-      MakeBmp(BmpSpec{.width = 4, .height = 1, .bits = 8, .palette = kt::MakePalette(256, true),
+      MakeBmp(BmpFields{.width = 4, .height = 1, .bits = 8, .palette = kt::MakePalette(256, true),
                       .pixels = {9, 0, 255, 77}});
   CRZDIB2 dib;
   ASSERT_TRUE(dib.CreateFromMemory(grey.data(), grey.size()));
@@ -101,7 +101,7 @@ TEST_F(Load, IndexedAnd16BitFilesBecomeTheColoursTheyName) {
 
 // Every kind of broken file: refused, and the previous bitmap is gone.
 TEST_F(Load, RefusalsLeaveTheBitmapEmpty) {
-  const BmpSpec refused[] = {
+  const BmpFields refused[] = {
       {.signature = false},
       {.width = 0},
       {.width = -3},
@@ -113,7 +113,7 @@ TEST_F(Load, RefusalsLeaveTheBitmapEmpty) {
       {.bits = 2},
       {.pixels = std::vector<uint8_t>(23)},  // one byte short of the image
   };
-  for (const BmpSpec& s : refused) {
+  for (const BmpFields& s : refused) {
     kt::CountingDib2 dib;
     ASSERT_TRUE(dib.Create(24, 4, 4, 1));
     const std::vector<uint8_t> file = MakeBmp(s);
@@ -131,7 +131,7 @@ TEST_F(Load, RefusalsLeaveTheBitmapEmpty) {
 }
 
 TEST_F(Load, EveryAllocationFailingInTurnFailsCleanly) {
-  const std::vector<uint8_t> file = MakeBmp(BmpSpec{.width = 5, .height = -3, .bits = 16});
+  const std::vector<uint8_t> file = MakeBmp(BmpFields{.width = 5, .height = -3, .bits = 16});
   kt::TempFile temp;
   FILE* f = std::fopen(temp.path(), "wb");
   ASSERT_NE(f, nullptr);

@@ -9,7 +9,7 @@
 
 namespace kt {
 
-struct BmpSpec {
+struct BmpFields {
   int32_t width = 3;
   int32_t height = 2;  // negative: top-down
   uint16_t bits = 24;
@@ -33,7 +33,7 @@ inline void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
 
 inline size_t BmpStride(int bits, int width) { return static_cast<size_t>((bits * width + 31) / 32 * 4); }
 
-inline std::vector<uint8_t> MakeBmp(const BmpSpec& s) {
+inline std::vector<uint8_t> MakeBmp(const BmpFields& s) {
   const size_t rows = static_cast<size_t>(s.height < 0 ? -static_cast<int64_t>(s.height) : s.height);
   std::vector<uint8_t> pixels = s.pixels;
   if (pixels.empty() && s.width > 0) {

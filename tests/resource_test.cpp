@@ -8,7 +8,7 @@
 namespace {
 
 using Resource = kt::NoLeaks;
-using kt::BmpSpec;
+using kt::BmpFields;
 using kt::MakeBmp;
 
 constexpr WORD kType = 8000;
@@ -64,7 +64,7 @@ TEST_F(Resource, ASavedBitmapLoadsBackByEveryFormOfItsName) {
 TEST_F(Resource, ColourTablesAreSkippedAndTopDownRowsFlipped) {
   // No "BM" mark, four colours, rows from the top, two bytes behind the image.
   std::vector<BYTE> file =
-      MakeBmp(BmpSpec{.width = 3, .height = -2, .bits = 8, .clrUsed = 4, .palette = kt::MakePalette(4, false),
+      MakeBmp(BmpFields{.width = 3, .height = -2, .bits = 8, .clrUsed = 4, .palette = kt::MakePalette(4, false),
                       .pixels = {1, 2, 3, 0, 4, 5, 6, 0, 0xEE, 0xFF}, .signature = false});
   const Registered resource(102, file);
   kt::CountingDib2 dib;
@@ -77,7 +77,7 @@ TEST_F(Resource, ColourTablesAreSkippedAndTopDownRowsFlipped) {
 }
 
 TEST_F(Resource, RefusalsLeaveTheBitmapEmpty) {
-  const BmpSpec refused[] = {
+  const BmpFields refused[] = {
       {.width = 0},
       {.width = -3},
       {.height = 0},
@@ -90,7 +90,7 @@ TEST_F(Resource, RefusalsLeaveTheBitmapEmpty) {
       {.bits = 8, .palette = kt::MakePalette(255, true)},  // the table eats into the pixels
   };
   std::vector<std::vector<BYTE>> files;
-  for (const BmpSpec& s : refused) files.push_back(MakeBmp(s));
+  for (const BmpFields& s : refused) files.push_back(MakeBmp(s));
   files.push_back(std::vector<BYTE>(files.back().begin(), files.back().begin() + 53));
   for (const std::vector<BYTE>& file : files) {
     const Registered resource(103, file);
@@ -106,7 +106,7 @@ TEST_F(Resource, RefusalsLeaveTheBitmapEmpty) {
 }
 
 TEST_F(Resource, EveryAllocationFailingInTurnFailsCleanly) {
-  const Registered resource(104, MakeBmp(BmpSpec{.width = 7, .height = -5}));
+  const Registered resource(104, MakeBmp(BmpFields{.width = 7, .height = -5}));
   kt::CountingDib2 dib;
   kt::FailEachAllocationInTurn([&] { return dib.CreateFromResource(104u, nullptr); },
                                [&](int n, bool loaded) { EXPECT_EQ(dib.IsValidDIB(), loaded) << n; });
