@@ -55,41 +55,6 @@ class TestDib : public CRZDIBBase2 {
   using CRZDIBBase2::_DeleteScaling;
 };
 
-// Counts the blocks and buffers made and released through the storage hooks,
-// so tests can prove that every path releases what it made, in any build.
-class CountingDib final : public TestDib {
- public:
-  CountingDib() = default;
-  CountingDib(const CountingDib& other) : TestDib() { operator=(other); }
-  ~CountingDib() { Delete(); }  // while the counting hooks are still in force
-  CountingDib& operator=(const CountingDib& other) {
-    CRZDIBBase2::operator=(other);
-    return *this;
-  }
-  using TestDib::operator=;
-
-  static inline int liveBlocks = 0;
-  static inline int liveBuffers = 0;
-
- protected:
-  void _IAllocData() override {
-    CRZDIBBase2::_IAllocData();
-    ++liveBlocks;
-  }
-  void _IFreeData() override {
-    if (!_IsNil(_IGetData())) --liveBlocks;
-    CRZDIBBase2::_IFreeData();
-  }
-  void _IAllocDibData(UINT nSize) override {
-    CRZDIBBase2::_IAllocDibData(nSize);
-    ++liveBuffers;
-  }
-  void _IFreeDibData() override {
-    if (_IGetData()->pBmiHeader != nullptr) --liveBuffers;
-    CRZDIBBase2::_IFreeDibData();
-  }
-};
-
 // Makes allocations fail for the lifetime of the guard; always switches the
 // injection off again, so no test leaks it into the next.
 class FailAllocations {
@@ -307,39 +272,45 @@ struct DibSectionImage {
   TestDib2 dib;
 };
 
-// Counts the blocks and page-granular buffers made and released through the
-// CRZDIB2 hooks; atomic, since threaded suites release from many threads.
-class CountingDib2 final : public TestDib2 {
+// Counts the blocks and buffers made and released through the storage hooks
+// of Base (TestDib or TestDib2), so tests can prove that every path releases
+// what it made; atomic, since threaded suites release from many threads.
+template <class Base>
+class Counting final : public Base {
  public:
-  CountingDib2() = default;
-  CountingDib2(const CountingDib2& other) : TestDib2() { CRZDIB2::operator=(other); }
-  ~CountingDib2() override { Delete(); }  // while the counting hooks are still in force
-  CountingDib2& operator=(const CountingDib2& other) {
-    CRZDIB2::operator=(other);
+  Counting() = default;
+  Counting(const Counting& other) : Base() { Base::operator=(other); }
+  ~Counting() { this->Delete(); }  // while the counting hooks are still in force
+  Counting& operator=(const Counting& other) {
+    Base::operator=(other);
     return *this;
   }
+  using Base::operator=;
 
   static inline std::atomic<int> liveBlocks{0};
   static inline std::atomic<int> liveBuffers{0};
 
  protected:
   void _IAllocData() override {
-    CRZDIB2::_IAllocData();
+    Base::_IAllocData();
     ++liveBlocks;
   }
   void _IFreeData() override {
-    if (!IsNilBlock()) --liveBlocks;
-    CRZDIB2::_IFreeData();
+    if (!this->IsNilBlock()) --liveBlocks;
+    Base::_IFreeData();
   }
   void _IAllocDibData(UINT nSize) override {
-    CRZDIB2::_IAllocDibData(nSize);
+    Base::_IAllocDibData(nSize);
     ++liveBuffers;
   }
   void _IFreeDibData() override {
-    if (_IGetData()->pBmiHeader != nullptr) --liveBuffers;
-    CRZDIB2::_IFreeDibData();
+    if (this->_IGetData()->pBmiHeader != nullptr) --liveBuffers;
+    Base::_IFreeDibData();
   }
 };
+
+using CountingDib = Counting<TestDib>;
+using CountingDib2 = Counting<TestDib2>;
 
 // True when f throws E* (an MFC-style exception, which is then deleted); the
 // cause of a CFileException goes to *cause when asked for.
@@ -409,19 +380,19 @@ inline Extents VirtualExtents(const void* base) {
   return e;
 }
 
-// A fixture that fails a test which leaks a CRZDIB2 block, buffer or GDI
-// object, and that always ends fault injection.
+// A fixture that fails a test which leaks a counted block or buffer (of either
+// class) or a GDI object, and that always ends fault injection.
 class NoLeaks : public ::testing::Test {
  protected:
   void SetUp() override {
-    CountingDib2::liveBlocks = 0;
-    CountingDib2::liveBuffers = 0;
+    CountingDib::liveBlocks = CountingDib::liveBuffers = 0;
+    CountingDib2::liveBlocks = CountingDib2::liveBuffers = 0;
     gdiStart_ = GdiObjects();
   }
   void TearDown() override {
     kolvex::testing::StopFailingAllocations();
-    EXPECT_EQ(CountingDib2::liveBlocks, 0) << "a block leaked";
-    EXPECT_EQ(CountingDib2::liveBuffers, 0) << "a buffer leaked";
+    EXPECT_EQ(CountingDib::liveBlocks + CountingDib2::liveBlocks, 0) << "a block leaked";
+    EXPECT_EQ(CountingDib::liveBuffers + CountingDib2::liveBuffers, 0) << "a buffer leaked";
     EXPECT_EQ(GdiObjects(), gdiStart_) << "a GDI object leaked";
   }
   DWORD gdiStart_ = 0;
