@@ -35,11 +35,7 @@ TEST_F(Load, SavedBitmapsComeBackUnchangedFromMemoryAndFromDisk) {
       EXPECT_TRUE(dib.IsNonInterlaced());
       EXPECT_EQ(kt::Pixels(dib), kt::Pixels(src));
 
-      kt::TempFile temp;
-      FILE* f = std::fopen(temp.path(), "wb");
-      ASSERT_NE(f, nullptr);
-      std::fwrite(file.data(), 1, file.size(), f);
-      std::fclose(f);
+      const kt::TempFile temp(file);
       kt::CountingDib2 fromDisk;
       ASSERT_TRUE(fromDisk.CreateFromFile(temp.path()));
       EXPECT_EQ(kt::Pixels(fromDisk), kt::Pixels(src));
@@ -132,11 +128,7 @@ TEST_F(Load, RefusalsLeaveTheBitmapEmpty) {
 
 TEST_F(Load, EveryAllocationFailingInTurnFailsCleanly) {
   const std::vector<uint8_t> file = MakeBmp(BmpFields{.width = 5, .height = -3, .bits = 16});
-  kt::TempFile temp;
-  FILE* f = std::fopen(temp.path(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(file.data(), 1, file.size(), f);
-  std::fclose(f);
+  const kt::TempFile temp(file);
   for (bool fromDisk : {false, true}) {
     kt::CountingDib2 dib;
     kt::FailEachAllocationInTurn(

@@ -10,9 +10,7 @@ using kt::TestDib2;
 
 using Dib2 = kt::NoLeaks;
 
-BITMAPINFOHEADER Format(LONG w, LONG h, WORD bits) {
-  return BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), w, h, 1, bits, BI_RGB, 0, 0, 0, 0, 0};
-}
+BITMAPINFOHEADER Format(LONG w, LONG h, WORD bits) { return kt::Info(w, h, bits).bmiHeader; }
 
 CDIBCacheInfo Record(DWORD key) {
   CDIBCacheInfo info{};
