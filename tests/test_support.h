@@ -42,10 +42,7 @@ class TestDib : public CRZDIBBase2 {
   const LONG* ColumnMap() const { return pColumnMap; }
   const LONG* RowMap() const { return pRowMap; }
 
-  using CRZDIBBase2::_AllocBeforeWrite;
   using CRZDIBBase2::_CopyBeforeWrite;
-  using CRZDIBBase2::_IAllocDibData;
-  using CRZDIBBase2::_UseMMXInstructions;
   using CRZDIBBase2::_GetQuarterDIB;
   using CRZDIBBase2::_GetEighthDIB;
   using CRZDIBBase2::_GetOddFrame;
