@@ -55,23 +55,22 @@ TEST(Mirror, HalfTurnOfTwoByTwo) {
 }
 
 TEST(Mirror, RefusesOtherDepthsMismatchesAndEmptySides) {
-  TestDib src;
-  TestDib dst;
-  for (WORD bits : {8, 16}) {
-    ASSERT_TRUE(src.Create(bits, 6, 3, 1));
-    ASSERT_TRUE(dst.Create(bits, 6, 3, 1));
+  // (source bits, width, height; this object's bits, width, height): refused, pixels unchanged.
+  for (auto [sb, sw, sh, db, dw, dh] : {std::tuple{8, 6, 3, 8, 6, 3}, std::tuple{16, 6, 3, 16, 6, 3},
+                                        std::tuple{24, 6, 3, 24, 6, 4}, std::tuple{24, 6, 3, 32, 6, 3}}) {
+    TestDib src;
+    TestDib dst;
+    ASSERT_TRUE(src.Create(static_cast<WORD>(sb), sw, sh, 1));
+    ASSERT_TRUE(dst.Create(static_cast<WORD>(db), dw, dh, 1));
     kt::FillRandom(dst, 2);
     const auto before = kt::Pixels(dst);
-    EXPECT_FALSE(dst.Mirror(1, 1, src));
+    EXPECT_FALSE(dst.Mirror(1, 1, src)) << sb << " bits into " << db;
     EXPECT_EQ(kt::Pixels(dst), before);
+    EXPECT_FALSE(dst.Mirror(1, 0, TestDib()));
+    EXPECT_FALSE(TestDib().Mirror(1, 0, src));  // this object empty
   }
-  ASSERT_TRUE(src.Create(24, 6, 3, 1));
-  EXPECT_FALSE(dst.Mirror(1, 0, src));  // this object empty
-  ASSERT_TRUE(dst.Create(24, 6, 4, 1));
-  EXPECT_FALSE(dst.Mirror(1, 0, src));
-  ASSERT_TRUE(dst.Create(32, 6, 3, 1));
-  EXPECT_FALSE(dst.Mirror(1, 0, src));
-  EXPECT_FALSE(dst.Mirror(1, 0, TestDib()));
+  TestDib src;
+  TestDib dst;
   ASSERT_TRUE(src.Create(24, 0, 3, 1));
   ASSERT_TRUE(dst.Create(24, 0, 3, 1));
   EXPECT_TRUE(dst.Mirror(1, 1, src));
