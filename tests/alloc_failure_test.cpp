@@ -61,8 +61,7 @@ TEST_F(AllocationFailure, CreationsFailEachAllocationInTurnAndLeaveTheBitmapEmpt
 
 TEST_F(AllocationFailure, CopyBeforeWriteRaisesWithTheDocumentedState) {
   CountingDib a;
-  ASSERT_TRUE(a.Create(24, 4, 4, 1));
-  kt::FillRandom(a, 1);
+  ASSERT_TRUE(kt::CreateRandom(a, 24, 4, 4, 1, 1));
   const auto before = kt::Pixels(a);
   for (int k : {0, 1}) {
     CountingDib b(a);

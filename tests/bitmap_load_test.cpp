@@ -22,8 +22,7 @@ TEST_F(Load, SavedBitmapsComeBackUnchangedFromMemoryAndFromDisk) {
     for (int width : {1, 2, 3, 5}) {
       SCOPED_TRACE(testing::Message() << bits << " bits, width " << width);
       CRZDIB2 src;
-      ASSERT_TRUE(src.Create(bits, width, 3, 1));
-      kt::FillRandom(src, bits + 7u * width);
+      ASSERT_TRUE(kt::CreateRandom(src, bits, width, 3, 1, bits + 7u * width));
       const std::vector<BYTE> file = kt::SaveToMemory(src);
 
       kt::CountingDib2 dib;

@@ -14,8 +14,7 @@ using kt::SaveToMemory;
 
 TEST_F(Save, ThreeByTwo24BitFileIs78BytesWithTheRowsAsStored) {
   kt::CountingDib2 dib;
-  ASSERT_TRUE(dib.Create(24, 3, 2, 1));
-  kt::FillRandom(dib, 1);
+  ASSERT_TRUE(kt::CreateRandom(dib, 24, 3, 2, 1, 1));
   dib.GetRzBmiHeader()->biXPelsPerMeter = 2835;
   dib.GetRzBmiHeader()->dwAlphaFlag = 3;  // library fields stay out of the file
   const tagRZBMINFOHEADER before = *dib.GetRzBmiHeader();
@@ -90,8 +89,7 @@ TEST_F(Save, FailsWithoutPixelsOrWhenAWriteThrowsAndLeavesTheBitmapAlone) {
   EXPECT_EQ(nothing.GetLength(), 0u);
 
   kt::CountingDib2 dib;
-  ASSERT_TRUE(dib.Create(8, 5, 3, 1));
-  kt::FillRandom(dib, 3);
+  ASSERT_TRUE(kt::CreateRandom(dib, 8, 5, 3, 1, 3));
   const tagRZBMINFOHEADER header = *dib.GetRzBmiHeader();
   const std::vector<BYTE> pixels = kt::Pixels(dib);
   for (std::size_t budget : {0, 14, 14 + 1064}) {  // each of the three writes fails in turn
@@ -128,8 +126,7 @@ TEST_F(Save, AnIndependentDecoderReadsTheSamePixels) {
     for (int width : {1, 5, 7}) {
       SCOPED_TRACE(testing::Message() << bits << " bits, width " << width);
       CRZDIB2 dib;
-      ASSERT_TRUE(dib.Create(bits, width, 3, 1));
-      kt::FillRandom(dib, bits * 100u + width);
+      ASSERT_TRUE(kt::CreateRandom(dib, bits, width, 3, 1, bits * 100u + width));
       kt::TempFile temp;
       {
         CFile file(temp.path(), CFile::modeWrite | CFile::modeCreate);

@@ -60,8 +60,7 @@ class Tool : public ::testing::Test {
   // A random bitmap file; returns its path.
   std::string MakeInput(const std::string& name, WORD bits, int w, int h, std::uint32_t seed) const {
     CRZDIB2 dib;
-    EXPECT_TRUE(dib.Create(bits, w, h, 1));
-    kt::FillRandom(dib, seed);
+    EXPECT_TRUE(kt::CreateRandom(dib, bits, w, h, 1, seed));
     Save(dib, Path(name));
     return Path(name);
   }

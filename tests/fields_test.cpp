@@ -62,8 +62,7 @@ TEST(Fields, FramesAndFieldCopiesOnRandomImages) {
     const int bOdd = random.Between(0, 1) * random.Between(1, 3);
     const int method = random.Between(-1, 2);
     TestDib src;
-    ASSERT_TRUE(src.Create(bits, w, h, 0));
-    kt::FillRandom(src, random.Seed());
+    ASSERT_TRUE(kt::CreateRandom(src, bits, w, h, 0, random.Seed()));
     SCOPED_TRACE(testing::Message() << bits << " bits " << w << "x" << h << " odd " << bOdd
                                     << " method " << method);
     const int field = StoredField(h, bOdd != 0);

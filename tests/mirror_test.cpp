@@ -34,8 +34,7 @@ TEST(Mirror, MatchesTheRenderingOnRandomImages) {
     const int horizontal = std::array{0, 1, -1, 7}[random.Between(0, 3)];
     const int vertical = std::array{0, 1, -5, 2}[random.Between(0, 3)];
     TestDib src;
-    ASSERT_TRUE(src.Create(bits, w, h, 1));
-    kt::FillRandom(src, random.Seed());
+    ASSERT_TRUE(kt::CreateRandom(src, bits, w, h, 1, random.Seed()));
     TestDib dst;
     ASSERT_TRUE(dst.Create(bits, w, h, 0));
     ASSERT_TRUE(dst.Mirror(horizontal, vertical, src));
@@ -78,8 +77,7 @@ TEST(Mirror, RefusesOtherDepthsMismatchesAndEmptySides) {
 
 TEST(Mirror, SharedDestinationGetsABlockOfItsOwn) {
   TestDib src;
-  ASSERT_TRUE(src.Create(24, 5, 4, 1));
-  kt::FillRandom(src, 3);
+  ASSERT_TRUE(kt::CreateRandom(src, 24, 5, 4, 1, 3));
   const auto before = kt::Pixels(src);
   TestDib dst;
   dst = src;
@@ -92,8 +90,7 @@ TEST(Mirror, SharedDestinationGetsABlockOfItsOwn) {
 
 TEST(Mirror, SourceOnTheSamePixelsIsReadBeforeItIsOverwritten) {
   TestDib dib;
-  ASSERT_TRUE(dib.Create(32, 7, 5, 1));
-  kt::FillRandom(dib, 4);
+  ASSERT_TRUE(kt::CreateRandom(dib, 32, 7, 5, 1, 4));
   TestDib original;
   original.AssignCopy(dib);
   ASSERT_TRUE(dib.Mirror(1, 1, dib));

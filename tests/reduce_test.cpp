@@ -46,8 +46,7 @@ TEST(Reduce, MatchesTheRoundedMeansOnRandomImages) {
     const int h = random.Between(0, 27);
     const DWORD flag = random.Between(0, 3);  // bit 0 clear: interlaced, field 1 only
     TestDib src;
-    ASSERT_TRUE(src.Create(bits, w, h, flag));
-    kt::FillRandom(src, random.Seed());
+    ASSERT_TRUE(kt::CreateRandom(src, bits, w, h, flag, random.Seed()));
     SCOPED_TRACE(testing::Message() << bits << " bits " << w << "x" << h << " flag " << flag);
     const int field = (flag & 1) ? 0 : 1;
     TestDib quarter;
@@ -109,8 +108,7 @@ TEST(Reduce, AttachedTargetsGetNoPaddingWrittenAndNegativeWidthsNothing) {
   // catch reads and writes beyond the image.)
   for (int factor : {2, 4}) {
     TestDib src;
-    ASSERT_TRUE(src.Create(24, 6 * factor - 1, 3 * factor + 1, 1));
-    kt::FillRandom(src, 40 + factor);
+    ASSERT_TRUE(kt::CreateRandom(src, 24, 6 * factor - 1, 3 * factor + 1, 1, 40 + factor));
     kt::GuardedImage dst(24, 5, 3);
     TestDib out(&dst.header, dst.Bits());
     ASSERT_TRUE(factor == 2 ? out._GetQuarterDIB(src, 0) : out._GetEighthDIB(src, 0));
@@ -136,8 +134,7 @@ TEST(Reduce, AttachedTargetsGetNoPaddingWrittenAndNegativeWidthsNothing) {
 TEST(Reduce, FromItselfReadsItsFormerPixels) {
   const int blocks = kt::CountingDib::liveBlocks;
   kt::CountingDib dib;
-  ASSERT_TRUE(dib.Create(32, 9, 7, 1));
-  kt::FillRandom(dib, 12);
+  ASSERT_TRUE(kt::CreateRandom(dib, 32, 9, 7, 1, 12));
   TestDib copy;
   copy.AssignCopy(dib);
   ASSERT_TRUE(dib.CreateQuarter(dib));

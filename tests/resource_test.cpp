@@ -28,8 +28,7 @@ class Registered {
 
 TEST_F(Resource, ASavedBitmapLoadsBackByEveryFormOfItsName) {
   CRZDIB2 src;
-  ASSERT_TRUE(src.Create(24, 5, 3, 1));
-  kt::FillRandom(src, 11);
+  ASSERT_TRUE(kt::CreateRandom(src, 24, 5, 3, 1, 11));
   src.GetRzBmiHeader()->biYPelsPerMeter = 3780;
   src.GetRzBmiHeader()->dwAlphaFlag = 2;
   const std::vector<BYTE> file = kt::SaveToMemory(src);

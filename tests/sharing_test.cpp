@@ -11,8 +11,7 @@ using Sharing = kt::NoLeaks;
 
 TEST_F(Sharing, AssignmentSharesUntilAWriteThenCopiesHeaderAndEveryByte) {
   CountingDib a;
-  ASSERT_TRUE(a.Create(24, 7, 5, 0));
-  kt::FillRandom(a, 2);
+  ASSERT_TRUE(kt::CreateRandom(a, 24, 7, 5, 0, 2));
   a.ncbwSetAlphaFlag(0x55);
   a.GetRzBmiHeader()->dwReserved3[13] = 0xDEADBEEF;
   const auto before = kt::Pixels(a);
@@ -41,8 +40,7 @@ TEST_F(Sharing, AssignmentSharesUntilAWriteThenCopiesHeaderAndEveryByte) {
 
 TEST_F(Sharing, LockedSourceIsCopiedAndLockedTargetReusedWhenLargeEnough) {
   CountingDib a;
-  ASSERT_TRUE(a.Create(32, 3, 3, 1));
-  kt::FillRandom(a, 3);
+  ASSERT_TRUE(kt::CreateRandom(a, 32, 3, 3, 1, 3));
   ASSERT_NE(a.LockDIB(), nullptr);
   CountingDib b;
   b = a;
@@ -56,8 +54,7 @@ TEST_F(Sharing, LockedSourceIsCopiedAndLockedTargetReusedWhenLargeEnough) {
 
   CountingDib target, src;
   ASSERT_TRUE(target.Create(32, 4, 4, 1));
-  ASSERT_TRUE(src.Create(24, 3, 3, 1));
-  kt::FillRandom(src, 4);
+  ASSERT_TRUE(kt::CreateRandom(src, 24, 3, 3, 1, 4));
   target.LockDIB();
   BYTE* pixels = target.GetBytes();
   target = src;
@@ -142,8 +139,7 @@ TEST_F(Sharing, LockingRules) {
 TEST_F(Sharing, AssignCopyReusesLargeEnoughUnsharedStorage) {
   CountingDib big, small;
   ASSERT_TRUE(big.Create(24, 10, 10, 0));
-  ASSERT_TRUE(small.Create(32, 4, 3, 1));
-  kt::FillRandom(small, 5);
+  ASSERT_TRUE(kt::CreateRandom(small, 32, 4, 3, 1, 5));
   small.ncbwSetAlphaFlag(1);
   BYTE* pixels = big.GetBytes();
   const UINT alloc = big.AllocSize();
@@ -154,8 +150,7 @@ TEST_F(Sharing, AssignCopyReusesLargeEnoughUnsharedStorage) {
   EXPECT_EQ(std::memcmp(big.GetBytes(), small.GetBytes(), small.DIBSize()), 0);
 
   CountingDib src;  // the other way round needs new storage
-  ASSERT_TRUE(src.Create(24, 20, 20, 1));
-  kt::FillRandom(src, 6);
+  ASSERT_TRUE(kt::CreateRandom(src, 24, 20, 20, 1, 6));
   small.AssignCopy(src);
   EXPECT_EQ(small.AllocSize(), 144u + 60u * 20u);
   EXPECT_EQ(kt::Pixels(small), kt::Pixels(src));

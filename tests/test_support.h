@@ -92,6 +92,14 @@ inline void FillRandom(CRZDIBBase2& dib, std::uint32_t seed) {
   FillNoise(dib.GetBytes(), static_cast<std::size_t>(dib.DIBSize()), seed);
 }
 
+// Create(bitCount, width, height, interlaced), then FillRandom(seed).
+inline bool CreateRandom(CRZDIBBase2& dib, WORD bitCount, int width, int height, DWORD interlaced,
+                         std::uint32_t seed) {
+  if (!dib.Create(bitCount, width, height, interlaced)) return false;
+  FillRandom(dib, seed);
+  return true;
+}
+
 inline std::vector<BYTE> Pixels(const CRZDIBBase2& dib) {
   return std::vector<BYTE>(dib.GetBytes(), dib.GetBytes() + dib.DIBSize());
 }
