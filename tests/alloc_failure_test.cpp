@@ -11,120 +11,77 @@ namespace {
 using kt::CountingDib;
 using kt::FailAllocations;
 
-class AllocationFailure : public ::testing::Test {
- protected:
-  void SetUp() override {
-    CountingDib::liveBlocks = 0;
-    CountingDib::liveBuffers = 0;
-  }
-  void TearDown() override {
-    kolvex::testing::StopFailingAllocations();
-    EXPECT_EQ(CountingDib::liveBlocks, 0);
-    EXPECT_EQ(CountingDib::liveBuffers, 0);
-  }
+using AllocationFailure = kt::NoLeaks;
 
-  // Runs `op` on a fresh bitmap prepared by `prepare`, with the k-th allocation
-  // failing, for k = 0, 1, ... until the operation succeeds; checks that every
-  // failure left the bitmap empty with nothing leaked. Returns how many
-  // allocations the operation needed.
-  int FailEachAllocation(const std::function<void(CountingDib&)>& prepare,
-                         const std::function<bool(CountingDib&)>& op) {
-    for (int k = 0; k < 16; ++k) {
+TEST_F(AllocationFailure, CreationsFailEachAllocationInTurnAndLeaveTheBitmapEmpty) {
+  tagRZBMINFOHEADER header = kt::MakeHeader(32, 5, 5, 0);
+  tagRZBMINFOHEADER attached = kt::MakeHeader(8, 4, 1);
+  BYTE pixels[4] = {};
+  struct Case {
+    const char* name;
+    bool startEmpty;
+    std::function<bool(CountingDib&)> op;
+    int needed;  // allocations the operation makes
+  };
+  const Case cases[] = {
+      {"Create", false, [](CountingDib& d) { return d.Create(24, 17, 9, 1); }, 2},  // block, buffer
+      {"Create from a header", true, [&](CountingDib& d) { return d.Create(&header); }, 2},
+      {"Attach", false, [&](CountingDib& d) { return d.Attach(&attached, pixels); }, 1},
+      {"CreateOrModify that must reallocate", false,
+       [](CountingDib& d) { return d.CreateOrModify(32, 30, 30, 1); }, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int k = 0;
+    for (;; ++k) {
       CountingDib dib;
-      prepare(dib);
+      if (!c.startEmpty) {
+        ASSERT_TRUE(dib.Create(8, 3, 3, 1));
+      }
       const int blocksBefore = CountingDib::liveBlocks;
       bool ok = false;
       {
         FailAllocations fail(k);
-        ok = op(dib);
+        ok = c.op(dib);
       }
-      if (ok) return k;
+      if (ok || k == 16) break;
       EXPECT_FALSE(dib.IsValidDIB()) << "k=" << k;
       EXPECT_TRUE(dib.IsNilBlock()) << "k=" << k;
       EXPECT_LE(CountingDib::liveBlocks, blocksBefore) << "k=" << k;
     }
-    ADD_FAILURE() << "operation never succeeded";
-    return -1;
+    EXPECT_EQ(k, c.needed);
   }
-};
-
-TEST_F(AllocationFailure, Create) {
-  const int needed = FailEachAllocation([](CountingDib& d) { ASSERT_TRUE(d.Create(8, 3, 3, 1)); },
-                                        [](CountingDib& d) { return d.Create(24, 17, 9, 1); });
-  EXPECT_EQ(needed, 2);  // the block, then the buffer
-}
-
-TEST_F(AllocationFailure, CreateFromHeader) {
-  tagRZBMINFOHEADER header = kt::MakeHeader(32, 5, 5, 0);
-  EXPECT_EQ(FailEachAllocation([](CountingDib&) {},
-                               [&](CountingDib& d) { return d.Create(&header); }),
-            2);
-}
-
-TEST_F(AllocationFailure, Attach) {
-  tagRZBMINFOHEADER header = kt::MakeHeader(8, 4, 1);
-  BYTE pixels[4] = {};
-  EXPECT_EQ(FailEachAllocation([](CountingDib& d) { ASSERT_TRUE(d.Create(8, 3, 3, 1)); },
-                               [&](CountingDib& d) { return d.Attach(&header, pixels); }),
-            1);
-}
-
-TEST_F(AllocationFailure, CreateOrModifyThatMustReallocate) {
-  EXPECT_EQ(FailEachAllocation([](CountingDib& d) { ASSERT_TRUE(d.Create(8, 3, 3, 1)); },
-                               [](CountingDib& d) { return d.CreateOrModify(32, 30, 30, 1); }),
-            2);
-}
-
-TEST_F(AllocationFailure, CreateOrModifyInPlaceAllocatesNothing) {
-  CountingDib dib;
+  CountingDib dib;  // in place: nothing to allocate
   ASSERT_TRUE(dib.Create(32, 30, 30, 1));
-  BYTE* pixels = dib.GetBytes();
+  BYTE* before = dib.GetBytes();
   FailAllocations fail(0);
   ASSERT_TRUE(dib.CreateOrModify(24, 20, 20, 0));
-  EXPECT_EQ(dib.GetBytes(), pixels);
+  EXPECT_EQ(dib.GetBytes(), before);
 }
 
 TEST_F(AllocationFailure, CopyBeforeWriteRaisesWithTheDocumentedState) {
   CountingDib a;
-  ASSERT_TRUE(a.Create(24, 4, 4, 1));
-  kt::FillRandom(a, 1);
+  ASSERT_TRUE(kt::CreateRandom(a, 24, 4, 4, 1, 1));
   const auto before = kt::Pixels(a);
-
-  // Block allocation fails: the writer ends empty, the other owner intact.
-  {
+  for (int k : {0, 1}) {
     CountingDib b(a);
-    FailAllocations fail(0);
-    EXPECT_THROW(b._CopyBeforeWrite(), CMemoryException*);
-    EXPECT_TRUE(b.IsNilBlock());
-  }
-  EXPECT_EQ(a.Refs(), 1);
-
-  // Buffer allocation fails: the writer holds a new block without header or pixels.
-  {
-    CountingDib b(a);
-    FailAllocations fail(1);
-    try {
-      b._CopyBeforeWrite();
-      ADD_FAILURE() << "no exception";
-    } catch (CMemoryException* e) {
-      e->Delete();
+    FailAllocations fail(k);
+    EXPECT_TRUE(kt::Throws<CMemoryException>([&] { b._CopyBeforeWrite(); })) << k;
+    if (k == 0) {  // no block: the writer ends empty
+      EXPECT_TRUE(b.IsNilBlock());
+    } else {  // no buffer: the writer holds a new block without header or pixels
+      EXPECT_FALSE(b.IsNilBlock());
+      EXPECT_EQ(b.GetRzBmiHeader(), nullptr);
+      EXPECT_EQ(b.Refs(), 1);
     }
-    EXPECT_FALSE(b.IsNilBlock());
-    EXPECT_EQ(b.GetRzBmiHeader(), nullptr);
-    EXPECT_EQ(b.Refs(), 1);
+    EXPECT_EQ(a.Refs(), 1);  // the other owner intact
   }
-  EXPECT_EQ(a.Refs(), 1);
   EXPECT_EQ(kt::Pixels(a), before);
-}
 
-TEST_F(AllocationFailure, ClearOfASharedBitmapPassesTheExceptionOn) {
-  CountingDib a;
-  ASSERT_TRUE(a.Create(8, 8, 8, 1));
-  a.ClearDIB(5);
-  CountingDib b(a);
+  CountingDib b(a);  // a mutator passes the exception on
   FailAllocations fail(0);
-  EXPECT_THROW(b.ClearDIB(9), CMemoryException*);
-  EXPECT_EQ(a.GetBytes()[0], 5);
+  EXPECT_TRUE(kt::Throws<CMemoryException>([&] { b.ClearDIB(9); }));
+  EXPECT_EQ(kt::Pixels(a), before);
 }
 
 TEST_F(AllocationFailure, InjectionCountsFromTheCall) {

@@ -22,8 +22,7 @@ TEST_F(Load, SavedBitmapsComeBackUnchangedFromMemoryAndFromDisk) {
     for (int width : {1, 2, 3, 5}) {
       SCOPED_TRACE(testing::Message() << bits << " bits, width " << width);
       CRZDIB2 src;
-      ASSERT_TRUE(src.Create(bits, width, 3, 1));
-      kt::FillRandom(src, bits + 7u * width);
+      ASSERT_TRUE(kt::CreateRandom(src, bits, width, 3, 1, bits + 7u * width));
       const std::vector<BYTE> file = kt::SaveToMemory(src);
 
       kt::CountingDib2 dib;
@@ -35,11 +34,7 @@ TEST_F(Load, SavedBitmapsComeBackUnchangedFromMemoryAndFromDisk) {
       EXPECT_TRUE(dib.IsNonInterlaced());
       EXPECT_EQ(kt::Pixels(dib), kt::Pixels(src));
 
-      kt::TempFile temp;
-      FILE* f = std::fopen(temp.path(), "wb");
-      ASSERT_NE(f, nullptr);
-      std::fwrite(file.data(), 1, file.size(), f);
-      std::fclose(f);
+      const kt::TempFile temp(file);
       kt::CountingDib2 fromDisk;
       ASSERT_TRUE(fromDisk.CreateFromFile(temp.path()));
       EXPECT_EQ(kt::Pixels(fromDisk), kt::Pixels(src));
@@ -132,11 +127,7 @@ TEST_F(Load, RefusalsLeaveTheBitmapEmpty) {
 
 TEST_F(Load, EveryAllocationFailingInTurnFailsCleanly) {
   const std::vector<uint8_t> file = MakeBmp(BmpFields{.width = 5, .height = -3, .bits = 16});
-  kt::TempFile temp;
-  FILE* f = std::fopen(temp.path(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(file.data(), 1, file.size(), f);
-  std::fclose(f);
+  const kt::TempFile temp(file);
   for (bool fromDisk : {false, true}) {
     kt::CountingDib2 dib;
     kt::FailEachAllocationInTurn(

@@ -14,8 +14,7 @@ using kt::SaveToMemory;
 
 TEST_F(Save, ThreeByTwo24BitFileIs78BytesWithTheRowsAsStored) {
   kt::CountingDib2 dib;
-  ASSERT_TRUE(dib.Create(24, 3, 2, 1));
-  kt::FillRandom(dib, 1);
+  ASSERT_TRUE(kt::CreateRandom(dib, 24, 3, 2, 1, 1));
   dib.GetRzBmiHeader()->biXPelsPerMeter = 2835;
   dib.GetRzBmiHeader()->dwAlphaFlag = 3;  // library fields stay out of the file
   const tagRZBMINFOHEADER before = *dib.GetRzBmiHeader();
@@ -30,6 +29,17 @@ TEST_F(Save, ThreeByTwo24BitFileIs78BytesWithTheRowsAsStored) {
   for (const auto& [at, value] : fields) EXPECT_EQ(Get32(f, at), value) << "offset " << at;
   EXPECT_TRUE(std::equal(f.begin() + 54, f.end(), dib.GetBytes()));
   EXPECT_EQ(std::memcmp(&before, dib.GetRzBmiHeader(), sizeof before), 0);
+
+  // Written at the file position, one file after another.
+  CMemFile file;
+  file.Write("xy", 2);
+  ASSERT_TRUE(dib.SaveAs(file));
+  ASSERT_TRUE(dib.SaveAs(file));
+  std::vector<BYTE> all(2 + 2 * f.size() + 1);
+  file.SeekToBegin();
+  ASSERT_EQ(file.Read(all.data(), static_cast<UINT>(all.size())), all.size() - 1);
+  EXPECT_TRUE(std::equal(f.begin(), f.end(), all.begin() + 2));
+  EXPECT_TRUE(std::equal(f.begin(), f.end(), all.begin() + 2 + f.size()));
 }
 
 TEST_F(Save, ColourTableAreasHoldAGreyRampThenZeros) {
@@ -58,23 +68,6 @@ TEST_F(Save, ColourTableAreasHoldAGreyRampThenZeros) {
   }
 }
 
-TEST_F(Save, WritesAtTheFilePositionOneFileAfterAnother) {
-  CRZDIB2 dib;
-  ASSERT_TRUE(dib.Create(24, 3, 2, 1));
-  kt::FillRandom(dib, 2);
-  const std::vector<BYTE> one = SaveToMemory(dib);
-  CMemFile file;
-  file.Write("xy", 2);
-  ASSERT_TRUE(dib.SaveAs(file));
-  ASSERT_TRUE(dib.SaveAs(file));
-  ASSERT_EQ(file.GetLength(), 2 + 2 * one.size());
-  std::vector<BYTE> all(file.GetLength());
-  file.SeekToBegin();
-  file.Read(all.data(), static_cast<UINT>(all.size()));
-  EXPECT_TRUE(std::equal(one.begin(), one.end(), all.begin() + 2));
-  EXPECT_TRUE(std::equal(one.begin(), one.end(), all.begin() + 2 + one.size()));
-}
-
 // A memory file that throws the file exception once `budget` bytes are used.
 class FullFile : public CMemFile {
  public:
@@ -96,8 +89,7 @@ TEST_F(Save, FailsWithoutPixelsOrWhenAWriteThrowsAndLeavesTheBitmapAlone) {
   EXPECT_EQ(nothing.GetLength(), 0u);
 
   kt::CountingDib2 dib;
-  ASSERT_TRUE(dib.Create(8, 5, 3, 1));
-  kt::FillRandom(dib, 3);
+  ASSERT_TRUE(kt::CreateRandom(dib, 8, 5, 3, 1, 3));
   const tagRZBMINFOHEADER header = *dib.GetRzBmiHeader();
   const std::vector<BYTE> pixels = kt::Pixels(dib);
   for (std::size_t budget : {0, 14, 14 + 1064}) {  // each of the three writes fails in turn
@@ -134,8 +126,7 @@ TEST_F(Save, AnIndependentDecoderReadsTheSamePixels) {
     for (int width : {1, 5, 7}) {
       SCOPED_TRACE(testing::Message() << bits << " bits, width " << width);
       CRZDIB2 dib;
-      ASSERT_TRUE(dib.Create(bits, width, 3, 1));
-      kt::FillRandom(dib, bits * 100u + width);
+      ASSERT_TRUE(kt::CreateRandom(dib, bits, width, 3, 1, bits * 100u + width));
       kt::TempFile temp;
       {
         CFile file(temp.path(), CFile::modeWrite | CFile::modeCreate);

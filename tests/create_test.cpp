@@ -8,28 +8,23 @@ namespace {
 
 using kt::TestDib;
 
-TEST(Create, PrimitiveLaysOutHeaderThenPixels) {
+TEST(Create, PrimitiveLaysOutHeaderThenPixelsAndLeavesASharersCopy) {
   TestDib dib;
   ASSERT_TRUE(dib.Create(24, 5, 3, 0));
   EXPECT_EQ(dib.AllocSize(), 192u);
   EXPECT_EQ(dib.GetBytes(), reinterpret_cast<BYTE*>(dib.GetRzBmiHeader()) + 144);
-  const tagRZBMINFOHEADER& h = *dib.GetRzBmiHeader();
   tagRZBMINFOHEADER expected = kt::MakeHeader(24, 5, 3, 0);
-  EXPECT_EQ(std::memcmp(&h, &expected, sizeof h), 0);  // every other byte zero
+  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);  // every other byte zero
   EXPECT_TRUE(dib.IsCreated());
   EXPECT_FALSE(dib.IsLocked());
   EXPECT_EQ(dib.Refs(), 1);
-}
 
-TEST(Create, ReleasesThePreviousBlockButNotASharersCopy) {
-  TestDib a;
-  ASSERT_TRUE(a.Create(8, 4, 4, 1));
-  a.ClearDIB(0x42);
-  TestDib b(a);
-  ASSERT_TRUE(b.Create(32, 2, 2, 1));
-  EXPECT_EQ(a.Refs(), 1);
-  EXPECT_EQ(a.GetBytes()[0], 0x42);
-  EXPECT_EQ(a.DIBBitCount(), 8);
+  dib.ClearDIB(0x42);
+  TestDib b(dib);
+  ASSERT_TRUE(b.Create(32, 2, 2, 1));  // releases its reference only
+  EXPECT_EQ(dib.Refs(), 1);
+  EXPECT_EQ(dib.GetBytes()[0], 0x42);
+  EXPECT_EQ(dib.DIBBitCount(), 24);
 }
 
 TEST(Create, RefusesNegativeAndOverflowingGeometry) {
@@ -59,98 +54,73 @@ TEST(Create, RefusesNegativeAndOverflowingGeometry) {
   EXPECT_FALSE(dib.Create(8, INT32_MAX - 144 - 32 + 1, 1, 1));
 }
 
-TEST(Create, FromHeaderCopiesAll144Bytes) {
+TEST(Create, FromHeadersAndBitmaps) {
   tagRZBMINFOHEADER header = kt::MakeHeader(32, 3, 2, 0);
   header.dwAlphaFlag = 2;
   header.biXPelsPerMeter = 3780;
   header.dwReserved2[6] = 0x12345678;
   TestDib dib;
-  ASSERT_TRUE(dib.Create(&header));
+  ASSERT_TRUE(dib.Create(&header));  // all 144 bytes
   EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &header, 144), 0);
   EXPECT_EQ(dib.DIBSize(), 24);
-
   // From its own header: the source lives in the block being released.
   ASSERT_TRUE(dib.Create(dib.GetRzBmiHeader()));
-  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &header, 144), 0);
   ASSERT_TRUE(dib.Create(static_cast<const CRZDIBBase2&>(dib)));
   EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &header, 144), 0);
-}
 
-TEST(Create, NullHeaderOrEmptySourceLeavesBitmapUnchanged) {
-  TestDib dib;
-  ASSERT_TRUE(dib.Create(24, 4, 4, 1));
+  // A null header or an empty source leaves the bitmap unchanged.
   CRzDibBaseData2* block = dib.Data();
-  EXPECT_FALSE(dib.Create(static_cast<tagRZBMINFOHEADER*>(nullptr)));
-  EXPECT_EQ(dib.Data(), block);
   TestDib empty;
+  EXPECT_FALSE(dib.Create(static_cast<tagRZBMINFOHEADER*>(nullptr)));
   EXPECT_FALSE(dib.Create(static_cast<const CRZDIBBase2&>(empty)));
-  EXPECT_EQ(dib.Data(), block);
-  EXPECT_TRUE(dib.IsValidDIB());
   EXPECT_FALSE(dib.CreateOrModify(static_cast<const CRZDIBBase2&>(empty)));
   EXPECT_EQ(dib.Data(), block);
-}
+  EXPECT_TRUE(dib.IsValidDIB());
 
-TEST(Create, FromBitmapInfoHeaderUsesOnlyGeometry) {
-  BITMAPINFOHEADER bih{};
-  bih.biSize = 40;
-  bih.biWidth = 6;
-  bih.biHeight = 2;
-  bih.biBitCount = 16;
-  bih.biCompression = 3;
-  bih.biXPelsPerMeter = 99;
-  TestDib dib;
+  // A BITMAPINFOHEADER gives only the geometry.
+  BITMAPINFOHEADER bih{40, 6, 2, 0, 16, 3, 0, 99, 0, 0, 0};
   ASSERT_TRUE(dib.Create(&bih, 5));
   const tagRZBMINFOHEADER expected = kt::MakeHeader(16, 6, 2, 5);
   EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);
 }
 
-class CreateOrModifyTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(dib.Create(24, 5, 3, 0));  // nAllocSize 192
-    dib.ncbwSetAlphaFlag(2);
-    pixels = dib.GetBytes();
-  }
+TEST(CreateOrModify, ReshapesInPlaceOnlyAnUnsharedBufferThatFits) {
   TestDib dib;
-  BYTE* pixels = nullptr;
-};
-
-TEST_F(CreateOrModifyTest, ReshapesInPlaceWhenTheBufferFits) {
+  ASSERT_TRUE(dib.Create(24, 5, 3, 0));  // nAllocSize 192
+  dib.ncbwSetAlphaFlag(2);
+  BYTE* const pixels = dib.GetBytes();
   ASSERT_TRUE(dib.CreateOrModify(24, 4, 3, 1));  // needs 180
   EXPECT_EQ(dib.GetBytes(), pixels);
   EXPECT_EQ(dib.AllocSize(), 192u);
   EXPECT_EQ(dib.DIBWidth(), 4);
   EXPECT_EQ(dib.GetAlphaFlag(), 2u);
   EXPECT_EQ(dib.GetInterlacedFlag(), 1u);
-
+  dib.LockDIB();
   ASSERT_TRUE(dib.CreateOrModify(32, 4, 3, 1));  // needs exactly 192
   EXPECT_EQ(dib.GetBytes(), pixels);
-}
+  EXPECT_TRUE(dib.IsLocked());  // reshaped and still locked
 
-TEST_F(CreateOrModifyTest, ReallocatesWhenTooSmall) {
+  {
+    TestDib other;
+    other.AssignCopy(dib);
+    TestDib sharer(other);
+    BYTE* const shared = other.GetBytes();
+    ASSERT_TRUE(other.CreateOrModify(24, 2, 2, 1));  // would fit, but is shared
+    EXPECT_NE(other.GetBytes(), shared);
+    EXPECT_EQ(sharer.GetBytes(), shared);
+    EXPECT_EQ(sharer.DIBWidth(), 4);
+    EXPECT_EQ(sharer.Refs(), 1);
+  }
   ASSERT_TRUE(dib.CreateOrModify(24, 6, 3, 1));  // needs 204
   EXPECT_NE(dib.GetBytes(), pixels);
   EXPECT_EQ(dib.AllocSize(), 204u);
   EXPECT_EQ(dib.GetAlphaFlag(), 0u);  // a fresh header
 }
 
-TEST_F(CreateOrModifyTest, LockedBlockIsReshapedAndStaysLocked) {
-  dib.LockDIB();
-  ASSERT_TRUE(dib.CreateOrModify(8, 8, 3, 1));
-  EXPECT_EQ(dib.GetBytes(), pixels);
-  EXPECT_TRUE(dib.IsLocked());
-}
-
-TEST_F(CreateOrModifyTest, SharedBlockIsNeverReshaped) {
-  TestDib other(dib);
-  ASSERT_TRUE(dib.CreateOrModify(24, 2, 2, 1));
-  EXPECT_NE(dib.GetBytes(), pixels);
-  EXPECT_EQ(other.GetBytes(), pixels);
-  EXPECT_EQ(other.DIBWidth(), 5);
-  EXPECT_EQ(other.Refs(), 1);
-}
-
-TEST_F(CreateOrModifyTest, HeaderOverloads) {
+TEST(CreateOrModify, HeaderOverloads) {
+  TestDib dib;
+  ASSERT_TRUE(dib.Create(24, 5, 3, 0));
+  BYTE* const pixels = dib.GetBytes();
   tagRZBMINFOHEADER header = kt::MakeHeader(24, 4, 3, 0);
   header.dwAlphaFlag = 2;
   header.dwReserved1[1] = 9;
@@ -160,12 +130,7 @@ TEST_F(CreateOrModifyTest, HeaderOverloads) {
   EXPECT_EQ(dib.GetRzBmiHeader()->dwReserved1[1], 9u);
   EXPECT_EQ(dib.GetBytes(), pixels);
 
-  BITMAPINFOHEADER bih{};
-  bih.biSize = 40;
-  bih.biWidth = 3;
-  bih.biHeight = 3;
-  bih.biBitCount = 24;
-  bih.biYPelsPerMeter = 1234;
+  BITMAPINFOHEADER bih{40, 3, 3, 0, 24, 0, 0, 0, 1234, 0, 0};
   ASSERT_TRUE(dib.CreateOrModify(bih, 0));
   EXPECT_EQ(dib.GetRzBmiSize(), 144u);
   EXPECT_EQ(dib.GetRzBmiHeader()->biYPelsPerMeter, 1234);
@@ -178,54 +143,34 @@ TEST_F(CreateOrModifyTest, HeaderOverloads) {
   ASSERT_TRUE(dib.CreateOrModify(static_cast<const CRZDIBBase2&>(src)));
   EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), src.GetRzBmiHeader(), 144), 0);
   EXPECT_EQ(dib.GetBytes(), pixels);
-}
 
-TEST_F(CreateOrModifyTest, HeaderOverloadGivesSharerItsOwnFlag) {
-  // Reshaping in place is impossible for a shared block, so it recreates;
-  // the interlaced flag is written into this bitmap's block only.
+  // A shared block is recreated: the flag is written into this bitmap's block only.
   TestDib other(dib);
-  tagRZBMINFOHEADER header = kt::MakeHeader(24, 5, 3, 0);
-  ASSERT_TRUE(dib.CreateOrModify(header, 1));
+  ASSERT_TRUE(dib.CreateOrModify(kt::MakeHeader(24, 5, 3, 0), 1));
   EXPECT_EQ(dib.GetInterlacedFlag(), 1u);
-  EXPECT_EQ(other.GetInterlacedFlag(), 0u);
+  EXPECT_EQ(other.GetInterlacedFlag(), 7u);
 }
 
-TEST(CopyDibBytes, CopiesRawBytesWhenTheDestinationIsLargeEnough) {
-  TestDib src, dst;
+TEST(CopyDibBytes, CopiesRawBytesIntoThisBitmapsPrivateCopyWhenLargeEnough) {
+  TestDib src;
   ASSERT_TRUE(src.Create(24, 4, 3, 1));  // 36 bytes
-  ASSERT_TRUE(dst.Create(32, 3, 3, 1));  // 36 bytes
   kt::FillRandom(src, 11);
-  dst.CopyDibBytes(src);
-  EXPECT_EQ(kt::Pixels(dst), kt::Pixels(src));
-  EXPECT_EQ(dst.DIBBitCount(), 32);  // headers are not touched
-
-  TestDib big;
-  ASSERT_TRUE(big.Create(8, 8, 8, 1));
-  big.ClearDIB(0x77);
-  big.CopyDibBytes(src);
-  EXPECT_EQ(std::memcmp(big.GetBytes(), src.GetBytes(), 36), 0);
-  for (int i = 36; i < big.DIBSize(); ++i) ASSERT_EQ(big.GetBytes()[i], 0x77) << i;
-
-  TestDib small;
-  ASSERT_TRUE(small.Create(8, 2, 2, 1));
-  small.ClearDIB(0x33);
-  small.CopyDibBytes(src);
-  for (int i = 0; i < small.DIBSize(); ++i) ASSERT_EQ(small.GetBytes()[i], 0x33);
+  // (bits, width, height) of destinations: as large, larger, too small.
+  for (auto [bits, w, h] : {std::tuple{32, 3, 3}, std::tuple{8, 8, 8}, std::tuple{8, 2, 2}}) {
+    TestDib dst;
+    ASSERT_TRUE(dst.Create(static_cast<WORD>(bits), w, h, 1));
+    dst.ClearDIB(0x77);
+    const TestDib sharer(dst);
+    std::vector<BYTE> expected = kt::Pixels(dst);
+    if (dst.DIBSize() >= 36) std::copy_n(src.GetBytes(), 36, expected.begin());
+    dst.CopyDibBytes(src);
+    EXPECT_EQ(kt::Pixels(dst), expected) << bits << " bits " << w << "x" << h;
+    EXPECT_EQ(dst.DIBBitCount(), bits);  // headers are not touched
+    EXPECT_EQ(sharer.GetBytes()[0], 0x77);
+  }
 }
 
-TEST(CopyDibBytes, WritesOnlyThisBitmapsPrivateCopy) {
-  TestDib a, b, src;
-  ASSERT_TRUE(a.Create(8, 4, 4, 1));
-  a.ClearDIB(1);
-  b = a;
-  ASSERT_TRUE(src.Create(8, 4, 4, 1));
-  src.ClearDIB(2);
-  b.CopyDibBytes(src);
-  EXPECT_EQ(a.GetBytes()[0], 1);
-  EXPECT_EQ(b.GetBytes()[0], 2);
-}
-
-TEST(ClearDIB, PerPixelFillByDepth) {
+TEST(ClearDIB, PixelFillByDepthAndByteFillOfEveryByte) {
   TestDib d32, d24, d8, d16;
   ASSERT_TRUE(d32.Create(32, 3, 2, 1));
   ASSERT_TRUE(d24.Create(24, 5, 2, 1));
@@ -233,63 +178,43 @@ TEST(ClearDIB, PerPixelFillByDepth) {
   ASSERT_TRUE(d16.Create(16, 3, 2, 1));
   for (TestDib* d : {&d32, &d24, &d8, &d16}) d->ClearDIB(0);  // int overload
   for (TestDib* d : {&d32, &d24, &d8, &d16}) d->ClearDIB(0x11223344u);
-
   const BYTE px32[] = {0x44, 0x33, 0x22, 0x11};
   for (int i = 0; i < d32.DIBSize(); ++i) ASSERT_EQ(d32.GetBytes()[i], px32[i % 4]);
-
-  const int stride = d24.DIBBytesPerLine();  // 16: one padding byte
-  for (int y = 0; y < 2; ++y) {
-    for (int x = 0; x < 5; ++x) {
-      const BYTE* p = d24.GetBytes() + y * stride + 3 * x;
-      ASSERT_EQ(p[0], 0x44);
-      ASSERT_EQ(p[1], 0x33);
-      ASSERT_EQ(p[2], 0x22);
-    }
+  for (int i = 0; i < d24.DIBSize(); ++i) {  // stride 16: one padding byte, left alone
+    ASSERT_EQ(d24.GetBytes()[i], i % 16 == 15 ? 0 : 0x44 - 0x11 * (i % 16 % 3)) << i;
   }
   for (int i = 0; i < d8.DIBSize(); ++i) ASSERT_EQ(d8.GetBytes()[i], 0x11) << "highest byte, padding too";
   for (int i = 0; i < d16.DIBSize(); ++i) ASSERT_EQ(d16.GetBytes()[i], 0) << "16 bits untouched";
-}
 
-TEST(ClearDIB, ByteFillCoversPaddingAtEveryDepth) {
   for (WORD bits : {1, 4, 8, 16, 24, 32}) {
     TestDib dib;
     ASSERT_TRUE(dib.Create(bits, 5, 3, 1));
+    dib.ClearDIB(0);
+    TestDib sharer(dib);
     dib.ClearDIB(0x1FF);
     for (int i = 0; i < dib.DIBSize(); ++i) ASSERT_EQ(dib.GetBytes()[i], 0xFF) << bits;
+    EXPECT_EQ(sharer.GetBytes()[0], 0) << "a sharer's pixels changed";
   }
 }
 
-TEST(ClearDIB, NeverWritesBeyondTheImage) {
+TEST(ClearDIB, NeverWritesBeyondTheImageOrForNegativeGeometry) {
   // Attached memory has no slack: guard bytes right behind the image must survive.
-  tagRZBMINFOHEADER header = kt::MakeHeader(24, 5, 3);
-  std::vector<BYTE> memory(48 + 16, 0xCD);
-  TestDib dib(&header, memory.data());
+  kt::GuardedImage image(24, 5, 3);
+  TestDib dib(&image.header, image.Bits());
   dib.ClearDIB(0xFFFFFFFFu);
   dib.ClearDIB(0x7F);
-  for (size_t i = 48; i < memory.size(); ++i) ASSERT_EQ(memory[i], 0xCD) << i;
-}
+  EXPECT_TRUE(image.GuardIntact());
 
-TEST(ClearDIB, NegativeGeometryWritesNothing) {
   tagRZBMINFOHEADER header = kt::MakeHeader(32, 2, -2);
   BYTE memory[16];
   std::memset(memory, 0xCD, sizeof memory);
-  TestDib dib(&header, memory);
-  dib.ClearDIB(0u);
-  dib.ClearDIB(0);
+  TestDib negative(&header, memory);
+  negative.ClearDIB(0u);
+  negative.ClearDIB(0);
   header.biHeight = 2;
   header.biWidth = -2;
-  dib.ClearDIB(0u);
+  negative.ClearDIB(0u);
   for (BYTE b : memory) ASSERT_EQ(b, 0xCD);
-}
-
-TEST(ClearDIB, LeavesASharersPixelsAlone) {
-  TestDib a;
-  ASSERT_TRUE(a.Create(32, 2, 2, 1));
-  a.ClearDIB(0);
-  TestDib b(a);
-  b.ClearDIB(0xFFu);
-  EXPECT_EQ(a.GetBytes()[0], 0);
-  EXPECT_EQ(b.GetBytes()[0], 0xFF);
 }
 
 }  // namespace

@@ -45,8 +45,7 @@ TEST_F(Dib2Threads, ConcurrentWritersEachGetAPrivateCopyWithTheRecord) {
     std::vector<CountingDib2> writers(kThreads);
     {
       CountingDib2 source;
-      ASSERT_TRUE(source.Create(32, 33, 9, 1));
-      kt::FillRandom(source, 9);
+      ASSERT_TRUE(kt::CreateRandom(source, 32, 33, 9, 1, 9));
       source.SetCacheInfo(record);
       for (CountingDib2& w : writers) w = source;
     }

@@ -63,8 +63,7 @@ TEST_F(Filters, RefusalsAndEmptyImages) {
             {24, 0, 4, R(true, false), R(true, false)},
             {32, 4, 0, R(true, false), R(true, false)}}}) {
     TestDib2 pic;
-    ASSERT_TRUE(pic.Create(bits, w, h, 1));
-    kt::FillRandom(pic, bits);
+    ASSERT_TRUE(kt::CreateRandom(pic, bits, w, h, 1, bits));
     EXPECT_EQ(OnASharer(pic, [](TestDib2& d) { return d.AdjustBrightness(0); }), brightness) << bits;
     EXPECT_EQ(OnASharer(pic, [&](TestDib2& d) { return d.Median3x3(pic); }), median) << bits;
   }
@@ -153,8 +152,7 @@ TEST_F(Filters, MedianMatchesASortOfTheNineValues) {
 
 TEST_F(Filters, MedianFromASourceOnTheSamePixels) {
   TestDib2 a;
-  ASSERT_TRUE(a.Create(24, 9, 7, 1));
-  kt::FillRandom(a, 4);
+  ASSERT_TRUE(kt::CreateRandom(a, 24, 9, 7, 1, 4));
   const std::vector<BYTE> before = kt::Pixels(a);
   const std::vector<BYTE> expected = ExpectedMedian(a, a);
   TestDib2 sharer;

@@ -56,14 +56,17 @@ void FailEachAllocationInTurn(Call call, Check check) {
   ADD_FAILURE() << "still failing after 32 allocations";
 }
 
-// A path for a scratch file, removed again with the object.
+// A path for a scratch file (holding `bytes`), removed again with the object.
 class TempFile {
  public:
-  TempFile() {
+  explicit TempFile(const std::vector<BYTE>& bytes = {}) {
     char name[] = "/tmp/kolvex-io-XXXXXX";
     const int fd = ::mkstemp(name);
     EXPECT_GE(fd, 0);
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) {
+      EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+      ::close(fd);
+    }
     path_ = name;
   }
   ~TempFile() { std::remove(path_.c_str()); }

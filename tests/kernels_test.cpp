@@ -83,62 +83,6 @@ void ForEachSource(std::initializer_list<WORD> bitCounts, Family family) {
 // ---- The families, over any Image ----
 
 template <class Image>
-void Reductions(Image& src, const std::string& label) {
-  const LONG w = src.header.biWidth;
-  const LONG h = src.header.biHeight;
-  const WORD bits = src.header.biBitCount;
-  for (int field : {0, 1, 2}) {
-    ExpectSameAtEveryLevel(
-        src, bits, w / 2, h / 2, [field](auto& d, auto& s) { return d._GetQuarterDIB(s, field); },
-        "quarter field " + std::to_string(field) + " of " + label);
-    ExpectSameAtEveryLevel(
-        src, bits, w / 4, h / 4, [field](auto& d, auto& s) { return d._GetEighthDIB(s, field); },
-        "eighth field " + std::to_string(field) + " of " + label);
-  }
-}
-
-template <class Image>
-void Scaling(Image& src, const std::string& label) {
-  const LONG w = src.header.biWidth;
-  const LONG h = src.header.biHeight;
-  // Smaller (within and beyond the kernels' source windows), larger (rows
-  // repeat) and wider-but-shorter targets.
-  const std::pair<LONG, LONG> targets[] = {
-      {std::max<LONG>(1, w * 2 / 3), std::max<LONG>(1, h * 2 / 3)},
-      {std::max<LONG>(1, w / 3), h},
-      {w * 3 / 2 + 1, h * 3 / 2 + 1},
-      {w + 7, std::max<LONG>(1, h - 1)}};
-  for (const auto& [tw, th] : targets) {
-    ExpectSameAtEveryLevel(
-        src, src.header.biBitCount, tw, th,
-        [tw = tw, th = th](auto& d, auto& s) { return d.Scale(s, tw, th); },
-        "scale to " + std::to_string(tw) + "x" + std::to_string(th) + " of " + label);
-  }
-}
-
-template <class Image>
-void Mirroring(Image& src, const std::string& label) {
-  for (int vertical : {0, 1}) {
-    ExpectSameAtEveryLevel(
-        src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
-        [vertical](auto& d, auto& s) { return d.Mirror(1, vertical, s); },
-        "mirror (vertical " + std::to_string(vertical) + ") of " + label);
-  }
-}
-
-template <class Image>
-void InterpolatedFrames(Image& src, const std::string& label) {
-  for (int odd : {0, 1}) {
-    ExpectSameAtEveryLevel(
-        src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
-        [odd](auto& d, auto& s) {
-          return odd != 0 ? d._GetOddFrame(s, 0, 1) : d._GetEvenFrame(s, 0, 1);
-        },
-        "interpolated frame (odd " + std::to_string(odd) + ") of " + label);
-  }
-}
-
-template <class Image>
 void Fills(Image& src, const std::string& label) {
   ExpectSameAtEveryLevel(
       src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
@@ -149,45 +93,68 @@ void Fills(Image& src, const std::string& label) {
       "fill of " + label);
 }
 
-// Brightness at the levels that move values up and down by the most, the
-// least and not at all, on the bitmap itself (the source gives the geometry).
+// Reductions (every field selector), scaling (smaller within and beyond the
+// kernels' source windows, larger with repeated rows, wider but shorter),
+// interpolated frames and fills at 24 and 32 bits; mirroring at every depth.
 template <class Image>
-void Brightness(Image& src, const std::string& label) {
-  for (int level : {0, 1, 127, 128, 129, 200, 255}) {
-    ExpectSameAtEveryLevel(
-        src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
-        [level](auto& d, auto&) { return d.AdjustBrightness(level); },
-        "brightness " + std::to_string(level) + " of " + label);
+void Transforms(Image& src, const std::string& label) {
+  const LONG w = src.header.biWidth;
+  const LONG h = src.header.biHeight;
+  const WORD bits = src.header.biBitCount;
+  auto same = [&](LONG tw, LONG th, const auto& op, const std::string& what) {
+    ExpectSameAtEveryLevel(src, bits, tw, th, op, what + " of " + label);
+  };
+  for (int vertical : {0, 1}) {
+    same(w, h, [vertical](auto& d, auto& s) { return d.Mirror(1, vertical, s); },
+         "mirror (vertical " + std::to_string(vertical) + ")");
   }
+  if (bits == 64) return;
+  for (int field : {0, 1, 2}) {
+    same(w / 2, h / 2, [field](auto& d, auto& s) { return d._GetQuarterDIB(s, field); },
+         "quarter field " + std::to_string(field));
+    same(w / 4, h / 4, [field](auto& d, auto& s) { return d._GetEighthDIB(s, field); },
+         "eighth field " + std::to_string(field));
+  }
+  const std::pair<LONG, LONG> targets[] = {
+      {std::max<LONG>(1, w * 2 / 3), std::max<LONG>(1, h * 2 / 3)},
+      {std::max<LONG>(1, w / 3), h},
+      {w * 3 / 2 + 1, h * 3 / 2 + 1},
+      {w + 7, std::max<LONG>(1, h - 1)}};
+  for (const auto& [tw, th] : targets) {
+    same(tw, th, [tw = tw, th = th](auto& d, auto& s) { return d.Scale(s, tw, th); },
+         "scale to " + std::to_string(tw) + "x" + std::to_string(th));
+  }
+  for (int odd : {0, 1}) {
+    same(w, h, [odd](auto& d, auto& s) { return odd != 0 ? d._GetOddFrame(s, 0, 1) : d._GetEvenFrame(s, 0, 1); },
+         "interpolated frame (odd " + std::to_string(odd) + ")");
+  }
+  Fills(src, label);
 }
 
+// Brightness at the levels that move values up and down by the most, the
+// least and not at all (24 and 32 bits, on the bitmap itself: the source gives
+// the geometry), and the median at every depth.
 template <class Image>
-void Medians(Image& src, const std::string& label) {
-  ExpectSameAtEveryLevel(
-      src, src.header.biBitCount, src.header.biWidth, src.header.biHeight,
-      [](auto& d, auto& s) { return d.Median3x3(s); }, "median of " + label);
+void Filters(Image& src, const std::string& label) {
+  const LONG w = src.header.biWidth;
+  const LONG h = src.header.biHeight;
+  const WORD bits = src.header.biBitCount;
+  for (int level : {0, 1, 127, 128, 129, 200, 255}) {
+    if (bits == 8) break;
+    ExpectSameAtEveryLevel(src, bits, w, h, [level](auto& d, auto&) { return d.AdjustBrightness(level); },
+                           "brightness " + std::to_string(level) + " of " + label);
+  }
+  ExpectSameAtEveryLevel(src, bits, w, h, [](auto& d, auto& s) { return d.Median3x3(s); }, "median of " + label);
 }
 
 // ---- Attached bytes against a guard page ----
 
-TEST(Kernels, ReductionsMatchThePlainLevel) {
-  ForEachSource<kt::PageGuardedDib>({24, 32}, Reductions<kt::PageGuardedDib>);
+TEST(Kernels, TransformsMatchThePlainLevel) {
+  ForEachSource<kt::PageGuardedDib>({24, 32, 64}, Transforms<kt::PageGuardedDib>);
 }
 
-TEST(Kernels, ScalingMatchesThePlainLevel) {
-  ForEachSource<kt::PageGuardedDib>({24, 32}, Scaling<kt::PageGuardedDib>);
-}
-
-TEST(Kernels, MirroringMatchesThePlainLevel) {
-  ForEachSource<kt::PageGuardedDib>({24, 32, 64}, Mirroring<kt::PageGuardedDib>);
-}
-
-TEST(Kernels, InterpolatedFramesMatchThePlainLevel) {
-  ForEachSource<kt::PageGuardedDib>({24, 32}, InterpolatedFrames<kt::PageGuardedDib>);
-}
-
-TEST(Kernels, FillsMatchThePlainLevel) {
-  ForEachSource<kt::PageGuardedDib>({24, 32}, Fills<kt::PageGuardedDib>);
+TEST(Kernels, FiltersMatchThePlainLevel) {
+  ForEachSource<kt::PageGuardedDib2>({8, 24, 32}, Filters<kt::PageGuardedDib2>);
 }
 
 // Unpadded frames are filled as one run, and runs of a megabyte or more take
@@ -204,14 +171,6 @@ TEST(Kernels, FillsOfLongRunsMatchThePlainLevel) {
   }
 }
 
-TEST(Kernels, BrightnessMatchesThePlainLevel) {
-  ForEachSource<kt::PageGuardedDib2>({24, 32}, Brightness<kt::PageGuardedDib2>);
-}
-
-TEST(Kernels, MediansMatchThePlainLevel) {
-  ForEachSource<kt::PageGuardedDib2>({8, 24, 32}, Medians<kt::PageGuardedDib2>);
-}
-
 // Rows that start at addresses of every remainder modulo 4 (attached memory
 // may lie anywhere): vector kernels that align their steps to the rows meet
 // rows that need no first partial step at 8 and 24 bits only this way.
@@ -223,8 +182,9 @@ TEST(Kernels, MediansOfRowsAtAnyAddressMatchThePlainLevel) {
         for (int height : {3, 5, 13}) {
           kt::PageGuardedDib2 src(bits, width, height, Guard::Before, 1, shift);
           src.Fill(seed++);
-          Medians(src, std::to_string(bits) + " bits " + std::to_string(width) + "x" +
-                           std::to_string(height) + " at offset " + std::to_string(shift));
+          ExpectSameAtEveryLevel(src, bits, width, height, [](auto& d, auto& s) { return d.Median3x3(s); },
+                                 "median of " + std::to_string(bits) + " bits " + std::to_string(width) + "x" +
+                                     std::to_string(height) + " at offset " + std::to_string(shift));
         }
       }
     }
@@ -234,20 +194,8 @@ TEST(Kernels, MediansOfRowsAtAnyAddressMatchThePlainLevel) {
 // ---- DIB sections ----
 
 TEST(Kernels, EveryFamilyMatchesThePlainLevelOnDibSections) {
-  ForEachSource<kt::DibSectionImage>({24, 32}, [](kt::DibSectionImage& src, const std::string& label) {
-    Reductions(src, label);
-    Scaling(src, label);
-    Mirroring(src, label);
-    InterpolatedFrames(src, label);
-    Fills(src, label);
-  });
-}
-
-TEST(Kernels, FiltersMatchThePlainLevelOnDibSections) {
-  ForEachSource<kt::DibSectionImage>({8, 24, 32}, [](kt::DibSectionImage& src, const std::string& label) {
-    if (src.header.biBitCount != 8) Brightness(src, label);
-    Medians(src, label);
-  });
+  ForEachSource<kt::DibSectionImage>({24, 32}, Transforms<kt::DibSectionImage>);
+  ForEachSource<kt::DibSectionImage>({8, 24, 32}, Filters<kt::DibSectionImage>);
 }
 
 }  // namespace

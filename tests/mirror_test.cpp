@@ -34,8 +34,7 @@ TEST(Mirror, MatchesTheRenderingOnRandomImages) {
     const int horizontal = std::array{0, 1, -1, 7}[random.Between(0, 3)];
     const int vertical = std::array{0, 1, -5, 2}[random.Between(0, 3)];
     TestDib src;
-    ASSERT_TRUE(src.Create(bits, w, h, 1));
-    kt::FillRandom(src, random.Seed());
+    ASSERT_TRUE(kt::CreateRandom(src, bits, w, h, 1, random.Seed()));
     TestDib dst;
     ASSERT_TRUE(dst.Create(bits, w, h, 0));
     ASSERT_TRUE(dst.Mirror(horizontal, vertical, src));
@@ -55,23 +54,22 @@ TEST(Mirror, HalfTurnOfTwoByTwo) {
 }
 
 TEST(Mirror, RefusesOtherDepthsMismatchesAndEmptySides) {
-  TestDib src;
-  TestDib dst;
-  for (WORD bits : {8, 16}) {
-    ASSERT_TRUE(src.Create(bits, 6, 3, 1));
-    ASSERT_TRUE(dst.Create(bits, 6, 3, 1));
+  // (source bits, width, height; this object's bits, width, height): refused, pixels unchanged.
+  for (auto [sb, sw, sh, db, dw, dh] : {std::tuple{8, 6, 3, 8, 6, 3}, std::tuple{16, 6, 3, 16, 6, 3},
+                                        std::tuple{24, 6, 3, 24, 6, 4}, std::tuple{24, 6, 3, 32, 6, 3}}) {
+    TestDib src;
+    TestDib dst;
+    ASSERT_TRUE(src.Create(static_cast<WORD>(sb), sw, sh, 1));
+    ASSERT_TRUE(dst.Create(static_cast<WORD>(db), dw, dh, 1));
     kt::FillRandom(dst, 2);
     const auto before = kt::Pixels(dst);
-    EXPECT_FALSE(dst.Mirror(1, 1, src));
+    EXPECT_FALSE(dst.Mirror(1, 1, src)) << sb << " bits into " << db;
     EXPECT_EQ(kt::Pixels(dst), before);
+    EXPECT_FALSE(dst.Mirror(1, 0, TestDib()));
+    EXPECT_FALSE(TestDib().Mirror(1, 0, src));  // this object empty
   }
-  ASSERT_TRUE(src.Create(24, 6, 3, 1));
-  EXPECT_FALSE(dst.Mirror(1, 0, src));  // this object empty
-  ASSERT_TRUE(dst.Create(24, 6, 4, 1));
-  EXPECT_FALSE(dst.Mirror(1, 0, src));
-  ASSERT_TRUE(dst.Create(32, 6, 3, 1));
-  EXPECT_FALSE(dst.Mirror(1, 0, src));
-  EXPECT_FALSE(dst.Mirror(1, 0, TestDib()));
+  TestDib src;
+  TestDib dst;
   ASSERT_TRUE(src.Create(24, 0, 3, 1));
   ASSERT_TRUE(dst.Create(24, 0, 3, 1));
   EXPECT_TRUE(dst.Mirror(1, 1, src));
@@ -79,8 +77,7 @@ TEST(Mirror, RefusesOtherDepthsMismatchesAndEmptySides) {
 
 TEST(Mirror, SharedDestinationGetsABlockOfItsOwn) {
   TestDib src;
-  ASSERT_TRUE(src.Create(24, 5, 4, 1));
-  kt::FillRandom(src, 3);
+  ASSERT_TRUE(kt::CreateRandom(src, 24, 5, 4, 1, 3));
   const auto before = kt::Pixels(src);
   TestDib dst;
   dst = src;
@@ -93,8 +90,7 @@ TEST(Mirror, SharedDestinationGetsABlockOfItsOwn) {
 
 TEST(Mirror, SourceOnTheSamePixelsIsReadBeforeItIsOverwritten) {
   TestDib dib;
-  ASSERT_TRUE(dib.Create(32, 7, 5, 1));
-  kt::FillRandom(dib, 4);
+  ASSERT_TRUE(kt::CreateRandom(dib, 32, 7, 5, 1, 4));
   TestDib original;
   original.AssignCopy(dib);
   ASSERT_TRUE(dib.Mirror(1, 1, dib));

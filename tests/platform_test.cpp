@@ -64,25 +64,6 @@ void ReferenceStretch(Pixels32& dst, int dw, int dh, const int d[4], const Pixel
   }
 }
 
-TEST_F(Platform, StretchSamplesNearestCentresWithTiesToTheLaterPixel) {
-  Section src(4, -1, 32);
-  for (int x = 0; x < 4; ++x) src.Words()[x] = 0x10 * (x + 1);  // A B C D
-  struct Case {
-    int w, xs, ws;
-    Pixels32 want;
-  };
-  const Case cases[] = {
-      {3, 0, 2, {0x10, 0x20, 0x20}},  // 2 -> 3: the middle centre sits on the edge: later pixel
-      {2, 0, 4, {0x20, 0x40}},        // 4 -> 2: pixels 1 and 3
-      {3, 3, -3, {0x30, 0x20, 0x10}}, // opposite signs mirror
-  };
-  for (const Case& c : cases) {
-    DeviceBitmap dst(c.w, 1);
-    ASSERT_TRUE(StretchBlt(dst.dc, 0, 0, c.w, 1, src.dc, c.xs, 0, c.ws, 1, SRCCOPY));
-    EXPECT_EQ(ReadBack(dst.dc, dst.bm, c.w, 1), c.want) << "w=" << c.w << " ws=" << c.ws;
-  }
-}
-
 TEST_F(Platform, StretchBltMatchesTheReferenceWithMirroringAndClipping) {
   constexpr int kSw = 9, kSh = 7, kDw = 11, kDh = 6;
   Section src(kSw, -kSh, 32);
@@ -342,12 +323,11 @@ TEST(PlatformResources, RemovedEntriesAreGoneAndTheirHandlesStayDead) {
 
 TEST(PlatformMfc, DeviceContextObjectOwnsWhatItWraps) {
   const DWORD start = kt::GdiObjects();
-  HDC other = CreateCompatibleDC(nullptr);
   {
     CDC dc;
     EXPECT_FALSE(dc.Attach(nullptr));
-    ASSERT_TRUE(dc.Attach(other));
-    EXPECT_FALSE(dc.Attach(other));  // already wrapping one
+    ASSERT_TRUE(dc.Attach(CreateCompatibleDC(nullptr)));
+    EXPECT_FALSE(dc.Attach(dc.GetSafeHdc()));  // already wrapping one
   }
   EXPECT_EQ(kt::GdiObjects(), start);  // the destructor deleted what it wrapped
   CDC dc;
@@ -355,8 +335,6 @@ TEST(PlatformMfc, DeviceContextObjectOwnsWhatItWraps) {
   HDC detached = dc.Detach();
   EXPECT_FALSE(dc.DeleteDC());
   EXPECT_TRUE(DeleteDC(detached));  // the caller's again
-  EXPECT_TRUE(CRect(5, 5, 5, 9).IsRectEmpty());
-  EXPECT_TRUE(IsRectEmpty(nullptr));
 }
 
 TEST(PlatformMfc, FilesReadWriteSeekAndReportFailureByException) {

@@ -42,10 +42,7 @@ class TestDib : public CRZDIBBase2 {
   const LONG* ColumnMap() const { return pColumnMap; }
   const LONG* RowMap() const { return pRowMap; }
 
-  using CRZDIBBase2::_AllocBeforeWrite;
   using CRZDIBBase2::_CopyBeforeWrite;
-  using CRZDIBBase2::_IAllocDibData;
-  using CRZDIBBase2::_UseMMXInstructions;
   using CRZDIBBase2::_GetQuarterDIB;
   using CRZDIBBase2::_GetEighthDIB;
   using CRZDIBBase2::_GetOddFrame;
@@ -53,41 +50,6 @@ class TestDib : public CRZDIBBase2 {
   using CRZDIBBase2::_OddFieldToOddField;
   using CRZDIBBase2::_InitScaling;
   using CRZDIBBase2::_DeleteScaling;
-};
-
-// Counts the blocks and buffers made and released through the storage hooks,
-// so tests can prove that every path releases what it made, in any build.
-class CountingDib final : public TestDib {
- public:
-  CountingDib() = default;
-  CountingDib(const CountingDib& other) : TestDib() { operator=(other); }
-  ~CountingDib() { Delete(); }  // while the counting hooks are still in force
-  CountingDib& operator=(const CountingDib& other) {
-    CRZDIBBase2::operator=(other);
-    return *this;
-  }
-  using TestDib::operator=;
-
-  static inline int liveBlocks = 0;
-  static inline int liveBuffers = 0;
-
- protected:
-  void _IAllocData() override {
-    CRZDIBBase2::_IAllocData();
-    ++liveBlocks;
-  }
-  void _IFreeData() override {
-    if (!_IsNil(_IGetData())) --liveBlocks;
-    CRZDIBBase2::_IFreeData();
-  }
-  void _IAllocDibData(UINT nSize) override {
-    CRZDIBBase2::_IAllocDibData(nSize);
-    ++liveBuffers;
-  }
-  void _IFreeDibData() override {
-    if (_IGetData()->pBmiHeader != nullptr) --liveBuffers;
-    CRZDIBBase2::_IFreeDibData();
-  }
 };
 
 // Makes allocations fail for the lifetime of the guard; always switches the
@@ -128,6 +90,14 @@ inline void FillNoise(BYTE* p, std::size_t n, std::uint32_t seed) {
 // Fills every image byte (padding included) with reproducible noise.
 inline void FillRandom(CRZDIBBase2& dib, std::uint32_t seed) {
   FillNoise(dib.GetBytes(), static_cast<std::size_t>(dib.DIBSize()), seed);
+}
+
+// Create(bitCount, width, height, interlaced), then FillRandom(seed).
+inline bool CreateRandom(CRZDIBBase2& dib, WORD bitCount, int width, int height, DWORD interlaced,
+                         std::uint32_t seed) {
+  if (!dib.Create(bitCount, width, height, interlaced)) return false;
+  FillRandom(dib, seed);
+  return true;
 }
 
 inline std::vector<BYTE> Pixels(const CRZDIBBase2& dib) {
@@ -307,39 +277,45 @@ struct DibSectionImage {
   TestDib2 dib;
 };
 
-// Counts the blocks and page-granular buffers made and released through the
-// CRZDIB2 hooks; atomic, since threaded suites release from many threads.
-class CountingDib2 final : public TestDib2 {
+// Counts the blocks and buffers made and released through the storage hooks
+// of Base (TestDib or TestDib2), so tests can prove that every path releases
+// what it made; atomic, since threaded suites release from many threads.
+template <class Base>
+class Counting final : public Base {
  public:
-  CountingDib2() = default;
-  CountingDib2(const CountingDib2& other) : TestDib2() { CRZDIB2::operator=(other); }
-  ~CountingDib2() override { Delete(); }  // while the counting hooks are still in force
-  CountingDib2& operator=(const CountingDib2& other) {
-    CRZDIB2::operator=(other);
+  Counting() = default;
+  Counting(const Counting& other) : Base() { Base::operator=(other); }
+  ~Counting() { this->Delete(); }  // while the counting hooks are still in force
+  Counting& operator=(const Counting& other) {
+    Base::operator=(other);
     return *this;
   }
+  using Base::operator=;
 
   static inline std::atomic<int> liveBlocks{0};
   static inline std::atomic<int> liveBuffers{0};
 
  protected:
   void _IAllocData() override {
-    CRZDIB2::_IAllocData();
+    Base::_IAllocData();
     ++liveBlocks;
   }
   void _IFreeData() override {
-    if (!IsNilBlock()) --liveBlocks;
-    CRZDIB2::_IFreeData();
+    if (!this->IsNilBlock()) --liveBlocks;
+    Base::_IFreeData();
   }
   void _IAllocDibData(UINT nSize) override {
-    CRZDIB2::_IAllocDibData(nSize);
+    Base::_IAllocDibData(nSize);
     ++liveBuffers;
   }
   void _IFreeDibData() override {
-    if (_IGetData()->pBmiHeader != nullptr) --liveBuffers;
-    CRZDIB2::_IFreeDibData();
+    if (this->_IGetData()->pBmiHeader != nullptr) --liveBuffers;
+    Base::_IFreeDibData();
   }
 };
+
+using CountingDib = Counting<TestDib>;
+using CountingDib2 = Counting<TestDib2>;
 
 // True when f throws E* (an MFC-style exception, which is then deleted); the
 // cause of a CFileException goes to *cause when asked for.
@@ -409,19 +385,19 @@ inline Extents VirtualExtents(const void* base) {
   return e;
 }
 
-// A fixture that fails a test which leaks a CRZDIB2 block, buffer or GDI
-// object, and that always ends fault injection.
+// A fixture that fails a test which leaks a counted block or buffer (of either
+// class) or a GDI object, and that always ends fault injection.
 class NoLeaks : public ::testing::Test {
  protected:
   void SetUp() override {
-    CountingDib2::liveBlocks = 0;
-    CountingDib2::liveBuffers = 0;
+    CountingDib::liveBlocks = CountingDib::liveBuffers = 0;
+    CountingDib2::liveBlocks = CountingDib2::liveBuffers = 0;
     gdiStart_ = GdiObjects();
   }
   void TearDown() override {
     kolvex::testing::StopFailingAllocations();
-    EXPECT_EQ(CountingDib2::liveBlocks, 0) << "a block leaked";
-    EXPECT_EQ(CountingDib2::liveBuffers, 0) << "a buffer leaked";
+    EXPECT_EQ(CountingDib::liveBlocks + CountingDib2::liveBlocks, 0) << "a block leaked";
+    EXPECT_EQ(CountingDib::liveBuffers + CountingDib2::liveBuffers, 0) << "a buffer leaked";
     EXPECT_EQ(GdiObjects(), gdiStart_) << "a GDI object leaked";
   }
   DWORD gdiStart_ = 0;
