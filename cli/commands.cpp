@@ -97,20 +97,22 @@ void AsFields(CRZDIB2& dib, bool fields) {
   if (fields) dib.SetInterlacedFlag(0);
 }
 
-Status Quarter(const std::vector<std::string>& words) {
+// quarter and eighth: a reduction made by `reduce`, over one field with --field.
+Status Reduction(const std::vector<std::string>& words, const char* what,
+                 bool (CRZDIBBase2::*reduce)(const CRZDIBBase2&)) {
   const Args args = ParseArgs(words, With(kBatchFlags, {"--field"}), kBatchValues);
-  return RunFrames(args, 0, "quarter", kColourDepths, [&](CRZDIB2& in, CRZDIB2& out) {
+  return RunFrames(args, 0, what, kColourDepths, [&](CRZDIB2& in, CRZDIB2& out) {
     AsFields(in, args.Has("--field"));
-    return out.CreateQuarter(in);
+    return (out.*reduce)(in);
   });
 }
 
+Status Quarter(const std::vector<std::string>& words) {
+  return Reduction(words, "quarter", &CRZDIBBase2::CreateQuarter);
+}
+
 Status Eighth(const std::vector<std::string>& words) {
-  const Args args = ParseArgs(words, With(kBatchFlags, {"--field"}), kBatchValues);
-  return RunFrames(args, 0, "eighth", kColourDepths, [&](CRZDIB2& in, CRZDIB2& out) {
-    AsFields(in, args.Has("--field"));
-    return out.CreateEighth(in);
-  });
+  return Reduction(words, "eighth", &CRZDIBBase2::CreateEighth);
 }
 
 Status Scale(const std::vector<std::string>& words) {
@@ -168,21 +170,30 @@ Status Median(const std::vector<std::string>& words) {
 
 // ---- Single-file commands ----
 
+// Runs `body`; a FileError becomes its one-line message and a failed status.
+Status Reporting(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const FileError& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return kFailed;
+  }
+  return kOk;
+}
+
 Status Info(const std::vector<std::string>& words) {
   const Args args = ParseArgs(words, {}, {});
   if (args.positional.empty()) throw UsageError("no input files");
   Status status = kOk;
   for (const std::string& path : args.positional) {
-    try {
+    const Status one = Reporting([&] {
       CRZDIB2 dib;
       LoadBitmap(path, dib);
       std::printf("%s: %d x %d, %d bits per pixel, %d bytes per row, %d bytes of pixels\n",
                   path.c_str(), dib.DIBWidth(), dib.DIBHeight(), dib.DIBBitCount(),
                   dib.DIBBytesPerLine(), dib.DIBSize());
-    } catch (const FileError& e) {
-      std::fprintf(stderr, "%s\n", e.what());
-      status = kFailed;
-    }
+    });
+    if (one != kOk) status = one;
   }
   return status;
 }
@@ -193,7 +204,7 @@ Status Weave(const std::vector<std::string>& words) {
   const std::string& evenPath = args.positional[0];
   const std::string& oddPath = args.positional[1];
   const std::string& outPath = args.positional[2];
-  try {
+  return Reporting([&] {
     for (const std::string* in : {&evenPath, &oddPath}) {
       if (SameFile(*in, outPath)) throw FileError(outPath, "refusing to overwrite the input");
     }
@@ -211,11 +222,7 @@ Status Weave(const std::vector<std::string>& words) {
     }
     frame.SetInterlacedFlag(0);  // two fields now, whatever the inputs said
     SaveBitmap(frame, outPath);
-  } catch (const FileError& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return kFailed;
-  }
-  return kOk;
+  });
 }
 
 // The virtual screen lives in this process only. --screen FILE carries it
@@ -242,18 +249,14 @@ Status Capture(const std::vector<std::string>& words) {
     }
   }
   const std::string& output = args.positional[0];
-  try {
+  return Reporting([&] {
     if (const std::string* screen = args.Value("--screen")) LoadScreen(*screen);
     CRZDIB2 dib;
     if (!dib.CreateFromDesktop(rect != nullptr ? &area : nullptr)) {
       throw FileError(output, "capture failed");
     }
     SaveBitmap(dib, output);
-  } catch (const FileError& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return kFailed;
-  }
-  return kOk;
+  });
 }
 
 Status Show(const std::vector<std::string>& words) {
@@ -268,7 +271,7 @@ Status Show(const std::vector<std::string>& words) {
   }
   const std::string& path = args.positional[0];
   const std::string* screenPath = args.Value("--screen");
-  try {
+  return Reporting([&] {
     struct stat st {};
     if (screenPath != nullptr && ::stat(screenPath->c_str(), &st) == 0) LoadScreen(*screenPath);
     CRZDIB2 dib;
@@ -283,11 +286,7 @@ Status Show(const std::vector<std::string>& words) {
     }
     std::printf("%s: %d x %d drawn at %d,%d on the %d x %d screen\n", path.c_str(), dib.DIBWidth(),
                 dib.DIBHeight(), x, y, w, h);
-  } catch (const FileError& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return kFailed;
-  }
-  return kOk;
+  });
 }
 
 #define BATCH_USAGE                                                        \
