@@ -247,6 +247,6 @@ class KOLVEX_API CRZDIBBase2 {
  private:
   // Lends this object's block as a read-only source while the object itself
   // starts empty, so that an operation reshaping this object can read its own
-  // former pixels (transforms/transform_support.h).
+  // former pixels (core/own_block.h).
   class OwnBlockSource;
 };

@@ -2,9 +2,10 @@
 // this object through Create and hand the pixels to the virtual workers, which
 // walk the rows and leave each row to a kernel of reduce_rows.cpp.
 
+#include <kolvex/core/image_rows.h>
+#include <kolvex/core/own_block.h>
 #include <kolvex/core/prefetch.h>
 #include <kolvex/transforms/transform_rows.h>
-#include <kolvex/transforms/transform_support.h>
 
 using kolvex::detail::ReadImage;
 

@@ -1,13 +1,13 @@
-// Internal: the row kernels of the pixel filters of CRZDIB2, and the one place
-// per family where the driver (filters.cpp) obtains them.
+// Internal: the row kernels of the pixel filters, and the one place per family
+// where a driver (brightness.cpp, median.cpp) obtains them.
 //
 // A kernel is a pure function over row pointers and a pixel count: it reads
 // exactly the bytes its arguments describe and writes exactly the pixel bytes
 // of its output row, never the row's padding and never a byte beyond (attached
-// memory and DIB sections have no slack). The driver checks the images,
-// computes strides and calls the Select* function of each family once per
-// call. The plain kernels here define the results; any faster variant chosen by
-// a Select* function must produce the same bytes.
+// memory and DIB sections have no slack). A driver walks core's view of the
+// images and calls the Select* function of its family once per call. The
+// plain kernels define the results; any faster variant chosen by a Select*
+// function must produce the same bytes.
 #pragma once
 
 #include <kolvex/platform/win32_types.h>
