@@ -4,6 +4,7 @@
 #include "bmp_builder.h"
 #include "io_support.h"
 
+#include <cerrno>
 #include <climits>
 
 namespace {
@@ -123,6 +124,49 @@ TEST_F(Load, RefusalsLeaveTheBitmapEmpty) {
   EXPECT_FALSE(dib.CreateFromFile("/tmp"));
   EXPECT_FALSE(dib.CreateFromFile(nullptr));
   EXPECT_FALSE(dib.CreateFromMemory(nullptr, 0));
+}
+
+// Through CFile: the bytes from the file's position to its end, the reader's
+// reason for a refusal, and a failing read reaching the caller.
+TEST_F(Load, AnOpenFileIsReadFromItsPositionWithTheReason) {
+  const std::vector<uint8_t> bmp = MakeBmp(BmpFields{.width = 3, .height = 2});
+  std::vector<uint8_t> prefixed = {'x', 'y', 'z'};
+  prefixed.insert(prefixed.end(), bmp.begin(), bmp.end());
+  const kt::TempFile temp(prefixed);
+  CFile file;
+  ASSERT_TRUE(file.Open(temp.path(), CFile::modeRead));
+  kt::CountingDib2 dib;
+  const char* why = "unset";
+  EXPECT_FALSE(dib.CreateFromFile(file, &why));
+  EXPECT_STREQ(why, "not a bitmap file (no BM signature)");
+  EXPECT_FALSE(dib.IsValidDIB());
+
+  file.Seek(3, CFile::begin);
+  ASSERT_TRUE(dib.CreateFromFile(file, &why));
+  EXPECT_EQ(why, nullptr);
+  CRZDIB2 fromMemory;
+  ASSERT_TRUE(fromMemory.CreateFromMemory(bmp.data(), bmp.size()));
+  EXPECT_EQ(kt::Pixels(dib), kt::Pixels(fromMemory));
+
+  // A (sparse) file past 2^31 bytes is refused before anything is read.
+  const kt::TempFile huge;
+  ASSERT_EQ(::truncate(huge.path(), (off_t{1} << 31) + 1), 0);
+  CFile hugeFile;
+  ASSERT_TRUE(hugeFile.Open(huge.path(), CFile::modeRead));
+  EXPECT_FALSE(dib.CreateFromFile(hugeFile, &why));
+  EXPECT_STREQ(why, "not a bitmap file (too large)");
+
+  CFile directory;
+  ASSERT_TRUE(directory.Open("/tmp", CFile::modeRead));
+  bool thrown = false;
+  try {
+    dib.CreateFromFile(directory);
+  } catch (CFileException* e) {
+    thrown = e->m_lOsError == EISDIR;
+    e->Delete();
+  }
+  EXPECT_TRUE(thrown);
+  EXPECT_FALSE(dib.IsValidDIB());
 }
 
 TEST_F(Load, EveryAllocationFailingInTurnFailsCleanly) {

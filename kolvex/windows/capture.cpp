@@ -3,7 +3,7 @@
 
 #include <kolvex/platform/resources.h>
 #include <kolvex/platform/user.h>
-#include <kolvex/windows/bmp_format.h>
+#include <kolvex/windows/bitmap_file_read.h>
 #include <kolvex/windows/dib.h>
 
 #include <cstdint>
