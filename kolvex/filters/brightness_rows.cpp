@@ -11,7 +11,7 @@
 
 #include <kolvex/filters/filter_rows.h>
 
-#include <kolvex/core/kernel_level.h>
+#include <kolvex/core/kernel_dispatch.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -38,14 +38,14 @@ void BrightnessRow(const BrightnessTable& table, BYTE* row, std::size_t pixels) 
   }
 }
 
-}  // namespace
-
 void BrightnessRow24(const BrightnessTable& table, BYTE* row, std::size_t pixels) {
   BrightnessRow<3, 3>(table, row, pixels);
 }
 void BrightnessRow32(const BrightnessTable& table, BYTE* row, std::size_t pixels) {
   BrightnessRow<3, 4>(table, row, pixels);
 }
+
+}  // namespace
 
 #if KOLVEX_X86
 namespace {

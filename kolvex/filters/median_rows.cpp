@@ -14,7 +14,7 @@
 
 #include <kolvex/filters/filter_rows.h>
 
-#include <kolvex/core/kernel_level.h>
+#include <kolvex/core/kernel_dispatch.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -83,8 +83,6 @@ void MedianRow(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
   std::memcpy(out + last, cur + last, B);
 }
 
-}  // namespace
-
 void MedianRow8(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
                 std::size_t pixels) {
   MedianRow<1>(prev, cur, next, out, pixels);
@@ -97,6 +95,8 @@ void MedianRow32(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
                  std::size_t pixels) {
   MedianRow<4>(prev, cur, next, out, pixels);
 }
+
+}  // namespace
 
 #if KOLVEX_X86
 namespace {

@@ -13,7 +13,7 @@
 
 #include <kolvex/transforms/transform_rows.h>
 
-#include <kolvex/core/kernel_level.h>
+#include <kolvex/core/kernel_dispatch.h>
 
 #include <cstdint>
 #include <cstring>

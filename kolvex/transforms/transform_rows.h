@@ -6,8 +6,8 @@
 // run, never a byte beyond (attached memory and DIB sections have no slack).
 // Drivers (reduce.cpp, scale.cpp, mirror.cpp, fields.cpp) check the images,
 // compute strides and call the Select* function of their family once per call.
-// The plain kernels here define the results; any faster variant chosen by a
-// Select* function must produce the same bytes.
+// The plain kernel of each family (in its *_rows.cpp) defines the results;
+// any faster variant chosen by a Select* function must produce the same bytes.
 #pragma once
 
 #include <kolvex/platform/win32_types.h>
@@ -35,11 +35,6 @@ ReduceRowFn SelectReduceRow(WORD bitCount, int factor, bool oneField);
 using ScaleRowFn = void (*)(const BYTE* srcRow, std::size_t srcPixels, const LONG* columnMap,
                             BYTE* out, std::size_t outPixels);
 
-void ScaleRow24(const BYTE* srcRow, std::size_t srcPixels, const LONG* columnMap, BYTE* out,
-                std::size_t outPixels);
-void ScaleRow32(const BYTE* srcRow, std::size_t srcPixels, const LONG* columnMap, BYTE* out,
-                std::size_t outPixels);
-
 // Kernel for a bit count, or null when scaling does not handle it.
 ScaleRowFn SelectScaleRow(WORD bitCount);
 
@@ -54,18 +49,12 @@ void CentreWalk(LONG* entries, int count, int sourceCount);
 // pixel pixels - 1 - x. Source and output must not overlap.
 using MirrorRowFn = void (*)(const BYTE* src, BYTE* out, std::size_t pixels);
 
-void MirrorRow24(const BYTE* src, BYTE* out, std::size_t pixels);
-void MirrorRow32(const BYTE* src, BYTE* out, std::size_t pixels);
-void MirrorRow64(const BYTE* src, BYTE* out, std::size_t pixels);
-
 // Kernel for a bit count, or null when mirroring does not handle it.
 MirrorRowFn SelectMirrorRow(WORD bitCount);
 
 // ---- Fields (field_rows.cpp). Byte i of `out` is the rounded mean
 // (a[i] + b[i] + 1) / 2, for `bytes` bytes. `out` may be `a` or `b`.
 using AverageRowsFn = void (*)(const BYTE* a, const BYTE* b, BYTE* out, std::size_t bytes);
-
-void AverageRows(const BYTE* a, const BYTE* b, BYTE* out, std::size_t bytes);
 
 AverageRowsFn SelectAverageRows();
 
