@@ -121,6 +121,7 @@ void CRZDIBBase2::UnlockDIB() {
 void CRZDIBBase2::_NewBlock() {
   _IAllocData();
   pData->nRefs = 1;
+  pData->bCreated = false;  // no buffer of its own yet, whatever a client's hook left
 }
 
 void CRZDIBBase2::_NewBlock(UINT nHeaderBytes, std::size_t nImageBytes) {
