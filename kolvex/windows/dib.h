@@ -89,9 +89,11 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   // Shares src's block (a locked src is copied).
   CRZDIB2(const CRZDIB2& src);
   // Empty for null; otherwise created from pHeader's geometry and flag, then
-  // all 144 header bytes copied. Empty if the creation fails.
+  // all 144 header bytes copied. Empty if the creation fails or pHeader's
+  // biSize is outside 40..144.
   explicit CRZDIB2(tagRZBMINFOHEADER* pHeader);
-  // Attaches the caller's header and pixels when both are non-null.
+  // Attaches the caller's header and pixels when both are non-null (and the
+  // header's biSize lies in 40..144; otherwise empty).
   CRZDIB2(tagRZBMINFOHEADER* pHeader, BYTE* pBits);
 
   // Not virtual. Shares src's block (the cache record comes with it), or copies
