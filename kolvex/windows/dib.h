@@ -178,7 +178,8 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   virtual bool SaveAs(CFile& file);
   // 71-73. The shared image cache (capacity and accounting below). CacheThis
   // keeps this bitmap's block under its record: false for an empty or locked
-  // bitmap, a record not set, capacity 0 or no memory for the entry; true also
+  // bitmap, a record not set, capacity 0 or no memory for the entry (nothing
+  // is evicted then); true also
   // when an entry with an equal record is there (it counts a hit). UnCacheThis
   // removes the first entry matching the record. LookupCache makes this bitmap
   // share the block of the first entry matching info (a locked bitmap gets a

@@ -46,9 +46,10 @@ class CDIBCache {
   // The cache if it has been made, else null; never makes it.
   static CDIBCache* Existing();
 
-  // A matching entry counts a hit and answers true; otherwise room is made
-  // and a new entry shares dib's block. False at capacity 0 or when the entry
-  // cannot be made (the memory exception is caught).
+  // A matching entry counts a hit and answers true; otherwise a new entry
+  // that shares dib's block is made, then room for it. False at capacity 0,
+  // or when the entry cannot be made (the memory exception is caught), which
+  // leaves every other entry in place.
   bool Add(const CRZDIB2& dib);
   // Trims the cache to its capacity, then makes `into` share the block of the
   // first entry matching info (through the base assignment, so a locked `into`
