@@ -153,6 +153,11 @@ void CDIBCache::Remove(const CRZDIB2& dib) {
   if (CDIBCacheEntry* entry = FindMatch(dib.GetCacheInfo())) Destroy(entry);
 }
 
+void CDIBCache::WriteRecord(CDIBCacheInfo& record, const CDIBCacheInfo& info) {
+  CacheLock lock(cs);
+  record = info;
+}
+
 bool CDIBCache::SetCapacityKB(int nCapacity) {
   if (nCapacity < 0) return false;
   CacheLock lock(cs);

@@ -222,7 +222,9 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   // ---- Cache record (not virtual). An empty bitmap reads one static all-zero
   // record, and SetCacheInfo does nothing on it. ----
   const CDIBCacheInfo& GetCacheInfo() const;
-  // Copies info over the block's record in place, seen by every sharer.
+  // Copies info over the block's record in place, seen by every sharer. Once
+  // the cache exists the write holds its lock, so lookups on other threads
+  // never read a cached block's record half-written.
   void SetCacheInfo(const CDIBCacheInfo& info);
   bool EqualCacheInfo(const CDIBCacheInfo& info) const;
   // The frame-independent comparison when this record's nFrameMode is 1.

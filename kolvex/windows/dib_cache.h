@@ -57,6 +57,9 @@ class CDIBCache {
   bool Share(const CDIBCacheInfo& info, CRZDIB2& into);
   // Destroys the first entry that matches dib's record, if any.
   void Remove(const CRZDIB2& dib);
+  // Copies info over a block's record under the lock: lookups on other
+  // threads read the records of cached blocks under it.
+  void WriteRecord(CDIBCacheInfo& record, const CDIBCacheInfo& info);
   // A negative capacity is refused (false); otherwise it is stored and the
   // cache trimmed to it (emptied at 0).
   bool SetCapacityKB(int nCapacityKB);
