@@ -11,7 +11,8 @@
 // earlier one.
 //
 // Failure: the lookups answer null / 0 for anything unknown, including forged
-// HRSRC and HGLOBAL values. Threading: any thread; the table has a lock.
+// HRSRC and HGLOBAL values and, for the life of the process, the handles of
+// removed resources. Threading: any thread; the table has a lock.
 #pragma once
 
 #include <kolvex/platform/export.h>
@@ -42,7 +43,8 @@ KOLVEX_API bool AddResource(HINSTANCE module, LPCSTR name, LPCSTR type, const vo
 
 // Drops every registration of `name` and `type` in `module` and frees their
 // bytes: pointers from LockResource into them dangle afterwards, and their
-// handles answer null. For programs that register many short-lived resources
+// handles answer null from then on, whatever is registered later. For
+// programs that register many short-lived resources
 // (tests, fuzzing). False when nothing matched.
 KOLVEX_API bool RemoveResource(HINSTANCE module, LPCSTR name, LPCSTR type);
 
