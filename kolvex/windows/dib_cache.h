@@ -13,10 +13,12 @@
 // the capacity, the least-used entries go first, ties going to the earliest.
 //
 // Locking. One re-entrant critical section, private to the cache, guards
-// everything here. Every public member holds it from its first step to its
-// last, which includes destroying evicted entries (releasing their blocks)
-// and, for Share, taking the caller's share of the found block: once the lock
-// is left, an eviction on another thread may destroy the entry.
+// everything here, and the records of cached blocks, which entries are matched
+// by: CRZDIB2::SetCacheInfo writes a record through WriteRecord once the cache
+// exists. Every public member holds it from its first step to its last, which
+// includes destroying evicted entries (releasing their blocks) and, for Share,
+// taking the caller's share of the found block: once the lock is left, an
+// eviction on another thread may destroy the entry.
 #pragma once
 
 #include <kolvex/platform/kernel.h>
