@@ -5,6 +5,12 @@
 #include "io_support.h"
 
 #include <climits>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -163,6 +169,61 @@ TEST_F(Load, AnOpenFileIsReadFromItsPositionWithTheReason) {
   }
   EXPECT_TRUE(thrown);
   EXPECT_FALSE(dib.IsValidDIB());
+}
+
+// Runs `attempt` on a thread of its own and answers whether it returned
+// within five seconds. An attempt still waiting then is released, so that a
+// regression fails the test instead of hanging it: `heldWriter` (if not -1) is
+// closed, and a writer opens the pipe and closes it again.
+bool ReturnsAtOnce(const char* pipe, int heldWriter, const std::function<void()>& attempt) {
+  std::promise<void> returned;
+  std::future<void> done = returned.get_future();
+  std::thread runner([&] {
+    attempt();
+    returned.set_value();
+  });
+  const bool inTime = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  if (heldWriter >= 0) ::close(heldWriter);
+  if (!inTime) {
+    const int writer = ::open(pipe, O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+  }
+  runner.join();
+  return inTime;
+}
+
+// A named pipe is refused at once, with or without a writer at its other end
+// (neither the open nor the load may wait for one), and so is a directory.
+TEST_F(Load, NamedPipesAndDirectoriesAreRefusedWithoutWaiting) {
+  kt::TempFile pipe;
+  std::remove(pipe.path());
+  ASSERT_EQ(::mkfifo(pipe.path(), 0600), 0);
+  for (bool writer : {false, true}) {
+    SCOPED_TRACE(writer ? "a writer that sends nothing" : "no writer");
+    const auto held = [&] { return writer ? ::open(pipe.path(), O_RDWR | O_NONBLOCK) : -1; };
+    kt::CountingDib2 dib;
+    bool loaded = true;
+    EXPECT_TRUE(ReturnsAtOnce(pipe.path(), held(), [&] { loaded = dib.CreateFromFile(pipe.path()); }));
+    EXPECT_FALSE(loaded);
+
+    CFile file;
+    BOOL opened = FALSE;
+    ASSERT_TRUE(ReturnsAtOnce(pipe.path(), held(), [&] { opened = file.Open(pipe.path(), CFile::modeRead); }));
+    ASSERT_TRUE(opened);
+    EXPECT_FALSE(file.IsRegularFile());
+    const char* why = nullptr;
+    EXPECT_TRUE(ReturnsAtOnce(pipe.path(), held(), [&] {
+      loaded = kt::Throws<CFileException>([&] { dib.CreateFromFile(file, &why); }) || dib.IsValidDIB();
+    }));
+    EXPECT_FALSE(loaded) << "threw, or loaded";
+    EXPECT_STREQ(why, "not a regular file");
+  }
+  CFile directory;
+  ASSERT_TRUE(directory.Open("/tmp", CFile::modeRead));
+  kt::CountingDib2 dib;
+  const char* why = nullptr;
+  EXPECT_FALSE(kt::Throws<CFileException>([&] { dib.CreateFromFile(directory, &why); }));
+  EXPECT_STREQ(why, "not a regular file");
 }
 
 TEST_F(Load, EveryAllocationFailingInTurnFailsCleanly) {

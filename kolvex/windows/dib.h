@@ -204,13 +204,17 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   // is read. Out of memory: false, empty. The previous contents are released
   // in every case. Not thread-safe on one object; data is only read.
   bool CreateFromMemory(const void* data, std::size_t size);
-  // False also when the file cannot be opened or read.
+  // False also when the file cannot be opened or read, or is not a regular
+  // file (a named pipe is refused without waiting for a writer).
   bool CreateFromFile(const char* path);
-  // The file is read once, with file.Read, up to its end. *ppszProblem (when
-  // not null) is set to null when loaded, and otherwise to why not: a phrase
-  // of kolvex::BitmapFileProblem(), "not a bitmap file (too large)" or "out of
-  // memory" (static strings). A failing read throws its CFileException* to the
-  // caller, with the bitmap empty and *ppszProblem untouched.
+  // The file is read once, with file.Read, up to its end; a file that is not
+  // regular (CFile::IsRegularFile: a pipe, device or directory) is refused
+  // before anything is read, so no call waits on another program. *ppszProblem
+  // (when not null) is set to null when loaded, and otherwise to why not: a
+  // phrase of kolvex::BitmapFileProblem(), "not a regular file", "not a bitmap
+  // file (too large)" or "out of memory" (static strings). A failing read
+  // throws its CFileException* to the caller, with the bitmap empty and
+  // *ppszProblem untouched.
   bool CreateFromFile(CFile& file, const char** ppszProblem = nullptr);
 
   // ---- DIB section (not virtual). Null / false on an empty bitmap. ----
