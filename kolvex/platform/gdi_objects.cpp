@@ -4,6 +4,7 @@
 #include <kolvex/core/geometry.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/platform/gdi_internal.h>
+#include <kolvex/platform/linux/screen.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -97,7 +98,12 @@ struct Table {
     if (o.generation != (value >> 32) || o.kind == Kind::Free || !accept(o.kind)) return kNone;
     return slot;
   }
-  std::uint32_t FindDc(const void* h) const { return Find(h, IsDcKind); }
+  // DCs on a real screen whose display is lost fail every call but release.
+  std::uint32_t FindDc(const void* h) const {
+    const std::uint32_t slot = Find(h, IsDcKind);
+    if (slot != kNone && objects[slot].kind != Kind::MemoryDc && ScreenLost()) return kNone;
+    return slot;
+  }
   std::uint32_t FindBitmap(const void* h) const {
     return Find(h, [](Kind k) { return k == Kind::Bitmap; });
   }
@@ -173,12 +179,20 @@ std::optional<PixelView> SurfaceOfBitmap(HBITMAP hbm) {
 
 bool IsLiveDc(HDC hdc) { return T().FindDc(hdc) != kNone; }
 
+bool IsScreenDc(HDC hdc) {
+  const Table& t = T();
+  const std::uint32_t slot = t.FindDc(hdc);
+  return slot != kNone && t.objects[slot].kind != Kind::MemoryDc;
+}
+
 namespace {
 
-// Objects without a surface of their own, opened and closed by kind.
+// Objects without a surface of their own, opened and closed by kind. DCs on
+// the screen are refused while a real screen's display is lost.
 void* OpenOfKind(Kind k) {
   if (kolvex::detail::AllocationShouldFail()) return nullptr;
   auto guard = LockTable();
+  if (k != Kind::DrawDib && ScreenLost()) return nullptr;
   return NewObject(T(), k);
 }
 
@@ -207,12 +221,14 @@ bool IsDrawDib(HANDLE h) {
 
 int ScreenWidth() {
   auto guard = LockTable();
-  return T().screen->view.width;
+  const RealScreen* real = SelectedScreen();
+  return real == nullptr ? T().screen->view.width : real->Lost() ? 0 : real->Width();
 }
 
 int ScreenHeight() {
   auto guard = LockTable();
-  return T().screen->view.height;
+  const RealScreen* real = SelectedScreen();
+  return real == nullptr ? T().screen->view.height : real->Lost() ? 0 : real->Height();
 }
 
 bool ResizeScreen(int width, int height) {
@@ -220,6 +236,7 @@ bool ResizeScreen(int width, int height) {
   if (!screen) return false;
   auto guard = LockTable();
   T().screen = std::move(screen);
+  SelectVirtualScreen();
   return true;
 }
 
@@ -242,9 +259,7 @@ HDC CreateCompatibleDC(HDC hdc) {
 
 HDC CreateDCA(LPCSTR pszDriver, LPCSTR, LPCSTR, const DEVMODEA*) {
   if (pszDriver == nullptr || strcasecmp(pszDriver, "DISPLAY") != 0) return nullptr;
-  if (kolvex::detail::AllocationShouldFail()) return nullptr;
-  auto guard = LockTable();
-  return static_cast<HDC>(NewObject(T(), Kind::DisplayDc));
+  return static_cast<HDC>(OpenOfKind(Kind::DisplayDc));
 }
 
 BOOL DeleteDC(HDC hdc) {
