@@ -1,5 +1,6 @@
-// `kolvex demo`: the library's typical road, run on the virtual screen. A
-// generated test card is painted onto the screen and captured; the capture is
+// `kolvex demo`: the library's typical road, run on the virtual screen (or,
+// with --screen, on the X display's). A generated test card is painted onto
+// the screen and captured; the capture is
 // reduced, rebuilt from one field, filtered and scaled; the results are drawn
 // back beside each other; every stage is saved and timed.
 
@@ -76,12 +77,17 @@ class Demo {
   explicit Demo(std::string dir) : dir_(std::move(dir)) {}
 
   // Runs one stage, prints its line and saves `result` (when given) as `file`.
-  void Stage(const char* name, const char* file, CRZDIB2* result, const std::function<bool()>& work) {
+  // A failure says `why` when given.
+  void Stage(const char* name, const char* file, CRZDIB2* result, const std::function<bool()>& work,
+             const std::string* why = nullptr) {
     const auto start = std::chrono::steady_clock::now();
     const bool ok = work();
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    if (!ok) throw FileError(file != nullptr ? dir_ + "/" + file : name, std::string(name) + " failed");
+    if (!ok) {
+      throw FileError(file != nullptr ? dir_ + "/" + file : name,
+                      why != nullptr ? *why : std::string(name) + " failed");
+    }
     std::string size = "";
     if (result != nullptr && result->IsValidDIB()) {
       size = std::to_string(result->DIBWidth()) + " x " + std::to_string(result->DIBHeight()) +
@@ -103,7 +109,7 @@ class Demo {
 }  // namespace
 
 Status RunDemo(const std::vector<std::string>& words) {
-  const Args args = ParseArgs(words, {}, {});
+  const Args args = ParseArgs(words, {"--screen"}, {});
   if (args.positional.size() > 1) throw UsageError("expected at most one directory");
   const std::string dir = args.positional.empty() ? "kolvex-demo" : args.positional[0];
   if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
@@ -114,8 +120,14 @@ Status RunDemo(const std::vector<std::string>& words) {
   Demo demo(dir);
   CRZDIB2 card, captured, quarter, eighth, fields, frame, median, brighter, scaled, screen;
   try {
-    demo.Stage("virtual screen", nullptr, nullptr,
-               [] { return kolvex::platform::SetVirtualScreenSize(kWidth, kHeight); });
+    if (args.Has("--screen")) {
+      std::string why;
+      demo.Stage("X display's screen", nullptr, nullptr, [&] { return kolvex::platform::UseDisplay(nullptr, &why); },
+                 &why);
+    } else {
+      demo.Stage("virtual screen", nullptr, nullptr,
+                 [] { return kolvex::platform::SetVirtualScreenSize(kWidth, kHeight); });
+    }
     demo.Stage("test card", "01-testcard.bmp", &card, [&] { return MakeTestCard(card); });
     demo.Stage("paint onto the screen", nullptr, &card, [&] { return card.DrawToDesktop(0, 0, 0, 0); });
     demo.Stage("capture the screen", "02-capture.bmp", &captured,
