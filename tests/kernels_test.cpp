@@ -35,15 +35,15 @@ std::vector<int> Widths() {
 constexpr int kHeights[] = {1, 2, 3, 5, 8, 13};
 constexpr Guard kGuards[] = {Guard::After, Guard::Before};
 
-// Runs `op(dst, src)` into a destination (an Image like the source, or a Dst)
-// of the given geometry, refilled with the same noise before each level (the
-// input of an operation in place), and expects every level's bytes to equal
-// the plain level's.
-template <class Dst = void, class Image, class Op>
+// Runs `op(dst, src)` into a destination (an Image, like the source) of the
+// given geometry, refilled with the same noise before each level (the input
+// of an operation in place), and expects every level's bytes to equal the
+// plain level's.
+template <class Image, class Op>
 void ExpectSameAtEveryLevel(Image& src, WORD bits, LONG width, LONG height, const Op& op,
                             const std::string& what) {
   if (width <= 0 || height <= 0) return;
-  std::conditional_t<std::is_void_v<Dst>, Image, Dst> dst(bits, width, height, src.guard);
+  Image dst(bits, width, height, src.guard);
   dst.Fill(99);
   bool plainOk = false;
   {
@@ -189,26 +189,6 @@ TEST(Kernels, MediansOfRowsAtAnyAddressMatchThePlainLevel) {
       }
     }
   }
-}
-
-// Unscaled transfers between 24 and 32 bits copy runs of pixels: from
-// attached bytes against a guard page through DrawDib, and between DIB
-// sections through BitBlt, into DIB sections of either depth.
-TEST(Kernels, UnscaledTransfersMatchThePlainLevel) {
-  auto draws = [](auto& src, const std::string& label) {
-    const LONG w = src.header.biWidth;
-    const LONG h = src.header.biHeight;
-    for (WORD bits : {24, 32}) {
-      ExpectSameAtEveryLevel<kt::DibSectionImage>(
-          src, bits, w, h,
-          [w, h](auto& d, auto& s) {
-            return s.Draw(*d.GetDIBSectionDC(), CRect(0, 0, w, h), CRect(0, 0, w, h), nullptr);
-          },
-          "draw into " + std::to_string(bits) + " bits of " + label);
-    }
-  };
-  ForEachSource<kt::PageGuardedDib2>({24, 32}, draws);
-  ForEachSource<kt::DibSectionImage>({24, 32}, draws);
 }
 
 // ---- DIB sections ----

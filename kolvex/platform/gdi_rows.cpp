@@ -1,16 +1,10 @@
 // Row conversion between the pixel formats of GDI surfaces and 0xXXRRGGBB
 // words. One call per row; the format is decided once per row. Unscaled runs
-// between 24 and 32 bits have copies of their own, with AVX2 variants that
-// read and write exactly the run's bytes.
+// between 24 and 32 bits have copies of their own, a word at a time.
 
-#include <kolvex/core/kernel_level.h>
 #include <kolvex/platform/gdi_internal.h>
 
 #include <cstring>
-
-#if KOLVEX_X86
-#include <kolvex/core/simd_x86.h>
-#endif
 
 namespace kolvex::platform::detail {
 namespace {
@@ -85,53 +79,13 @@ void Expand24To32(const BYTE* from, BYTE* to, std::size_t n) {
   for (; i < n; ++i, from += 3, to += 4) Store32(to, from[0] | from[1] << 8 | from[2] << 16);
 }
 
-#if KOLVEX_X86
-
-// Eight pixels a step: each 128-bit lane drops its pixels' fourth bytes, then
-// the two lanes' 12 bytes close up.
-KOLVEX_AVX2 void Pack32To24Avx2(const BYTE* from, BYTE* to, std::size_t n) {
-  const __m256i drop = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
-                                        0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-  const __m256i close = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8, from += 32, to += 24) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
-    const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, drop), close);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm256_castsi256_si128(packed));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + 16), _mm256_extracti128_si256(packed, 1));
-  }
-  Pack32To24(from, to, n - i);
-}
-
-// Eight pixels a step from two 16-byte loads 12 bytes apart, each spread to
-// four pixels with a zero fourth byte. The second load reaches 4 bytes past
-// the eight pixels, so the steps stop 10 pixels before the end of the run.
-KOLVEX_AVX2 void Expand24To32Avx2(const BYTE* from, BYTE* to, std::size_t n) {
-  const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
-                                          0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-  std::size_t i = 0;
-  for (; i + 10 <= n; i += 8, from += 24, to += 32) {
-    const __m256i v = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(from + 12),
-                                          reinterpret_cast<const __m128i*>(from));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_shuffle_epi8(v, spread));
-  }
-  Expand24To32(from, to, n - i);
-}
-
-#endif
-
 }  // namespace
 
 RunCopy RunCopierFor(int fromBits, int toBits) {
-  using kolvex::detail::PickKernel;
   if (fromBits == 32 && toBits == 32) return CopySame<4>;
   if (fromBits == 24 && toBits == 24) return CopySame<3>;
-  if (fromBits == 32 && toBits == 24) {
-    return PickKernel<RunCopy>(Pack32To24, nullptr, KOLVEX_X86_KERNEL(Pack32To24Avx2), nullptr);
-  }
-  if (fromBits == 24 && toBits == 32) {
-    return PickKernel<RunCopy>(Expand24To32, nullptr, KOLVEX_X86_KERNEL(Expand24To32Avx2), nullptr);
-  }
+  if (fromBits == 32 && toBits == 24) return Pack32To24;
+  if (fromBits == 24 && toBits == 32) return Expand24To32;
   return nullptr;
 }
 

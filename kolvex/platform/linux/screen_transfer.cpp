@@ -2,7 +2,7 @@
 // touches crosses the connection, band by band, so that the display works on
 // one band while this side converts the next.
 
-#include <kolvex/core/geometry.h>
+#include <kolvex/base/size.h>
 #include <kolvex/platform/linux/screen.h>
 
 #include <vector>
