@@ -122,8 +122,8 @@ Status RunDemo(const std::vector<std::string>& words) {
   try {
     if (args.Has("--screen")) {
       std::string why;
-      demo.Stage("X display's screen", nullptr, nullptr, [&] { return kolvex::platform::UseDisplay(nullptr, &why); },
-                 &why);
+      demo.Stage("X display's screen", nullptr, nullptr,
+                 [&] { return kolvex::platform::UseDisplay(nullptr, &why); }, &why);
     } else {
       demo.Stage("virtual screen", nullptr, nullptr,
                  [] { return kolvex::platform::SetVirtualScreenSize(kWidth, kHeight); });

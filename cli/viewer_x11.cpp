@@ -3,15 +3,15 @@
 // is exposed. The library draws each picture (scaled down when it is larger
 // than the screen) into 32-bit rows, which go to the window in image requests.
 
-#include "files.h"
-#include "viewer.h"
-
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#include "files.h"
+#include "viewer.h"
 
 namespace kolvex::cli {
 namespace {
@@ -59,7 +59,8 @@ Shown Draw(CRZDIB2& dib, int width, int height) {
   HBITMAP section = CreateDIBSection(dc.GetSafeHdc(), &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (section == nullptr) Fail("out of memory");
   HGDIOBJ previous = SelectObject(dc.GetSafeHdc(), section);
-  const bool drawn = dib.Draw(dc, CRect(0, 0, width, height), CRect(0, 0, dib.DIBWidth(), dib.DIBHeight()), nullptr);
+  const bool drawn =
+      dib.Draw(dc, CRect(0, 0, width, height), CRect(0, 0, dib.DIBWidth(), dib.DIBHeight()), nullptr);
   Shown shown{width, height, {}};
   if (drawn) {
     const auto* from = static_cast<const BYTE*>(bits);
@@ -78,8 +79,9 @@ class Viewer {
     conn_.reset(xcb_connect(nullptr, &number));
     if (xcb_connection_has_error(conn_.get()) != 0) {
       const char* display = std::getenv("DISPLAY");
-      Fail(display == nullptr || *display == '\0' ? "no X display (DISPLAY is not set)"
-                                                  : std::string("cannot connect to X display '") + display + "'");
+      Fail(display == nullptr || *display == '\0'
+               ? "no X display (DISPLAY is not set)"
+               : std::string("cannot connect to X display '") + display + "'");
     }
     const xcb_setup_t* setup = xcb_get_setup(conn_.get());
     auto roots = xcb_setup_roots_iterator(setup);
@@ -87,7 +89,8 @@ class Viewer {
     if (roots.rem == 0) Fail("the X display has no screen " + std::to_string(number));
     screen_ = roots.data;
     if (screen_->root_depth != 24 && screen_->root_depth != 32) {
-      Fail("the X display's root window is " + std::to_string(screen_->root_depth) + "-bit, not 24- or 32-bit");
+      Fail("the X display's root window is " + std::to_string(screen_->root_depth) +
+           "-bit, not 24- or 32-bit");
     }
     maxPutBytes_ = std::size_t{xcb_get_maximum_request_length(conn_.get())} * 4 - 24;
     LoadKeyboard(setup);
@@ -107,7 +110,8 @@ class Viewer {
           if (reinterpret_cast<const xcb_expose_event_t*>(event.get())->count == 0) Paint();
           break;
         case XCB_KEY_PRESS: {
-          const xcb_keysym_t key = KeysymOf(reinterpret_cast<const xcb_key_press_event_t*>(event.get())->detail);
+          const xcb_keysym_t key =
+              KeysymOf(reinterpret_cast<const xcb_key_press_event_t*>(event.get())->detail);
           if (key == kQ || key == kEscape) return;
           const std::size_t n = pictures_.size();
           if (key == kSpace || key == kRight || key == kDown || key == kPageDown) Open((current_ + 1) % n);
@@ -128,7 +132,8 @@ class Viewer {
  private:
   xcb_atom_t Atom(const char* name) {
     const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        conn_.get(), xcb_intern_atom(conn_.get(), 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
+        conn_.get(), xcb_intern_atom(conn_.get(), 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+        nullptr));
     if (reply == nullptr) Fail("lost the connection to the X display");
     return reply->atom;
   }
@@ -158,14 +163,15 @@ class Viewer {
     const int w = p.dib.DIBWidth();
     const int h = p.dib.DIBHeight();
     const double fit = std::min({1.0, static_cast<double>(screen_->width_in_pixels) / w,
-                                       static_cast<double>(screen_->height_in_pixels) / h});
+                                 static_cast<double>(screen_->height_in_pixels) / h});
     const int width = std::max(1, static_cast<int>(w * fit));
     const int height = std::max(1, static_cast<int>(h * fit));
     shown_ = Draw(p.dib, width, height);
 
     std::string title = p.name + " - " + std::to_string(w) + " x " + std::to_string(h);
     if (width != w || height != h) title += " (shown at " + std::to_string(width * 100 / w) + "%)";
-    if (pictures_.size() > 1) title += " [" + std::to_string(i + 1) + "/" + std::to_string(pictures_.size()) + "]";
+    if (pictures_.size() > 1)
+      title += " [" + std::to_string(i + 1) + "/" + std::to_string(pictures_.size()) + "]";
 
     const std::uint32_t size[] = {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
     if (window_ == 0) {
@@ -176,7 +182,8 @@ class Viewer {
                         static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0,
                         XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
                         XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
-      xcb_change_property(conn_.get(), XCB_PROP_MODE_REPLACE, window_, wmProtocols_, XCB_ATOM_ATOM, 32, 1, &wmDelete_);
+      xcb_change_property(conn_.get(), XCB_PROP_MODE_REPLACE, window_, wmProtocols_, XCB_ATOM_ATOM, 32, 1,
+                          &wmDelete_);
       SetTitle(title);
       xcb_map_window(conn_.get(), window_);
     } else {
@@ -189,9 +196,10 @@ class Viewer {
 
   void SetTitle(const std::string& title) {
     const auto length = static_cast<std::uint32_t>(title.size());
-    xcb_change_property(conn_.get(), XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, length,
+    xcb_change_property(conn_.get(), XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        length, title.data());
+    xcb_change_property(conn_.get(), XCB_PROP_MODE_REPLACE, window_, netWmName_, utf8_, 8, length,
                         title.data());
-    xcb_change_property(conn_.get(), XCB_PROP_MODE_REPLACE, window_, netWmName_, utf8_, 8, length, title.data());
   }
 
   // The picture into the window, in bands within the request size limit.
@@ -200,8 +208,9 @@ class Viewer {
     const int band = static_cast<int>(std::max<std::size_t>(1, maxPutBytes_ / stride));
     for (int top = 0; top < shown_.height; top += band) {
       const int rows = std::min(band, shown_.height - top);
-      xcb_put_image(conn_.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, window_, gc(), static_cast<std::uint16_t>(shown_.width),
-                    static_cast<std::uint16_t>(rows), 0, static_cast<std::int16_t>(top), 0, screen_->root_depth,
+      xcb_put_image(conn_.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, window_, gc(),
+                    static_cast<std::uint16_t>(shown_.width), static_cast<std::uint16_t>(rows), 0,
+                    static_cast<std::int16_t>(top), 0, screen_->root_depth,
                     static_cast<std::uint32_t>(stride * static_cast<std::size_t>(rows)),
                     shown_.rows.data() + stride * static_cast<std::size_t>(top));
     }

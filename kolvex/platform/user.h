@@ -20,8 +20,9 @@
 //     SetVirtualScreenSize.
 //
 // Threading: every call may come from any thread (the GDI table lock guards
-// the screen, and one connection to the display serves every thread). Allocation: GetWindowDC makes a DC object, counted by the fault
-// injection and by GetGuiResources until ReleaseDC.
+// the screen, and one connection to the display serves every thread).
+// Allocation: GetWindowDC makes a DC object, counted by the fault injection
+// and by GetGuiResources until ReleaseDC.
 #pragma once
 
 #include <kolvex/platform/export.h>

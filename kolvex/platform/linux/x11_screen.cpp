@@ -7,7 +7,10 @@
 // requests and replies, each band within the server's request size limit.
 
 #include <kolvex/platform/linux/screen.h>
-
+#include <pthread.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
@@ -15,10 +18,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
-#include <pthread.h>
-#include <sys/ipc.h>
-#include <sys/shm.h>
-#include <sys/socket.h>
 #include <vector>
 
 namespace kolvex::platform::detail {
@@ -95,8 +94,7 @@ bool RootVisualFits(const xcb_screen_t& screen) {
 
 class X11Screen final : public RealScreen {
  public:
-  X11Screen(Connection connection, const xcb_screen_t& screen, const xcb_format_t& format,
-            xcb_gcontext_t gc)
+  X11Screen(Connection connection, const xcb_screen_t& screen, const xcb_format_t& format, xcb_gcontext_t gc)
       : conn_(std::move(connection)),
         root_(screen.root),
         gc_(gc),
@@ -105,8 +103,7 @@ class X11Screen final : public RealScreen {
         depth_(screen.root_depth),
         bitsPerPixel_(format.bits_per_pixel),
         scanlinePad_(format.scanline_pad),
-        shm_(xcb_get_extension_data(conn_.get(), &xcb_shm_id)->present != 0 &&
-                     OnThisMachine(conn_.get())
+        shm_(xcb_get_extension_data(conn_.get(), &xcb_shm_id)->present != 0 && OnThisMachine(conn_.get())
                  ? Shm::Untried
                  : Shm::Off),
         // The request size limit, in 4-byte units; PutImage's own fields
@@ -153,7 +150,8 @@ class X11Screen final : public RealScreen {
     std::size_t limit = kBandBytes;
     // Plain requests carry their band: one row at least, within the limit.
     if (put && shm_ != Shm::On) limit = std::min(limit, maxPutBytes_);
-    const int rows = static_cast<int>(std::clamp<std::size_t>(limit / stride, 1, static_cast<std::size_t>(r.h)));
+    const int rows =
+        static_cast<int>(std::clamp<std::size_t>(limit / stride, 1, static_cast<std::size_t>(r.h)));
     return {stride, rows, (r.h + rows - 1) / rows};
   }
 
@@ -382,8 +380,8 @@ std::unique_ptr<RealScreen> OpenX11Screen(const char* name, std::string& why) {
   }
   const xcb_screen_t& screen = *roots.data;
   const xcb_format_t* format = PixmapFormat(setup, screen.root_depth);
-  if ((screen.root_depth != 24 && screen.root_depth != 32) || !RootVisualFits(screen) ||
-      format == nullptr || (format->bits_per_pixel != 24 && format->bits_per_pixel != 32) ||
+  if ((screen.root_depth != 24 && screen.root_depth != 32) || !RootVisualFits(screen) || format == nullptr ||
+      (format->bits_per_pixel != 24 && format->bits_per_pixel != 32) ||
       setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) {
     why = shown + " has a " + std::to_string(screen.root_depth) +
           "-bit root window that is not 24- or 32-bit TrueColor (B, G, R bytes)";
