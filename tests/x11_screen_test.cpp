@@ -150,8 +150,21 @@ TEST_P(Screens, CaptureReadsWhatTheScreenShows) {
   ASSERT_TRUE(grab.CreateFromDC(screen, &area));
   EXPECT_EQ(Drawn(grab), Drawn(dib));
   ASSERT_TRUE(grab.CreateFromDC(screen, nullptr));
-  DeleteDC(screen);
   EXPECT_EQ(Drawn(grab), Look(0, 0, w_, h_));
+  // Whole rows into a top-down DIB section (on a display that shares memory,
+  // one over a megabyte is filled in place), below its first row.
+  const BITMAPINFO info = kt::Info(w_, -h_ - 1, 32);
+  void* bits = nullptr;
+  kt::DeviceBitmap section(1, 1);
+  HBITMAP bm = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  SelectObject(section.dc, bm);
+  ASSERT_TRUE(BitBlt(section.dc, 0, 1, w_, h_, screen, 0, 0, SRCCOPY));
+  Image rows{w_, h_, {}};
+  for (int i = 0; i < w_ * h_; ++i) rows.px.push_back(static_cast<std::uint32_t*>(bits)[w_ + i] & 0xFFFFFF);
+  EXPECT_EQ(rows, Look(0, 0, w_, h_));
+  SelectObject(section.dc, section.bm);
+  DeleteObject(bm);
+  DeleteDC(screen);
 }
 
 INSTANTIATE_TEST_SUITE_P(, Screens, testing::Values(Kind::Virtual, Kind::Shm, Kind::Plain),

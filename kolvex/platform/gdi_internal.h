@@ -20,6 +20,7 @@ struct PixelView {
   bool topDown = true;               // row 0 in memory is the top row
   const RGBQUAD* colors = nullptr;   // colour table at <= 8 bits; null: the grey ramp
   int colorCount = 0;
+  int shm = -1;  // the System V segment that starts at `bits`, or -1
 
   BYTE* Row(int y) const {  // y counted from the top
     return bits + static_cast<std::ptrdiff_t>(topDown ? y : height - 1 - y) * stride;

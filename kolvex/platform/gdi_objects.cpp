@@ -25,7 +25,8 @@ constexpr int kDefaultScreenWidth = 1920;
 constexpr int kDefaultScreenHeight = 1080;
 
 struct FreeBytes {
-  void operator()(BYTE* p) const { std::free(p); }
+  int shm = -1;
+  void operator()(BYTE* p) const { FreeSurfaceBytes({p, shm}); }
 };
 
 struct Surface {
@@ -48,15 +49,19 @@ bool IsDcKind(Kind k) { return k == Kind::MemoryDc || k == Kind::DisplayDc || k 
 bool Counted(Kind k) { return IsDcKind(k) || k == Kind::Bitmap; }
 
 // A zero-filled surface, or null when the size is refused or memory runs out.
-std::unique_ptr<Surface> MakeSurface(int width, std::int64_t height, int bitCount, bool topDown) {
+// DIB sections (made with the table locked) may take memory the screen fills.
+std::unique_ptr<Surface> MakeSurface(int width, std::int64_t height, int bitCount, bool topDown,
+                                     bool section = false) {
   const auto layout = kolvex::detail::CheckedLayout(bitCount, width, height);
   if (!layout || width <= 0 || height <= 0) return nullptr;
   auto surface = std::unique_ptr<Surface>(new (std::nothrow) Surface());
   if (!surface) return nullptr;
-  surface->storage.reset(static_cast<BYTE*>(std::calloc(layout->image, 1)));
-  if (!surface->storage) return nullptr;
+  const SurfaceBytes bytes = AllocateSurfaceBytes(layout->image, section);
+  if (bytes.bytes == nullptr) return nullptr;
+  surface->storage = std::unique_ptr<BYTE, FreeBytes>(bytes.bytes, FreeBytes{bytes.shm});
   PixelView& v = surface->view;
   v.bits = surface->storage.get();
+  v.shm = bytes.shm;
   v.width = width;
   v.height = static_cast<int>(height);
   v.bitCount = bitCount;
@@ -345,7 +350,7 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppv
   if (hdc != nullptr && t.FindDc(hdc) == kNone) return nullptr;
   if (kolvex::detail::AllocationShouldFail()) return nullptr;
   const std::int64_t rows = std::abs(static_cast<std::int64_t>(h.biHeight));
-  auto surface = MakeSurface(h.biWidth, rows, bits, h.biHeight < 0);
+  auto surface = MakeSurface(h.biWidth, rows, bits, h.biHeight < 0, true);
   if (!surface) return nullptr;
   surface->dibSection = true;
   surface->header = h;

@@ -41,6 +41,15 @@ class RealScreen {
   // top; `fill` writes every pixel of each band first. False when the display
   // fails. The pixels are on the screen when it returns true.
   virtual bool Write(const Box& r, const BandFn& fill) = 0;
+  // Reads rectangle r straight into rows [to.y, to.y + r.h) of `dst`, a
+  // surface in shared memory whose rows are laid out as the display lays them
+  // out. Nothing when the display cannot (and nothing was read), false when it
+  // fails.
+  virtual std::optional<bool> ReadInto(const Box& r, const PixelView& dst, int toY) = 0;
+  // Whether the display takes surfaces in shared memory.
+  virtual bool SharesMemory() const = 0;
+  // Segment `shm` is being freed: the display lets go of it.
+  virtual void Forget(int shm) = 0;
 };
 
 // Connects to the X display `name` (null: the one DISPLAY names). Null, with
@@ -50,6 +59,8 @@ std::unique_ptr<RealScreen> OpenX11Screen(const char* name, std::string& why);
 
 // ---- Which screen display DCs reach (screen_select.cpp) ----
 
+// The real screen in use, or null (the virtual screen, or no choice yet).
+RealScreen* ChosenScreen();
 // The real screen, or null for the virtual screen. The first call decides:
 // the virtual screen when KOLVEX_SCREEN is "virtual" or DISPLAY names no
 // display that can be reached, the display DISPLAY names otherwise.
@@ -58,6 +69,21 @@ RealScreen* SelectedScreen();
 void SelectVirtualScreen();
 // A real screen is selected and its display is lost.
 bool ScreenLost();
+
+// ---- Memory of GDI surfaces (surface_memory.cpp) ----
+
+// Zero-filled bytes for a surface: for a large DIB section (which clients
+// keep, to grab frame after frame into) made while a display that takes them
+// is the screen, a System V shared memory segment (`shm` its id), which the
+// display fills directly; otherwise, or when shared memory is refused, heap
+// memory (`shm` -1). Null bytes when memory runs out. A section's bytes are
+// made and freed with the table locked.
+struct SurfaceBytes {
+  BYTE* bytes = nullptr;
+  int shm = -1;
+};
+SurfaceBytes AllocateSurfaceBytes(std::size_t n, bool section);
+void FreeSurfaceBytes(const SurfaceBytes& b);
 
 // A transfer with the real screen at one end or both (screen_transfer.cpp):
 // dst or src without a value is the screen. StretchPixels' rule throughout.

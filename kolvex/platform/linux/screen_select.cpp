@@ -40,6 +40,8 @@ std::unique_ptr<RealScreen> DefaultScreen() {
 
 }  // namespace
 
+RealScreen* ChosenScreen() { return Selected().screen.get(); }
+
 RealScreen* SelectedScreen() {
   Selection& s = Selected();
   if (!s.decided) {

@@ -31,6 +31,11 @@ bool RealScreenTransfer(RealScreen& screen, const std::optional<PixelView>& dst,
         to, [&](const PixelView& band, int top) { StretchPixels(band, Within(d, to, top), *src, s); });
   }
   if (dst) {
+    // An unscaled grab of whole rows: into shared memory, the display writes
+    // them in place.
+    if (d.w == s.w && d.h == s.h && d.w > 0 && d.h > 0 && to.x == 0 && to.w == dst->width) {
+      if (const auto read = screen.ReadInto(from, *dst, to.y)) return *read;
+    }
     return screen.Read(
         from, [&](const PixelView& band, int top) { StretchPixels(*dst, d, band, Within(s, from, top)); });
   }

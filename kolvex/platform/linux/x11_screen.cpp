@@ -23,9 +23,10 @@
 namespace kolvex::platform::detail {
 namespace {
 
-// Bytes per band: small enough that the server works on one band while this
-// side converts another, large enough that requests stay few.
-constexpr std::size_t kBandBytes = 512 * 1024;
+// Bytes per band: the server works on one band while this side converts
+// another, but every band of a read wakes this side once more, which costs
+// more than it saves when the processors are busy: a 1080p frame is two.
+constexpr std::size_t kBandBytes = 4 * 1024 * 1024;
 constexpr std::uint32_t kAllPlanes = ~0u;
 
 struct FreeReply {
@@ -130,6 +131,34 @@ class X11Screen final : public RealScreen {
     return SharedMemory() ? WriteShared(r, bands, fill) : WritePlain(r, bands, fill);
   }
 
+  std::optional<bool> ReadInto(const Box& r, const PixelView& dst, int toY) override {
+    if (Lost() || dst.shm < 0 || dst.bitCount != bitsPerPixel_ || !dst.topDown ||
+        static_cast<std::size_t>(dst.stride) != Stride(r.w)) {
+      return std::nullopt;
+    }
+    const QuietPipe quiet;
+    const std::optional<xcb_shm_seg_t> seg = Attached(dst.shm);
+    if (!seg) return Lost() ? std::optional<bool>(false) : std::nullopt;
+    const auto reply = Drain(xcb_shm_get_image_reply,
+                             xcb_shm_get_image(conn_.get(), root_, static_cast<std::int16_t>(r.x),
+                                               static_cast<std::int16_t>(r.y), static_cast<std::uint16_t>(r.w),
+                                               static_cast<std::uint16_t>(r.h), kAllPlanes, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                                               *seg, static_cast<std::uint32_t>(dst.stride * toY)));
+    return Checked(reply != nullptr);
+  }
+
+  bool SharesMemory() const override { return shm_ != Shm::Off; }
+
+  void Forget(int shm) override {
+    const auto it = std::find_if(surfaces_.begin(), surfaces_.end(), [&](const auto& s) { return s.first == shm; });
+    if (it == surfaces_.end()) return;
+    if (!Lost()) {
+      const QuietPipe quiet;
+      xcb_shm_detach(conn_.get(), it->second);
+    }
+    surfaces_.erase(it);
+  }
+
  private:
   enum class Shm { Untried, On, Off };
 
@@ -163,6 +192,20 @@ class X11Screen final : public RealScreen {
     v.bitCount = bitsPerPixel_;
     v.stride = static_cast<std::ptrdiff_t>(b.stride);
     return v;
+  }
+
+  // The display's name for the segment of a surface, attached on first use;
+  // nothing when the display refuses it.
+  std::optional<xcb_shm_seg_t> Attached(int shm) {
+    for (const auto& [id, seg] : surfaces_) {
+      if (id == shm) return seg;
+    }
+    const xcb_shm_seg_t seg = xcb_generate_id(conn_.get());
+    const Reply<xcb_generic_error_t> error(
+        xcb_request_check(conn_.get(), xcb_shm_attach_checked(conn_.get(), seg, static_cast<std::uint32_t>(shm), 0)));
+    if (error != nullptr || !Checked(true)) return std::nullopt;
+    surfaces_.emplace_back(shm, seg);
+    return seg;
   }
 
   // The shared segment, made on first use; false for image requests instead.
@@ -346,6 +389,7 @@ class X11Screen final : public RealScreen {
   std::size_t maxPutBytes_;
   xcb_shm_seg_t seg_ = 0;
   BYTE* shmAddress_ = nullptr;
+  std::vector<std::pair<int, xcb_shm_seg_t>> surfaces_;  // segments of surfaces, by System V id
 };
 
 const xcb_format_t* PixmapFormat(const xcb_setup_t* setup, std::uint8_t depth) {
