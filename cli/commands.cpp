@@ -3,7 +3,7 @@
 #include "files.h"
 #include "options.h"
 #include "progress.h"
-#include "viewer.h"
+#include "display.h"
 
 #include <kolvex/kolvex.h>
 
@@ -235,12 +235,6 @@ void LoadScreen(const std::string& path) {
       !screen.DrawToDesktop(0, 0, 0, 0)) {
     throw FileError(path, "cannot paint it onto the screen");
   }
-}
-
-// The display DISPLAY names becomes the screen; FileError when there is none.
-void UseRealScreen(const char* command) {
-  std::string why;
-  if (!kolvex::platform::UseDisplay(nullptr, &why)) throw FileError(std::string("kolvex ") + command, why);
 }
 
 Status Capture(const std::vector<std::string>& words) {

@@ -5,6 +5,7 @@
 // back beside each other; every stage is saved and timed.
 
 #include "commands.h"
+#include "display.h"
 #include "files.h"
 #include "options.h"
 
@@ -77,17 +78,12 @@ class Demo {
   explicit Demo(std::string dir) : dir_(std::move(dir)) {}
 
   // Runs one stage, prints its line and saves `result` (when given) as `file`.
-  // A failure says `why` when given.
-  void Stage(const char* name, const char* file, CRZDIB2* result, const std::function<bool()>& work,
-             const std::string* why = nullptr) {
+  void Stage(const char* name, const char* file, CRZDIB2* result, const std::function<bool()>& work) {
     const auto start = std::chrono::steady_clock::now();
     const bool ok = work();
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    if (!ok) {
-      throw FileError(file != nullptr ? dir_ + "/" + file : name,
-                      why != nullptr ? *why : std::string(name) + " failed");
-    }
+    if (!ok) throw FileError(file != nullptr ? dir_ + "/" + file : name, std::string(name) + " failed");
     std::string size = "";
     if (result != nullptr && result->IsValidDIB()) {
       size = std::to_string(result->DIBWidth()) + " x " + std::to_string(result->DIBHeight()) +
@@ -121,9 +117,7 @@ Status RunDemo(const std::vector<std::string>& words) {
   CRZDIB2 card, captured, quarter, eighth, fields, frame, median, brighter, scaled, screen;
   try {
     if (args.Has("--screen")) {
-      std::string why;
-      demo.Stage("X display's screen", nullptr, nullptr,
-                 [&] { return kolvex::platform::UseDisplay(nullptr, &why); }, &why);
+      UseRealScreen("demo");
     } else {
       demo.Stage("virtual screen", nullptr, nullptr,
                  [] { return kolvex::platform::SetVirtualScreenSize(kWidth, kHeight); });

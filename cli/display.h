@@ -1,5 +1,6 @@
-// `kolvex show`: bitmaps in a window on the X display. Built with XCB where the
-// library has it (viewer_x11.cpp), otherwise a stub that says so.
+// The tool on the real screen: the X display's, through XCB, where the library
+// reaches X displays (display_x11.cpp); elsewhere both calls fail and say why
+// (display_none.cpp). CMake picks the file.
 #pragma once
 
 #include <kolvex/kolvex.h>
@@ -8,6 +9,10 @@
 #include <vector>
 
 namespace kolvex::cli {
+
+// Makes the display DISPLAY names the screen of `kolvex COMMAND`. Throws
+// FileError when there is none.
+void UseRealScreen(const char* command);
 
 struct Picture {
   std::string name;  // for the window's title

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "display.h"
 #include "files.h"
-#include "viewer.h"
 
 namespace kolvex::cli {
 namespace {
@@ -239,6 +239,11 @@ class Viewer {
 };
 
 }  // namespace
+
+void UseRealScreen(const char* command) {
+  std::string why;
+  if (!kolvex::platform::UseDisplay(nullptr, &why)) throw FileError(std::string("kolvex ") + command, why);
+}
 
 void ShowPictures(std::vector<Picture>& pictures) {
   if (pictures.empty()) return;
