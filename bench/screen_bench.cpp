@@ -8,12 +8,12 @@
 //     way a client grabbing video frames reuses one buffer;
 //   - DrawToDesktop: a 32-bit (and 24-bit) bottom-up frame at natural size.
 
+#include "frames.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <string>
-
-#include "frames.h"
 
 namespace {
 

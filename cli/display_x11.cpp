@@ -1,7 +1,12 @@
-// `kolvex show` on an X display, through XCB: one window at the top-left
-// corner of the screen, sized to the picture it shows, repainted whenever it
-// is exposed. The library draws each picture (scaled down when it is larger
-// than the screen) into 32-bit rows, which go to the window in image requests.
+// The tool on the X display DISPLAY names. `capture` and `demo --screen` make it
+// the library's screen; `show` opens one window of its own through XCB, at the
+// top-left corner of the screen, sized to the picture it shows and repainted
+// whenever it is exposed. The library draws each picture (scaled down when it
+// is larger than the screen) into 32-bit rows, which go to the window in image
+// requests.
+
+#include "display.h"
+#include "files.h"
 
 #include <xcb/xcb.h>
 
@@ -9,9 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-
-#include "display.h"
-#include "files.h"
 
 namespace kolvex::cli {
 namespace {
@@ -51,6 +53,7 @@ struct Shown {
 
 // The library draws `dib` at width x height into a 32-bit top-down DIB section.
 Shown Draw(CRZDIB2& dib, int width, int height) {
+  Shown shown{width, height, std::vector<BYTE>(static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height))};
   BITMAPINFO info{};
   info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
   CDC dc;
@@ -61,11 +64,7 @@ Shown Draw(CRZDIB2& dib, int width, int height) {
   HGDIOBJ previous = SelectObject(dc.GetSafeHdc(), section);
   const bool drawn =
       dib.Draw(dc, CRect(0, 0, width, height), CRect(0, 0, dib.DIBWidth(), dib.DIBHeight()), nullptr);
-  Shown shown{width, height, {}};
-  if (drawn) {
-    const auto* from = static_cast<const BYTE*>(bits);
-    shown.rows.assign(from, from + static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height));
-  }
+  if (drawn) std::memcpy(shown.rows.data(), bits, shown.rows.size());
   SelectObject(dc.GetSafeHdc(), previous);
   DeleteObject(section);
   if (!drawn) Fail("cannot draw the picture");
@@ -88,9 +87,15 @@ class Viewer {
     for (int i = 0; i < number && roots.rem != 0; ++i) xcb_screen_next(&roots);
     if (roots.rem == 0) Fail("the X display has no screen " + std::to_string(number));
     screen_ = roots.data;
-    if (screen_->root_depth != 24 && screen_->root_depth != 32) {
-      Fail("the X display's root window is " + std::to_string(screen_->root_depth) +
-           "-bit, not 24- or 32-bit");
+    // The rows go out as they are: B, G, R and a fourth byte per pixel.
+    bool fourBytes = false;
+    for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem != 0; xcb_format_next(&f)) {
+      fourBytes = fourBytes || (f.data->depth == screen_->root_depth && f.data->bits_per_pixel == 32);
+    }
+    if ((screen_->root_depth != 24 && screen_->root_depth != 32) || !fourBytes ||
+        setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) {
+      Fail("the X display's " + std::to_string(screen_->root_depth) +
+           "-bit root window is not 24- or 32-bit TrueColor in 4-byte pixels");
     }
     maxPutBytes_ = std::size_t{xcb_get_maximum_request_length(conn_.get())} * 4 - 24;
     LoadKeyboard(setup);

@@ -3,9 +3,9 @@
 // check them (import reads what the library drew, xwud shows what it must
 // capture); then choosing the screen, and a display that dies.
 
-#include <dirent.h>
-
 #include "x11_support.h"
+
+#include <dirent.h>
 
 namespace {
 

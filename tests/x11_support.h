@@ -3,15 +3,14 @@
 // reads the root window, xwud shows an image in a window of its own.
 #pragma once
 
-#include <sys/wait.h>
+#include "io_support.h"
 
 #include <chrono>
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <sys/wait.h>
 #include <thread>
-
-#include "io_support.h"
 
 namespace kt::x11 {
 

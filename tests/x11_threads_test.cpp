@@ -1,9 +1,9 @@
 // One display connection shared by threads that draw and capture at once:
 // each thread's area ends up as it drew it, by its own capture and by import.
 
-#include <thread>
-
 #include "x11_support.h"
+
+#include <thread>
 
 TEST(X11Threads, ThreadsDrawAndCaptureTheirOwnAreasThroughOneConnection) {
   const std::string display = kt::x11::FixtureDisplay("shm");

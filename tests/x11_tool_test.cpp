@@ -2,11 +2,10 @@
 // keys (pressed by an X client of the test's own), and a clear message from
 // each screen command when there is no display.
 
-#include <xcb/xcb.h>
+#include "x11_support.h"
 
 #include <filesystem>
-
-#include "x11_support.h"
+#include <xcb/xcb.h>
 
 namespace {
 

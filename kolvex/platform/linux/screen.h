@@ -21,6 +21,7 @@ namespace kolvex::platform::detail {
 // rows [top, top + band.height), all of its columns. May throw std::bad_alloc.
 using BandFn = std::function<void(const PixelView& band, int top)>;
 
+// A display's screen as the transfers use it.
 class RealScreen {
  public:
   RealScreen() = default;
@@ -41,10 +42,10 @@ class RealScreen {
   // top; `fill` writes every pixel of each band first. False when the display
   // fails. The pixels are on the screen when it returns true.
   virtual bool Write(const Box& r, const BandFn& fill) = 0;
-  // Reads rectangle r straight into rows [to.y, to.y + r.h) of `dst`, a
-  // surface in shared memory whose rows are laid out as the display lays them
-  // out. Nothing when the display cannot (and nothing was read), false when it
-  // fails.
+  // Reads rectangle r straight into rows [toY, toY + r.h) of `dst`, a
+  // surface in shared memory whose rows are r.w pixels long and laid out as
+  // the display lays them out. Nothing when the display cannot (and nothing
+  // was read), false when it fails.
   virtual std::optional<bool> ReadInto(const Box& r, const PixelView& dst, int toY) = 0;
   // Whether the display takes surfaces in shared memory.
   virtual bool SharesMemory() const = 0;

@@ -3,14 +3,12 @@
 // machine and offers MIT-SHM, the pixels travel through one shared-memory
 // segment as large as the screen (made on first use) and every band of a
 // rectangle is asked for at once, so the server fills or empties one band
-// while this side converts another; otherwise the band data travels in the
-// requests and replies, each band within the server's request size limit.
+// while this side converts another; DIB sections in shared memory of their
+// own are filled in place. Otherwise the band data travels in the requests
+// and replies, each band within the server's request size limit.
 
 #include <kolvex/platform/linux/screen.h>
-#include <pthread.h>
-#include <sys/ipc.h>
-#include <sys/shm.h>
-#include <sys/socket.h>
+
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
@@ -18,6 +16,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <pthread.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
 #include <vector>
 
 namespace kolvex::platform::detail {
@@ -194,17 +196,23 @@ class X11Screen final : public RealScreen {
     return v;
   }
 
-  // The display's name for the segment of a surface, attached on first use;
-  // nothing when the display refuses it.
-  std::optional<xcb_shm_seg_t> Attached(int shm) {
-    for (const auto& [id, seg] : surfaces_) {
-      if (id == shm) return seg;
-    }
+  // The display's name for System V segment `shm` once it has attached it;
+  // nothing when it refuses.
+  std::optional<xcb_shm_seg_t> Attach(int shm) {
     const xcb_shm_seg_t seg = xcb_generate_id(conn_.get());
     const Reply<xcb_generic_error_t> error(
         xcb_request_check(conn_.get(), xcb_shm_attach_checked(conn_.get(), seg, static_cast<std::uint32_t>(shm), 0)));
     if (error != nullptr || !Checked(true)) return std::nullopt;
-    surfaces_.emplace_back(shm, seg);
+    return seg;
+  }
+
+  // The segment of a surface, attached on first use.
+  std::optional<xcb_shm_seg_t> Attached(int shm) {
+    for (const auto& [id, seg] : surfaces_) {
+      if (id == shm) return seg;
+    }
+    const std::optional<xcb_shm_seg_t> seg = Attach(shm);
+    if (seg) surfaces_.emplace_back(shm, *seg);
     return seg;
   }
 
@@ -216,20 +224,15 @@ class X11Screen final : public RealScreen {
     const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
     if (id < 0) return false;
     void* address = shmat(id, nullptr, 0);
-    const xcb_shm_seg_t seg = xcb_generate_id(conn_.get());
-    Reply<xcb_generic_error_t> error;
-    if (address != reinterpret_cast<void*>(-1)) {
-      error.reset(xcb_request_check(conn_.get(), xcb_shm_attach_checked(conn_.get(), seg, id, 0)));
-    }
+    const auto seg = address != reinterpret_cast<void*>(-1) ? Attach(id) : std::nullopt;
     // Removed now, freed when both sides have let go of it, whatever happens.
     shmctl(id, IPC_RMID, nullptr);
-    if (address == reinterpret_cast<void*>(-1)) return false;
-    if (error != nullptr || xcb_connection_has_error(conn_.get()) != 0) {
-      shmdt(address);
+    if (!seg) {
+      if (address != reinterpret_cast<void*>(-1)) shmdt(address);
       return false;
     }
     shmAddress_ = static_cast<BYTE*>(address);
-    seg_ = seg;
+    seg_ = *seg;
     shm_ = Shm::On;
     return true;
   }
@@ -319,17 +322,17 @@ class X11Screen final : public RealScreen {
   bool WritePlain(const Box& r, const Bands& b, const BandFn& fill) {
     std::vector<xcb_void_cookie_t> sent;
     sent.reserve(static_cast<std::size_t>(b.count));
-    std::vector<BYTE> data(b.stride * static_cast<std::size_t>(b.rows));
+    const std::unique_ptr<BYTE[]> data(new BYTE[b.stride * static_cast<std::size_t>(b.rows)]);
     try {
       for (int top = 0; top < r.h; top += b.rows) {
-        const PixelView band = View(data.data(), r, b, top);
+        const PixelView band = View(data.get(), r, b, top);
         fill(band, top);
         // The request takes its own copy of the band before it returns.
         sent.push_back(xcb_put_image_checked(
             conn_.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_, gc_, static_cast<std::uint16_t>(r.w),
             static_cast<std::uint16_t>(band.height), static_cast<std::int16_t>(r.x),
             static_cast<std::int16_t>(r.y + top), 0, depth_,
-            static_cast<std::uint32_t>(b.stride * static_cast<std::size_t>(band.height)), data.data()));
+            static_cast<std::uint32_t>(b.stride * static_cast<std::size_t>(band.height)), data.get()));
       }
     } catch (...) {
       Settle(sent);
