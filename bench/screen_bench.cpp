@@ -5,7 +5,9 @@
 //   - CreateFromDesktop: what a client calls, a new 24-bit bitmap per frame
 //     (so it includes making and faulting in the bitmap's fresh pages);
 //   - BitBltToSection: the screen into a 32-bit DIB section made once, the
-//     way a client grabbing video frames reuses one buffer;
+//     way a client grabbing video frames reuses one buffer: top-down (which
+//     the display fills in place when it shares memory) and bottom-up (rows
+//     copied through the staging memory);
 //   - DrawToDesktop: a 32-bit (and 24-bit) bottom-up frame at natural size.
 
 #include "frames.h"
@@ -48,11 +50,12 @@ void CreateFromDesktop(benchmark::State& state) {
   CountFrames(state);
 }
 
-void BitBltToSection(benchmark::State& state) {
+void BitBltToSection(benchmark::State& state, bool topDown) {
   const Frame f = FrameOf(state);
   if (!ScreenFits(state, f)) return;
   BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), f.width, -f.height, 1, f.bits, BI_RGB, 0, 0, 0, 0, 0};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), f.width, topDown ? -f.height : f.height, 1, f.bits, BI_RGB, 0, 0, 0,
+                    0, 0};
   void* bits = nullptr;
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
@@ -101,7 +104,8 @@ void Frames(benchmark::internal::Benchmark* b, std::initializer_list<int> depths
 }
 
 BENCHMARK(CreateFromDesktop)->Apply([](auto* b) { Frames(b, {24}); });
-BENCHMARK(BitBltToSection)->Apply([](auto* b) { Frames(b, {32}); });
+BENCHMARK_CAPTURE(BitBltToSection, top_down, true)->Apply([](auto* b) { Frames(b, {32}); });
+BENCHMARK_CAPTURE(BitBltToSection, bottom_up, false)->Apply([](auto* b) { Frames(b, {32}); });
 BENCHMARK(DrawToDesktop)->Apply([](auto* b) { Frames(b, {32, 24}); });
 BENCHMARK(Memcpy)->Apply([](auto* b) { Frames(b, {32}); });
 
