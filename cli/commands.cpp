@@ -1,9 +1,9 @@
 #include "commands.h"
 
+#include "display.h"
 #include "files.h"
 #include "options.h"
 #include "progress.h"
-#include "display.h"
 
 #include <kolvex/kolvex.h>
 

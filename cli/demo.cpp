@@ -1,8 +1,8 @@
 // `kolvex demo`: the library's typical road, run on the virtual screen (or,
 // with --screen, on the X display's). A generated test card is painted onto
-// the screen and captured; the capture is
-// reduced, rebuilt from one field, filtered and scaled; the results are drawn
-// back beside each other; every stage is saved and timed.
+// the screen and captured; the capture is reduced, rebuilt from one field,
+// filtered and scaled; the results are drawn back beside each other; every
+// stage is saved and timed.
 
 #include "commands.h"
 #include "display.h"

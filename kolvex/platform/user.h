@@ -44,14 +44,16 @@ DECLARE_HANDLE(HWND);
 
 // The desktop window: a fixed handle, never null.
 KOLVEX_API HWND GetDesktopWindow();
-// A DC covering the whole virtual screen, for the desktop window or a null
-// window; null for any other window. Release it with ReleaseDC.
+// A DC covering the whole screen, for the desktop window or a null window;
+// null for any other window, and while a real screen's display is lost.
+// Release it with ReleaseDC.
 KOLVEX_API HDC GetWindowDC(HWND hWnd);
 KOLVEX_API HDC GetDC(HWND hWnd);  // the same as GetWindowDC here
 // 1 when hDC was a DC of GetWindowDC/GetDC and is now released, 0 otherwise.
 KOLVEX_API int ReleaseDC(HWND hWnd, HDC hDC);
 // SM_CXSCREEN / SM_CYSCREEN (and the virtual-screen metrics): the size of the
-// virtual screen. 0 for other indices.
+// screen (of a real one, as when its display was opened; 0 once it is lost).
+// 0 for other indices.
 KOLVEX_API int GetSystemMetrics(int nIndex);
 
 // GR_GDIOBJECTS for GetCurrentProcess(): the number of live GDI objects (see
