@@ -6,7 +6,7 @@
 namespace kolvex::cli {
 namespace {
 
-constexpr const char* kNoX11 = "this build has no X11 support (the XCB development files were missing)";
+constexpr const char* kNoX11 = "this build has no X11 support (it was built without XCB)";
 
 }  // namespace
 

@@ -5,7 +5,7 @@
 namespace kolvex::platform::detail {
 
 std::unique_ptr<RealScreen> OpenX11Screen(const char*, std::string& why) {
-  why = "this build of the library has no X11 support (the XCB development files were missing)";
+  why = "this build of the library has no X11 support (it was built without XCB)";
   return nullptr;
 }
 
