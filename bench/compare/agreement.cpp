@@ -26,6 +26,10 @@ std::unique_ptr<BenchDib> CopyOf(const BenchDib& dib, const Geometry& g) {
   return copy;
 }
 
+Geometry GeometryOf(const BenchDib& dib) {
+  return {dib.DIBWidth(), dib.DIBHeight(), dib.DIBBitCount()};
+}
+
 // How `actual` differs from `expected`, `border` pixels in from each edge,
 // padding bytes left out.
 std::string Verdict(const BenchDib& expected, const BenchDib& actual, const Geometry& g,
@@ -52,14 +56,19 @@ std::string Verdict(const BenchDib& expected, const BenchDib& actual, const Geom
   return verdict;
 }
 
-// Every run starts from the same noise, so that operations in place have
-// something to work on.
+// Every run starts from the same frame: noise for a kernel's destination made
+// beforehand and for an operation in place; for a call that makes its result,
+// ours starts empty and the peer's buffer, like a new frame, reads zero.
 std::vector<std::string> Check(const Operation& op, const BenchDib& source) {
-  const auto start = MakeFrame(op.target, true);
+  const bool makesResult = op.section == Section::AsCalled && !op.inPlace;
+  const auto start = MakeFrame(op.target, !makesResult);
   if (!start) return {Line(op, "", "no memory to check")};
-  const auto expected = CopyOf(*start, op.target);
+  auto expected = makesResult ? std::make_unique<BenchDib>() : CopyOf(*start, op.target);
   if (!expected) return {Line(op, "", "no memory to check")};
   if (!op.ours(*expected, source)) return {Line(op, "", "ours failed")};
+  if (!(GeometryOf(*expected) == op.target)) {
+    return {Line(op, "", "MISMATCH: ours made " + GeometryOf(*expected).Name())};
+  }
   std::vector<std::string> lines;
   for (const Peer& peer : op.peers) {
     const auto actual = CopyOf(*start, op.target);

@@ -1,8 +1,13 @@
 // What every part of bench/compare shares: the frame geometry, an operation
 // (our call beside the peers' calls on the same bitmaps, the bytes it reads
-// and writes) and the families that declare them, one file per family. Every
-// operation writes into destinations made beforehand (the reductions and
-// frames through their workers), as the peers do.
+// and writes) and the families that declare them, one file per family.
+//
+// Each operation appears in up to two sections. The kernel section times the
+// pixel work into destinations made beforehand (the reductions and frames
+// through their workers), as the peers do. The section "as called" times the
+// public call as a client writes it in a frame loop: the result object reused
+// from frame to frame, its storage made by the call, beside the peer's call
+// into a buffer made once.
 #pragma once
 
 #include "bench_dib.h"
@@ -42,6 +47,8 @@ struct Peer {
   bool exact;  // documented to compute exactly our bytes
 };
 
+enum class Section { Kernel, AsCalled };
+
 // An operation reads `readBytes` of a source frame and writes `writeBytes` of
 // a target of geometry `target`. The agreement check leaves out `border`
 // pixels at each edge (a filter whose peers treat the border their own way).
@@ -54,11 +61,28 @@ struct Operation {
   Run ours;
   std::vector<Peer> peers;
   int border = 0;
-  bool inPlace = false;  // changes the target alone
+  bool inPlace = false;  // changes the target alone (as called: the frame itself)
+  Section section = Section::Kernel;
+  DWORD sourceFlag = 1;  // interlaced flag word of the source frames (1: progressive)
+  std::string kernel{};  // as called: the kernel operation behind the call, if any
   std::size_t plan = 0;  // its pools (pools.h)
 };
 
 using Operations = std::vector<Operation>;
+
+// `kernel` as a client calls it: `call` with the result object reused across
+// frames (or, for an operation in place, on each frame of the pool), the same
+// peers into a buffer made once.
+inline Operation AsCalled(const Operation& kernel, std::string name, Run call,
+                          DWORD sourceFlag = 1) {
+  Operation op = kernel;
+  op.name = std::move(name);
+  op.ours = std::move(call);
+  op.section = Section::AsCalled;
+  op.sourceFlag = sourceFlag;
+  op.kernel = kernel.name;
+  return op;
+}
 
 // The families, one file each. Each adds its operations on frames of
 // geometry `g` (24 or 32 bits; the filters also take 8).

@@ -45,6 +45,9 @@ void AddFields(Operations& ops, const Geometry& g) {
   op.peers.push_back({"libyuv copy + InterpolatePlane 128", LibyuvFrame, true});
 #endif
   ops.push_back(op);
+  ops.push_back(AsCalled(op, "CreateInterpolatedFrame", [](BenchDib& d, const BenchDib& s) {
+    return d.CreateInterpolatedFrame(s, 0, 1);
+  }));
 
   op = {"copy field", g, g, n / 2, n / 2,
         [](BenchDib& d, const BenchDib& s) { return d.CopyField(s, 1); }, {}};
@@ -52,6 +55,10 @@ void AddFields(Operations& ops, const Geometry& g) {
   op.peers.push_back({"libyuv CopyPlane on field", LibyuvOddField, true});
 #endif
   ops.push_back(op);
+  // Into a new frame: its other field reads zero, as the peer's fresh buffer.
+  ops.push_back(AsCalled(op, "Create+CopyField", [](BenchDib& d, const BenchDib& s) {
+    return d.Create(s) && d.CopyField(s, 1);
+  }));
 }
 
 }  // namespace compare

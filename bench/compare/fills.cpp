@@ -1,4 +1,5 @@
-// Fills: ClearDIB with a pixel and with a byte.
+// Fills and copies: ClearDIB with a pixel and with a byte, and the
+// copy-before-write of a shared frame beside a memcpy of the frame.
 #include "peers.h"
 
 #include <algorithm>
@@ -56,11 +57,36 @@ Operation ClearByte(const Geometry& g) {
   return op;
 }
 
+// A client shares a frame (assignment) and writes a header word on its copy:
+// the write first gives the copy pixels of its own. Only as called.
+Operation CopyBeforeWrite(const Geometry& g) {
+  const double n = static_cast<double>(g.Bytes());
+  Operation op{"copy-before-write", g, g, n, n,
+               [](BenchDib& d, const BenchDib& s) {
+                 static_cast<CRZDIB2&>(d) = s;
+                 d.SetInterlacedFlag(s.GetInterlacedFlag());
+                 return d.GetBytes() != s.GetBytes();  // a copy of its own
+               },
+               {{"memcpy into a buffer", [](BenchDib& d, const BenchDib& s) {
+                   std::memcpy(d.GetBytes(), s.GetBytes(), static_cast<std::size_t>(s.DIBSize()));
+                   return true;
+                 }, true}}};
+  op.section = Section::AsCalled;
+  return op;
+}
+
 }  // namespace
 
 void AddFills(Operations& ops, const Geometry& g) {
-  ops.push_back(ClearPixel(g));
-  ops.push_back(ClearByte(g));
+  const Operation pixel = ClearPixel(g);
+  const Operation byte = ClearByte(g);
+  ops.push_back(pixel);
+  ops.push_back(byte);
+  // The copy-before-write reads the frames before the fills as called
+  // overwrite them.
+  ops.push_back(CopyBeforeWrite(g));
+  ops.push_back(AsCalled(pixel, pixel.name, pixel.ours));
+  ops.push_back(AsCalled(byte, byte.name, byte.ours));
 }
 
 }  // namespace compare

@@ -119,7 +119,7 @@ const cv::Mat& OpenCvBrightnessTable(int bits, int k) {
 }
 #endif
 
-// In place on the target.
+// In place on the target: the call a client makes, kernel and as called alike.
 Operation Brightness(const Geometry& g) {
   const double n = static_cast<double>(g.Bytes());
   Operation op{"brightness", g, g, n, n, Alternating([](BenchDib& d, int k) {
@@ -160,8 +160,17 @@ Operation Median(const Geometry& g) {
 }  // namespace
 
 void AddFilters(Operations& ops, const Geometry& g) {
-  ops.push_back(Median(g));
-  if (g.bits != 8) ops.push_back(Brightness(g));  // the median alone takes 8-bit images
+  const bool withBrightness = g.bits != 8;  // the median alone takes 8-bit images
+  const Operation median = Median(g);
+  const Operation brightness = Brightness(g);
+  ops.push_back(median);
+  if (withBrightness) ops.push_back(brightness);
+  // A client makes each filtered frame: Create, then the median into it.
+  ops.push_back(AsCalled(median, "Create+Median3x3", [](BenchDib& d, const BenchDib& s) {
+    return d.Create(s) && d.Median3x3(s);
+  }));
+  // Last: as called, it changes the frames the median reads.
+  if (withBrightness) ops.push_back(AsCalled(brightness, "AdjustBrightness", brightness.ours));
 }
 
 }  // namespace compare

@@ -6,9 +6,9 @@
 // ceiling on pool memory allows (pools.h), so that every operation pays for
 // its memory traffic as on a stream of video frames.
 //
-// Every operation writes into destinations made beforehand (compare.h);
-// scaling includes its per-call tables, brightness its table (the peers'
-// tables are made once, beforehand).
+// Two sections (compare.h): the kernels into destinations made beforehand,
+// and the public calls as clients make them. Scaling includes its per-call
+// tables, brightness its table (the peers' tables are made once, beforehand).
 // When an operation's benchmarks first run, each peer's bytes are compared
 // with ours; the lines come after the run, before the tables.
 //

@@ -32,15 +32,22 @@ Run OpenCvFlip(int code) {
 }
 #endif
 
-// Mirror(bHorizontal, bVertical) into a destination made beforehand.
+// Mirror(bHorizontal, bVertical) into a destination made beforehand, and as a
+// client makes a new mirrored frame: Create, then Mirror.
 void AddMirror(Operations& ops, const Geometry& g, const char* name, int bHorizontal,
                int bVertical, std::vector<Peer> peers) {
   const double n = static_cast<double>(g.Bytes());
-  ops.push_back({name, g, g, n, n,
-                 [=](BenchDib& d, const BenchDib& s) {
-                   return d.Mirror(bHorizontal, bVertical, s);
-                 },
-                 std::move(peers)});
+  const Operation op{name, g, g, n, n,
+                     [=](BenchDib& d, const BenchDib& s) {
+                       return d.Mirror(bHorizontal, bVertical, s);
+                     },
+                     std::move(peers)};
+  ops.push_back(op);
+  const std::string call =
+      "Create+Mirror(" + std::to_string(bHorizontal) + "," + std::to_string(bVertical) + ")";
+  ops.push_back(AsCalled(op, call, [=](BenchDib& d, const BenchDib& s) {
+    return d.Create(s) && d.Mirror(bHorizontal, bVertical, s);
+  }));
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kMiB = std::size_t{1} << 20;
 // What the program needs beside its pools (code, libraries, the peers' own
 // buffers), and besides that up to three frames: the agreement check's start,
-// expected and actual results.
+// expected and actual results, or a result made as called.
 constexpr std::size_t kProgramBytes = 128 * kMiB;
 constexpr std::size_t kLooseFrames = 3;
 
@@ -22,9 +22,9 @@ MemoryLimits g_limits{};
 
 struct Plan {
   Geometry source;
-  std::size_t frames;       // sources, and destinations of each geometry
+  std::size_t frames;       // sources, and destinations of each kernel geometry
   std::size_t arenaBytes;   // the bound's buffers
-  std::size_t targetBytes;  // one frame of every destination geometry
+  std::size_t targetBytes;  // one frame of every kernel destination geometry
 };
 std::vector<Plan> g_plans;
 
@@ -124,6 +124,7 @@ void PlanPools(Operations& ops, std::size_t first) {
   for (std::size_t i = first; i < ops.size(); ++i) {
     const Operation& op = ops[i];
     largest = std::max(largest, op.target.Bytes());
+    if (op.section != Section::Kernel) continue;
     boundBytes = std::max(boundBytes, static_cast<std::size_t>(op.readBytes + op.writeBytes));
     if (std::find(targets.begin(), targets.end(), op.target) != targets.end()) continue;
     targets.push_back(op.target);
@@ -159,7 +160,12 @@ Pool* Frames::Targets(const Geometry& g) {
 }
 
 Frames* AcquireFrames(const Operation& op) {
-  return Hold(op.plan, false) ? g_held.frames.get() : nullptr;
+  if (!Hold(op.plan, false)) return nullptr;
+  for (auto& source : g_held.frames->sources) {
+    // In place: the sources are not shared.
+    if (source->GetInterlacedFlag() != op.sourceFlag) source->SetInterlacedFlag(op.sourceFlag);
+  }
+  return g_held.frames.get();
 }
 
 std::span<BYTE> AcquireBoundArena(const Operation& op) {
@@ -172,9 +178,12 @@ void ReleasePools() { g_held = {}; }
 bool PartlyCached(const Operation& op) {
   if (g_limits.hot) return false;
   const Plan& p = g_plans.at(op.plan);
-  // Bytes visited between two visits of one frame: the sources read and the
-  // destinations, cycled in step.
-  const std::size_t perFrame = (op.inPlace ? 0 : op.source.Bytes()) + op.target.Bytes();
+  // Bytes visited between two visits of one frame: the sources read (or, as
+  // called in place, changed) and a kernel's destinations, cycled in step. A
+  // call as made by a client reuses one result, which stays cached.
+  std::size_t perFrame = 0;
+  if (!op.inPlace || op.section == Section::AsCalled) perFrame += op.source.Bytes();
+  if (op.section == Section::Kernel) perFrame += op.target.Bytes();
   return p.frames * perFrame < g_limits.cacheBytes;
 }
 

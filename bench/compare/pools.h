@@ -43,7 +43,7 @@ std::unique_ptr<BenchDib> MakeFrame(const Geometry& g, bool noise, unsigned seed
 
 struct Frames {
   Pool sources;  // noise
-  // The destinations of geometry g, one per source (made on first
+  // The kernels' destinations of geometry g, one per source (made on first
   // use); null when memory ran out.
   Pool* Targets(const Geometry& g);
 
@@ -51,8 +51,8 @@ struct Frames {
   std::map<Geometry, Pool> targets_;
 };
 
-// The frames of op's set, made on first use (releasing every other pool).
-// Null when memory ran out.
+// The frames of op's set, made on first use (releasing every other pool);
+// the sources carry op.sourceFlag. Null when memory ran out.
 Frames* AcquireFrames(const Operation& op);
 
 // The memcpy bound's buffers of op's set, made on first use (releasing every

@@ -40,6 +40,16 @@ std::vector<Peer> FieldPeers([[maybe_unused]] bool withOpenCv) {
   return peers;
 }
 
+// A kernel operation and the same as called. The public calls read the
+// source's interlaced flag: 1 (progressive) gives the box, 0 the field.
+void AddPair(Operations& ops, Operation kernel, const char* call,
+             bool (CRZDIBBase2::*create)(const CRZDIBBase2&), DWORD sourceFlag) {
+  ops.push_back(kernel);
+  ops.push_back(AsCalled(
+      kernel, call, [create](BenchDib& d, const BenchDib& s) { return (d.*create)(s); },
+      sourceFlag));
+}
+
 }  // namespace
 
 void AddReductions(Operations& ops, const Geometry& g) {
@@ -48,11 +58,18 @@ void AddReductions(Operations& ops, const Geometry& g) {
   const Geometry quarter{g.width / 4, g.height / 4, g.bits};
   const auto halfBytes = static_cast<double>(half.Bytes());
   const auto quarterBytes = static_cast<double>(quarter.Bytes());
-  ops.push_back({"quarter box", g, half, n, halfBytes, QuarterWorker(0), BoxPeers(true)});
-  ops.push_back({"quarter field", g, half, n / 2, halfBytes, QuarterWorker(1), FieldPeers(true)});
-  ops.push_back({"eighth box", g, quarter, n, quarterBytes, EighthWorker(0), BoxPeers(false)});
-  ops.push_back(
-      {"eighth field", g, quarter, n / 2, quarterBytes, EighthWorker(1), FieldPeers(false)});
+  const auto quarterCall = &CRZDIBBase2::CreateQuarter;
+  const auto eighthCall = &CRZDIBBase2::CreateEighth;
+
+  AddPair(ops, {"quarter box", g, half, n, halfBytes, QuarterWorker(0), BoxPeers(true)},
+          "CreateQuarter", quarterCall, 1);
+  AddPair(ops, {"quarter field", g, half, n / 2, halfBytes, QuarterWorker(1), FieldPeers(true)},
+          "CreateQuarter field", quarterCall, 0);
+  AddPair(ops, {"eighth box", g, quarter, n, quarterBytes, EighthWorker(0), BoxPeers(false)},
+          "CreateEighth", eighthCall, 1);
+  AddPair(ops,
+          {"eighth field", g, quarter, n / 2, quarterBytes, EighthWorker(1), FieldPeers(false)},
+          "CreateEighth field", eighthCall, 0);
 }
 
 }  // namespace compare

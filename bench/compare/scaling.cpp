@@ -21,6 +21,9 @@ void AddScaling(Operations& ops, const Geometry& g) {
       {"OpenCV INTER_NEAREST_EXACT", OpenCvResize(cv::INTER_NEAREST_EXACT), false});
 #endif
   ops.push_back(op);
+  ops.push_back(AsCalled(op, "CreateScaled 2/3", [scaled](BenchDib& d, const BenchDib& s) {
+    return d.CreateScaled(s, scaled.width, scaled.height);
+  }));
 }
 
 }  // namespace compare

@@ -13,7 +13,10 @@
 namespace compare {
 namespace {
 
-std::string BaseName(const Operation& op) { return op.name + "/" + op.source.Name(); }
+std::string BaseName(Section section, const std::string& name, const Geometry& source) {
+  return (section == Section::AsCalled ? "as called/" : "") + name + "/" + source.Name();
+}
+std::string BaseName(const Operation& op) { return BaseName(op.section, op.name, op.source); }
 std::string OursName(const Operation& op) { return BaseName(op) + "/ours"; }
 std::string PeerName(const Operation& op, const Peer& p) { return BaseName(op) + "/" + p.name; }
 std::string BoundName(const Operation& op) { return BaseName(op) + "/memcpy bound"; }
@@ -35,17 +38,46 @@ void Cycle(benchmark::State& state, const Operation& op, std::size_t count, Step
   state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
-// Source i into destination i, made beforehand.
-void TimeRun(benchmark::State& state, const Operation& op, const Run& run) {
-  Frames* frames = AcquireFrames(op);
-  Pool* targets = frames == nullptr ? nullptr : frames->Targets(op.target);
+// A kernel: source i into destination i, made beforehand.
+void TimeKernel(benchmark::State& state, const Operation& op, const Run& run, Frames& frames) {
+  Pool* targets = frames.Targets(op.target);
   if (targets == nullptr) {
     state.SkipWithError("out of memory");
     return;
   }
+  Cycle(state, op, frames.sources.size(),
+        [&](std::size_t i) { return run(*(*targets)[i], *frames.sources[i]); });
+}
+
+// As a client calls it: each frame into one result object (ours makes it on
+// every call; a peer's buffer is made here, once, and reads zero), or each
+// frame changed in place.
+void TimeAsCalled(benchmark::State& state, const Operation& op, const Run& run, bool ours,
+                  Frames& frames) {
+  std::unique_ptr<BenchDib> result =
+      ours || op.inPlace ? std::make_unique<BenchDib>() : MakeFrame(op.target, false);
+  if (!result) {
+    state.SkipWithError("out of memory");
+    return;
+  }
+  Cycle(state, op, frames.sources.size(), [&](std::size_t i) {
+    BenchDib& frame = *frames.sources[i];
+    return op.inPlace ? run(frame, frame) : run(*result, frame);
+  });
+}
+
+void TimeRun(benchmark::State& state, const Operation& op, const Run& run, bool ours) {
+  Frames* frames = AcquireFrames(op);
+  if (frames == nullptr) {
+    state.SkipWithError("out of memory");
+    return;
+  }
   CheckAgreementOnce(op, *frames->sources[0]);
-  Cycle(state, op, frames->sources.size(),
-        [&](std::size_t i) { return run(*(*targets)[i], *frames->sources[i]); });
+  if (op.section == Section::Kernel) {
+    TimeKernel(state, op, run, *frames);
+  } else {
+    TimeAsCalled(state, op, run, ours, *frames);
+  }
 }
 
 // memcpy of read + write bytes between the buffers of pairs cycled through
@@ -125,13 +157,32 @@ void PrintKernelTable(const Operations& ops, const SummaryReporter& times) {
   PrintHeader("Kernels, into destinations made beforehand (CPU ms per frame):", columns);
   for (const Operation& op : ops) {
     const double ours = times.Ms(OursName(op));
-    if (ours < 0) continue;
+    if (op.section != Section::Kernel || ours < 0) continue;
     const double bound = times.Ms(BoundName(op));
     const FastestPeer peer = Fastest(op, times);
     const bool cached = PartlyCached(op) || (bound >= 0 && BoundPartlyCached(op));
     PrintRow(columns, {op.name, op.source.Name(), Format(ours), Format(bound), peer.name,
                        Format(peer.ms), Ratio(ours, peer.ms), Ratio(ours, bound),
                        cached ? "partly cached" : ""});
+  }
+}
+
+void PrintAsCalledTable(const Operations& ops, const SummaryReporter& times) {
+  const std::vector<Column> columns = {{"operation", -24}, {"frame", -14},  {"ours ms", 9},
+                                       {"kernel ms", 9},   {"fastest peer", -34},
+                                       {"peer ms", 9},     {"ours/peer", 9}, {"", -1}};
+  PrintHeader("As called: the public call on frames from a pool, result object reused "
+              "(CPU ms per frame):",
+              columns);
+  for (const Operation& op : ops) {
+    const double ours = times.Ms(OursName(op));
+    if (op.section != Section::AsCalled || ours < 0) continue;
+    const std::string kernelName = BaseName(Section::Kernel, op.kernel, op.source) + "/ours";
+    const double kernel = op.kernel.empty() ? -1 : times.Ms(kernelName);
+    const FastestPeer peer = Fastest(op, times);
+    PrintRow(columns, {op.name, op.source.Name(), Format(ours), Format(kernel), peer.name,
+                       Format(peer.ms), Ratio(ours, peer.ms),
+                       PartlyCached(op) ? "partly cached" : ""});
   }
 }
 
@@ -161,13 +212,15 @@ std::vector<Registered> RegisterBenchmarks(const Operations& ops) {
     while (end < ops.size() && ops[end].plan == ops[first].plan) ++end;
     for (std::size_t i = first; i < end; ++i) {
       const Operation& op = ops[i];
-      add(OursName(op), op, false, [&op](benchmark::State& s) { TimeRun(s, op, op.ours); });
+      add(OursName(op), op, false, [&op](benchmark::State& s) { TimeRun(s, op, op.ours, true); });
       for (const Peer& p : op.peers) {
-        add(PeerName(op, p), op, false, [&op, &p](benchmark::State& s) { TimeRun(s, op, p.run); });
+        add(PeerName(op, p), op, false,
+            [&op, &p](benchmark::State& s) { TimeRun(s, op, p.run, false); });
       }
     }
     for (std::size_t i = first; i < end; ++i) {
       const Operation& op = ops[i];
+      if (op.section != Section::Kernel) continue;
       add(BoundName(op), op, true, [&op](benchmark::State& s) { TimeBound(s, op); });
     }
     first = end;
@@ -203,6 +256,7 @@ double SummaryReporter::Ms(const std::string& name) const {
 
 void PrintTables(const Operations& ops, const SummaryReporter& times) {
   PrintKernelTable(ops, times);
+  PrintAsCalledTable(ops, times);
 }
 
 }  // namespace compare

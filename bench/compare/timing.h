@@ -1,8 +1,8 @@
-// Timing and table of bench/compare. Every run (ours, each peer's and the
-// memcpy of the bytes read plus the bytes written, the bound) is
+// Timing and tables of bench/compare. Every run (ours, each peer's and, for
+// kernels, the memcpy of the bytes read plus the bytes written, the bound) is
 // one Google Benchmark, timed in CPU time per frame on one thread, which a
-// busy machine disturbs less than wall time. After the run a table gives the
-// medians of repeated runs (or single runs).
+// busy machine disturbs less than wall time. After the run a table per
+// section gives the medians of repeated runs (or single runs).
 #pragma once
 
 #include "compare.h"
@@ -22,7 +22,7 @@ struct Registered {
 };
 
 // Registers every run of `ops`, which must outlive the benchmarks, set by set
-// (the runs of its operations, then their bounds) so that each
+// (the runs of its operations, then the bounds of its kernels) so that each
 // set's pools are made once in a run in order.
 std::vector<Registered> RegisterBenchmarks(const Operations& ops);
 
@@ -41,8 +41,9 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   std::map<std::string, std::vector<double>> singles_;
 };
 
-// Per operation: ours, the bound, the fastest peer, our ratios to both.
-// Figures from pools smaller than the cache are marked.
+// The kernel table (ours, the bound, the fastest peer, our ratios to both)
+// and the table "as called" (ours, the kernel behind it, the fastest peer, our
+// ratio to it). Figures from pools smaller than the cache are marked.
 void PrintTables(const Operations& ops, const SummaryReporter& times);
 
 }  // namespace compare
