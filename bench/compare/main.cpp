@@ -167,8 +167,8 @@ void PrintFirstLine(const std::vector<Registered>& benchmarks) {
   } else if (cached == 0) {
     std::printf("frames cycled from pools larger than the cache\n");
   } else {
-    std::printf("the ceiling keeps pools below the cache: %zu of %zu figures are partly cached "
-                "(marked so)\n",
+    std::printf("the ceiling keeps pools below the cache: %zu of %zu benchmarks are partly "
+                "cached (their rows are marked so)\n",
                 cached, selected);
   }
 }

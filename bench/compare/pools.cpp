@@ -22,9 +22,8 @@ MemoryLimits g_limits{};
 
 struct Plan {
   Geometry source;
-  std::size_t frames;       // sources, and destinations of each kernel geometry
-  std::size_t arenaBytes;   // the bound's buffers
-  std::size_t targetBytes;  // one frame of every kernel destination geometry
+  std::size_t frames;      // sources, and destinations of each kernel geometry
+  std::size_t arenaBytes;  // the bound's buffers
 };
 std::vector<Plan> g_plans;
 
@@ -117,8 +116,9 @@ void SetMemoryLimits(std::size_t forcedCacheBytes, bool hot) {
 const MemoryLimits& Limits() { return g_limits; }
 
 void PlanPools(Operations& ops, std::size_t first) {
-  Plan plan{ops.at(first).source, 1, 0, 0};
+  Plan plan{ops.at(first).source, 1, 0};
   std::vector<Geometry> targets;
+  std::size_t targetBytes = 0;  // one frame of every kernel destination geometry
   std::size_t largest = plan.source.Bytes();
   std::size_t boundBytes = 0;
   for (std::size_t i = first; i < ops.size(); ++i) {
@@ -128,11 +128,11 @@ void PlanPools(Operations& ops, std::size_t first) {
     boundBytes = std::max(boundBytes, static_cast<std::size_t>(op.readBytes + op.writeBytes));
     if (std::find(targets.begin(), targets.end(), op.target) != targets.end()) continue;
     targets.push_back(op.target);
-    plan.targetBytes += op.target.Bytes();
+    targetBytes += op.target.Bytes();
   }
   const std::size_t reserve = kProgramBytes + kLooseFrames * largest;
   const std::size_t budget = g_limits.ceilingBytes > reserve ? g_limits.ceilingBytes - reserve : 0;
-  plan.frames = FrameCount(plan.source.Bytes(), plan.source.Bytes() + plan.targetBytes, budget);
+  plan.frames = FrameCount(plan.source.Bytes(), plan.source.Bytes() + targetBytes, budget);
   // Pairs of buffers of the largest bound, three times the cache on each side.
   const std::size_t wanted = g_limits.hot ? 2 * boundBytes
                                           : 6 * std::max(g_limits.cacheBytes, boundBytes);
