@@ -47,7 +47,8 @@ constexpr Family kFamilies[] = {{AddReductions, false}, {AddScaling, false},
                                 {AddMirroring, false},  {AddFields, false},
                                 {AddFills, false},      {AddFilters, true}};
 
-// Family by family, frame size by frame size: each pair is one set of pools.
+// Family by family, frame size by frame size: each family at one frame size
+// is one set of pools.
 Operations AllOperations() {
   Operations ops;
   for (const Family& family : kFamilies) {
