@@ -120,10 +120,10 @@ bool ApplyOwnFlags(int& argc, char** argv, Options& options) {
 // searched for in the name; a leading '-' selects the names it does not match.
 class Filter {
  public:
-  Filter() : spec_(benchmark::GetBenchmarkFilter()) {
-    negative_ = !spec_.empty() && spec_[0] == '-';
-    const bool all = spec_.empty() || spec_ == "all";
-    regex_ = std::regex(all ? std::string(".") : spec_.substr(negative_ ? 1 : 0),
+  Filter() : text_(benchmark::GetBenchmarkFilter()) {
+    negative_ = !text_.empty() && text_[0] == '-';
+    const bool all = text_.empty() || text_ == "all";
+    regex_ = std::regex(all ? std::string(".") : text_.substr(negative_ ? 1 : 0),
                         std::regex::extended);
   }
   bool Selects(const std::string& name) const {
@@ -131,7 +131,7 @@ class Filter {
   }
 
  private:
-  std::string spec_;
+  std::string text_;
   bool negative_;
   std::regex regex_;
 };
