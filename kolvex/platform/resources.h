@@ -37,7 +37,8 @@ KOLVEX_API DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo);
 namespace kolvex::platform {
 
 // Registers size bytes at data as resource `name` of type `type` in `module`.
-// False when memory runs out or a string name or type is empty.
+// False for a null or empty name or type, null data with a size, when memory
+// runs out, and when the table's 2^24 slots are all taken.
 KOLVEX_API bool AddResource(HINSTANCE module, LPCSTR name, LPCSTR type, const void* data,
                             DWORD size);
 
