@@ -38,7 +38,7 @@ namespace kolvex::platform {
 
 // Registers size bytes at data as resource `name` of type `type` in `module`.
 // False for a null or empty name or type, null data with a size, when memory
-// runs out, and when the table's 2^24 slots are all taken.
+// runs out, and when the table has no slot left (about 2^24 of them).
 KOLVEX_API bool AddResource(HINSTANCE module, LPCSTR name, LPCSTR type, const void* data,
                             DWORD size);
 
