@@ -45,8 +45,8 @@ KOLVEX_API bool AddResource(HINSTANCE module, LPCSTR name, LPCSTR type, const vo
 // Drops every registration of `name` and `type` in `module` and frees their
 // bytes: pointers from LockResource into them dangle afterwards, and their
 // handles answer null from then on, whatever is registered later. For
-// programs that register many short-lived resources
-// (tests, fuzzing). False when nothing matched.
+// programs that register many short-lived resources (tests, fuzzing). False
+// when nothing matched.
 KOLVEX_API bool RemoveResource(HINSTANCE module, LPCSTR name, LPCSTR type);
 
 }  // namespace kolvex::platform
