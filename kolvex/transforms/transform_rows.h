@@ -10,7 +10,7 @@
 // Select* function must produce the same bytes.
 #pragma once
 
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/win32.h>
 
 #include <cstddef>
 

@@ -5,45 +5,13 @@
 #include <kolvex/windows/bmp_format.h>
 #include <kolvex/windows/dib.h>
 
-#include <cerrno>
 #include <cstdint>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 // Larger files cannot hold an image the library would load.
 constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 31;
-
-// Closes a descriptor on every path out.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Reads up to `size` bytes; answers how many arrived before the end of the file
-// or an error (a file that shrank meanwhile is then refused by the parser).
-std::size_t ReadAll(int fd, BYTE* out, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::read(fd, out + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
-}
 
 }  // namespace
 
@@ -63,23 +31,16 @@ bool CRZDIB2::CreateFromMemory(const void* data, std::size_t size) {
 
 bool CRZDIB2::CreateFromFile(const char* path) {
   Delete();
-  if (path == nullptr) return false;
-  int fd = -1;
-  do {
-    fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  const Descriptor file(fd);
-  if (file.get() < 0) return false;
-  struct stat st {};
-  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-      static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) {
-    return false;
-  }
-  const auto size = static_cast<std::size_t>(st.st_size);
+  CFile file;
+  if (path == nullptr || !file.Open(path, CFile::modeRead)) return false;
   try {
-    const std::unique_ptr<BYTE[]> buffer(kolvex::detail::NewArray<BYTE>(size));
-    return CreateFromMemory(buffer.get(), ReadAll(file.get(), buffer.get(), size));
-  } catch (CMemoryException* e) {
+    const ULONGLONG size = file.GetLength();
+    if (size > kMaxFileBytes) return false;
+    const std::unique_ptr<BYTE[]> buffer(kolvex::detail::NewArray<BYTE>(static_cast<std::size_t>(size)));
+    // A file that shrank meanwhile is refused by the parser.
+    const UINT read = file.Read(buffer.get(), static_cast<UINT>(size));
+    return CreateFromMemory(buffer.get(), read);
+  } catch (CException* e) {
     e->Delete();
     return false;
   }

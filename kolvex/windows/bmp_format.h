@@ -7,7 +7,7 @@
 // offset or size taken from the input is used before it has been checked.
 #pragma once
 
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/win32.h>
 
 #include <cstddef>
 

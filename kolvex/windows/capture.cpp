@@ -2,8 +2,7 @@
 // resources of type 8000.
 
 #include <kolvex/core/geometry.h>
-#include <kolvex/platform/resources.h>
-#include <kolvex/platform/user.h>
+#include <kolvex/platform/win32.h>
 #include <kolvex/windows/bmp_format.h>
 #include <kolvex/windows/dib.h>
 

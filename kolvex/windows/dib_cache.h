@@ -20,7 +20,7 @@
 // or an eviction on another thread may destroy the bitmap first.
 #pragma once
 
-#include <kolvex/platform/kernel.h>
+#include <kolvex/platform/win32.h>
 #include <kolvex/windows/dib.h>
 
 // One entry: a bitmap sharing the cached block, and the hits counted on it.

@@ -5,8 +5,7 @@
 
 #include <kolvex/core/geometry.h>
 #include <kolvex/platform/allocation.h>
-#include <kolvex/platform/drawdib.h>
-#include <kolvex/platform/user.h>
+#include <kolvex/platform/win32.h>
 #include <kolvex/windows/dib.h>
 #include <kolvex/windows/draw_rows.h>
 

@@ -3,7 +3,7 @@
 
 #include <kolvex/core/geometry.h>
 #include <kolvex/platform/allocation.h>
-#include <kolvex/platform/gdi_internal.h>
+#include <kolvex/platform/linux/gdi_internal.h>
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Row conversion between the pixel formats of GDI surfaces and 0xXXRRGGBB
 // words. One call per row; the format is decided once per row.
 
-#include <kolvex/platform/gdi_internal.h>
+#include <kolvex/platform/linux/gdi_internal.h>
 
 namespace kolvex::platform::detail {
 namespace {

@@ -12,9 +12,9 @@
 #pragma once
 
 #include <kolvex/platform/export.h>
-#include <kolvex/platform/gdi.h>
-#include <kolvex/platform/kernel.h>
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/linux/gdi.h>
+#include <kolvex/platform/linux/kernel.h>
+#include <kolvex/platform/linux/win32_types.h>
 
 DECLARE_HANDLE(HWND);
 
@@ -46,12 +46,3 @@ KOLVEX_API DWORD GetGuiResources(HANDLE hProcess, DWORD uiFlags);
 KOLVEX_API BOOL IsRectEmpty(const RECT* lprc);
 KOLVEX_API BOOL SetRect(LPRECT lprc, int xLeft, int yTop, int xRight, int yBottom);
 KOLVEX_API BOOL CopyRect(LPRECT lprcDst, const RECT* lprcSrc);
-
-namespace kolvex::platform {
-
-// Resizes the virtual screen and clears it to black. False (and no change) for
-// a size <= 0 or one that does not fit in memory. For tests and demos; a DC
-// on the screen follows the new size.
-KOLVEX_API bool SetVirtualScreenSize(int width, int height);
-
-}  // namespace kolvex::platform

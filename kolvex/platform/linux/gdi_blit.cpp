@@ -2,7 +2,7 @@
 // every blit and stretch.
 
 #include <kolvex/core/geometry.h>
-#include <kolvex/platform/gdi_internal.h>
+#include <kolvex/platform/linux/gdi_internal.h>
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,7 +1,8 @@
 // USER: the desktop window, screen DCs and metrics, rectangle helpers.
 
-#include <kolvex/platform/gdi_internal.h>
-#include <kolvex/platform/user.h>
+#include <kolvex/platform/linux/gdi_internal.h>
+#include <kolvex/platform/linux/user.h>
+#include <kolvex/platform/screen.h>
 
 using namespace kolvex::platform::detail;
 

@@ -44,8 +44,8 @@
 #pragma once
 
 #include <kolvex/platform/export.h>
-#include <kolvex/platform/kernel.h>
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/linux/kernel.h>
+#include <kolvex/platform/linux/win32_types.h>
 
 DECLARE_HANDLE(HDC);
 DECLARE_HANDLE(HBITMAP);
