@@ -230,7 +230,9 @@ Status Weave(const std::vector<std::string>& words) {
 void LoadScreen(const std::string& path) {
   CRZDIB2 screen;
   LoadBitmap(path, screen);
-  if (!kolvex::platform::SetVirtualScreenSize(screen.DIBWidth(), screen.DIBHeight()) ||
+  // A virtual screen takes the file's size; a real one is painted as it is.
+  if ((kolvex::platform::IsVirtualScreen() &&
+       !kolvex::platform::SetVirtualScreenSize(screen.DIBWidth(), screen.DIBHeight())) ||
       !screen.DrawToDesktop(0, 0, 0, 0)) {
     throw FileError(path, "cannot paint it onto the screen");
   }

@@ -1,9 +1,10 @@
 #include "files.h"
 
+#include "os.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,7 +27,7 @@ struct Descriptor {
 };
 
 std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
+  const auto slash = path.find_last_of(os::kPathSeparators);
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
@@ -46,19 +47,15 @@ void WriteAll(int fd, const BYTE* data, std::size_t size) {
 }  // namespace
 
 std::string BaseName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
+  const auto slash = path.find_last_of(os::kPathSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
+bool SameFile(const std::string& a, const std::string& b) { return os::SameFile(a, b); }
 
 void LoadBitmap(const std::string& path, CRZDIB2& dib) {
   Descriptor file;
-  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  file.fd = os::OpenForReading(path);
   if (file.fd < 0) throw FileError(path, ErrnoText("cannot open", errno));
   struct stat st {};
   if (::fstat(file.fd, &st) != 0) throw FileError(path, ErrnoText("cannot read", errno));
@@ -96,19 +93,15 @@ void SaveBitmap(CRZDIB2& dib, const std::string& path) {
 
   std::string temp = DirectoryOf(path) + "/." + BaseName(path) + ".XXXXXX";
   Descriptor file;
-  file.fd = ::mkstemp(temp.data());
+  file.fd = os::CreateUniqueFile(temp);
   if (file.fd < 0) throw FileError(path, ErrnoText("cannot write", errno));
   try {
-    // mkstemp makes the file private; give it the mode a new file would get.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(file.fd, 0666 & ~mask) != 0) throw errno;
     WriteAll(file.fd, bytes.get(), static_cast<std::size_t>(length));
-    if (::fsync(file.fd) != 0) throw errno;
+    if (!os::FlushToDisk(file.fd)) throw errno;
     const int fd = file.fd;
     file.fd = -1;
     if (::close(fd) != 0) throw errno;
-    if (::rename(temp.c_str(), path.c_str()) != 0) throw errno;
+    if (!os::ReplaceFile(temp, path)) throw errno;
   } catch (int error) {
     ::unlink(temp.c_str());
     throw FileError(path, ErrnoText("cannot write", error));

@@ -74,36 +74,4 @@ TEST_F(Dib2Threads, WhicheverThreadLetsGoLastTearsDownTheSection) {
   }
 }
 
-TEST(PlatformThreads, GdiTableAndCriticalSections) {
-  const DWORD start = kt::GdiObjects();
-  CRITICAL_SECTION cs;
-  InitializeCriticalSection(&cs);
-  long total = 0;
-  RunThreads([&](int t) {
-    for (int i = 0; i < 300; ++i) {
-      BITMAPINFOHEADER f{sizeof(BITMAPINFOHEADER), 4, -4, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-      void* bits = nullptr;
-      HBITMAP bm = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&f), DIB_RGB_COLORS,
-                                    &bits, nullptr, 0);
-      HDC dc = CreateCompatibleDC(nullptr);
-      HGDIOBJ old = SelectObject(dc, bm);
-      static_cast<std::uint32_t*>(bits)[0] = static_cast<std::uint32_t>(t);
-      EXPECT_TRUE(StretchBlt(dc, 3, 3, -3, -3, dc, 0, 0, 3, 3, SRCCOPY));
-      EXPECT_EQ(static_cast<std::uint32_t*>(bits)[10], static_cast<std::uint32_t>(t));
-      SelectObject(dc, old);
-      EXPECT_TRUE(DeleteDC(dc));
-      EXPECT_TRUE(DeleteObject(bm));
-
-      EnterCriticalSection(&cs);
-      EnterCriticalSection(&cs);  // re-entrant, as on Windows
-      ++total;
-      LeaveCriticalSection(&cs);
-      LeaveCriticalSection(&cs);
-    }
-  });
-  DeleteCriticalSection(&cs);
-  EXPECT_EQ(total, kThreads * 300);
-  EXPECT_EQ(kt::GdiObjects(), start);
-}
-
 }  // namespace

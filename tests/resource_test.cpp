@@ -11,20 +11,7 @@ using Resource = kt::NoLeaks;
 using kt::BmpFields;
 using kt::MakeBmp;
 
-constexpr WORD kType = 8000;
-
-// Registers bytes as resource `id` of type 8000 for the life of the object.
-class Registered {
- public:
-  Registered(WORD id, const std::vector<BYTE>& bytes) : id_(id) {
-    EXPECT_TRUE(kolvex::platform::AddResource(nullptr, MAKEINTRESOURCE(id), MAKEINTRESOURCE(kType),
-                                              bytes.data(), static_cast<DWORD>(bytes.size())));
-  }
-  ~Registered() { kolvex::platform::RemoveResource(nullptr, MAKEINTRESOURCE(id_), MAKEINTRESOURCE(kType)); }
-
- private:
-  WORD id_;
-};
+using Registered = kt::ScopedResource;
 
 TEST_F(Resource, ASavedBitmapLoadsBackByEveryFormOfItsName) {
   CRZDIB2 src;

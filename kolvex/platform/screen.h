@@ -12,6 +12,10 @@
 
 namespace kolvex::platform {
 
+// True when the desktop calls reach this process's virtual screen, false when
+// they reach a real screen (always on Windows).
+KOLVEX_API bool IsVirtualScreen();
+
 // Resizes the virtual screen and clears it to black: true when done. False
 // (and no change) for a size <= 0 or one that does not fit in memory, and
 // always on Windows, whose screen is the real one. For tests and demos; a DC

@@ -286,6 +286,22 @@ HGDIOBJ GetCurrentObject(HDC hdc, UINT type) {
   return t.HandleOf(t.objects[dc].selected);
 }
 
+UINT GetDIBColorTable(HDC hdc, UINT iStart, UINT cEntries, RGBQUAD* prgbq) {
+  auto guard = LockTable();
+  Table& t = T();
+  const std::uint32_t dc = t.Find(hdc, [](Kind k) { return k == Kind::MemoryDc; });
+  if (dc == kNone || prgbq == nullptr) return 0;
+  const Surface& s = *t.objects[t.objects[dc].selected].surface;
+  if (!s.dibSection || s.view.bitCount > 8) return 0;
+  const UINT size = 1u << s.view.bitCount;
+  UINT copied = 0;
+  for (UINT i = iStart; i < size && copied < cEntries; ++i, ++copied) {
+    const auto level = static_cast<BYTE>(i * 255 / (size - 1));
+    prgbq[copied] = RGBQUAD{level, level, level, 0};
+  }
+  return copied;
+}
+
 int SetStretchBltMode(HDC hdc, int mode) {
   auto guard = LockTable();
   Table& t = T();

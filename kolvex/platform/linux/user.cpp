@@ -60,6 +60,8 @@ BOOL CopyRect(LPRECT lprcDst, const RECT* lprcSrc) {
 
 namespace kolvex::platform {
 
+bool IsVirtualScreen() { return true; }
+
 bool SetVirtualScreenSize(int width, int height) { return ResizeScreen(width, height); }
 
 }  // namespace kolvex::platform

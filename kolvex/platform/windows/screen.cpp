@@ -2,4 +2,6 @@
 
 #include <kolvex/platform/screen.h>
 
+bool kolvex::platform::IsVirtualScreen() { return false; }
+
 bool kolvex::platform::SetVirtualScreenSize(int, int) { return false; }
