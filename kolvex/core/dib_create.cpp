@@ -2,23 +2,13 @@
 
 #include <kolvex/core/dib_base.h>
 #include <kolvex/core/fill_rows.h>
-#include <kolvex/core/geometry.h>
+#include <kolvex/core/storage.h>
 
 #include <cstring>
 
 using kolvex::detail::CheckedLayout;
+using kolvex::detail::ImageBytes;
 using kolvex::detail::kHeaderBytes;
-
-namespace {
-
-// Image bytes of a header whose geometry is one the library can hold.
-std::optional<std::size_t> ImageBytes(const tagRZBMINFOHEADER& h) {
-  const auto layout = CheckedLayout(h.biBitCount, h.biWidth, h.biHeight);
-  if (!layout) return std::nullopt;
-  return layout->image;
-}
-
-}  // namespace
 
 bool CRZDIBBase2::Create(WORD wBitCount, int nWidth, int nHeight, DWORD dwInterlaced) {
   Delete();

@@ -1,7 +1,7 @@
 // Header accessors, geometry and flag setters of CRZDIBBase2.
 
 #include <kolvex/core/dib_base.h>
-#include <kolvex/core/geometry.h>
+#include <kolvex/base/size.h>
 
 #include <cstring>
 

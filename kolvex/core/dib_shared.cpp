@@ -1,13 +1,13 @@
 // Sharing, copy-on-write, attach/lock and the base storage hooks of CRZDIBBase2.
 
 #include <kolvex/core/dib_base.h>
-#include <kolvex/core/geometry.h>
+#include <kolvex/core/storage.h>
 #include <kolvex/platform/allocation.h>
 
 #include <cstring>
 
-using kolvex::detail::CheckedLayout;
-using kolvex::detail::CheckedSize;
+using kolvex::detail::CheckedAdd;
+using kolvex::detail::ImageBytes;
 
 // constinit keeps the empty block out of any dynamic initialisation, and const
 // puts it in read-only memory.
@@ -15,19 +15,11 @@ constinit const CRzDibBaseData2 CRZDIBBase2::_dibDataNil{-1, false, 0, nullptr, 
 
 namespace {
 
-// Image bytes of a header as the copy routines need them, or nothing when the
-// header's geometry is negative or too large to be a buffer of ours.
-std::optional<std::size_t> ImageBytes(const tagRZBMINFOHEADER& h) {
-  const auto layout = CheckedLayout(h.biBitCount, h.biWidth, h.biHeight);
-  if (!layout) return std::nullopt;
-  return layout->image;
-}
-
 // Header + image bytes to request from _IAllocDibData for a copy of h.
 UINT CopyAllocSize(const tagRZBMINFOHEADER& h) {
   const auto image = ImageBytes(h);
   if (!image) AfxThrowMemoryException();
-  const auto total = CheckedSize(1, h.biSize, *image);
+  const auto total = CheckedAdd(h.biSize, *image);
   if (!total || *total > static_cast<std::size_t>(kolvex::detail::kMaxBufferBytes) -
                              kolvex::detail::kSlackBytes) {
     AfxThrowMemoryException();
@@ -155,7 +147,7 @@ void CRZDIBBase2::_IFreeData() {
 }
 
 void CRZDIBBase2::_IAllocDibData(UINT nSize) {
-  const auto bytes = CheckedSize(1, nSize, kolvex::detail::kSlackBytes);
+  const auto bytes = CheckedAdd(nSize, kolvex::detail::kSlackBytes);
   if (!bytes) AfxThrowMemoryException();
   pData->pBmiHeader = reinterpret_cast<tagRZBMINFOHEADER*>(kolvex::detail::NewArray<BYTE>(*bytes));
   pData->bCreated = true;

@@ -2,7 +2,7 @@
 // construction, and CMemFile, a file in a growing buffer. CFile's file calls
 // are the system's (platform/<system>/file.cpp).
 
-#include <kolvex/core/geometry.h>
+#include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/platform/mfc.h>
 
@@ -54,12 +54,12 @@ UINT CMemFile::Read(void* lpBuf, UINT nCount) {
 
 void CMemFile::Write(const void* lpBuf, UINT nCount) {
   if (nCount == 0) return;
-  const auto end = kolvex::detail::CheckedSize(1, m_nPosition, nCount);
+  const auto end = kolvex::detail::CheckedAdd(m_nPosition, nCount);
   if (!end) AfxThrowMemoryException();
   if (*end > m_nBufferSize) {
     // Grow to a multiple of the grow step, at least doubling, so that many small
     // writes cost linear time.
-    const auto stepped = kolvex::detail::CheckedSize(1, *end, m_nGrowBytes - 1);
+    const auto stepped = kolvex::detail::CheckedAdd(*end, m_nGrowBytes - 1);
     if (!stepped) AfxThrowMemoryException();
     const std::size_t size = std::max(*stepped / m_nGrowBytes * m_nGrowBytes, 2 * m_nBufferSize);
     if (kolvex::detail::AllocationShouldFail()) AfxThrowMemoryException();

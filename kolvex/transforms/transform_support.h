@@ -3,7 +3,7 @@
 #pragma once
 
 #include <kolvex/core/dib_base.h>
-#include <kolvex/core/geometry.h>
+#include <kolvex/base/size.h>
 
 #include <kolvex/platform/allocation.h>
 

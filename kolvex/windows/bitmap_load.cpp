@@ -1,6 +1,6 @@
 // CRZDIB2: loading bitmap files from memory and from disk.
 
-#include <kolvex/core/geometry.h>
+#include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/windows/bmp_format.h>
 #include <kolvex/windows/dib.h>

@@ -1,6 +1,6 @@
 // CRZDIB2: writing the bitmap as a bitmap file.
 
-#include <kolvex/core/geometry.h>
+#include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/windows/dib.h>
 
@@ -37,14 +37,14 @@ std::uint64_t ColourTableBytes(const BITMAPINFOHEADER& h) {
 // Pixel bytes of the file. Run-length images keep their own count, which must
 // not reach past the rows the bitmap holds; the rest are whole rows. Nothing
 // for a geometry that the library could not hold in memory.
-std::optional<std::uint64_t> ImageBytes(const BITMAPINFOHEADER& h) {
-  const auto layout = kolvex::detail::CheckedLayout(h.biBitCount, h.biWidth, h.biHeight);
-  if (!layout) return std::nullopt;
+std::optional<std::uint64_t> FilePixelBytes(const BITMAPINFOHEADER& h) {
+  const auto image = kolvex::detail::ImageBytes(h);
+  if (!image) return std::nullopt;
   if (h.biCompression == BI_RLE8 || h.biCompression == BI_RLE4) {
-    if (h.biSizeImage > layout->image) return std::nullopt;
+    if (h.biSizeImage > *image) return std::nullopt;
     return h.biSizeImage;
   }
-  return layout->image;
+  return *image;
 }
 
 // The colour-table area: a grey ramp over the 2^bits indices of an indexed
@@ -67,7 +67,7 @@ bool CRZDIB2::SaveAs(CFile& file) {
   BITMAPINFOHEADER info;
   GetBitmapInfoHeader(info);
 
-  const auto image = ImageBytes(info);
+  const auto image = FilePixelBytes(info);
   if (!image) return false;
   const std::uint64_t table = ColourTableBytes(info);
   const std::uint64_t total = kFileHeaderBytes + kInfoHeaderBytes + table + *image;

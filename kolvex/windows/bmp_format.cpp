@@ -1,6 +1,6 @@
 #include <kolvex/windows/bmp_format.h>
 
-#include <kolvex/core/geometry.h>
+#include <kolvex/base/size.h>
 
 #include <climits>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The shared image cache: CDIBCache, and the members of CRZDIB2 that put
 // bitmaps into it, find them again and take them out.
 
-#include <kolvex/core/geometry.h>
+#include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/windows/dib_cache.h>
 

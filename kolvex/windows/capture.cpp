@@ -1,7 +1,7 @@
 // CRZDIB2: capturing device contexts and the display, and loading bitmap
 // resources of type 8000.
 
-#include <kolvex/core/geometry.h>
+#include <kolvex/core/storage.h>
 #include <kolvex/platform/win32.h>
 #include <kolvex/windows/bmp_format.h>
 #include <kolvex/windows/dib.h>
@@ -120,7 +120,7 @@ bool CRZDIB2::CreateFromResource(const char* pszName, HINSTANCE hModule) {
   }
   // Header and every byte behind the colour table, in one buffer. For a
   // resource without a colour table this is the resource size + 90.
-  const auto total = kolvex::detail::CheckedSize(1, kolvex::detail::kHeaderBytes, plan.pixelBytes);
+  const auto total = kolvex::detail::CheckedAdd(kolvex::detail::kHeaderBytes, plan.pixelBytes);
   if (!total || *total > static_cast<std::size_t>(kolvex::detail::kMaxBufferBytes) -
                              kolvex::detail::kSlackBytes) {
     return false;

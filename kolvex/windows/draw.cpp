@@ -3,7 +3,7 @@
 // Nothing is kept between calls: each call builds its grey description, alpha
 // plane and DrawDib handle, and frees them before it returns.
 
-#include <kolvex/core/geometry.h>
+#include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/platform/win32.h>
 #include <kolvex/windows/dib.h>

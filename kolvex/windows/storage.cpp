@@ -1,7 +1,7 @@
 // CRZDIB2 storage: page-granular blocks, atomic counts, the DIB section and
 // its teardown, construction and assignment.
 
-#include <kolvex/core/geometry.h>
+#include <kolvex/core/storage.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/platform/win32.h>
 #include <kolvex/windows/dib.h>
@@ -121,7 +121,7 @@ void CRZDIB2::_IFreeData() {
 void CRZDIB2::_IAllocDibData(UINT nSize) {
   // Commit the header, pixels and slack; reserve one page more than the whole
   // pages they fill, so the reservation always ends in an uncommitted page.
-  const auto committed = kolvex::detail::CheckedSize(1, nSize, kolvex::detail::kSlackBytes);
+  const auto committed = kolvex::detail::CheckedAdd(nSize, kolvex::detail::kSlackBytes);
   const auto reserved =
       committed ? kolvex::detail::CheckedSize(*committed / kPageBytes + 1, kPageBytes) : std::nullopt;
   if (!reserved) AfxThrowMemoryException();

@@ -1,7 +1,7 @@
 // Transfers between GDI surfaces and caller-held DIBs: one sampling rule for
 // every blit and stretch.
 
-#include <kolvex/core/geometry.h>
+#include <kolvex/base/size.h>
 #include <kolvex/platform/linux/gdi_internal.h>
 
 #include <algorithm>

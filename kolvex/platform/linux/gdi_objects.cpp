@@ -1,7 +1,7 @@
 // The GDI object table: device contexts, bitmaps, DIB sections, the virtual
 // screen and DrawDib handles.
 
-#include <kolvex/core/geometry.h>
+#include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/platform/linux/gdi_internal.h>
 

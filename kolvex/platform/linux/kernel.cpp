@@ -1,7 +1,7 @@
 // Virtual memory over mmap/mprotect/munmap, and critical sections over a
 // recursive mutex.
 
-#include <kolvex/core/geometry.h>
+#include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/platform/linux/kernel.h>
 
@@ -50,8 +50,8 @@ ReservationMap::iterator Holding(ReservationMap& map, std::uintptr_t a) {
 // [from, to) rounded out to whole pages, if it lies inside the reservation.
 bool PageRange(const ReservationMap::iterator& it, std::uintptr_t addr, std::size_t size,
                std::uintptr_t& from, std::uintptr_t& to) {
-  const auto end = kolvex::detail::CheckedSize(1, addr, size);
-  const auto rounded = end ? kolvex::detail::CheckedSize(1, *end, kPage - 1) : std::nullopt;
+  const auto end = kolvex::detail::CheckedAdd(addr, size);
+  const auto rounded = end ? kolvex::detail::CheckedAdd(*end, kPage - 1) : std::nullopt;
   if (!rounded) return false;
   from = PageDown(addr);
   to = PageDown(*rounded);
@@ -79,7 +79,7 @@ void Populate(void* p, std::size_t bytes) {
 }
 
 LPVOID Reserve(SIZE_T size, bool commit) {
-  const auto rounded = kolvex::detail::CheckedSize(1, size, kPage - 1);
+  const auto rounded = kolvex::detail::CheckedAdd(size, kPage - 1);
   if (!rounded) return nullptr;
   const std::size_t bytes = PageDown(*rounded);
   void* p = mmap(nullptr, bytes, commit ? PROT_READ | PROT_WRITE : PROT_NONE,
