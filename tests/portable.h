@@ -38,7 +38,7 @@ DWORD GdiObjects();
 // Registers `bytes` as resource `id` of type 8000 of the module that
 // CRZDIB2::CreateFromResource(id, nullptr) searches (the module state's
 // instance), for the life of the object. Linux: the stand-in's resource table
-// of the process module. Windows: a copy of this program with the resource
+// of the process module. Windows: a copy of kolvex.dll with the resource
 // written into it (UpdateResource), loaded as a data file and made the module
 // state's instance, as an MFC program does with a resource DLL.
 class ScopedResource {

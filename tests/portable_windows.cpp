@@ -157,8 +157,8 @@ struct ScopedResource::State {
 
 namespace {
 
-// A copy of this program with `bytes` as resource `id` of type 8000, loaded as
-// a data file. Failures are reported and leave state.module null.
+// A copy of the library's DLL with `bytes` as resource `id` of type 8000,
+// loaded as a data file. Failures are reported and leave state.module null.
 void WriteResourceModule(ScopedResource::State& state, WORD id, const std::vector<BYTE>& bytes);
 
 }  // namespace
@@ -173,9 +173,14 @@ ScopedResource::ScopedResource(WORD id, const std::vector<BYTE>& bytes) : state_
 namespace {
 
 void WriteResourceModule(ScopedResource::State& state, WORD id, const std::vector<BYTE>& bytes) {
+  // The library's DLL serves as the module: any PE file takes resources.
+  HMODULE library = nullptr;
+  ASSERT_TRUE(::GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&AfxGetModuleState), &library));
   char self[MAX_PATH];
-  ASSERT_GT(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
-  state.file = ScratchPath("resources", ".exe");
+  ASSERT_GT(::GetModuleFileNameA(library, self, MAX_PATH), 0u);
+  state.file = ScratchPath("resources", ".dll");
   std::filesystem::copy_file(self, state.file);
   const std::string file = state.file.string();
   HANDLE update = ::BeginUpdateResourceA(file.c_str(), FALSE);

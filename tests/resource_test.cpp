@@ -84,6 +84,25 @@ TEST_F(Resource, RefusalsLeaveTheBitmapEmpty) {
   EXPECT_FALSE(dib.IsValidDIB());
 }
 
+// kolvex_add_resources made these files resources of this program (see
+// tests/CMakeLists.txt): compiled in by the resource compiler on Windows,
+// registered at start-up elsewhere. They load as the files themselves do.
+TEST_F(Resource, FilesAddedByTheBuildAreResourcesOfTheProgram) {
+  const std::pair<LPCSTR, const char*> added[] = {
+      {MAKEINTRESOURCE(7001), "/fuzz/corpus/ok-both-24bit-3x2.bmp"},
+      {"card", "/examples/consumer/card.bmp"},
+  };
+  for (const auto& [name, file] : added) {
+    SCOPED_TRACE(file);
+    kt::CountingDib2 resource;
+    ASSERT_TRUE(resource.CreateFromResource(name, GetModuleHandleA(nullptr)));
+    CRZDIB2 loaded;
+    ASSERT_TRUE(loaded.CreateFromFile((std::string(KOLVEX_SOURCE_DIR) + file).c_str()));
+    EXPECT_TRUE(resource.DIBsEqual(loaded));
+    EXPECT_EQ(kt::Pixels(resource), kt::Pixels(loaded));
+  }
+}
+
 TEST_F(Resource, EveryAllocationFailingInTurnFailsCleanly) {
   const Registered resource(104, MakeBmp(BmpFields{.width = 7, .height = -5}));
   kt::CountingDib2 dib;
