@@ -21,10 +21,12 @@ BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst
   auto guard = LockTable();
   const auto dst = SurfaceOfDc(hdc);
   if (!IsDrawDib(hdd) || !dst) return FALSE;
+  const Extent d{xDst, yDst, dxDst, dyDst};
   try {
-    StretchPixels(*dst, {xDst, yDst, dxDst, dyDst}, *src, {xSrc, ySrc, dxSrc, dySrc});
+    StretchPixels(*dst, d, *src, {xSrc, ySrc, dxSrc, dySrc});
   } catch (const std::bad_alloc&) {
     return FALSE;
   }
+  if (Screen* screen = ScreenOfDc(hdc)) screen->Publish(d);
   return TRUE;
 }

@@ -121,11 +121,15 @@ BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdc
   const auto dst = SurfaceOfDc(hdcDest);
   const auto src = SurfaceOfDc(hdcSrc);
   if (!dst || !src) return FALSE;
+  const Extent d{xDest, yDest, wDest, hDest};
+  const Extent s{xSrc, ySrc, wSrc, hSrc};
+  if (Screen* screen = ScreenOfDc(hdcSrc)) screen->Fetch(s);
   try {
-    StretchPixels(*dst, {xDest, yDest, wDest, hDest}, *src, {xSrc, ySrc, wSrc, hSrc});
+    StretchPixels(*dst, d, *src, s);
   } catch (const std::bad_alloc&) {
     return FALSE;
   }
+  if (Screen* screen = ScreenOfDc(hdcDest)) screen->Publish(d);
   return TRUE;
 }
 
@@ -141,11 +145,13 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, 
   auto guard = LockTable();
   const auto dst = SurfaceOfDc(hdc);
   if (!dst) return 0;
+  const Extent d{xDest, yDest, DestWidth, DestHeight};
   try {
-    StretchPixels(*dst, {xDest, yDest, DestWidth, DestHeight}, *src, s);
+    StretchPixels(*dst, d, *src, s);
   } catch (const std::bad_alloc&) {
     return 0;
   }
+  if (Screen* screen = ScreenOfDc(hdc)) screen->Publish(d);
   return static_cast<int>(std::min<std::int64_t>(std::abs(std::int64_t{SrcHeight}), INT32_MAX));
 }
 

@@ -42,12 +42,34 @@ void StretchPixels(const PixelView& dst, const Extent& d, const PixelView& src, 
 // A view of a caller's DIB, or nothing for a format the layer does not read.
 std::optional<PixelView> DibView(const BITMAPINFO* bmi, const void* bits);
 
+// ---- The screen ----
+
+// What display and window DCs draw on. The virtual screen keeps its pixels in
+// memory. A real screen (a display server) keeps a copy of them as its view
+// and moves pixels between that copy and the display around each transfer:
+// Fetch before a transfer reads an area of the screen, Publish after one wrote
+// it. Areas are the transfer's own extents (signed, unclipped). Every call is
+// made with the table locked.
+class Screen {
+ public:
+  virtual ~Screen() = default;
+  virtual bool IsVirtual() const = 0;
+  // A 32-bit surface (B, G, R, X), rows from the top, at one address for the
+  // screen's life: Fetch and Publish move pixels in and out of it.
+  virtual PixelView View() const = 0;
+  virtual void Fetch(const Extent& area) = 0;
+  virtual void Publish(const Extent& area) = 0;
+};
+
 // ---- The object table (gdi_objects.cpp) ----
 
 // Every access to the table below holds this lock.
 std::unique_lock<std::mutex> LockTable();
 // With the table locked: the surface a live DC draws on, or nothing.
 std::optional<PixelView> SurfaceOfDc(HDC hdc);
+// With the table locked: the screen that a live display or window DC draws
+// on; null for memory DCs and anything else.
+Screen* ScreenOfDc(HDC hdc);
 // With the table locked: the surface of a live bitmap, or nothing.
 std::optional<PixelView> SurfaceOfBitmap(HBITMAP hbm);
 bool IsLiveDc(HDC hdc);
@@ -60,8 +82,11 @@ HANDLE OpenDrawDib();
 bool CloseDrawDib(HANDLE h);
 bool IsDrawDib(HANDLE h);  // table locked by the caller
 
+// Each locks the table itself.
 int ScreenWidth();
 int ScreenHeight();
+bool ScreenIsVirtual();
+// Makes a virtual screen of this size, black, the screen.
 bool ResizeScreen(int width, int height);
 DWORD LiveGdiObjects();
 

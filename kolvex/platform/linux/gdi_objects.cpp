@@ -64,19 +64,38 @@ std::unique_ptr<Surface> MakeSurface(int width, std::int64_t height, int bitCoun
   return surface;
 }
 
+// The screen in memory: its pixels are the view, and nothing moves elsewhere.
+class VirtualScreen final : public Screen {
+ public:
+  explicit VirtualScreen(std::unique_ptr<Surface> surface) : surface_(std::move(surface)) {}
+  // Null when the size is refused or memory runs out.
+  static std::unique_ptr<Screen> Make(int width, int height) {
+    auto surface = MakeSurface(width, height, 32, true);
+    if (!surface) return nullptr;
+    return std::unique_ptr<Screen>(new (std::nothrow) VirtualScreen(std::move(surface)));
+  }
+  bool IsVirtual() const override { return true; }
+  PixelView View() const override { return surface_->view; }
+  void Fetch(const Extent&) override {}
+  void Publish(const Extent&) override {}
+
+ private:
+  std::unique_ptr<Surface> surface_;
+};
+
 struct Table {
   std::mutex lock;
   std::vector<Object> objects;
   std::vector<std::uint32_t> freeSlots;
   DWORD live = 0;
-  std::unique_ptr<Surface> screen;
+  std::unique_ptr<Screen> screen;
 
   Table() {
     // Slot 0 is the stock bitmap: 1x1, one bit per pixel, as GDI's.
     objects.resize(1);
     objects[kStockSlot].kind = Kind::Bitmap;
     objects[kStockSlot].surface = MakeSurface(1, 1, 1, false);
-    screen = MakeSurface(kDefaultScreenWidth, kDefaultScreenHeight, 32, true);
+    screen = VirtualScreen::Make(kDefaultScreenWidth, kDefaultScreenHeight);
     if (!objects[kStockSlot].surface || !screen) throw std::bad_alloc();
   }
 
@@ -160,8 +179,15 @@ std::optional<PixelView> SurfaceOfDc(HDC hdc) {
   const std::uint32_t slot = t.FindDc(hdc);
   if (slot == kNone) return std::nullopt;
   const Object& dc = t.objects[slot];
-  if (dc.kind != Kind::MemoryDc) return t.screen->view;
+  if (dc.kind != Kind::MemoryDc) return t.screen->View();
   return t.objects[dc.selected].surface->view;
+}
+
+Screen* ScreenOfDc(HDC hdc) {
+  Table& t = T();
+  const std::uint32_t slot = t.FindDc(hdc);
+  if (slot == kNone || t.objects[slot].kind == Kind::MemoryDc) return nullptr;
+  return t.screen.get();
 }
 
 std::optional<PixelView> SurfaceOfBitmap(HBITMAP hbm) {
@@ -207,16 +233,21 @@ bool IsDrawDib(HANDLE h) {
 
 int ScreenWidth() {
   auto guard = LockTable();
-  return T().screen->view.width;
+  return T().screen->View().width;
 }
 
 int ScreenHeight() {
   auto guard = LockTable();
-  return T().screen->view.height;
+  return T().screen->View().height;
+}
+
+bool ScreenIsVirtual() {
+  auto guard = LockTable();
+  return T().screen->IsVirtual();
 }
 
 bool ResizeScreen(int width, int height) {
-  auto screen = MakeSurface(width, height, 32, true);
+  auto screen = VirtualScreen::Make(width, height);
   if (!screen) return false;
   auto guard = LockTable();
   T().screen = std::move(screen);

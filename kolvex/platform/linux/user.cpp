@@ -60,7 +60,7 @@ BOOL CopyRect(LPRECT lprcDst, const RECT* lprcSrc) {
 
 namespace kolvex::platform {
 
-bool IsVirtualScreen() { return true; }
+bool IsVirtualScreen() { return ScreenIsVirtual(); }
 
 bool SetVirtualScreenSize(int width, int height) { return ResizeScreen(width, height); }
 
