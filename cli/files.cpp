@@ -8,7 +8,6 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace kolvex::cli {
 
@@ -54,29 +53,25 @@ std::string BaseName(const std::string& path) {
 bool SameFile(const std::string& a, const std::string& b) { return os::SameFile(a, b); }
 
 void LoadBitmap(const std::string& path, CRZDIB2& dib) {
-  Descriptor file;
-  file.fd = os::OpenForReading(path);
-  if (file.fd < 0) throw FileError(path, ErrnoText("cannot open", errno));
   struct stat st {};
-  if (::fstat(file.fd, &st) != 0) throw FileError(path, ErrnoText("cannot read", errno));
-  if (!S_ISREG(st.st_mode)) throw FileError(path, "not a regular file");
-  // Bitmap files the library reads stay below 2 GiB.
-  if (st.st_size > INT32_MAX) throw FileError(path, "not a bitmap file (too large)");
-
-  std::vector<BYTE> bytes(static_cast<std::size_t>(st.st_size));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::read(file.fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw FileError(path, ErrnoText("cannot read", errno));
-    if (n == 0) break;  // the file shrank meanwhile: judge what was read
-    done += static_cast<std::size_t>(n);
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    throw FileError(path, "not a regular file");
   }
-  bytes.resize(done);
-  if (const char* why = kolvex::BitmapFileProblem(bytes.data(), bytes.size())) {
-    throw FileError(path, why);
+  CFile file;
+  CFileException error;
+  if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite, &error)) {
+    throw FileError(path, ErrnoText("cannot open", os::ErrnoOf(error.m_lOsError)));
   }
-  if (!dib.CreateFromMemory(bytes.data(), bytes.size())) throw FileError(path, "out of memory");
+  const char* why = nullptr;
+  bool loaded = false;
+  try {
+    loaded = dib.CreateFromFile(file, &why);
+  } catch (CFileException* e) {
+    const int error = os::ErrnoOf(e->m_lOsError);
+    e->Delete();
+    throw FileError(path, ErrnoText("cannot read", error));
+  }
+  if (!loaded) throw FileError(path, why);
 }
 
 void SaveBitmap(CRZDIB2& dib, const std::string& path) {

@@ -1,6 +1,6 @@
-// The system calls of the tool that differ between Linux and Windows: binary
-// file modes, a private temporary file, replacing one file by another, file
-// identity and directories. One implementation per system (os_posix.cpp,
+// The system calls of the tool that differ between Linux and Windows: error
+// codes, a private temporary file, replacing one file by another, file identity
+// and directories. One implementation per system (os_posix.cpp,
 // os_windows.cpp), picked by CMake. Failures leave errno set, so messages read
 // the same on both systems.
 #pragma once
@@ -12,9 +12,9 @@ namespace kolvex::cli::os {
 // The characters that separate directories in a path.
 extern const char* const kPathSeparators;
 
-// A descriptor open for reading, in binary mode, not passed to child
-// processes; -1 on failure.
-int OpenForReading(const std::string& path);
+// The errno value that a system error code (a CFileException's m_lOsError)
+// stands for, so that messages read the same on every system.
+int ErrnoOf(long systemError);
 
 // Creates and opens for writing (binary mode) a new file named by `pattern`,
 // whose trailing "XXXXXX" becomes unique in place. The file gets the

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,13 +11,7 @@ namespace kolvex::cli::os {
 
 const char* const kPathSeparators = "/";
 
-int OpenForReading(const std::string& path) {
-  int fd = -1;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
+int ErrnoOf(long systemError) { return static_cast<int>(systemError); }
 
 int CreateUniqueFile(std::string& pattern) {
   const int fd = ::mkstemp(pattern.data());

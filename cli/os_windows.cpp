@@ -1,6 +1,6 @@
-// The tool's system calls on Windows: the C runtime's descriptors in binary
-// mode (so that errno and its messages read as on Linux), and the Win32 calls
-// for what the runtime lacks.
+// The tool's system calls on Windows: the C runtime's descriptors (binary
+// mode), errno values for Win32 errors (so that messages read as on Linux), and
+// the Win32 calls for what the runtime lacks.
 
 #include "os.h"
 
@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <direct.h>
-#include <fcntl.h>
 #include <io.h>
 
 namespace kolvex::cli::os {
@@ -17,7 +16,7 @@ namespace kolvex::cli::os {
 namespace {
 
 // errno for the Win32 errors a rename or a lookup meets.
-int ErrnoOf(DWORD error) {
+int ErrnoFromWin32(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
@@ -48,9 +47,7 @@ bool Identity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
 
 const char* const kPathSeparators = "/\\";
 
-int OpenForReading(const std::string& path) {
-  return ::_open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-}
+int ErrnoOf(long systemError) { return ErrnoFromWin32(static_cast<DWORD>(systemError)); }
 
 int CreateUniqueFile(std::string& pattern) { return ::mkstemp(pattern.data()); }
 
@@ -60,7 +57,7 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
   if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }
-  errno = ErrnoOf(::GetLastError());
+  errno = ErrnoFromWin32(::GetLastError());
   return false;
 }
 

@@ -125,6 +125,46 @@ TEST_F(Load, RefusalsLeaveTheBitmapEmpty) {
   EXPECT_FALSE(dib.CreateFromMemory(nullptr, 0));
 }
 
+// Through CFile: the bytes from the file's position to its end, the reason
+// for a refusal, and a failing read reaching the caller.
+TEST_F(Load, AnOpenFileIsReadFromItsPositionWithTheReason) {
+  const std::vector<uint8_t> bmp = MakeBmp(BmpFields{.width = 3, .height = 2});
+  CMemFile file;
+  file.Write("xyz", 3);
+  file.Write(bmp.data(), static_cast<UINT>(bmp.size()));
+  file.SeekToBegin();
+  kt::CountingDib2 dib;
+  const char* why = "unset";
+  EXPECT_FALSE(dib.CreateFromFile(file, &why));
+  EXPECT_STREQ(why, "not a bitmap file (no BM signature)");
+  file.Seek(3, CFile::begin);
+  ASSERT_TRUE(dib.CreateFromFile(file, &why));
+  EXPECT_EQ(why, nullptr);
+  CRZDIB2 fromMemory;
+  ASSERT_TRUE(fromMemory.CreateFromMemory(bmp.data(), bmp.size()));
+  EXPECT_EQ(kt::Pixels(dib), kt::Pixels(fromMemory));
+
+  struct HugeFile : CMemFile {
+    ULONGLONG GetLength() const override { return (ULONGLONG{1} << 31) + 1; }
+  } huge;
+  EXPECT_FALSE(dib.CreateFromFile(huge, &why));  // refused before a byte is read
+  EXPECT_STREQ(why, "not a bitmap file (too large)");
+
+  struct BrokenFile : CMemFile {
+    UINT Read(void*, UINT) override { AfxThrowFileException(CFileException::hardIO); }
+  } broken;
+  ASSERT_TRUE(dib.CreateFromMemory(bmp.data(), bmp.size()));
+  bool thrown = false;
+  try {
+    dib.CreateFromFile(broken);
+  } catch (CFileException* e) {
+    thrown = e->m_cause == CFileException::hardIO;
+    e->Delete();
+  }
+  EXPECT_TRUE(thrown);
+  EXPECT_FALSE(dib.IsValidDIB());
+}
+
 TEST_F(Load, EveryAllocationFailingInTurnFailsCleanly) {
   const std::vector<uint8_t> file = MakeBmp(BmpFields{.width = 5, .height = -3, .bits = 16});
   const kt::TempFile temp(file);

@@ -236,6 +236,22 @@ class KOLVEX_API CRZDIBBase2 {
   // block, through this object's own hooks; the current block is kept.
   void _ReleaseBlock(CRzDibBaseData2* pBlock);
 
+  // The one factory of data blocks: every creation makes its block here. The
+  // object's data becomes a new block of its own kind (_IAllocData) with one
+  // reference; the caller has released the old block or holds it elsewhere.
+  // Without a buffer (for Attach):
+  void _NewBlock();
+  // With a created buffer (_IAllocDibData) for a header of nHeaderBytes
+  // followed by nImageBytes of pixels, pBytes nHeaderBytes in; header and
+  // pixels are left for the caller to write:
+  void _NewBlock(UINT nHeaderBytes, std::size_t nImageBytes);
+  // With a header of the library's own (144 bytes: info's 40, the rest zero,
+  // biSize 144, the interlaced flag dwInterlaced) followed by nImageBytes:
+  void _NewBlock(const BITMAPINFOHEADER& info, DWORD dwInterlaced, std::size_t nImageBytes);
+  // A hook's memory exception, or one for a buffer beyond 31 bits, reaches the
+  // caller; the object then holds the old block if the hook making the new
+  // one failed, and otherwise the new block as far as it was made.
+
   CRzDibBaseData2* pData;  // never null: a block of our own kind or &_dibDataNil
   LONG* pColumnMap;        // scaling tables, null outside a scaling call
   LONG* pRowMap;
@@ -247,6 +263,6 @@ class KOLVEX_API CRZDIBBase2 {
  private:
   // Lends this object's block as a read-only source while the object itself
   // starts empty, so that an operation reshaping this object can read its own
-  // former pixels (transforms/transform_support.h).
+  // former pixels (core/own_block.h).
   class OwnBlockSource;
 };

@@ -14,19 +14,14 @@ bool CRZDIBBase2::Create(WORD wBitCount, int nWidth, int nHeight, DWORD dwInterl
   Delete();
   const auto layout = CheckedLayout(wBitCount, nWidth, nHeight);
   if (!layout) return false;
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = nWidth;
+  info.biHeight = nHeight;
+  info.biPlanes = 1;
+  info.biBitCount = wBitCount;
   try {
-    _IAllocData();
-    pData->nRefs = 1;
-    _IAllocDibData(static_cast<UINT>(kHeaderBytes + layout->image));
-    pData->pBytes = reinterpret_cast<BYTE*>(pData->pBmiHeader) + kHeaderBytes;
-    tagRZBMINFOHEADER& h = *pData->pBmiHeader;
-    std::memset(&h, 0, sizeof h);
-    h.biSize = sizeof h;
-    h.biWidth = nWidth;
-    h.biHeight = nHeight;
-    h.biPlanes = 1;
-    h.biBitCount = wBitCount;
-    h.dwInterlacedFlag = dwInterlaced;
+    _NewBlock(info, dwInterlaced, layout->image);
     return true;
   } catch (CMemoryException* e) {
     e->Delete();

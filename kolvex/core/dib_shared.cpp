@@ -4,6 +4,7 @@
 #include <kolvex/core/storage.h>
 #include <kolvex/platform/allocation.h>
 
+#include <cstdint>
 #include <cstring>
 
 using kolvex::detail::CheckedAdd;
@@ -12,22 +13,6 @@ using kolvex::detail::ImageBytes;
 // constinit keeps the empty block out of any dynamic initialisation, and const
 // puts it in read-only memory.
 constinit const CRzDibBaseData2 CRZDIBBase2::_dibDataNil{-1, false, 0, nullptr, nullptr};
-
-namespace {
-
-// Header + image bytes to request from _IAllocDibData for a copy of h.
-UINT CopyAllocSize(const tagRZBMINFOHEADER& h) {
-  const auto image = ImageBytes(h);
-  if (!image) AfxThrowMemoryException();
-  const auto total = CheckedAdd(h.biSize, *image);
-  if (!total || *total > static_cast<std::size_t>(kolvex::detail::kMaxBufferBytes) -
-                             kolvex::detail::kSlackBytes) {
-    AfxThrowMemoryException();
-  }
-  return static_cast<UINT>(*total);
-}
-
-}  // namespace
 
 // ---- Construction ----
 
@@ -72,9 +57,7 @@ void CRZDIBBase2::_ReleaseBlock(CRzDibBaseData2* pBlock) {
 bool CRZDIBBase2::Attach(tagRZBMINFOHEADER* pHeader, BYTE* pBits) {
   Delete();
   try {
-    _IAllocData();
-    pData->nRefs = 1;
-    pData->bCreated = false;
+    _NewBlock();
     pData->pBmiHeader = pHeader;
     pData->pBytes = pBits;
     return true;
@@ -133,6 +116,35 @@ void CRZDIBBase2::UnlockDIB() {
   if (!_IsNil(pData) && _RefCount(pData) < 0) pData->nRefs = 1;
 }
 
+// ---- The block factory ----
+
+void CRZDIBBase2::_NewBlock() {
+  _IAllocData();
+  pData->nRefs = 1;
+  pData->bCreated = false;  // no buffer of its own yet, whatever a client's hook left
+}
+
+void CRZDIBBase2::_NewBlock(UINT nHeaderBytes, std::size_t nImageBytes) {
+  _NewBlock();
+  const auto total = CheckedAdd(nHeaderBytes, nImageBytes);
+  if (!total || *total > static_cast<std::size_t>(kolvex::detail::kMaxBufferBytes) -
+                             kolvex::detail::kSlackBytes) {
+    AfxThrowMemoryException();
+  }
+  _IAllocDibData(static_cast<UINT>(*total));
+  pData->pBytes = reinterpret_cast<BYTE*>(pData->pBmiHeader) + nHeaderBytes;
+}
+
+void CRZDIBBase2::_NewBlock(const BITMAPINFOHEADER& info, DWORD dwInterlaced,
+                            std::size_t nImageBytes) {
+  _NewBlock(static_cast<UINT>(kolvex::detail::kHeaderBytes), nImageBytes);
+  tagRZBMINFOHEADER& h = *pData->pBmiHeader;
+  std::memset(&h, 0, sizeof h);
+  std::memcpy(&h, &info, sizeof info);
+  h.biSize = sizeof h;
+  h.dwInterlacedFlag = dwInterlaced;
+}
+
 // ---- Base storage hooks ----
 
 void CRZDIBBase2::_ISetDataNil() { pData = const_cast<CRzDibBaseData2*>(&_dibDataNil); }
@@ -181,26 +193,26 @@ bool CRZDIBBase2::_CopyBeforeWrite() {
   // another owner may release the old block at any moment, and it must not be
   // freed while it is being read.
   try {
-    _IAllocData();
-  } catch (...) {
-    // The hook failed before replacing pData: give up the old reference, so the
-    // object ends empty as if Delete() had run first.
-    Delete();
-    throw;
-  }
-  pData->nRefs = 1;
-  try {
-    if (old->pBmiHeader != nullptr) {
+    if (old->pBmiHeader == nullptr) {
+      _NewBlock();
+    } else {
       const tagRZBMINFOHEADER& h = *old->pBmiHeader;
-      const UINT headerBytes = h.biSize;
-      _IAllocDibData(CopyAllocSize(h));
-      pData->pBytes = reinterpret_cast<BYTE*>(pData->pBmiHeader) + headerBytes;
-      std::memcpy(pData->pBmiHeader, old->pBmiHeader, headerBytes);
-      if (old->pBytes != nullptr) std::memcpy(pData->pBytes, old->pBytes, *ImageBytes(h));
+      // A geometry no buffer can hold asks for more than any buffer, which the
+      // factory refuses once the new block is made.
+      const std::size_t image = ImageBytes(h).value_or(SIZE_MAX);
+      _NewBlock(h.biSize, image);
+      std::memcpy(pData->pBmiHeader, old->pBmiHeader, h.biSize);
+      if (old->pBytes != nullptr) std::memcpy(pData->pBytes, old->pBytes, image);
     }
   } catch (...) {
-    // The object keeps the new block without header or pixels.
-    _ReleaseBlock(old);
+    if (pData == old) {
+      // No new block was made: give up the old reference, so the object ends
+      // empty as if Delete() had run first.
+      Delete();
+    } else {
+      // The object keeps the new block without header or pixels.
+      _ReleaseBlock(old);
+    }
     throw;
   }
   _ReleaseBlock(old);
@@ -217,11 +229,10 @@ bool CRZDIBBase2::_AllocBeforeWrite(const CRZDIBBase2& src) {
     if (mine && theirs && *mine >= *theirs) return false;
   }
   Delete();
-  _IAllocData();
-  pData->nRefs = 1;
-  if (from != nullptr) {
-    _IAllocDibData(CopyAllocSize(*from));
-    pData->pBytes = reinterpret_cast<BYTE*>(pData->pBmiHeader) + from->biSize;
+  if (from == nullptr) {
+    _NewBlock();
+  } else {
+    _NewBlock(from->biSize, ImageBytes(*from).value_or(SIZE_MAX));  // as in _CopyBeforeWrite
   }
   return true;
 }

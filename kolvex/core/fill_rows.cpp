@@ -7,7 +7,7 @@
 // depends only on the offset in the run.
 
 #include <kolvex/core/fill_rows.h>
-#include <kolvex/core/kernel_level.h>
+#include <kolvex/core/kernel_dispatch.h>
 
 #include <cstdint>
 #include <cstring>
@@ -17,6 +17,8 @@
 #endif
 
 namespace kolvex::detail {
+
+namespace {
 
 void FillRow32(BYTE* row, std::size_t pixels, DWORD value) {
   const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
@@ -34,6 +36,8 @@ void FillRow24(BYTE* row, std::size_t pixels, DWORD value) {
     row[3 * x + 2] = r;
   }
 }
+
+}  // namespace
 
 #if KOLVEX_X86
 namespace {

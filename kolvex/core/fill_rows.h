@@ -12,15 +12,12 @@ namespace kolvex::detail {
 
 using FillRowFn = void (*)(BYTE* row, std::size_t pixels, DWORD value);
 
-// Writes `value` as a little-endian 32-bit word into each of `pixels` pixels.
-void FillRow32(BYTE* row, std::size_t pixels, DWORD value);
-
-// Writes the three low bytes of `value` (blue, green, red) into each of
-// `pixels` 3-byte pixels. Writes exactly 3 x pixels bytes.
-void FillRow24(BYTE* row, std::size_t pixels, DWORD value);
-
-// The fastest variants of FillRow32 and FillRow24 for the active kernel level.
+// The kernel for the active level that writes `value` as a little-endian
+// 32-bit word into each of `pixels` pixels.
 FillRowFn SelectFillRow32();
+// The kernel for the active level that writes the three low bytes of `value`
+// (blue, green, red) into each of `pixels` 3-byte pixels: exactly 3 x pixels
+// bytes.
 FillRowFn SelectFillRow24();
 
 }  // namespace kolvex::detail

@@ -5,6 +5,7 @@
 // it wants that work to be affected too.
 #pragma once
 
+#include <kolvex/base/kernel_level.h>
 #include <kolvex/platform/export.h>
 
 namespace kolvex::testing {
@@ -20,9 +21,8 @@ KOLVEX_API void FailAllocationsAfter(long long n);
 // Ends the fault injection started by FailAllocationsAfter().
 KOLVEX_API void StopFailingAllocations();
 
-// Families of row kernels, from the portable reference loops to the widest
-// vector instructions. Every level produces the same bytes.
-enum class KernelLevel { Plain = 0, SSE2 = 1, AVX2 = 2, AVX512 = 3 };
+// The kernel levels (<kolvex/base/kernel_level.h>), by their testing name too.
+using KernelLevel = kolvex::KernelLevel;
 
 // The widest level this processor supports (Plain on processors without SSE2).
 KOLVEX_API KernelLevel BestKernelLevel();

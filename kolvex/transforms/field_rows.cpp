@@ -7,7 +7,7 @@
 
 #include <kolvex/transforms/transform_rows.h>
 
-#include <kolvex/core/kernel_level.h>
+#include <kolvex/core/kernel_dispatch.h>
 
 #include <cstdint>
 #include <cstring>
@@ -29,8 +29,6 @@ inline BYTE AverageByte(unsigned a, unsigned b) {
   return static_cast<BYTE>((a >> 1) + (b >> 1) + ((a | b) & 1u));
 }
 
-}  // namespace
-
 void AverageRows(const BYTE* a, const BYTE* b, BYTE* out, std::size_t bytes) {
   std::size_t i = 0;
   for (; i + 4 <= bytes; i += 4) {
@@ -43,6 +41,8 @@ void AverageRows(const BYTE* a, const BYTE* b, BYTE* out, std::size_t bytes) {
   }
   for (; i < bytes; ++i) out[i] = AverageByte(a[i], b[i]);
 }
+
+}  // namespace
 
 #if KOLVEX_X86
 namespace {

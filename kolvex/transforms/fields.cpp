@@ -4,8 +4,9 @@
 // 3, 5...; which of them is the picture's even field (the one holding the top
 // row) depends on the parity of the height.
 
+#include <kolvex/core/image_rows.h>
+#include <kolvex/core/own_block.h>
 #include <kolvex/transforms/transform_rows.h>
-#include <kolvex/transforms/transform_support.h>
 
 #include <cstring>
 

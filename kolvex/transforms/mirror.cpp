@@ -1,9 +1,9 @@
 // Mirroring of CRZDIBBase2: a copy of a bitmap of the same geometry with the
 // pixels of each row, the rows, both or neither in reverse order.
 
+#include <kolvex/core/image_rows.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/transforms/transform_rows.h>
-#include <kolvex/transforms/transform_support.h>
 
 #include <cstring>
 #include <memory>

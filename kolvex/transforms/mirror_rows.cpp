@@ -12,7 +12,7 @@
 
 #include <kolvex/transforms/transform_rows.h>
 
-#include <kolvex/core/kernel_level.h>
+#include <kolvex/core/kernel_dispatch.h>
 
 #include <cstdint>
 #include <cstring>
@@ -34,11 +34,11 @@ void MirrorRow(const BYTE* src, BYTE* out, std::size_t pixels) {
   }
 }
 
-}  // namespace
-
 void MirrorRow24(const BYTE* src, BYTE* out, std::size_t pixels) { MirrorRow<3>(src, out, pixels); }
 void MirrorRow32(const BYTE* src, BYTE* out, std::size_t pixels) { MirrorRow<4>(src, out, pixels); }
 void MirrorRow64(const BYTE* src, BYTE* out, std::size_t pixels) { MirrorRow<8>(src, out, pixels); }
+
+}  // namespace
 
 #if KOLVEX_X86
 namespace {

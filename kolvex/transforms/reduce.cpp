@@ -2,17 +2,37 @@
 // this object through Create and hand the pixels to the virtual workers, which
 // walk the rows and leave each row to a kernel of reduce_rows.cpp.
 
+#include <kolvex/core/image_rows.h>
+#include <kolvex/core/own_block.h>
 #include <kolvex/core/prefetch.h>
 #include <kolvex/transforms/transform_rows.h>
-#include <kolvex/transforms/transform_support.h>
 
 using kolvex::detail::ReadImage;
 
 namespace {
 
+// Which source rows one output row reads, as offsets from the first row of
+// its group of `factor` rows, and the kernel that averages them: decided once
+// per call. nField <= 0 takes every row of the group (square blocks); 1 only
+// the odd stored rows (field 1) and 2 or more only the even ones (field 0).
+struct RowPlan {
+  kolvex::detail::ReduceRowFn kernel;
+  int rows;  // 1, 2 or 4
+  std::size_t offsets[4];
+};
+
+RowPlan PlanRows(WORD bitCount, LONG factor, int nField, std::size_t stride) {
+  const bool oneField = nField > 0;
+  RowPlan plan{kolvex::detail::SelectReduceRow(bitCount, factor, oneField),
+               oneField ? factor / 2 : factor, {}};
+  const std::size_t first = nField == 1 ? stride : 0;
+  const std::size_t step = oneField ? 2 * stride : stride;
+  for (int i = 0; i < plan.rows; ++i) plan.offsets[i] = first + static_cast<std::size_t>(i) * step;
+  return plan;
+}
+
 // The reduction by `factor` (2 or 4) of src into dst, which must already have
-// the reduced geometry. nField <= 0 averages square blocks; 1 uses only the
-// odd stored rows (field 1) and 2 or more only the even ones (field 0).
+// the reduced geometry, from the rows nField selects (PlanRows).
 bool Reduce(const CRZDIBBase2& dst, const CRZDIBBase2& src, int nField, LONG factor) {
   const auto d = ReadImage(dst);
   const auto s = ReadImage(src);
@@ -22,43 +42,27 @@ bool Reduce(const CRZDIBBase2& dst, const CRZDIBBase2& src, int nField, LONG fac
       d->bitCount != s->bitCount) {
     return false;
   }
-  const kolvex::detail::ReduceRowKernels* rows = kolvex::detail::SelectReduceRows(d->bitCount);
-  if (rows == nullptr) return false;
+  const RowPlan plan = PlanRows(d->bitCount, factor, nField, s->stride);
+  if (plan.kernel == nullptr) return false;
 
   // Only the covered source area is read: `factor` rows per output row, and
   // factor x width pixels of each; a last odd column or row stays unread.
   const std::size_t outPixels = static_cast<std::size_t>(d->width);
-  const std::size_t stride = s->stride;
-  const std::size_t groupStride = stride * static_cast<std::size_t>(factor);
+  const std::size_t groupStride = s->stride * static_cast<std::size_t>(factor);
+  const std::size_t rowBytes = outPixels * static_cast<std::size_t>(factor) * (d->bitCount / 8);
   const BYTE* group = s->bytes;
   BYTE* out = d->bytes;
-  const std::size_t rowBytes = outPixels * static_cast<std::size_t>(factor) * (d->bitCount / 8);
+  const BYTE* rows[4];
   for (std::size_t y = 0; y < d->rows; ++y, group += groupStride, out += d->stride) {
     // Rows are read `factor` (or, for one field, 2 x factor) apart: hint at
     // the next group's rows while this group is reduced.
     if (y + 1 < d->rows) {
-      const BYTE* next = group + groupStride;
-      if (nField <= 0) {
-        for (LONG i = 0; i < factor; ++i) kolvex::detail::PrefetchBytes(next + i * stride, rowBytes);
-      } else {
-        const BYTE* first = nField == 1 ? next + stride : next;
-        kolvex::detail::PrefetchBytes(first, rowBytes);
-        if (factor == 4) kolvex::detail::PrefetchBytes(first + 2 * stride, rowBytes);
+      for (int i = 0; i < plan.rows; ++i) {
+        kolvex::detail::PrefetchBytes(group + groupStride + plan.offsets[i], rowBytes);
       }
     }
-    if (factor == 2) {
-      if (nField <= 0) {
-        rows->quarterBox(group, group + stride, out, outPixels);
-      } else {
-        rows->quarterPair(nField == 1 ? group + stride : group, out, outPixels);
-      }
-    } else if (nField <= 0) {
-      rows->eighthBox(group, group + stride, group + 2 * stride, group + 3 * stride, out,
-                      outPixels);
-    } else {
-      const BYTE* first = nField == 1 ? group + stride : group;
-      rows->eighthField(first, first + 2 * stride, out, outPixels);
-    }
+    for (int i = 0; i < plan.rows; ++i) rows[i] = group + plan.offsets[i];
+    plan.kernel(rows, out, outPixels);
   }
   return true;
 }

@@ -13,10 +13,11 @@
 
 #include <kolvex/transforms/transform_rows.h>
 
-#include <kolvex/core/kernel_level.h>
+#include <kolvex/core/kernel_dispatch.h>
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #if KOLVEX_X86
 #include <kolvex/core/simd_x86.h>
@@ -26,125 +27,66 @@ namespace kolvex::detail {
 
 namespace {
 
-template <std::size_t N>
-void QuarterBox(const BYTE* r0, const BYTE* r1, BYTE* out, std::size_t outPixels) {
-  for (std::size_t x = 0; x < outPixels; ++x, r0 += 2 * N, r1 += 2 * N, out += N) {
+// A mean of `count` bytes is (sum + count / 2) >> log2(count): a quarter's
+// 2 x rows bytes, an eighth's 4 x rows.
+constexpr int MeanShift(int count) { return count == 1 ? 0 : 1 + MeanShift(count / 2); }
+
+// kFactor pixels of one channel of a row, N bytes apart, summed.
+template <std::size_t N, std::size_t... K>
+unsigned RunSum(const BYTE* p, std::index_sequence<K...>) {
+  return (0u + ... + p[K * N]);
+}
+
+// Means over runs of kFactor pixels of the rows `in...`, for `pixels` output
+// pixels. The rows are separate arguments and every sum a fold, so the code
+// is straight-line and the pointers stay in registers: the compiler then
+// vectorises across pixels as it does hand-written sums.
+template <std::size_t N, int kFactor, class... Row>
+void ReduceRun(BYTE* out, std::size_t pixels, Row... in) {
+  constexpr int kShift = MeanShift(kFactor * static_cast<int>(sizeof...(Row)));
+  for (std::size_t x = 0; x < pixels; ++x, out += N) {
     for (std::size_t c = 0; c < N; ++c) {
-      const unsigned sum = r0[c] + r0[N + c] + r1[c] + r1[N + c];
-      out[c] = static_cast<BYTE>((sum + 2) >> 2);
+      const unsigned sum = (0u + ... + RunSum<N>(in + c, std::make_index_sequence<kFactor>()));
+      out[c] = static_cast<BYTE>((sum + (1u << (kShift - 1))) >> kShift);
     }
+    ((in += kFactor * N), ...);
   }
 }
 
-template <std::size_t N>
-void QuarterPair(const BYTE* r, BYTE* out, std::size_t outPixels) {
-  for (std::size_t x = 0; x < outPixels; ++x, r += 2 * N, out += N) {
-    for (std::size_t c = 0; c < N; ++c) {
-      const unsigned sum = r[c] + r[N + c];
-      out[c] = static_cast<BYTE>((sum + 1) >> 1);
-    }
-  }
+// The plain loop, and every variant's tail: output pixels [from, to), each
+// the mean of kFactor pixels of each of the kRows rows, channel by channel.
+template <std::size_t N, int kFactor, int kRows>
+void ReducePixels(const BYTE* const* rows, BYTE* out, std::size_t from, std::size_t to) {
+  if (from >= to) return;
+  [&]<std::size_t... R>(std::index_sequence<R...>) {
+    ReduceRun<N, kFactor>(out + N * from, to - from, (rows[R] + kFactor * N * from)...);
+  }(std::make_index_sequence<kRows>());
 }
 
-template <std::size_t N>
-unsigned SumOfFour(const BYTE* r, std::size_t c) {
-  return r[c] + r[N + c] + r[2 * N + c] + r[3 * N + c];
+template <std::size_t N, int kFactor, int kRows>
+void ReducePlain(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
+  ReducePixels<N, kFactor, kRows>(rows, out, 0, outPixels);
 }
 
-template <std::size_t N>
-void EighthBox(const BYTE* r0, const BYTE* r1, const BYTE* r2, const BYTE* r3, BYTE* out,
-               std::size_t outPixels) {
-  for (std::size_t x = 0; x < outPixels; ++x) {
-    for (std::size_t c = 0; c < N; ++c) {
-      const unsigned sum =
-          SumOfFour<N>(r0, c) + SumOfFour<N>(r1, c) + SumOfFour<N>(r2, c) + SumOfFour<N>(r3, c);
-      out[c] = static_cast<BYTE>((sum + 8) >> 4);
-    }
-    r0 += 4 * N;
-    r1 += 4 * N;
-    r2 += 4 * N;
-    r3 += 4 * N;
-    out += N;
-  }
-}
+// One level's kernels for one pixel size, by factor and by whether one field
+// (half the rows) is averaged.
+struct ReduceKernels {
+  ReduceRowFn quarterBox;
+  ReduceRowFn quarterField;
+  ReduceRowFn eighthBox;
+  ReduceRowFn eighthField;
+};
 
 template <std::size_t N>
-void EighthField(const BYTE* r0, const BYTE* r2, BYTE* out, std::size_t outPixels) {
-  for (std::size_t x = 0; x < outPixels; ++x, r0 += 4 * N, r2 += 4 * N, out += N) {
-    for (std::size_t c = 0; c < N; ++c) {
-      const unsigned sum = SumOfFour<N>(r0, c) + SumOfFour<N>(r2, c);
-      out[c] = static_cast<BYTE>((sum + 4) >> 3);
-    }
-  }
-}
+constexpr ReduceKernels kPlainReduce{ReducePlain<N, 2, 2>, ReducePlain<N, 2, 1>,
+                                     ReducePlain<N, 4, 4>, ReducePlain<N, 4, 2>};
 
 }  // namespace
-
-void QuarterBoxRow24(const BYTE* r0, const BYTE* r1, BYTE* out, std::size_t outPixels) {
-  QuarterBox<3>(r0, r1, out, outPixels);
-}
-void QuarterBoxRow32(const BYTE* r0, const BYTE* r1, BYTE* out, std::size_t outPixels) {
-  QuarterBox<4>(r0, r1, out, outPixels);
-}
-void QuarterPairRow24(const BYTE* r, BYTE* out, std::size_t outPixels) {
-  QuarterPair<3>(r, out, outPixels);
-}
-void QuarterPairRow32(const BYTE* r, BYTE* out, std::size_t outPixels) {
-  QuarterPair<4>(r, out, outPixels);
-}
-void EighthBoxRow24(const BYTE* r0, const BYTE* r1, const BYTE* r2, const BYTE* r3, BYTE* out,
-                    std::size_t outPixels) {
-  EighthBox<3>(r0, r1, r2, r3, out, outPixels);
-}
-void EighthBoxRow32(const BYTE* r0, const BYTE* r1, const BYTE* r2, const BYTE* r3, BYTE* out,
-                    std::size_t outPixels) {
-  EighthBox<4>(r0, r1, r2, r3, out, outPixels);
-}
-void EighthFieldRow24(const BYTE* r0, const BYTE* r2, BYTE* out, std::size_t outPixels) {
-  EighthField<3>(r0, r2, out, outPixels);
-}
-void EighthFieldRow32(const BYTE* r0, const BYTE* r2, BYTE* out, std::size_t outPixels) {
-  EighthField<4>(r0, r2, out, outPixels);
-}
-
-const ReduceRowKernels kPlainReduceRows24{QuarterBoxRow24, QuarterPairRow24, EighthBoxRow24,
-                                          EighthFieldRow24};
-const ReduceRowKernels kPlainReduceRows32{QuarterBoxRow32, QuarterPairRow32, EighthBoxRow32,
-                                          EighthFieldRow32};
 
 #if KOLVEX_X86
 namespace {
 
 using x86::FirstLanes64;
-
-// The plain loop for the rest of a row, by the number of rows averaged:
-// quarter 1 (one field) or 2 (box), eighth 2 (one field) or 4 (box).
-template <std::size_t N, int kRows>
-void QuarterTail(const BYTE* const* rows, std::size_t x, BYTE* out, std::size_t outPixels) {
-  if (x >= outPixels) return;
-  if constexpr (kRows == 1) {
-    QuarterPair<N>(rows[0] + 2 * N * x, out + N * x, outPixels - x);
-  } else {
-    QuarterBox<N>(rows[0] + 2 * N * x, rows[1] + 2 * N * x, out + N * x, outPixels - x);
-  }
-}
-
-template <std::size_t N, int kRows>
-void EighthTail(const BYTE* const* rows, std::size_t x, BYTE* out, std::size_t outPixels) {
-  if (x >= outPixels) return;
-  const std::size_t in = 4 * N * x;
-  if constexpr (kRows == 2) {
-    EighthField<N>(rows[0] + in, rows[1] + in, out + N * x, outPixels - x);
-  } else {
-    EighthBox<N>(rows[0] + in, rows[1] + in, rows[2] + in, rows[3] + in, out + N * x,
-                 outPixels - x);
-  }
-}
-
-// A quarter mean sums 2 x kRows bytes, an eighth mean 4 x kRows; both are
-// (sum + half) >> log2(count).
-constexpr int QuarterShift(int rows) { return rows == 1 ? 1 : 2; }
-constexpr int EighthShift(int rows) { return rows == 2 ? 3 : 4; }
 
 // ---- SSE2: bytes widened to 16 bits by unpacking with zero. 24-bit pixels
 // are first spread to 4 bytes each (4 per vector) with whole-register shifts,
@@ -196,7 +138,7 @@ constexpr std::size_t kLoadOvershoot = N == 4 ? 0 : 4;
 template <std::size_t N, int kRows>
 void QuarterSse2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
   const __m128i zero = _mm_setzero_si128();
-  const __m128i half = _mm_set1_epi16(1 << (QuarterShift(kRows) - 1));
+  const __m128i half = _mm_set1_epi16(1 << (MeanShift(2 * kRows) - 1));
   std::size_t x = 0;
   for (; 2 * N * (x + 4) + kLoadOvershoot<N> <= 2 * N * outPixels; x += 4) {
     __m128i lo0 = zero, hi0 = zero, lo1 = zero, hi1 = zero;
@@ -211,17 +153,17 @@ void QuarterSse2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
     // Pixels 0 + 1 and 2 + 3 of each vector: the low and high halves added.
     __m128i s0 = _mm_add_epi16(_mm_unpacklo_epi64(lo0, hi0), _mm_unpackhi_epi64(lo0, hi0));
     __m128i s1 = _mm_add_epi16(_mm_unpacklo_epi64(lo1, hi1), _mm_unpackhi_epi64(lo1, hi1));
-    s0 = _mm_srli_epi16(_mm_add_epi16(s0, half), QuarterShift(kRows));
-    s1 = _mm_srli_epi16(_mm_add_epi16(s1, half), QuarterShift(kRows));
+    s0 = _mm_srli_epi16(_mm_add_epi16(s0, half), MeanShift(2 * kRows));
+    s1 = _mm_srli_epi16(_mm_add_epi16(s1, half), MeanShift(2 * kRows));
     StoreFour<N>(out + N * x, _mm_packus_epi16(s0, s1));
   }
-  QuarterTail<N, kRows>(rows, x, out, outPixels);
+  ReducePixels<N, 2, kRows>(rows, out, x, outPixels);
 }
 
 template <std::size_t N, int kRows>
 void EighthSse2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
   const __m128i zero = _mm_setzero_si128();
-  const __m128i half = _mm_set1_epi16(1 << (EighthShift(kRows) - 1));
+  const __m128i half = _mm_set1_epi16(1 << (MeanShift(4 * kRows) - 1));
   std::size_t x = 0;
   for (; 4 * N * (x + 4) + kLoadOvershoot<N> <= 4 * N * outPixels; x += 4) {
     __m128i t[4] = {zero, zero, zero, zero};
@@ -235,11 +177,11 @@ void EighthSse2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
     // t[k] holds pixels 0 + 2 and 1 + 3 of output pixel k: add the halves.
     __m128i w0 = _mm_add_epi16(_mm_unpacklo_epi64(t[0], t[1]), _mm_unpackhi_epi64(t[0], t[1]));
     __m128i w1 = _mm_add_epi16(_mm_unpacklo_epi64(t[2], t[3]), _mm_unpackhi_epi64(t[2], t[3]));
-    w0 = _mm_srli_epi16(_mm_add_epi16(w0, half), EighthShift(kRows));
-    w1 = _mm_srli_epi16(_mm_add_epi16(w1, half), EighthShift(kRows));
+    w0 = _mm_srli_epi16(_mm_add_epi16(w0, half), MeanShift(4 * kRows));
+    w1 = _mm_srli_epi16(_mm_add_epi16(w1, half), MeanShift(4 * kRows));
     StoreFour<N>(out + N * x, _mm_packus_epi16(w0, w1));
   }
-  EighthTail<N, kRows>(rows, x, out, outPixels);
+  ReducePixels<N, 4, kRows>(rows, out, x, outPixels);
 }
 
 // ---- AVX2 ----
@@ -306,7 +248,7 @@ KOLVEX_AVX2 inline __m256i Drop4thBytes(__m256i v) {
 
 template <int kRows>
 KOLVEX_AVX2 void Quarter32Avx2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
-  constexpr int kShift = QuarterShift(kRows);
+  constexpr int kShift = MeanShift(2 * kRows);
   const __m256i half = _mm256_set1_epi16(1 << (kShift - 1));
   const __m256i pair = PairShuffle32();
   std::size_t x = 0;
@@ -323,7 +265,7 @@ KOLVEX_AVX2 void Quarter32Avx2(const BYTE* const* rows, BYTE* out, std::size_t o
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x),
                         _mm256_permute4x64_epi64(packed, 0xD8));
   }
-  QuarterTail<4, kRows>(rows, x, out, outPixels);
+  ReducePixels<4, 2, kRows>(rows, out, x, outPixels);
 }
 
 template <int kRows>
@@ -341,14 +283,14 @@ KOLVEX_AVX2 void Eighth32Avx2(const BYTE* const* rows, BYTE* out, std::size_t ou
       m[k] = _mm256_madd_epi16(s, ones);  // lane j: [c0 c1 c2 c3] of output pixel 2k + j
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x),
-                        PackEighth<EighthShift(kRows)>(m[0], m[1], m[2], m[3]));
+                        PackEighth<MeanShift(4 * kRows)>(m[0], m[1], m[2], m[3]));
   }
-  EighthTail<4, kRows>(rows, x, out, outPixels);
+  ReducePixels<4, 4, kRows>(rows, out, x, outPixels);
 }
 
 template <int kRows>
 KOLVEX_AVX2 void Quarter24Avx2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
-  constexpr int kShift = QuarterShift(kRows);
+  constexpr int kShift = MeanShift(2 * kRows);
   const __m256i half = _mm256_set1_epi16(1 << (kShift - 1));
   const __m256i pair = PairShuffle24();
   const __m256i compact = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1,
@@ -368,7 +310,7 @@ KOLVEX_AVX2 void Quarter24Avx2(const BYTE* const* rows, BYTE* out, std::size_t o
         _mm256_packus_epi16(_mm256_srli_epi16(a, kShift), _mm256_srli_epi16(b, kShift));
     Store24x2(out + 3 * x, _mm256_shuffle_epi8(packed, compact));
   }
-  QuarterTail<3, kRows>(rows, x, out, outPixels);
+  ReducePixels<3, 2, kRows>(rows, out, x, outPixels);
 }
 
 template <int kRows>
@@ -387,9 +329,9 @@ KOLVEX_AVX2 void Eighth24Avx2(const BYTE* const* rows, BYTE* out, std::size_t ou
       }
       m[k] = _mm256_madd_epi16(s, ones);  // lane j: [c0 c1 c2 0] of output pixel 2k + j
     }
-    Store24x2(out + 3 * x, Drop4thBytes(PackEighth<EighthShift(kRows)>(m[0], m[1], m[2], m[3])));
+    Store24x2(out + 3 * x, Drop4thBytes(PackEighth<MeanShift(4 * kRows)>(m[0], m[1], m[2], m[3])));
   }
-  EighthTail<3, kRows>(rows, x, out, outPixels);
+  ReducePixels<3, 4, kRows>(rows, out, x, outPixels);
 }
 
 // ---- AVX-512: 16 output pixels per step. Whole steps load unmasked; the
@@ -454,7 +396,7 @@ KOLVEX_AVX512 inline __m512i PackEighth512(__m512i m0, __m512i m1, __m512i m2, _
 template <int kRows, bool kMasked>
 KOLVEX_AVX512 inline void Quarter32Step512(const BYTE* const* rows, std::size_t x,
                                            std::size_t count, BYTE* out) {
-  constexpr int kShift = QuarterShift(kRows);
+  constexpr int kShift = MeanShift(2 * kRows);
   const __m512i pair = _mm512_broadcast_i32x4(
       _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15));
   const std::size_t bytes = 8 * count;
@@ -487,13 +429,13 @@ KOLVEX_AVX512 inline void Eighth32Step512(const BYTE* const* rows, std::size_t x
     m[k] = _mm512_madd_epi16(s, _mm512_set1_epi16(1));  // lane j: output pixel 4k + j
   }
   StoreOut<kMasked>(out + 4 * x, 4 * count,
-                    PackEighth512<EighthShift(kRows)>(m[0], m[1], m[2], m[3]));
+                    PackEighth512<MeanShift(4 * kRows)>(m[0], m[1], m[2], m[3]));
 }
 
 template <int kRows, bool kMasked>
 KOLVEX_AVX512 inline void Quarter24Step512(const BYTE* const* rows, std::size_t x,
                                            std::size_t count, BYTE* out) {
-  constexpr int kShift = QuarterShift(kRows);
+  constexpr int kShift = MeanShift(2 * kRows);
   const __m512i pair = _mm512_broadcast_i32x4(
       _mm_setr_epi8(0, 3, 1, 4, 2, 5, 6, 9, 7, 10, 8, 11, -1, -1, -1, -1));
   // After the pack, lane k holds output pixels 2k, 2k + 1 in words 0..2 and
@@ -532,7 +474,7 @@ KOLVEX_AVX512 inline void Eighth24Step512(const BYTE* const* rows, std::size_t x
     }
     m[k] = _mm512_madd_epi16(s, _mm512_set1_epi16(1));  // lane j: [c0 c1 c2 0] of pixel 4k + j
   }
-  const __m512i pixels = PackEighth512<EighthShift(kRows)>(m[0], m[1], m[2], m[3]);
+  const __m512i pixels = PackEighth512<MeanShift(4 * kRows)>(m[0], m[1], m[2], m[3]);
   StoreOut<kMasked>(out + 3 * x, 3 * count,
                    _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(pixels, drop)));
 }
@@ -575,57 +517,41 @@ KOLVEX_AVX512 void Eighth24Avx512(const BYTE* const* rows, BYTE* out, std::size_
                                                                                 outPixels);
 }
 
-// ---- The kernel signatures over the row-count templates ----
+// ---- The kernels of each level ----
 
-template <void (*F)(const BYTE* const*, BYTE*, std::size_t)>
-void OneRow(const BYTE* r, BYTE* out, std::size_t n) {
-  const BYTE* rows[1] = {r};
-  F(rows, out, n);
-}
-template <void (*F)(const BYTE* const*, BYTE*, std::size_t)>
-void TwoRows(const BYTE* r0, const BYTE* r1, BYTE* out, std::size_t n) {
-  const BYTE* rows[2] = {r0, r1};
-  F(rows, out, n);
-}
-template <void (*F)(const BYTE* const*, BYTE*, std::size_t)>
-void FourRows(const BYTE* r0, const BYTE* r1, const BYTE* r2, const BYTE* r3, BYTE* out,
-              std::size_t n) {
-  const BYTE* rows[4] = {r0, r1, r2, r3};
-  F(rows, out, n);
-}
-
-const ReduceRowKernels kSse2ReduceRows24{TwoRows<QuarterSse2<3, 2>>, OneRow<QuarterSse2<3, 1>>,
-                                         FourRows<EighthSse2<3, 4>>, TwoRows<EighthSse2<3, 2>>};
-const ReduceRowKernels kSse2ReduceRows32{TwoRows<QuarterSse2<4, 2>>, OneRow<QuarterSse2<4, 1>>,
-                                         FourRows<EighthSse2<4, 4>>, TwoRows<EighthSse2<4, 2>>};
-const ReduceRowKernels kAvx2ReduceRows32{TwoRows<Quarter32Avx2<2>>, OneRow<Quarter32Avx2<1>>,
-                                         FourRows<Eighth32Avx2<4>>, TwoRows<Eighth32Avx2<2>>};
-const ReduceRowKernels kAvx2ReduceRows24{TwoRows<Quarter24Avx2<2>>, OneRow<Quarter24Avx2<1>>,
-                                         FourRows<Eighth24Avx2<4>>, TwoRows<Eighth24Avx2<2>>};
-const ReduceRowKernels kAvx512ReduceRows32{
-    TwoRows<Quarter32Avx512<2>>, OneRow<Quarter32Avx512<1>>, FourRows<Eighth32Avx512<4>>,
-    TwoRows<Eighth32Avx512<2>>};
-const ReduceRowKernels kAvx512ReduceRows24{
-    TwoRows<Quarter24Avx512<2>>, OneRow<Quarter24Avx512<1>>, FourRows<Eighth24Avx512<4>>,
-    TwoRows<Eighth24Avx512<2>>};
+template <std::size_t N>
+constexpr ReduceKernels kSse2Reduce{QuarterSse2<N, 2>, QuarterSse2<N, 1>, EighthSse2<N, 4>,
+                                    EighthSse2<N, 2>};
+constexpr ReduceKernels kAvx2Reduce24{Quarter24Avx2<2>, Quarter24Avx2<1>, Eighth24Avx2<4>,
+                                      Eighth24Avx2<2>};
+constexpr ReduceKernels kAvx2Reduce32{Quarter32Avx2<2>, Quarter32Avx2<1>, Eighth32Avx2<4>,
+                                      Eighth32Avx2<2>};
+constexpr ReduceKernels kAvx512Reduce24{Quarter24Avx512<2>, Quarter24Avx512<1>,
+                                        Eighth24Avx512<4>, Eighth24Avx512<2>};
+constexpr ReduceKernels kAvx512Reduce32{Quarter32Avx512<2>, Quarter32Avx512<1>,
+                                        Eighth32Avx512<4>, Eighth32Avx512<2>};
 
 }  // namespace
 #endif
 
-const ReduceRowKernels* SelectReduceRows(WORD bitCount) {
+ReduceRowFn SelectReduceRow(WORD bitCount, int factor, bool oneField) {
+  const ReduceKernels* kernels = nullptr;
   switch (bitCount) {
     case 24:
-      return PickKernel<const ReduceRowKernels*>(&kPlainReduceRows24,
-                                                 KOLVEX_X86_KERNEL(&kSse2ReduceRows24),
-                                                 KOLVEX_X86_KERNEL(&kAvx2ReduceRows24),
-                                                 KOLVEX_X86_KERNEL(&kAvx512ReduceRows24));
+      kernels = PickKernel<const ReduceKernels*>(&kPlainReduce<3>, KOLVEX_X86_KERNEL(&kSse2Reduce<3>),
+                                                 KOLVEX_X86_KERNEL(&kAvx2Reduce24),
+                                                 KOLVEX_X86_KERNEL(&kAvx512Reduce24));
+      break;
     case 32:
-      return PickKernel<const ReduceRowKernels*>(
-          &kPlainReduceRows32, KOLVEX_X86_KERNEL(&kSse2ReduceRows32),
-          KOLVEX_X86_KERNEL(&kAvx2ReduceRows32), KOLVEX_X86_KERNEL(&kAvx512ReduceRows32));
+      kernels = PickKernel<const ReduceKernels*>(&kPlainReduce<4>, KOLVEX_X86_KERNEL(&kSse2Reduce<4>),
+                                                 KOLVEX_X86_KERNEL(&kAvx2Reduce32),
+                                                 KOLVEX_X86_KERNEL(&kAvx512Reduce32));
+      break;
     default:
       return nullptr;
   }
+  if (factor == 2) return oneField ? kernels->quarterField : kernels->quarterBox;
+  return oneField ? kernels->eighthField : kernels->eighthBox;
 }
 
 }  // namespace kolvex::detail

@@ -3,10 +3,11 @@
 // (_DeleteScaling) within the one call; the row copies are kernels of
 // scale_rows.cpp.
 
+#include <kolvex/core/image_rows.h>
+#include <kolvex/core/own_block.h>
 #include <kolvex/core/prefetch.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/transforms/transform_rows.h>
-#include <kolvex/transforms/transform_support.h>
 
 #include <algorithm>
 #include <cstdint>

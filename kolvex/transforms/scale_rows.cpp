@@ -14,7 +14,7 @@
 
 #include <kolvex/transforms/transform_rows.h>
 
-#include <kolvex/core/kernel_level.h>
+#include <kolvex/core/kernel_dispatch.h>
 
 #include <cstdint>
 #include <cstring>
@@ -34,8 +34,6 @@ void ScaleRow(const BYTE* srcRow, const LONG* columnMap, BYTE* out, std::size_t 
   }
 }
 
-}  // namespace
-
 void ScaleRow24(const BYTE* srcRow, std::size_t /*srcPixels*/, const LONG* columnMap, BYTE* out,
                 std::size_t outPixels) {
   ScaleRow<3>(srcRow, columnMap, out, outPixels);
@@ -45,6 +43,8 @@ void ScaleRow32(const BYTE* srcRow, std::size_t /*srcPixels*/, const LONG* colum
                 std::size_t outPixels) {
   ScaleRow<4>(srcRow, columnMap, out, outPixels);
 }
+
+}  // namespace
 
 #if KOLVEX_X86
 namespace {

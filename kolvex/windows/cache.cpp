@@ -10,9 +10,19 @@
 #include <cstdint>
 #include <memory>
 
-using kolvex::detail::CacheLock;
-
 namespace {
+
+// Holds a critical section for one scope.
+class CacheLock {
+ public:
+  explicit CacheLock(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
+  ~CacheLock() { LeaveCriticalSection(&cs_); }
+  CacheLock(const CacheLock&) = delete;
+  CacheLock& operator=(const CacheLock&) = delete;
+
+ private:
+  CRITICAL_SECTION& cs_;
+};
 
 // The one cache, made on first use and never deleted, and the counter that
 // lets exactly one thread make it without a lock.
@@ -127,13 +137,14 @@ bool CDIBCache::Add(const CRZDIB2& dib) {
   return true;
 }
 
-CRZDIB2* CDIBCache::Lookup(const CDIBCacheInfo& info) {
+bool CDIBCache::Share(const CDIBCacheInfo& info, CRZDIB2& into) {
   CacheLock lock(cs);
   MakeRoom(0);
   CDIBCacheEntry* entry = FindMatch(info);
-  if (entry == nullptr) return nullptr;
+  if (entry == nullptr) return false;
   ++entry->nUseCount;
-  return &entry->dib;
+  static_cast<CRZDIBBase2&>(into) = entry->dib;  // the base assignment, through the virtual table
+  return true;
 }
 
 void CDIBCache::Remove(const CRZDIB2& dib) {
@@ -216,17 +227,13 @@ CDIBCacheEntry* CDIBCache::FindMatch(const CDIBCacheInfo& key) const {
 void CDIBCache::AddHead(CDIBCacheEntry* entry) {
   entry->pPrev = nullptr;
   entry->pNext = pHead;
-  if (pHead != nullptr) {
-    pHead->pPrev = entry;
-  } else {
-    pTail = entry;
-  }
+  if (pHead != nullptr) pHead->pPrev = entry;
   pHead = entry;
 }
 
 void CDIBCache::Unlink(CDIBCacheEntry* entry) {
   (entry->pPrev != nullptr ? entry->pPrev->pNext : pHead) = entry->pNext;
-  (entry->pNext != nullptr ? entry->pNext->pPrev : pTail) = entry->pPrev;
+  if (entry->pNext != nullptr) entry->pNext->pPrev = entry->pPrev;
   entry->pPrev = entry->pNext = nullptr;
 }
 
@@ -260,15 +267,7 @@ void CRZDIB2::UnCacheThis() const {
 bool CRZDIB2::LookupCache(const CDIBCacheInfo& info) {
   if (info.bInfoValid == 0) return false;
   CDIBCache* cache = CDIBCache::GetDIBCache();
-  if (cache == nullptr) return false;
-  // The share is taken before the lock is left: from then on an eviction on
-  // another thread may destroy the entry, and the block with it if the entry
-  // held the last reference. The lock is re-entrant, so Lookup takes it again.
-  CacheLock lock(cache->cs);
-  const CRZDIB2* found = cache->Lookup(info);
-  if (found == nullptr) return false;
-  static_cast<CRZDIBBase2&>(*this) = *found;  // the base assignment, through the virtual table
-  return true;
+  return cache != nullptr && cache->Share(info, *this);
 }
 
 bool CRZDIB2::SetCacheCapacityKB(int nCapacityKB) {

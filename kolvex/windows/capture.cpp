@@ -1,11 +1,11 @@
 // CRZDIB2: capturing device contexts and the display, and loading bitmap
 // resources of type 8000.
 
-#include <kolvex/core/storage.h>
 #include <kolvex/platform/win32.h>
-#include <kolvex/windows/bmp_format.h>
+#include <kolvex/windows/bitmap_file_read.h>
 #include <kolvex/windows/dib.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -118,25 +118,11 @@ bool CRZDIB2::CreateFromResource(const char* pszName, HINSTANCE hModule) {
       nullptr) {
     return false;
   }
-  // Header and every byte behind the colour table, in one buffer. For a
-  // resource without a colour table this is the resource size + 90.
-  const auto total = kolvex::detail::CheckedAdd(kolvex::detail::kHeaderBytes, plan.pixelBytes);
-  if (!total || *total > static_cast<std::size_t>(kolvex::detail::kMaxBufferBytes) -
-                             kolvex::detail::kSlackBytes) {
-    return false;
-  }
-
   try {
-    _IAllocData();
-    CRzDibData2* block = _IGetData();
-    block->nRefs = 1;
-    _IAllocDibData(static_cast<UINT>(*total));
-    tagRZBMINFOHEADER* header = block->pBmiHeader;
-    block->pBytes = reinterpret_cast<BYTE*>(header) + kolvex::detail::kHeaderBytes;
-    std::memset(header, 0, sizeof *header);
-    std::memcpy(header, &plan.info, sizeof plan.info);
-    header->biSize = sizeof(tagRZBMINFOHEADER);
-    header->dwInterlacedFlag = 1;
+    // Header and every byte behind the colour table, in one buffer. For a
+    // resource without a colour table this is the resource size + 90.
+    _NewBlock(plan.info, 1, plan.pixelBytes);
+    CRzDibBaseData2* block = _IGetData();
     kolvex::detail::ConvertImage(plan, bytes, block->pBytes);
     // Bytes behind the image are kept as they are.
     const std::size_t image = plan.sourceStride * static_cast<std::size_t>(plan.height);

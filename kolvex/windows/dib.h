@@ -187,20 +187,27 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   virtual bool LookupCache(const CDIBCacheInfo& info);
 
   // ---- Bitmap files (not virtual). ----
-  // Load the bitmap file image at data[0, size) or in the file at `path`:
-  // BI_RGB at 1, 4, 8, 16, 24 and 32 bits, BI_BITFIELDS at 16 and 32 bits,
-  // info headers of 40, 52, 56, 108 and 124 bytes, bottom-up or top-down rows.
-  // 8-bit files without a colour table, or with the grey ramp, load as 8-bit
-  // values; other indexed and 16-bit files load as 24-bit colours. The result
-  // is a progressive bitmap in plain storage with a header of the library's own
-  // (rows bottom-up, positive height). Anything short, inconsistent, too large
-  // (an image over 31 bits, a file over 2^31 bytes) or of another format is
-  // refused: false, and the bitmap is empty (kolvex::BitmapFileProblem() says
-  // why). Nothing outside the given bytes is read. Out of memory: false, empty.
-  // The previous contents are released in every case. Not thread-safe on one
-  // object; data is only read.
+  // Load the bitmap file image at data[0, size), in the file at `path`, or in
+  // `file` from its current position to its end: BI_RGB at 1, 4, 8, 16, 24
+  // and 32 bits, BI_BITFIELDS at 16 and 32 bits, info headers of 40, 52, 56,
+  // 108 and 124 bytes, bottom-up or top-down rows. 8-bit files without a
+  // colour table, or with the grey ramp, load as 8-bit values; other indexed
+  // and 16-bit files load as 24-bit colours. The result is a progressive
+  // bitmap in plain storage with a header of the library's own (rows
+  // bottom-up, positive height). Anything short, inconsistent, too large (an
+  // image over 31 bits, a file over 2^31 bytes) or of another format is
+  // refused: false, and the bitmap is empty. Nothing outside the given bytes
+  // is read. Out of memory: false, empty. The previous contents are released
+  // in every case. Not thread-safe on one object; data is only read.
   bool CreateFromMemory(const void* data, std::size_t size);
+  // False also when the file cannot be opened or read.
   bool CreateFromFile(const char* path);
+  // The file is read once, with file.Read, up to its end. *ppszProblem (when
+  // not null) is set to null when loaded, and otherwise to why not: a phrase
+  // of kolvex::BitmapFileProblem(), "not a bitmap file (too large)" or "out of
+  // memory" (static strings). A failing read throws its CFileException* to the
+  // caller, with the bitmap empty and *ppszProblem untouched.
+  bool CreateFromFile(CFile& file, const char** ppszProblem = nullptr);
 
   // ---- DIB section (not virtual). Null / false on an empty bitmap. ----
   bool IsDIBSection() const;  // header, pixels and a DIB section

@@ -12,12 +12,11 @@
 // otherwise. Sizes are counted in whole kilobytes; when an entry would not fit
 // the capacity, the least-used entries go first, ties going to the earliest.
 //
-// Locking. One re-entrant critical section guards everything here. Add, Lookup,
-// Remove and SetCapacityKB hold it from their first step to their last, which
-// includes destroying evicted entries (releasing their blocks). The members
-// marked "caller holds cs" expect it held. A caller that takes a share of the
-// bitmap Lookup answers must hold cs across Lookup and the share (kolvex::detail::CacheLock),
-// or an eviction on another thread may destroy the bitmap first.
+// Locking. One re-entrant critical section, private to the cache, guards
+// everything here. Every public member holds it from its first step to its
+// last, which includes destroying evicted entries (releasing their blocks)
+// and, for Share, taking the caller's share of the found block: once the lock
+// is left, an eviction on another thread may destroy the entry.
 #pragma once
 
 #include <kolvex/platform/win32.h>
@@ -47,61 +46,41 @@ class CDIBCache {
   // The cache if it has been made, else null; never makes it.
   static CDIBCache* Existing();
 
-  // Takes cs. A matching entry counts a hit and answers true; otherwise room is
-  // made and a new entry shares dib's block. False at capacity 0 or when the
-  // entry cannot be made (the memory exception is caught).
+  // A matching entry counts a hit and answers true; otherwise room is made
+  // and a new entry shares dib's block. False at capacity 0 or when the entry
+  // cannot be made (the memory exception is caught).
   bool Add(const CRZDIB2& dib);
-  // Takes cs. Trims the cache to its capacity, then answers the first matching
-  // entry's bitmap with a hit counted, or null. See the header comment for how
-  // long the answer stays valid.
-  CRZDIB2* Lookup(const CDIBCacheInfo& info);
-  // Takes cs. Destroys the first entry that matches dib's record, if any.
+  // Trims the cache to its capacity, then makes `into` share the block of the
+  // first entry matching info (through the base assignment, so a locked `into`
+  // gets a copy) and counts a hit. False, `into` unchanged, on a miss.
+  bool Share(const CDIBCacheInfo& info, CRZDIB2& into);
+  // Destroys the first entry that matches dib's record, if any.
   void Remove(const CRZDIB2& dib);
-  // Takes cs. A negative capacity is refused (false); otherwise it is stored
-  // and the cache trimmed to it (emptied at 0).
+  // A negative capacity is refused (false); otherwise it is stored and the
+  // cache trimmed to it (emptied at 0).
   bool SetCapacityKB(int nCapacityKB);
   int CapacityKB();
   int UsedKB();
 
-  // Caller holds cs: counts a hit on the first entry matching dib's record.
-  bool FindAndTouch(const CRZDIB2& dib);
-  // Caller holds cs: evicts until nNeededKB more would fit; empties the cache
-  // at capacity 0.
-  void MakeRoom(int nNeededKB);
-  // Caller holds cs: the eviction victim (the last entry with the smallest use
-  // count, null when empty), and the smallest and largest use counts.
-  CDIBCacheEntry* FindLeastUsed(unsigned& nMin, unsigned& nMax);
-  // Caller holds cs: destroys every entry; nothing is counted afterwards.
-  void RemoveAll();
-
-  CRITICAL_SECTION cs;
-
  private:
-  // Caller holds cs.
+  // The caller holds cs for all of these.
+  // Counts a hit on the first entry matching dib's record.
+  bool FindAndTouch(const CRZDIB2& dib);
+  // Evicts until nNeededKB more would fit; empties the cache at capacity 0.
+  void MakeRoom(int nNeededKB);
+  // The eviction victim (the last entry with the smallest use count, null
+  // when empty), and the smallest and largest use counts.
+  CDIBCacheEntry* FindLeastUsed(unsigned& nMin, unsigned& nMax);
+  // Destroys every entry; nothing is counted afterwards.
+  void RemoveAll();
   CDIBCacheEntry* FindMatch(const CDIBCacheInfo& key) const;
   void AddHead(CDIBCacheEntry* entry);
   void Unlink(CDIBCacheEntry* entry);
   // Unlinks and destroys one entry and takes its size off nUsedKB.
   void Destroy(CDIBCacheEntry* entry);
 
+  CRITICAL_SECTION cs;
   int nUsedKB = 0;
   int nCapacityKB = 0;
-  CDIBCacheEntry* pHead = nullptr;  // newest
-  CDIBCacheEntry* pTail = nullptr;  // oldest
+  CDIBCacheEntry* pHead = nullptr;  // newest; the list runs to the oldest
 };
-
-namespace kolvex::detail {
-
-// Holds a critical section for one scope.
-class CacheLock {
- public:
-  explicit CacheLock(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-  ~CacheLock() { LeaveCriticalSection(&cs_); }
-  CacheLock(const CacheLock&) = delete;
-  CacheLock& operator=(const CacheLock&) = delete;
-
- private:
-  CRITICAL_SECTION& cs_;
-};
-
-}  // namespace kolvex::detail

@@ -3,6 +3,7 @@
 // Nothing is kept between calls: each call builds its grey description, alpha
 // plane and DrawDib handle, and frees them before it returns.
 
+#include <kolvex/base/bitmap_format.h>
 #include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/platform/win32.h>
@@ -27,11 +28,7 @@ static_assert(kGreyDescriptionBytes == 1064);
 Buffer NewGreyDescription(const BITMAPINFOHEADER& head) {
   Buffer description(kolvex::detail::NewArray<BYTE>(kGreyDescriptionBytes));
   std::memcpy(description.get(), &head, sizeof head);
-  BYTE* entry = description.get() + sizeof head;
-  for (std::size_t i = 0; i < kGreyLevels; ++i, entry += sizeof(RGBQUAD)) {
-    entry[0] = entry[1] = entry[2] = static_cast<BYTE>(i);
-    entry[3] = 0;
-  }
+  kolvex::detail::FillGreyRamp(description.get() + sizeof head, kGreyLevels, 8);
   return description;
 }
 

@@ -6,8 +6,6 @@
 #include <kolvex/platform/win32.h>
 #include <kolvex/windows/dib.h>
 
-#include <cstring>
-
 namespace {
 
 constexpr std::size_t kPageBytes = 4096;
@@ -54,14 +52,9 @@ bool CRZDIB2::CreateDIBSection(BITMAPINFOHEADER* pbih, DWORD dwInterlaced) {
   const BITMAPINFOHEADER format = *pbih;
   Delete();
   try {
-    _IAllocData();
+    _NewBlock(format, dwInterlaced, 0);  // the pixels will be the section's
     CRzDibData2* block = _IGetData();
-    block->nRefs = 1;
-    _IAllocDibData(sizeof(tagRZBMINFOHEADER));
     tagRZBMINFOHEADER* header = block->pBmiHeader;
-    std::memset(header, 0, sizeof *header);
-    std::memcpy(header, &format, sizeof format);
-    header->dwInterlacedFlag = dwInterlaced;
 
     {
       CDC temporary;

@@ -1,6 +1,7 @@
 // Transfers between GDI surfaces and caller-held DIBs: one sampling rule for
 // every blit and stretch.
 
+#include <kolvex/base/bitmap_format.h>
 #include <kolvex/base/size.h>
 #include <kolvex/platform/linux/gdi_internal.h>
 
@@ -82,7 +83,7 @@ std::optional<PixelView> DibView(const BITMAPINFO* bmi, const void* bits) {
   if (bmi == nullptr || bits == nullptr) return std::nullopt;
   const BITMAPINFOHEADER& h = bmi->bmiHeader;
   const WORD n = h.biBitCount;
-  const bool supported = n == 1 || n == 4 || n == 8 || n == 16 || n == 24 || n == 32;
+  const bool supported = kolvex::detail::IsDibBitCount(n);
   if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biCompression != BI_RGB || !supported ||
       h.biWidth <= 0 || h.biHeight == 0) {
     return std::nullopt;

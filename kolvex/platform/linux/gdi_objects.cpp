@@ -1,6 +1,7 @@
 // The GDI object table: device contexts, bitmaps, DIB sections, the virtual
 // screen and DrawDib handles.
 
+#include <kolvex/base/bitmap_format.h>
 #include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/platform/linux/gdi_internal.h>
@@ -367,7 +368,7 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppv
   if (pbmi == nullptr || usage != DIB_RGB_COLORS || hSection != nullptr) return nullptr;
   const BITMAPINFOHEADER& h = pbmi->bmiHeader;
   const WORD bits = h.biBitCount;
-  const bool supported = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+  const bool supported = kolvex::detail::IsDibBitCount(bits);
   if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biCompression != BI_RGB || !supported ||
       h.biWidth <= 0 || h.biHeight == 0) {
     return nullptr;

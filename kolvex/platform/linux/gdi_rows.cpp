@@ -1,6 +1,7 @@
 // Row conversion between the pixel formats of GDI surfaces and 0xXXRRGGBB
 // words. One call per row; the format is decided once per row.
 
+#include <kolvex/base/bitmap_format.h>
 #include <kolvex/platform/linux/gdi_internal.h>
 
 namespace kolvex::platform::detail {
@@ -14,7 +15,7 @@ void IndexColours(const PixelView& v, std::uint32_t* lut) {
   const unsigned levels = 1u << v.bitCount;
   for (unsigned i = 0; i < levels; ++i) {
     if (v.colors == nullptr) {
-      lut[i] = Grey(i * 255 / (levels - 1));
+      lut[i] = Grey(kolvex::detail::GreyLevel(i, v.bitCount));
     } else if (i < static_cast<unsigned>(v.colorCount)) {
       const RGBQUAD& q = v.colors[i];
       lut[i] = q.rgbBlue | (q.rgbGreen << 8) | (static_cast<std::uint32_t>(q.rgbRed) << 16);
@@ -31,7 +32,7 @@ unsigned NearestGrey(std::uint32_t c, unsigned maxIndex) {
   return (level * maxIndex + 127) / 255;
 }
 
-unsigned Expand5(unsigned c) { return (c << 3) | (c >> 2); }
+std::uint32_t Widen5(unsigned c) { return kolvex::detail::WidenChannel(c & 31, 5); }
 
 }  // namespace
 
@@ -54,7 +55,7 @@ void ReadRow(const PixelView& v, int y, std::uint32_t* out) {
     case 16:
       for (int x = 0; x < n; ++x) {
         const unsigned w = row[2 * x] | (row[2 * x + 1] << 8);
-        out[x] = Expand5(w & 31) | (Expand5((w >> 5) & 31) << 8) | (Expand5((w >> 10) & 31) << 16);
+        out[x] = Widen5(w) | (Widen5(w >> 5) << 8) | (Widen5(w >> 10) << 16);
       }
       return;
     default:

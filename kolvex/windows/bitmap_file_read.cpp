@@ -1,6 +1,10 @@
-#include <kolvex/windows/bmp_format.h>
+// The reader of bitmap files and resources: every check before a byte is
+// allocated, then the whole image converted row by row. Also the public
+// kolvex::BitmapFileProblem, which is the reader's answer alone.
 
 #include <kolvex/base/size.h>
+#include <kolvex/windows/bitmap_file.h>
+#include <kolvex/windows/bitmap_file_read.h>
 
 #include <climits>
 #include <cstdint>
@@ -10,18 +14,7 @@ namespace kolvex::detail {
 
 namespace {
 
-constexpr std::size_t kFileHeaderBytes = 14;
-constexpr std::size_t kInfoHeaderBytes = 40;
-
-DWORD Read32(const BYTE* p) {
-  return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 |
-         static_cast<DWORD>(p[2]) << 16 | static_cast<DWORD>(p[3]) << 24;
-}
-
-bool KnownInfoHeaderSize(DWORD size) {
-  // The classic header and the later Windows extensions of it.
-  return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
-}
+constexpr const char* kTooShort = "not a bitmap file (too short)";
 
 // Picks the row format of a bit-field bitmap from its masks, or reports why not.
 const char* FormatFromMasks(WORD bits, DWORD red, DWORD green, DWORD blue, DWORD alpha,
@@ -42,11 +35,28 @@ const char* FormatFromMasks(WORD bits, DWORD red, DWORD green, DWORD blue, DWORD
   return "unsupported bitmap (bit-field masks)";
 }
 
-// An 8-bit table whose entry i is the grey level i describes the bitmap's own
-// single-channel values.
+// The row format of a bit-field file, from masks inside the info header or
+// right behind a classic one (whose bytes `maskBytes` then counts).
+const char* ReadMasks(const BYTE* data, std::size_t size, const InfoHeaderKind& kind, WORD bits,
+                      std::size_t& maskBytes, RowFormat& format) {
+  const BYTE* masks = data + kFileHeaderBytes + kInfoHeaderBytes;
+  if (!kind.masksInside) {
+    maskBytes = kColourMaskBytes;
+    if (kFileHeaderBytes + kInfoHeaderBytes + maskBytes > size) return kTooShort;
+  }
+  const DWORD alpha = kind.alphaMask ? ReadLE32(masks + kColourMaskBytes) : 0;
+  return FormatFromMasks(bits, ReadLE32(masks), ReadLE32(masks + 4), ReadLE32(masks + 8), alpha,
+                         format);
+}
+
+// Whether an 8-bit table is the grey ramp: its entries then describe the
+// bitmap's own single-channel values.
 bool IsGreyRamp(const RGBQUAD* table, std::size_t entries) {
   for (std::size_t i = 0; i < entries; ++i) {
-    if (table[i].rgbBlue != i || table[i].rgbGreen != i || table[i].rgbRed != i) return false;
+    const BYTE level = GreyLevel(static_cast<unsigned>(i), 8);
+    if (table[i].rgbBlue != level || table[i].rgbGreen != level || table[i].rgbRed != level) {
+      return false;
+    }
   }
   return true;
 }
@@ -57,60 +67,57 @@ const char* ParseBitmap(const BYTE* data, std::size_t size, BitmapSource source,
                         BitmapPlan& plan) {
   std::memset(&plan, 0, sizeof plan);
   const bool file = source == BitmapSource::File;
-  if (data == nullptr || size < kFileHeaderBytes + kInfoHeaderBytes) {
-    return "not a bitmap file (too short)";
+  if (data == nullptr || size < kFileHeaderBytes + kInfoHeaderBytes) return kTooShort;
+  if (file && (data[0] != (kFileSignature & 0xFF) || data[1] != kFileSignature >> 8)) {
+    return "not a bitmap file (no BM signature)";
   }
-  if (file && (data[0] != 'B' || data[1] != 'M')) return "not a bitmap file (no BM signature)";
 
-  const DWORD infoSize = Read32(data + kFileHeaderBytes);
-  if (file ? !KnownInfoHeaderSize(infoSize) : infoSize != kInfoHeaderBytes) {
+  // A resource carries the classic header only.
+  const DWORD infoSize = ReadLE32(data + kFileHeaderBytes);
+  const InfoHeaderKind* kind = FindInfoHeaderKind(infoSize);
+  if (kind == nullptr || (!file && infoSize != kInfoHeaderBytes)) {
     return "unsupported bitmap (info header size)";
   }
-  if (kFileHeaderBytes + infoSize > size) return "not a bitmap file (too short)";
+  if (kFileHeaderBytes + infoSize > size) return kTooShort;
 
   BITMAPINFOHEADER info;
+  static_assert(sizeof info == kInfoHeaderBytes);
   std::memcpy(&info, data + kFileHeaderBytes, sizeof info);
   if (info.biWidth <= 0) return "invalid bitmap (width not positive)";
   if (info.biHeight == 0 || info.biHeight == INT32_MIN) return "invalid bitmap (height)";
   const WORD bits = info.biBitCount;
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-    return "unsupported bitmap (bit count)";
-  }
+  if (!IsDibBitCount(bits)) return "unsupported bitmap (bit count)";
 
-  // Row format and, for bit fields, where the masks are.
+  // Row format by compression. A resource keeps its pixels at their own
+  // depth; a file's indexed and 16-bit rows become 24-bit colours.
   RowFormat format = RowFormat::Copy;
   std::size_t maskBytes = 0;
-  if (info.biCompression == BI_BITFIELDS && file && (bits == 16 || bits == 32)) {
-    const BYTE* masks = data + kFileHeaderBytes + kInfoHeaderBytes;
-    if (infoSize == kInfoHeaderBytes) {
-      maskBytes = 12;  // the three masks follow the classic header
-      if (kFileHeaderBytes + kInfoHeaderBytes + maskBytes > size) {
-        return "not a bitmap file (too short)";
+  switch (info.biCompression) {
+    case BI_RGB:
+      if (file && bits == 16) {
+        format = RowFormat::Rgb555;
+      } else if (file && IsIndexedBitCount(bits)) {
+        format = bits == 1 ? RowFormat::Index1 : bits == 4 ? RowFormat::Index4 : RowFormat::Index8;
       }
-    }
-    const DWORD alpha = infoSize >= 56 ? Read32(masks + 12) : 0;
-    if (const char* why = FormatFromMasks(bits, Read32(masks), Read32(masks + 4),
-                                          Read32(masks + 8), alpha, format)) {
-      return why;
-    }
-  } else if (info.biCompression != BI_RGB) {
-    return "unsupported bitmap (compression)";
-  } else if (file && bits == 16) {
-    format = RowFormat::Rgb555;
-  } else if (file && bits <= 8) {
-    format = bits == 1 ? RowFormat::Index1 : bits == 4 ? RowFormat::Index4 : RowFormat::Index8;
+      break;
+    case BI_BITFIELDS:
+      if (file && (bits == 16 || bits == 32)) {
+        if (const char* why = ReadMasks(data, size, *kind, bits, maskBytes, format)) return why;
+        break;
+      }
+      [[fallthrough]];
+    default:
+      return "unsupported bitmap (compression)";
   }
 
-  // The colour table: biClrUsed entries, or a full table below 16 bits.
-  const std::uint64_t tableEntries =
-      info.biClrUsed != 0 ? info.biClrUsed : bits <= 8 ? (1u << bits) : 0;
+  const std::uint64_t tableEntries = ColourTableEntries(bits, info.biClrUsed);
   const std::uint64_t tableOffset = kFileHeaderBytes + infoSize + maskBytes;
-  const std::uint64_t tableEnd = tableOffset + 4 * tableEntries;
+  const std::uint64_t tableEnd = tableOffset + kColourEntryBytes * tableEntries;
 
   std::uint64_t pixelOffset = tableEnd;
   bool tableAbsent = false;
   if (file) {
-    pixelOffset = Read32(data + 10);
+    pixelOffset = ReadLE32(data + kPixelOffsetField);
     // An 8-bit file may leave its table out entirely: its bytes are grey levels.
     tableAbsent = bits == 8 && pixelOffset == tableOffset;
     if (pixelOffset < tableEnd && !tableAbsent) return "invalid bitmap (pixel offset inside headers)";
@@ -123,7 +130,7 @@ const char* ParseBitmap(const BYTE* data, std::size_t size, BitmapSource source,
   if (in->image > size - pixelOffset) return "invalid bitmap (truncated pixel data)";
 
   if (format == RowFormat::Index8 || format == RowFormat::Index4 || format == RowFormat::Index1) {
-    const std::uint64_t indices = 1u << bits;
+    const std::uint64_t indices = std::uint64_t{1} << bits;
     const auto usable =
         static_cast<std::size_t>(tableAbsent ? 0 : tableEntries < indices ? tableEntries : indices);
     std::memcpy(plan.palette, data + tableOffset, usable * sizeof(RGBQUAD));
@@ -161,3 +168,13 @@ void ConvertImage(const BitmapPlan& plan, const BYTE* data, BYTE* out) {
 }
 
 }  // namespace kolvex::detail
+
+namespace kolvex {
+
+const char* BitmapFileProblem(const void* data, std::size_t size) {
+  detail::BitmapPlan plan;
+  return detail::ParseBitmap(static_cast<const BYTE*>(data), size, detail::BitmapSource::File,
+                             plan);
+}
+
+}  // namespace kolvex

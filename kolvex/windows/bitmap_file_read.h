@@ -1,12 +1,15 @@
-// Internal: reading bitmap files and bitmap resources safely.
+// Internal: the reader of bitmap files and bitmap resources.
 //
 // ParseBitmap() checks every field it relies on against the input size before
 // anything is allocated, and produces a BitmapPlan: where the pixel rows are,
 // in which order, and how each row becomes a row of the library's own format.
-// The loaders then create the bitmap and run ConvertRow() once per row. No
-// offset or size taken from the input is used before it has been checked.
+// The loaders (bitmap_file.cpp, capture.cpp) then create the bitmap and run
+// ConvertImage(), one ConvertRow() per row. No offset or size taken from the
+// input is used before it has been checked. The format's facts (header kinds
+// and sizes, depths, colour tables) come from base/bitmap_format.h.
 #pragma once
 
+#include <kolvex/base/bitmap_format.h>
 #include <kolvex/platform/win32.h>
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 // Row conversions from the bit depths a bitmap file may have to the library's
 // own: palette indices and 16-bit colours become 24-bit blue, green, red.
 
-#include <kolvex/windows/bmp_format.h>
+#include <kolvex/windows/bitmap_file_read.h>
 
 #include <cstring>
 
@@ -14,10 +14,6 @@ void PutColour(BYTE* out, const RGBQUAD& c) {
   out[1] = c.rgbGreen;
   out[2] = c.rgbRed;
 }
-
-// Widens a 5- or 6-bit channel to 8 bits so that the maximum maps to 255.
-BYTE Widen5(unsigned v) { return static_cast<BYTE>((v << 3) | (v >> 2)); }
-BYTE Widen6(unsigned v) { return static_cast<BYTE>((v << 2) | (v >> 4)); }
 
 void IndexRow(const RGBQUAD* palette, const BYTE* in, BYTE* out, std::size_t width,
               unsigned bits) {
@@ -32,13 +28,13 @@ void IndexRow(const RGBQUAD* palette, const BYTE* in, BYTE* out, std::size_t wid
 void Rgb16Row(const BYTE* in, BYTE* out, std::size_t width, bool green6) {
   for (std::size_t x = 0; x < width; ++x) {
     const unsigned v = in[2 * x] | static_cast<unsigned>(in[2 * x + 1]) << 8;
-    out[3 * x] = Widen5(v & 0x1F);
+    out[3 * x] = WidenChannel(v & 0x1F, 5);
     if (green6) {
-      out[3 * x + 1] = Widen6((v >> 5) & 0x3F);
-      out[3 * x + 2] = Widen5((v >> 11) & 0x1F);
+      out[3 * x + 1] = WidenChannel((v >> 5) & 0x3F, 6);
+      out[3 * x + 2] = WidenChannel((v >> 11) & 0x1F, 5);
     } else {
-      out[3 * x + 1] = Widen5((v >> 5) & 0x1F);
-      out[3 * x + 2] = Widen5((v >> 10) & 0x1F);
+      out[3 * x + 1] = WidenChannel((v >> 5) & 0x1F, 5);
+      out[3 * x + 2] = WidenChannel((v >> 10) & 0x1F, 5);
     }
   }
 }

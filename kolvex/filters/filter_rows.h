@@ -1,13 +1,13 @@
-// Internal: the row kernels of the pixel filters of CRZDIB2, and the one place
-// per family where the driver (filters.cpp) obtains them.
+// Internal: the row kernels of the pixel filters, and the one place per family
+// where a driver (brightness.cpp, median.cpp) obtains them.
 //
 // A kernel is a pure function over row pointers and a pixel count: it reads
 // exactly the bytes its arguments describe and writes exactly the pixel bytes
 // of its output row, never the row's padding and never a byte beyond (attached
-// memory and DIB sections have no slack). The driver checks the images,
-// computes strides and calls the Select* function of each family once per
-// call. The plain kernels here define the results; any faster variant chosen by
-// a Select* function must produce the same bytes.
+// memory and DIB sections have no slack). A driver walks core's view of the
+// images and calls the Select* function of its family once per call. The
+// plain kernel of each family (in its *_rows.cpp) defines the results; any
+// faster variant chosen by a Select* function must produce the same bytes.
 #pragma once
 
 #include <kolvex/platform/win32.h>
@@ -34,9 +34,6 @@ void BuildBrightnessTable(int level, BrightnessTable& table);
 // Maps the channels of `pixels` pixels of `row` in place.
 using BrightnessRowFn = void (*)(const BrightnessTable& table, BYTE* row, std::size_t pixels);
 
-void BrightnessRow24(const BrightnessTable& table, BYTE* row, std::size_t pixels);
-void BrightnessRow32(const BrightnessTable& table, BYTE* row, std::size_t pixels);
-
 // Kernel for a bit count, or null when the brightness filter does not handle it.
 BrightnessRowFn SelectBrightnessRow(WORD bitCount);
 
@@ -47,13 +44,6 @@ BrightnessRowFn SelectBrightnessRow(WORD bitCount);
 // source rows. `out` must not overlap the source rows.
 using MedianRowFn = void (*)(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
                              std::size_t pixels);
-
-void MedianRow8(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
-                std::size_t pixels);
-void MedianRow24(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
-                 std::size_t pixels);
-void MedianRow32(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
-                 std::size_t pixels);
 
 // Kernel for a bit count, or null when the median does not handle it.
 MedianRowFn SelectMedianRow(WORD bitCount);

@@ -1,10 +1,11 @@
-#include <kolvex/core/kernel_level.h>
+#include <kolvex/core/kernel_dispatch.h>
+#include <kolvex/platform/testing.h>
 
 #include <atomic>
 
 namespace {
 
-using kolvex::testing::KernelLevel;
+using kolvex::KernelLevel;
 
 KernelLevel DetectBestLevel() {
 #if defined(__x86_64__) || defined(__i386__)

@@ -1,6 +1,7 @@
-// Internal: which family of row kernels runs. The widest level the processor
-// supports is chosen once; tests and benchmarks may lower it through
-// kolvex::testing::SetKernelLevel to compare every level on one machine.
+// Internal: which family of row kernels runs (kolvex::KernelLevel). The
+// widest level the processor supports is chosen once; tests and benchmarks
+// may lower it through kolvex::testing::SetKernelLevel to compare every level
+// on one machine.
 //
 // How a family offers faster kernels: its *_rows.cpp keeps the plain kernels
 // (the reference, and the only ones on processors other than x86-64) and,
@@ -12,7 +13,7 @@
 // only, so no wider instruction can reach a processor that lacks it.
 #pragma once
 
-#include <kolvex/platform/testing.h>
+#include <kolvex/base/kernel_level.h>
 
 #if defined(__x86_64__)
 #define KOLVEX_X86 1
@@ -30,13 +31,13 @@
 namespace kolvex::detail {
 
 // The level in force. One relaxed atomic load; drivers read it once per call.
-kolvex::testing::KernelLevel ActiveKernelLevel() noexcept;
+kolvex::KernelLevel ActiveKernelLevel() noexcept;
 
 // The variant for the active level: the widest non-null one at or below it.
 // `Kernel` is a function pointer or a pointer to a table of them.
 template <class Kernel>
 Kernel PickKernel(Kernel plain, Kernel sse2, Kernel avx2, Kernel avx512) noexcept {
-  using kolvex::testing::KernelLevel;
+  using kolvex::KernelLevel;
   switch (ActiveKernelLevel()) {
     case KernelLevel::AVX512:
       if (avx512 != nullptr) return avx512;
