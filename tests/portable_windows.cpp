@@ -105,10 +105,11 @@ std::string CommandLine(const std::string& program, const std::vector<std::strin
       q.push_back(c);
     }
     q.append(2 * backslashes, '\\');  // before the closing quote
-    return q + "\"";
+    q.push_back('"');
+    return q;
   };
   std::string line = quote(program);
-  for (const std::string& a : args) line += " " + quote(a);
+  for (const std::string& a : args) line.append(" ").append(quote(a));
   return line;
 }
 

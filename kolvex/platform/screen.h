@@ -1,9 +1,10 @@
 // The screen behind the desktop calls (GetWindowDC(GetDesktopWindow()),
 // CreateDCA("DISPLAY", ...), GetSystemMetrics(SM_CXSCREEN / SM_CYSCREEN)).
 //
-// On Linux it is the stand-in's virtual screen: one in-memory 32-bit surface
-// per process, 1920 x 1080 and black at start. On Windows it is the real
-// screen, and there is no virtual screen to resize.
+// On Linux it is the stand-in's: the virtual screen (one in-memory 32-bit
+// surface per process, 1920 x 1080 and black at start) or an X display's
+// (<kolvex/platform/linux/user.h>). On Windows it is the real screen, and there
+// is no virtual screen to resize.
 //
 // Threading: any thread; a resize is seen by every later call.
 #pragma once
@@ -16,10 +17,11 @@ namespace kolvex::platform {
 // they reach a real screen (always on Windows).
 KOLVEX_API bool IsVirtualScreen();
 
-// Resizes the virtual screen and clears it to black: true when done. False
-// (and no change) for a size <= 0 or one that does not fit in memory, and
-// always on Windows, whose screen is the real one. For tests and demos; a DC
-// on the virtual screen follows the new size.
+// Resizes the virtual screen, clears it to black and makes it the screen
+// (closing a display in use): true when done. False (and no change) for a
+// size <= 0 or one that does not fit in memory, and always on Windows, whose
+// screen is the real one. For tests and demos; a DC on the screen follows the
+// new size.
 KOLVEX_API bool SetVirtualScreenSize(int width, int height);
 
 }  // namespace kolvex::platform

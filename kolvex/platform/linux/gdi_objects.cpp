@@ -5,6 +5,7 @@
 #include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/platform/linux/gdi_internal.h>
+#include <kolvex/platform/linux/screen.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -25,7 +26,8 @@ constexpr int kDefaultScreenWidth = 1920;
 constexpr int kDefaultScreenHeight = 1080;
 
 struct FreeBytes {
-  void operator()(BYTE* p) const { std::free(p); }
+  int shm = -1;
+  void operator()(BYTE* p) const { FreeSurfaceBytes({p, shm}); }
 };
 
 struct Surface {
@@ -48,15 +50,19 @@ bool IsDcKind(Kind k) { return k == Kind::MemoryDc || k == Kind::DisplayDc || k 
 bool Counted(Kind k) { return IsDcKind(k) || k == Kind::Bitmap; }
 
 // A zero-filled surface, or null when the size is refused or memory runs out.
-std::unique_ptr<Surface> MakeSurface(int width, std::int64_t height, int bitCount, bool topDown) {
+// DIB sections (made with the table locked) may take memory the screen fills.
+std::unique_ptr<Surface> MakeSurface(int width, std::int64_t height, int bitCount, bool topDown,
+                                     bool section = false) {
   const auto layout = kolvex::detail::CheckedLayout(bitCount, width, height);
   if (!layout || width <= 0 || height <= 0) return nullptr;
   auto surface = std::unique_ptr<Surface>(new (std::nothrow) Surface());
   if (!surface) return nullptr;
-  surface->storage.reset(static_cast<BYTE*>(std::calloc(layout->image, 1)));
-  if (!surface->storage) return nullptr;
+  const SurfaceBytes bytes = AllocateSurfaceBytes(layout->image, section);
+  if (bytes.bytes == nullptr) return nullptr;
+  surface->storage = std::unique_ptr<BYTE, FreeBytes>(bytes.bytes, FreeBytes{bytes.shm});
   PixelView& v = surface->view;
   v.bits = surface->storage.get();
+  v.shm = bytes.shm;
   v.width = width;
   v.height = static_cast<int>(height);
   v.bitCount = bitCount;
@@ -65,38 +71,19 @@ std::unique_ptr<Surface> MakeSurface(int width, std::int64_t height, int bitCoun
   return surface;
 }
 
-// The screen in memory: its pixels are the view, and nothing moves elsewhere.
-class VirtualScreen final : public Screen {
- public:
-  explicit VirtualScreen(std::unique_ptr<Surface> surface) : surface_(std::move(surface)) {}
-  // Null when the size is refused or memory runs out.
-  static std::unique_ptr<Screen> Make(int width, int height) {
-    auto surface = MakeSurface(width, height, 32, true);
-    if (!surface) return nullptr;
-    return std::unique_ptr<Screen>(new (std::nothrow) VirtualScreen(std::move(surface)));
-  }
-  bool IsVirtual() const override { return true; }
-  PixelView View() const override { return surface_->view; }
-  void Fetch(const Extent&) override {}
-  void Publish(const Extent&) override {}
-
- private:
-  std::unique_ptr<Surface> surface_;
-};
-
 struct Table {
   std::mutex lock;
   std::vector<Object> objects;
   std::vector<std::uint32_t> freeSlots;
   DWORD live = 0;
-  std::unique_ptr<Screen> screen;
+  std::unique_ptr<Surface> screen;
 
   Table() {
     // Slot 0 is the stock bitmap: 1x1, one bit per pixel, as GDI's.
     objects.resize(1);
     objects[kStockSlot].kind = Kind::Bitmap;
     objects[kStockSlot].surface = MakeSurface(1, 1, 1, false);
-    screen = VirtualScreen::Make(kDefaultScreenWidth, kDefaultScreenHeight);
+    screen = MakeSurface(kDefaultScreenWidth, kDefaultScreenHeight, 32, true);
     if (!objects[kStockSlot].surface || !screen) throw std::bad_alloc();
   }
 
@@ -117,7 +104,12 @@ struct Table {
     if (o.generation != (value >> 32) || o.kind == Kind::Free || !accept(o.kind)) return kNone;
     return slot;
   }
-  std::uint32_t FindDc(const void* h) const { return Find(h, IsDcKind); }
+  // DCs on a real screen whose display is lost fail every call but release.
+  std::uint32_t FindDc(const void* h) const {
+    const std::uint32_t slot = Find(h, IsDcKind);
+    if (slot != kNone && objects[slot].kind != Kind::MemoryDc && ScreenLost()) return kNone;
+    return slot;
+  }
   std::uint32_t FindBitmap(const void* h) const {
     return Find(h, [](Kind k) { return k == Kind::Bitmap; });
   }
@@ -180,15 +172,8 @@ std::optional<PixelView> SurfaceOfDc(HDC hdc) {
   const std::uint32_t slot = t.FindDc(hdc);
   if (slot == kNone) return std::nullopt;
   const Object& dc = t.objects[slot];
-  if (dc.kind != Kind::MemoryDc) return t.screen->View();
+  if (dc.kind != Kind::MemoryDc) return t.screen->view;
   return t.objects[dc.selected].surface->view;
-}
-
-Screen* ScreenOfDc(HDC hdc) {
-  Table& t = T();
-  const std::uint32_t slot = t.FindDc(hdc);
-  if (slot == kNone || t.objects[slot].kind == Kind::MemoryDc) return nullptr;
-  return t.screen.get();
 }
 
 std::optional<PixelView> SurfaceOfBitmap(HBITMAP hbm) {
@@ -200,12 +185,20 @@ std::optional<PixelView> SurfaceOfBitmap(HBITMAP hbm) {
 
 bool IsLiveDc(HDC hdc) { return T().FindDc(hdc) != kNone; }
 
+bool IsScreenDc(HDC hdc) {
+  const Table& t = T();
+  const std::uint32_t slot = t.FindDc(hdc);
+  return slot != kNone && t.objects[slot].kind != Kind::MemoryDc;
+}
+
 namespace {
 
-// Objects without a surface of their own, opened and closed by kind.
+// Objects without a surface of their own, opened and closed by kind. DCs on
+// the screen are refused while a real screen's display is lost.
 void* OpenOfKind(Kind k) {
   if (kolvex::detail::AllocationShouldFail()) return nullptr;
   auto guard = LockTable();
+  if (k != Kind::DrawDib && ScreenLost()) return nullptr;
   return NewObject(T(), k);
 }
 
@@ -234,24 +227,22 @@ bool IsDrawDib(HANDLE h) {
 
 int ScreenWidth() {
   auto guard = LockTable();
-  return T().screen->View().width;
+  const RealScreen* real = SelectedScreen();
+  return real == nullptr ? T().screen->view.width : real->Lost() ? 0 : real->Width();
 }
 
 int ScreenHeight() {
   auto guard = LockTable();
-  return T().screen->View().height;
-}
-
-bool ScreenIsVirtual() {
-  auto guard = LockTable();
-  return T().screen->IsVirtual();
+  const RealScreen* real = SelectedScreen();
+  return real == nullptr ? T().screen->view.height : real->Lost() ? 0 : real->Height();
 }
 
 bool ResizeScreen(int width, int height) {
-  auto screen = VirtualScreen::Make(width, height);
+  auto screen = MakeSurface(width, height, 32, true);
   if (!screen) return false;
   auto guard = LockTable();
   T().screen = std::move(screen);
+  SelectVirtualScreen();
   return true;
 }
 
@@ -274,9 +265,7 @@ HDC CreateCompatibleDC(HDC hdc) {
 
 HDC CreateDCA(LPCSTR pszDriver, LPCSTR, LPCSTR, const DEVMODEA*) {
   if (pszDriver == nullptr || strcasecmp(pszDriver, "DISPLAY") != 0) return nullptr;
-  if (kolvex::detail::AllocationShouldFail()) return nullptr;
-  auto guard = LockTable();
-  return static_cast<HDC>(NewObject(T(), Kind::DisplayDc));
+  return static_cast<HDC>(OpenOfKind(Kind::DisplayDc));
 }
 
 BOOL DeleteDC(HDC hdc) {
@@ -378,7 +367,7 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppv
   if (hdc != nullptr && t.FindDc(hdc) == kNone) return nullptr;
   if (kolvex::detail::AllocationShouldFail()) return nullptr;
   const std::int64_t rows = std::abs(static_cast<std::int64_t>(h.biHeight));
-  auto surface = MakeSurface(h.biWidth, rows, bits, h.biHeight < 0);
+  auto surface = MakeSurface(h.biWidth, rows, bits, h.biHeight < 0, true);
   if (!surface) return nullptr;
   surface->dibSection = true;
   surface->header = h;

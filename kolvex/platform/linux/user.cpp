@@ -1,6 +1,7 @@
 // USER: the desktop window, screen DCs and metrics, rectangle helpers.
 
 #include <kolvex/platform/linux/gdi_internal.h>
+#include <kolvex/platform/linux/screen.h>
 #include <kolvex/platform/linux/user.h>
 #include <kolvex/platform/screen.h>
 
@@ -60,7 +61,10 @@ BOOL CopyRect(LPRECT lprcDst, const RECT* lprcSrc) {
 
 namespace kolvex::platform {
 
-bool IsVirtualScreen() { return ScreenIsVirtual(); }
+bool IsVirtualScreen() {
+  auto guard = LockTable();
+  return SelectedScreen() == nullptr;
+}
 
 bool SetVirtualScreenSize(int width, int height) { return ResizeScreen(width, height); }
 

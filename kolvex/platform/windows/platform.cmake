@@ -15,3 +15,5 @@ target_compile_definitions(kolvex PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
 target_link_libraries(kolvex PUBLIC gdi32 user32 vfw32)
 # kolvex.dll with its import library libkolvex.dll.a, as Windows names DLLs.
 set_target_properties(kolvex PROPERTIES PREFIX "")
+# No X display on Windows: the screen is the real one.
+set(KOLVEX_HAS_X11 OFF PARENT_SCOPE)
