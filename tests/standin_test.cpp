@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -333,21 +332,14 @@ TEST(PlatformResources, RemovedEntriesAreGoneAndTheirHandlesStayDead) {
   EXPECT_TRUE(kolvex::platform::RemoveResource(nullptr, name, type));
 }
 
-// Runs body(t) on threads t = 0 .. kThreads - 1 at once.
 constexpr int kThreads = 8;
-template <class F>
-void RunThreads(F body) {
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) threads.emplace_back(body, t);
-  for (std::thread& th : threads) th.join();
-}
 
 TEST(PlatformThreads, GdiTableAndCriticalSections) {
   const DWORD start = kt::GdiObjects();
   CRITICAL_SECTION cs;
   InitializeCriticalSection(&cs);
   long total = 0;
-  RunThreads([&](int t) {
+  kt::RunThreads(kThreads, [&](int t) {
     for (int i = 0; i < 300; ++i) {
       BITMAPINFOHEADER f{sizeof(BITMAPINFOHEADER), 4, -4, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
       void* bits = nullptr;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace kt {
@@ -212,6 +213,14 @@ class KernelLevelScope {
   KernelLevelScope(const KernelLevelScope&) = delete;
   KernelLevelScope& operator=(const KernelLevelScope&) = delete;
 };
+
+// Runs body(t) on threads t = 0 .. count - 1 at once and waits for them all.
+template <class F>
+void RunThreads(int count, F body) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < count; ++t) threads.emplace_back(body, t);
+  for (std::thread& th : threads) th.join();
+}
 
 // Reproducible sizes and seeds for property tests over random images.
 class RandomSizes {
