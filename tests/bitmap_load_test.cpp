@@ -5,12 +5,10 @@
 #include "io_support.h"
 
 #include <climits>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <thread>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -126,7 +124,7 @@ TEST_F(Load, RefusalsLeaveTheBitmapEmpty) {
   }
   kt::CountingDib2 dib;
   EXPECT_FALSE(dib.CreateFromFile("/nonexistent/kolvex.bmp"));
-  EXPECT_FALSE(dib.CreateFromFile("/tmp"));
+  EXPECT_FALSE(dib.CreateFromFile(std::filesystem::temp_directory_path().string().c_str()));
   EXPECT_FALSE(dib.CreateFromFile(nullptr));
   EXPECT_FALSE(dib.CreateFromMemory(nullptr, 0));
 }
@@ -172,10 +170,9 @@ TEST_F(Load, AnOpenFileIsReadFromItsPositionWithTheReason) {
 }
 
 // Runs `attempt` on a thread of its own and answers whether it returned
-// within five seconds. An attempt still waiting then is released, so that a
-// regression fails the test instead of hanging it: `heldWriter` (if not -1) is
-// closed, and a writer opens the pipe and closes it again.
-bool ReturnsAtOnce(const char* pipe, int heldWriter, const std::function<void()>& attempt) {
+// within five seconds; one still waiting then is released through the pipe,
+// so that a regression fails the test instead of hanging it.
+bool ReturnsAtOnce(kt::QuietPipe& pipe, const std::function<void()>& attempt) {
   std::promise<void> returned;
   std::future<void> done = returned.get_future();
   std::thread runner([&] {
@@ -183,47 +180,44 @@ bool ReturnsAtOnce(const char* pipe, int heldWriter, const std::function<void()>
     returned.set_value();
   });
   const bool inTime = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-  if (heldWriter >= 0) ::close(heldWriter);
-  if (!inTime) {
-    const int writer = ::open(pipe, O_WRONLY | O_NONBLOCK);
-    if (writer >= 0) ::close(writer);
-  }
+  if (!inTime) pipe.Release();
   runner.join();
   return inTime;
 }
 
-// A named pipe is refused at once, with or without a writer at its other end
-// (neither the open nor the load may wait for one), and so is a directory.
+// A named pipe is refused at once, with or without a writer at its other end:
+// neither the open nor the load may wait for one. So is a directory, where the
+// system opens one.
 TEST_F(Load, NamedPipesAndDirectoriesAreRefusedWithoutWaiting) {
-  kt::TempFile pipe;
-  std::remove(pipe.path());
-  ASSERT_EQ(::mkfifo(pipe.path(), 0600), 0);
   for (bool writer : {false, true}) {
     SCOPED_TRACE(writer ? "a writer that sends nothing" : "no writer");
-    const auto held = [&] { return writer ? ::open(pipe.path(), O_RDWR | O_NONBLOCK) : -1; };
     kt::CountingDib2 dib;
     bool loaded = true;
-    EXPECT_TRUE(ReturnsAtOnce(pipe.path(), held(), [&] { loaded = dib.CreateFromFile(pipe.path()); }));
-    EXPECT_FALSE(loaded);
-
+    {
+      kt::QuietPipe pipe(writer);
+      EXPECT_TRUE(ReturnsAtOnce(pipe, [&] { loaded = dib.CreateFromFile(pipe.path()); }));
+      EXPECT_FALSE(loaded);
+    }
+    kt::QuietPipe pipe(writer);
     CFile file;
     BOOL opened = FALSE;
-    ASSERT_TRUE(ReturnsAtOnce(pipe.path(), held(), [&] { opened = file.Open(pipe.path(), CFile::modeRead); }));
+    ASSERT_TRUE(ReturnsAtOnce(pipe, [&] { opened = file.Open(pipe.path(), CFile::modeRead); }));
     ASSERT_TRUE(opened);
     EXPECT_FALSE(file.IsRegularFile());
     const char* why = nullptr;
-    EXPECT_TRUE(ReturnsAtOnce(pipe.path(), held(), [&] {
+    EXPECT_TRUE(ReturnsAtOnce(pipe, [&] {
       loaded = kt::Throws<CFileException>([&] { dib.CreateFromFile(file, &why); }) || dib.IsValidDIB();
     }));
     EXPECT_FALSE(loaded) << "threw, or loaded";
     EXPECT_STREQ(why, "not a regular file");
   }
   CFile directory;
-  ASSERT_TRUE(directory.Open("/tmp", CFile::modeRead));
-  kt::CountingDib2 dib;
-  const char* why = nullptr;
-  EXPECT_FALSE(kt::Throws<CFileException>([&] { dib.CreateFromFile(directory, &why); }));
-  EXPECT_STREQ(why, "not a regular file");
+  if (directory.Open(std::filesystem::temp_directory_path().string().c_str(), CFile::modeRead)) {
+    kt::CountingDib2 dib;
+    const char* why = nullptr;
+    EXPECT_FALSE(kt::Throws<CFileException>([&] { dib.CreateFromFile(directory, &why); }));
+    EXPECT_STREQ(why, "not a regular file");
+  }
 }
 
 TEST_F(Load, EveryAllocationFailingInTurnFailsCleanly) {
