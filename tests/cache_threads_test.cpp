@@ -109,23 +109,21 @@ TEST_F(CacheThreads, RecordOfACachedBlockRewrittenUnderLookups) {
   ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(1000));
   ASSERT_TRUE(pic.CacheThis());
 
-  std::atomic<bool> done{false};
-  std::vector<std::thread> readers;
-  for (int t = 0; t < 4; ++t) {
-    readers.emplace_back([&done] {
-      while (!done.load()) {
-        for (int k : {0, 2}) {
-          CountingDib2 mine;
-          if (mine.LookupCache(Key(k, 0))) {
-            EXPECT_TRUE(AllBytes(mine, 7));
-          }
-        }
+  std::atomic<int> lookups{0};
+  std::atomic<bool> written{false};
+  kt::RunThreads(5, [&](int t) {
+    if (t == 0) {
+      while (lookups.load() < 100) std::this_thread::yield();  // the lookups are under way
+      for (int i = 1; i <= 2000; ++i) pic.SetCacheInfo(Key(i % 2 == 0 ? 0 : 2, 0));
+      written = true;
+    }
+    for (int k = 0; !written.load(); k = 2 - k, ++lookups) {
+      CountingDib2 mine;
+      if (mine.LookupCache(Key(k, 0))) {
+        EXPECT_TRUE(AllBytes(mine, 7));
       }
-    });
-  }
-  for (int i = 1; i <= 2000; ++i) pic.SetCacheInfo(Key(i % 2 == 0 ? 0 : 2, 0));
-  done = true;
-  for (std::thread& th : readers) th.join();
+    }
+  });
 
   CountingDib2 found;
   EXPECT_FALSE(found.LookupCache(Key(2, 0)));
