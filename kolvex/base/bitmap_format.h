@@ -144,8 +144,6 @@ inline constexpr InfoHeaderKind kOs2InfoHeader = {0, "OS/2 2.x", HeaderFamily::O
 inline constexpr std::uint32_t kMinOs2HeaderBytes = 16;  // up to the bit count
 inline constexpr std::uint32_t kMaxOs2HeaderBytes = 64;
 inline constexpr std::uint32_t kMaxInfoHeaderBytes = 124;
-// The 12-byte header: size, then 16-bit width, height, planes and bit count.
-inline constexpr std::uint32_t kCoreHeaderBytes = 12;
 
 // Whether an OS/2 2.x header of `bytes` ends on a field boundary: 4-byte
 // fields up to 40, 2-byte ones up to 48, 4-byte ones again up to 64.
@@ -170,10 +168,10 @@ inline constexpr std::size_t kFileHeadBytes =
     256 * kColourEntryBytes;
 
 // A run-length image may be at most this many times larger, as loaded, than
-// its file, plus the allowance: the densest honest stream (runs of 255 pixels
-// in 2 bytes) stays under a third of it, so only a stream that skips most of
-// its image by deltas or an early end comes near. A few bytes promising a
-// huge image are refused before anything is allocated.
+// its file, plus the allowance. The densest stream that codes every pixel
+// (runs of 255 pixels in 2 bytes) loads 383 bytes per byte, so only a stream
+// that skips most of its image by deltas or an early end comes near; a few
+// bytes promising a huge image are refused before anything is allocated.
 inline constexpr std::uint64_t kRunLengthExpansion = 1024;
 inline constexpr std::uint64_t kRunLengthAllowance = std::uint64_t{1} << 20;
 

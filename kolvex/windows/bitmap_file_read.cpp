@@ -65,11 +65,10 @@ bool IsContiguous(DWORD mask) {
 // library's one rule.
 void SetChannel(DWORD mask, Channel& channel) {
   const auto width = static_cast<unsigned>(std::popcount(mask));
-  channel.bits = std::min(width, 8u);
-  channel.shift = mask == 0 ? 0 : static_cast<unsigned>(std::countr_zero(mask)) + width - channel.bits;
-  for (unsigned v = 0; v < (1u << channel.bits); ++v) {
-    channel.table[v] = WidenChannel(v, channel.bits);
-  }
+  const unsigned bits = std::min(width, 8u);
+  channel.shift = mask == 0 ? 0 : static_cast<unsigned>(std::countr_zero(mask)) + width - bits;
+  channel.kept = (1u << bits) - 1;
+  for (unsigned v = 0; v <= channel.kept; ++v) channel.table[v] = WidenChannel(v, bits);
 }
 
 // Checks the masks of a bit-field bitmap (each contiguous, inside the pixel,

@@ -37,11 +37,11 @@ enum class RowFormat {
 // as a whole instead of row by row.
 enum class RunLength { None, Rle8, Rle4 };
 
-// Where a channel lies in a bit-field pixel: its top `bits` bits (at most 8)
-// start at bit `shift`; `table` widens them to 8 bits.
+// Where a channel lies in a bit-field pixel: (pixel >> shift) & kept is the
+// value of its top 8 bits at most, and `table` widens that value to 8 bits.
 struct Channel {
   unsigned shift;
-  unsigned bits;
+  unsigned kept;
   BYTE table[256];
 };
 

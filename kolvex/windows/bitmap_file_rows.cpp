@@ -21,20 +21,29 @@ void IndexRow(const RGBQUAD* palette, const BYTE* in, BYTE* out, std::size_t wid
 }
 
 BYTE Widen(const Channel& c, DWORD pixel) {
-  return c.table[(pixel >> c.shift) & ((1u << c.bits) - 1)];
+  return c.table[(pixel >> c.shift) & c.kept];
 }
 
-void BitFieldRow(const BitmapPlan& plan, const BYTE* in, BYTE* out, std::size_t width) {
-  const Channel* c = plan.channels;
-  const bool wide = plan.sourceBits == 32;
-  const bool alpha = plan.bits == 32;
+// One instance per pixel size and output, so that the loop has no branch.
+template <bool kWide, bool kAlpha>
+void BitFieldRow(const Channel* c, const BYTE* in, BYTE* out, std::size_t width) {
   for (std::size_t x = 0; x < width; ++x) {
-    const DWORD v = wide ? ReadLE32(in + 4 * x) : in[2 * x] | static_cast<DWORD>(in[2 * x + 1]) << 8;
+    const DWORD v = kWide ? ReadLE32(in + 4 * x) : in[2 * x] | static_cast<DWORD>(in[2 * x + 1]) << 8;
     out[0] = Widen(c[2], v);
     out[1] = Widen(c[1], v);
     out[2] = Widen(c[0], v);
-    if (alpha) out[3] = Widen(c[3], v);
-    out += alpha ? 4 : 3;
+    if constexpr (kAlpha) out[3] = Widen(c[3], v);
+    out += kAlpha ? 4 : 3;
+  }
+}
+
+void BitFieldRow(const BitmapPlan& plan, const BYTE* in, BYTE* out, std::size_t width) {
+  const bool wide = plan.sourceBits == 32;
+  const bool alpha = plan.bits == 32;
+  if (wide) {
+    (alpha ? BitFieldRow<true, true> : BitFieldRow<true, false>)(plan.channels, in, out, width);
+  } else {
+    (alpha ? BitFieldRow<false, true> : BitFieldRow<false, false>)(plan.channels, in, out, width);
   }
 }
 
