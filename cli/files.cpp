@@ -1,5 +1,7 @@
 #include "files.h"
 
+#include "os.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +26,7 @@ struct Descriptor {
 };
 
 std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
+  const auto slash = path.find_last_of(os::kPathSeparators);
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
@@ -44,15 +46,11 @@ void WriteAll(int fd, const BYTE* data, std::size_t size) {
 }  // namespace
 
 std::string BaseName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
+  const auto slash = path.find_last_of(os::kPathSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
+bool SameFile(const std::string& a, const std::string& b) { return os::SameFile(a, b); }
 
 void LoadBitmap(const std::string& path, CRZDIB2& dib) {
   struct stat st {};
@@ -62,16 +60,16 @@ void LoadBitmap(const std::string& path, CRZDIB2& dib) {
   CFile file;
   CFileException error;
   if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite, &error)) {
-    throw FileError(path, ErrnoText("cannot open", static_cast<int>(error.m_lOsError)));
+    throw FileError(path, ErrnoText("cannot open", os::ErrnoOf(error.m_lOsError)));
   }
   const char* why = nullptr;
   bool loaded = false;
   try {
     loaded = dib.CreateFromFile(file, &why);
   } catch (CFileException* e) {
-    const int osError = static_cast<int>(e->m_lOsError);
+    const int error = os::ErrnoOf(e->m_lOsError);
     e->Delete();
-    throw FileError(path, ErrnoText("cannot read", osError));
+    throw FileError(path, ErrnoText("cannot read", error));
   }
   if (!loaded) throw FileError(path, why);
 }
@@ -90,19 +88,15 @@ void SaveBitmap(CRZDIB2& dib, const std::string& path) {
 
   std::string temp = DirectoryOf(path) + "/." + BaseName(path) + ".XXXXXX";
   Descriptor file;
-  file.fd = ::mkstemp(temp.data());
+  file.fd = os::CreateUniqueFile(temp);
   if (file.fd < 0) throw FileError(path, ErrnoText("cannot write", errno));
   try {
-    // mkstemp makes the file private; give it the mode a new file would get.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(file.fd, 0666 & ~mask) != 0) throw errno;
     WriteAll(file.fd, bytes.get(), static_cast<std::size_t>(length));
-    if (::fsync(file.fd) != 0) throw errno;
+    if (!os::FlushToDisk(file.fd)) throw errno;
     const int fd = file.fd;
     file.fd = -1;
     if (::close(fd) != 0) throw errno;
-    if (::rename(temp.c_str(), path.c_str()) != 0) throw errno;
+    if (!os::ReplaceFile(temp, path)) throw errno;
   } catch (int error) {
     ::unlink(temp.c_str());
     throw FileError(path, ErrnoText("cannot write", error));

@@ -10,11 +10,9 @@
 #include <fstream>
 #include <filesystem>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #ifndef KOLVEX_TOOL
@@ -23,11 +21,31 @@
 
 namespace {
 
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
+using ToolRun = kt::ProgramRun;
+
+// The words of a command line written as a shell would read it: separated by
+// spaces, with '...' quoting (paths may hold spaces).
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false;
+  bool any = false;
+  for (char c : line) {
+    if (c == '\'') {
+      quoted = !quoted;
+      any = true;
+    } else if (c == ' ' && !quoted) {
+      if (any) words.push_back(word);
+      word.clear();
+      any = false;
+    } else {
+      word.push_back(c);
+      any = true;
+    }
+  }
+  if (any) words.push_back(word);
+  return words;
+}
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -39,25 +57,16 @@ bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 class Tool : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kolvex-cli-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    static std::mt19937_64 rng{std::random_device{}()};
+    const auto dir = std::filesystem::temp_directory_path() / ("kolvex-cli-" + std::to_string(rng()));
+    ASSERT_TRUE(std::filesystem::create_directory(dir));
+    dir_ = dir.string();
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-  ToolRun Kolvex(const std::string& args) const {
-    const std::string out = Path(".stdout");
-    const std::string err = Path(".stderr");
-    const std::string command =
-        std::string("'") + KOLVEX_TOOL + "' " + args + " >'" + out + "' 2>'" + err + "'";
-    const int raw = std::system(command.c_str());
-    ToolRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(out), ReadText(err)};
-    ::unlink(out.c_str());
-    ::unlink(err.c_str());
-    return r;
-  }
+  static ToolRun Kolvex(const std::string& args) { return kt::RunProgram(KOLVEX_TOOL, Words(args)); }
 
   // A random bitmap file; returns its path.
   std::string MakeInput(const std::string& name, WORD bits, int w, int h, std::uint32_t seed) const {
@@ -86,7 +95,9 @@ class Tool : public ::testing::Test {
   // The names in the test directory, hidden ones (temporaries) included, sorted.
   std::vector<std::string> Listing() const {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir_)) names.push_back(e.path().filename());
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+      names.push_back(e.path().filename().string());
+    }
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -218,8 +229,8 @@ TEST_F(Tool, BadInputsFailCleanly) {
 }
 
 TEST_F(Tool, BatchGoesOnPastABrokenFrame) {
-  ASSERT_EQ(::mkdir(Path("in").c_str(), 0777), 0);
-  ASSERT_EQ(::mkdir(Path("out").c_str(), 0777), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(Path("in")));
+  ASSERT_TRUE(std::filesystem::create_directory(Path("out")));
   std::string inputs;
   for (int i = 0; i < 5; ++i) {
     const std::string name = "in/frame" + std::to_string(i) + ".bmp";
@@ -269,25 +280,21 @@ TEST_F(Tool, HelpForEverySubcommandAndInfo) {
 TEST_F(Tool, DemoWritesEveryStageAsAValidBitmap) {
   const ToolRun r = Kolvex("demo '" + Path("demo") + "'");
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::vector<std::pair<std::string, std::string>> files = {
-      {"01-testcard.bmp", "1920 1080"}, {"02-capture.bmp", "1920 1080"},
-      {"03-quarter.bmp", "960 540"},    {"04-eighth.bmp", "480 270"},
-      {"05-odd-field-interpolated.bmp", "1920 1080"}, {"06-median.bmp", "1920 1080"},
-      {"07-brighter.bmp", "1920 1080"}, {"08-scaled.bmp", "1280 720"},
-      {"09-screen.bmp", "1920 1080"}};
-  for (const auto& [name, size] : files) {
-    EXPECT_NE(r.out.find(Path("demo/" + name)), std::string::npos) << name << " not reported";
+  const struct {
+    const char* name;
+    int width, height;
+  } files[] = {{"01-testcard.bmp", 1920, 1080}, {"02-capture.bmp", 1920, 1080},
+               {"03-quarter.bmp", 960, 540},    {"04-eighth.bmp", 480, 270},
+               {"05-odd-field-interpolated.bmp", 1920, 1080}, {"06-median.bmp", 1920, 1080},
+               {"07-brighter.bmp", 1920, 1080}, {"08-scaled.bmp", 1280, 720},
+               {"09-screen.bmp", 1920, 1080}};
+  for (const auto& f : files) {
+    EXPECT_NE(r.out.find(Path("demo/") + f.name), std::string::npos) << f.name << " not reported";
     // An independent decoder reads every file completely.
-    const std::string command = "/usr/bin/python3 -c \"import sys; from PIL import Image; "
-                                "im = Image.open(sys.argv[1]); im.load(); print(*im.size)\" '" +
-                                Path("demo/" + name) + "'";
-    FILE* p = ::popen(command.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    char line[64] = {};
-    const bool read = std::fgets(line, sizeof line, p) != nullptr;
-    EXPECT_EQ(::pclose(p), 0) << name;
-    ASSERT_TRUE(read) << name;
-    EXPECT_EQ(std::string(line), size + "\n") << name;
+    kt::DecodedBitmap decoded;
+    ASSERT_TRUE(kt::DecodeIndependently(Path("demo/") + f.name, decoded)) << f.name;
+    EXPECT_EQ(decoded.width, f.width) << f.name;
+    EXPECT_EQ(decoded.height, f.height) << f.name;
   }
   // The capture of the painted card is the card, and the reductions are the
   // library's own of that capture.
@@ -346,18 +353,20 @@ TEST_F(Tool, InfoTellsEachFilesOwnFormatAndWhatItLoadsAs) {
 // A 2 GB file whose headers promise a 24-bit image of that size, described
 // by a tool that may map 256 MB in all.
 TEST_F(Tool, InfoReadsHeadersOnly) {
-  const std::string limit = "prlimit --as=268435456 ";
-  if (std::system((limit + "'" KOLVEX_TOOL "' --help >/dev/null 2>&1").c_str()) != 0) {
-    GTEST_SKIP() << "the tool cannot run under an address-space limit here (prlimit missing, or a sanitizer build)";
+  const auto limited = [](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--as=268435456", KOLVEX_TOOL});
+    return kt::RunProgram("/usr/bin/prlimit", args);
+  };
+  if (limited({"--help"}).status != 0) {
+    GTEST_SKIP() << "the tool cannot run under an address-space limit here (no prlimit, or a sanitizer build)";
   }
   const std::string big = Path("big.bmp");
   const std::vector<std::uint8_t> head = kt::MakeBmp(kt::BmpFields{.width = 16384, .height = 40000, .pixels = {0}});
   std::ofstream(big, std::ios::binary).write(reinterpret_cast<const char*>(head.data()), 54);
   std::filesystem::resize_file(big, 54 + 49152ull * 40000);  // sparse: no disk blocks
-  const int status = std::system((limit + "'" KOLVEX_TOOL "' info '" + big + "' >'" + Path("out") + "' 2>&1").c_str());
-  EXPECT_EQ(status, 0) << ReadText(Path("out"));
-  EXPECT_NE(ReadText(Path("out")).find("loads as:    24 bits per pixel (colours), 1966080000 bytes of pixels"), std::string::npos)
-      << ReadText(Path("out"));
+  const ToolRun r = limited({"info", big});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("loads as:    24 bits per pixel (colours), 1966080000 bytes of pixels"), std::string::npos) << r.out;
 }
 
 }  // namespace

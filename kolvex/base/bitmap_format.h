@@ -68,14 +68,14 @@ inline void FillGreyRamp(std::uint8_t* table, std::size_t entries, unsigned bits
   }
 }
 
-// The one widening rule of the library: a channel of `bits` bits becomes 8
-// bits by repeating its bits from the top, so that 0 stays 0 and the maximum
-// becomes 255 (5 bits: v << 3 | v >> 2). A channel wider than 8 bits keeps its
-// top 8 (10 bits: v >> 2), which is the same rule cut short; a channel of no
-// bits reads 0. Within 1 of round(v x 255 / (2^bits - 1)) for every width.
+// The one widening rule of the library: a channel of `bits` (0..8) bits
+// becomes 8 bits by repeating its bits from the top, so that 0 stays 0 and
+// the maximum becomes 255 (5 bits: v << 3 | v >> 2); a channel of no bits
+// reads 0. A channel wider than 8 bits keeps its top 8 (10 bits: v >> 2),
+// the same rule cut short. Within 1 of round(v x 255 / (2^bits - 1)) for
+// every width.
 constexpr std::uint8_t WidenChannel(unsigned value, unsigned bits) {
   if (bits == 0) return 0;
-  if (bits >= 8) return static_cast<std::uint8_t>(value >> (bits - 8));
   unsigned out = 0;
   for (int shift = 8 - static_cast<int>(bits); shift > -static_cast<int>(bits);
        shift -= static_cast<int>(bits)) {

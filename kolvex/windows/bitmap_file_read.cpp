@@ -62,7 +62,7 @@ bool IsContiguous(DWORD mask) {
 }
 
 // A channel keeps the top 8 bits of its mask at most and widens them by the
-// library's one rule.
+// library's one rule (WidenChannel).
 void SetChannel(DWORD mask, Channel& channel) {
   const auto width = static_cast<unsigned>(std::popcount(mask));
   const unsigned bits = std::min(width, 8u);

@@ -13,7 +13,7 @@
 #pragma once
 
 #include <kolvex/base/bitmap_format.h>
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/win32.h>
 
 #include <cstddef>
 #include <cstdint>
