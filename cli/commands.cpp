@@ -182,23 +182,6 @@ Status Reporting(const std::function<void()>& body) {
   return kOk;
 }
 
-Status Info(const std::vector<std::string>& words) {
-  const Args args = ParseArgs(words, {}, {});
-  if (args.positional.empty()) throw UsageError("no input files");
-  Status status = kOk;
-  for (const std::string& path : args.positional) {
-    const Status one = Reporting([&] {
-      CRZDIB2 dib;
-      LoadBitmap(path, dib);
-      std::printf("%s: %d x %d, %d bits per pixel, %d bytes per row, %d bytes of pixels\n",
-                  path.c_str(), dib.DIBWidth(), dib.DIBHeight(), dib.DIBBitCount(),
-                  dib.DIBBytesPerLine(), dib.DIBSize());
-    });
-    if (one != kOk) status = one;
-  }
-  return status;
-}
-
 Status Weave(const std::vector<std::string>& words) {
   const Args args = ParseArgs(words, {}, {});
   if (args.positional.size() != 3) throw UsageError("expected EVEN ODD OUT");
@@ -289,10 +272,15 @@ Status Show(const std::vector<std::string>& words) {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      {"info", "show the size and depth of bitmap files",
-       "usage: kolvex info FILE...\n"
-       "Prints width, height, bits per pixel and pixel bytes of each file.\n",
-       Info},
+      {"info", "describe bitmap files: their own format and what they load as",
+       "usage: kolvex info [--json] FILE...\n"
+       "Reads each file's headers only (a file of any size takes a few kilobytes) and\n"
+       "prints its size, row order, header kind, depth, compression, bit-field masks,\n"
+       "palette entries and where its pixels start, then what loading makes of it:\n"
+       "8-bit grey values, 24-bit colours, or 32 bits with or without alpha.\n"
+       "  --json   one JSON array for scripts, an object per file in order; a file\n"
+       "           that cannot be read is {\"file\", \"error\"} (and the exit status 1)\n",
+       RunInfo},
       {"quarter", "halve width and height (2x2 means, rounded)",
        "usage: kolvex quarter [--field] INPUT OUTPUT\n" BATCH_USAGE
        "  --field   treat the input as two interlaced fields and average within one\n",

@@ -20,6 +20,9 @@ struct Command {
 
 const std::vector<Command>& Commands();
 
+// `kolvex info` (info.cpp): bitmap files described from their headers.
+Status RunInfo(const std::vector<std::string>& words);
+
 // The demo (demo.cpp): the library's typical road on the virtual screen.
 Status RunDemo(const std::vector<std::string>& words);
 

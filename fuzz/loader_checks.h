@@ -24,9 +24,11 @@ inline bool SameImage(const CRZDIB2& a, const CRZDIB2& b) {
          std::memcmp(a.GetBytes(), b.GetBytes(), static_cast<std::size_t>(a.DIBSize())) == 0;
 }
 
-// CreateFromMemory accepts exactly what BitmapFileProblem accepts; what it
-// loads is a sane progressive bitmap that SaveAs writes and CreateFromMemory
-// reads back unchanged.
+// CreateFromMemory accepts exactly what BitmapFileProblem accepts, and what
+// DescribeBitmapFile accepts from the headers alone unless a run-length
+// stream is bad; what it loads is what the description says, a sane
+// progressive bitmap that SaveAs writes and CreateFromMemory reads back
+// unchanged.
 inline const char* CheckMemoryLoad(const std::uint8_t* data, std::size_t size,
                                    bool* accepted = nullptr) {
   InspectDib dib;
@@ -35,11 +37,23 @@ inline const char* CheckMemoryLoad(const std::uint8_t* data, std::size_t size,
   if (loaded != (kolvex::BitmapFileProblem(data, size) == nullptr)) {
     return "loader and BitmapFileProblem disagree";
   }
+  kolvex::BitmapFileFormat format;
+  const std::size_t head = size < kolvex::kBitmapFileHeadBytes ? size : kolvex::kBitmapFileHeadBytes;
+  const bool described = kolvex::DescribeBitmapFile(data, head, size, format) == nullptr;
+  const bool runLength = format.compression == 1 || format.compression == 2;
+  if (described != loaded && !(described && runLength)) {
+    return "loader and DescribeBitmapFile disagree";
+  }
   if (!loaded) return dib.IsValidDIB() ? "a refused file left a bitmap" : nullptr;
   const tagRZBMINFOHEADER& h = *dib.GetRzBmiHeader();
   if (h.biSize != 144 || h.biWidth <= 0 || h.biHeight <= 0 || h.dwInterlacedFlag != 1 ||
       (h.biBitCount != 8 && h.biBitCount != 24 && h.biBitCount != 32)) {
     return "loaded header out of range";
+  }
+  if (format.width != h.biWidth || format.height != h.biHeight ||
+      format.loadedBitCount != h.biBitCount || format.loadedBytes != static_cast<std::uint32_t>(dib.DIBSize()) ||
+      format.loadedAlpha != (h.biBitCount == 32 && !dib.IsAlphaInvalid())) {
+    return "the description differs from the loaded bitmap";
   }
   if (static_cast<std::size_t>(dib.DIBSize()) + 144 > dib.Block()->nAllocSize) {
     return "image larger than its buffer";

@@ -43,6 +43,15 @@ TEST(BitmapFile, AcceptsTheFormatsProgramsWrite) {
       Fields([](BmpFields& s) { s.bits = 4, s.palette = kt::MakePalette(16, false); }),
       Fields([](BmpFields& s) { s.bits = 1, s.width = 33, s.palette = kt::MakePalette(2, false); }),
       Fields([](BmpFields& s) { s.offBits = 200; }),  // a gap before the pixels
+      Fields([](BmpFields& s) { s.infoSize = 12; }),
+      Fields([](BmpFields& s) { s.infoSize = 16; }),
+      Fields([](BmpFields& s) { s.infoSize = 64; }),
+      Fields([](BmpFields& s) { s.infoSize = 56; }),
+      Fields([](BmpFields& s) { s.bits = 2, s.palette = kt::MakePalette(4, false); }),
+      Fields([](BmpFields& s) { s.bits = 8, s.compression = 1, s.pixels = {3, 1, 0, 0, 0, 1}; }),
+      Fields([](BmpFields& s) { s.bits = 4, s.compression = 2, s.palette = kt::MakePalette(16, false), s.pixels = {0, 1}; }),
+      Fields([](BmpFields& s) { s.bits = 16, s.compression = 6, s.masks = {0xF00, 0xF0, 0xF, 0xF000}; }),
+      Fields([](BmpFields& s) { s.bits = 32, s.compression = 3, s.masks = {0x3FF00000, 0xFFC00, 0x3FF}; }),
   };
   for (const BmpFields& s : accepted) {
     SCOPED_TRACE(testing::Message() << s.bits << " bits, header " << s.infoSize << ", height " << s.height);
@@ -57,21 +66,34 @@ TEST(BitmapFile, RefusesWithAReason) {
   };
   const Case refused[] = {
       {Fields([](BmpFields& s) { s.signature = false; }), "not a bitmap file (no BM signature)"},
-      {Fields([](BmpFields& s) { s.infoSize = 12, s.pixels = std::vector<uint8_t>(64); }),
-       "unsupported bitmap (info header size)"},
-      {Fields([](BmpFields& s) { s.infoSize = 64; }), "unsupported bitmap (info header size)"},
+      {Fields([](BmpFields& s) { s.infoSize = 18; }), "unsupported bitmap (info header size)"},
+      {Fields([](BmpFields& s) { s.infoSize = 66; }), "unsupported bitmap (info header size)"},
       {Fields([](BmpFields& s) { s.width = 0; }), "invalid bitmap (width not positive)"},
       {Fields([](BmpFields& s) { s.width = -3; }), "invalid bitmap (width not positive)"},
       {Fields([](BmpFields& s) { s.height = 0; }), "invalid bitmap (height)"},
       {Fields([](BmpFields& s) { s.height = INT_MIN, s.pixels = {1}; }), "invalid bitmap (height)"},
-      {Fields([](BmpFields& s) { s.bits = 2; }), "unsupported bitmap (bit count)"},
-      {Fields([](BmpFields& s) { s.bits = 8, s.compression = 1; }), "unsupported bitmap (compression)"},
+      {Fields([](BmpFields& s) { s.bits = 3; }), "unsupported bitmap (bit count)"},
+      {Fields([](BmpFields& s) { s.bits = 64; }), "unsupported bitmap (64 bits per pixel)"},
+      {Fields([](BmpFields& s) { s.compression = 4; }), "unsupported bitmap (embedded JPEG)"},
+      {Fields([](BmpFields& s) { s.compression = 5; }), "unsupported bitmap (embedded PNG)"},
+      {Fields([](BmpFields& s) { s.compression = 7; }), "unsupported bitmap (compression)"},
+      {Fields([](BmpFields& s) { s.infoSize = 64, s.bits = 1, s.compression = 3, s.palette = kt::MakePalette(2, false); }),
+       "unsupported bitmap (OS/2 Huffman compression)"},
+      {Fields([](BmpFields& s) { s.infoSize = 64, s.compression = 4; }), "unsupported bitmap (OS/2 RLE24 compression)"},
+      {Fields([](BmpFields& s) { s.bits = 4, s.compression = 1, s.palette = kt::MakePalette(16, false); }),
+       "invalid bitmap (compression and bit count disagree)"},
+      {Fields([](BmpFields& s) { s.bits = 8, s.compression = 1, s.height = -2, s.pixels = {0, 1}; }),
+       "invalid bitmap (top-down run-length image)"},
       {Fields([](BmpFields& s) { s.compression = 3, s.masks = {0xFF0000, 0xFF00, 0xFF}; }),
-       "unsupported bitmap (compression)"},  // bit fields at 24 bits
-      {Fields([](BmpFields& s) { s.bits = 16, s.compression = 3, s.masks = {0xF000, 0x0F00, 0x00F0}; }),
-       "unsupported bitmap (bit-field masks)"},
-      {Fields([](BmpFields& s) { s.bits = 32, s.compression = 3, s.masks = {0xFF, 0xFF00, 0xFF0000}; }),
-       "unsupported bitmap (bit-field masks)"},
+       "invalid bitmap (bit fields need 16 or 32 bits)"},
+      {Fields([](BmpFields& s) { s.bits = 16, s.compression = 3, s.masks = {0xF0F0, 0x0F00, 0x000F}; }),
+       "invalid bitmap (bit-field masks)"},  // not contiguous
+      {Fields([](BmpFields& s) { s.bits = 16, s.compression = 3, s.masks = {0x1F800, 0x07E0, 0x001F}; }),
+       "invalid bitmap (bit-field masks)"},  // outside the pixel
+      {Fields([](BmpFields& s) { s.bits = 32, s.compression = 3, s.masks = {0xFF, 0xFF00, 0xFF80}; }),
+       "invalid bitmap (bit-field masks)"},  // overlapping
+      {Fields([](BmpFields& s) { s.bits = 32, s.compression = 3, s.masks = {0, 0, 0}; }),
+       "invalid bitmap (bit-field masks)"},
       {Fields([](BmpFields& s) { s.offBits = 20; }), "invalid bitmap (pixel offset inside headers)"},
       {Fields([](BmpFields& s) { s.bits = 8, s.palette = kt::MakePalette(256, false), s.offBits = 100; }),
        "invalid bitmap (pixel offset inside headers)"},
@@ -80,6 +102,12 @@ TEST(BitmapFile, RefusesWithAReason) {
       {Fields([](BmpFields& s) { s.width = 100000, s.height = 100000, s.pixels = {1}; }),
        "unsupported bitmap (too large)"},
       {Fields([](BmpFields& s) { s.bits = 1, s.width = 100000000, s.height = 1, s.palette = kt::MakePalette(2, false), s.pixels = {1}; }),
+       "invalid bitmap (truncated pixel data)"},
+      {Fields([](BmpFields& s) { s.bits = 4; }), "invalid bitmap (pixel offset inside headers)"},
+      {Fields([](BmpFields& s) { s.infoSize = 12, s.bits = 4, s.offBits = 26; }), "invalid bitmap (no colour table)"},
+      {Fields([](BmpFields& s) { s.bits = 8, s.compression = 1, s.width = 20000, s.height = 20000, s.pixels = {0, 1}; }),
+       "unsupported bitmap (run-length image too large for its file)"},
+      {Fields([](BmpFields& s) { s.infoSize = 12, s.bits = 24, s.pixels = {1, 2}; }),
        "invalid bitmap (truncated pixel data)"},
   };
   for (const Case& c : refused) {

@@ -67,10 +67,10 @@ TEST_F(Load, IndexedAnd16BitFilesBecomeTheColoursTheyName) {
   const Case cases[] = {
       {{.width = 3, .height = 1, .bits = 1, .palette = twoColours, .pixels = {0xA0, 0, 0, 0}},
        {200, 100, 50, 10, 20, 30, 200, 100, 50, 0, 0, 0}},
-      // Index 5 lies past a three-entry table: black.
+      // Index 5 lies past a three-entry table: entry 0.
       {{.width = 3, .height = 1, .bits = 4, .clrUsed = 3, .palette = threeColours,
         .pixels = {0x21, 0x50, 0, 0}},
-       {7, 8, 9, 4, 5, 6, 0, 0, 0, 0, 0, 0}},
+       {7, 8, 9, 4, 5, 6, 1, 2, 3, 0, 0, 0}},
       {{.width = 2, .height = 1, .bits = 8, .clrUsed = 3, .palette = threeColours,
         .pixels = {2, 0, 0, 0}},
        {7, 8, 9, 1, 2, 3, 0, 0}},
@@ -108,8 +108,8 @@ TEST_F(Load, RefusalsLeaveTheBitmapEmpty) {
       {.height = INT_MIN, .pixels = {1}},
       {.width = 100000, .height = 100000, .bits = 32, .pixels = {1}},  // image over 31 bits
       {.width = 1 << 30, .pixels = {1}},
-      {.bits = 8, .compression = 1},
-      {.bits = 2},
+      {.bits = 8, .compression = 1},  // a run-length stream of pixel rows: runs past the row
+      {.bits = 2},                     // no colour table
       {.pixels = std::vector<uint8_t>(23)},  // one byte short of the image
   };
   for (const BmpFields& s : refused) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -33,6 +34,8 @@ inline void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
 
 inline size_t BmpStride(int bits, int width) { return static_cast<size_t>((bits * width + 31) / 32 * 4); }
 
+// Header sizes: 12 writes the core header (16-bit fields), under 40 the
+// classic header's fields cut short, over 40 the masks inside the header.
 inline std::vector<uint8_t> MakeBmp(const BmpFields& s) {
   const size_t rows = static_cast<size_t>(s.height < 0 ? -static_cast<int64_t>(s.height) : s.height);
   std::vector<uint8_t> pixels = s.pixels;
@@ -40,31 +43,41 @@ inline std::vector<uint8_t> MakeBmp(const BmpFields& s) {
     pixels.resize(BmpStride(s.bits, s.width) * rows);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7 + 3);
   }
-  const size_t outsideMasks = s.infoSize == 40 ? 4 * s.masks.size() : 0;
-  const size_t headers = 14 + s.infoSize + outsideMasks + s.palette.size();
+  std::vector<uint8_t> info(std::max<size_t>(s.infoSize, 40), 0);
+  Put32(info, 0, s.infoSize);
+  if (s.infoSize == 12) {
+    Put16(info, 4, static_cast<uint32_t>(s.width));
+    Put16(info, 6, static_cast<uint32_t>(s.height));
+    Put16(info, 8, 1);
+    Put16(info, 10, s.bits);
+  } else {
+    Put32(info, 4, static_cast<uint32_t>(s.width));
+    Put32(info, 8, static_cast<uint32_t>(s.height));
+    Put16(info, 12, 1);
+    Put16(info, 14, s.bits);
+    Put32(info, 16, s.compression);
+    Put32(info, 32, s.clrUsed);
+  }
+  for (size_t i = 0; i < s.masks.size(); ++i) {
+    if (s.infoSize == 40) info.resize(40 + 4 * s.masks.size());
+    Put32(info, 40 + 4 * i, s.masks[i]);
+  }
+  if (s.infoSize < 40) info.resize(s.infoSize);
+  const size_t headers = 14 + info.size() + s.palette.size();
   // An offset inside the headers is written as asked, with the pixels still
   // behind the headers, so that only the offset is wrong.
   const size_t off = s.offBits < 0 ? headers : static_cast<size_t>(s.offBits);
   const size_t at = std::max(headers, off);
-  std::vector<uint8_t> f(std::max<size_t>(at + pixels.size(), 54 + outsideMasks), 0);
+  std::vector<uint8_t> f(at + pixels.size(), 0);
   if (s.signature) {
     f[0] = 'B';
     f[1] = 'M';
   }
   Put32(f, 2, static_cast<uint32_t>(f.size()));
   Put32(f, 10, static_cast<uint32_t>(off));
-  Put32(f, 14, s.infoSize);
-  Put32(f, 18, static_cast<uint32_t>(s.width));
-  Put32(f, 22, static_cast<uint32_t>(s.height));
-  Put16(f, 26, 1);
-  Put16(f, 28, s.bits);
-  Put32(f, 30, s.compression);
-  Put32(f, 46, s.clrUsed);
-  for (size_t i = 0; i < s.masks.size(); ++i) Put32(f, 54 + 4 * i, s.masks[i]);
-  if (!s.palette.empty()) {
-    std::memcpy(f.data() + 14 + s.infoSize + outsideMasks, s.palette.data(), s.palette.size());
-  }
-  if (!pixels.empty()) std::memcpy(f.data() + at, pixels.data(), pixels.size());
+  std::copy(info.begin(), info.end(), f.begin() + 14);
+  std::copy(s.palette.begin(), s.palette.end(), f.begin() + 14 + static_cast<std::ptrdiff_t>(info.size()));
+  std::copy(pixels.begin(), pixels.end(), f.begin() + static_cast<std::ptrdiff_t>(at));
   return f;
 }
 

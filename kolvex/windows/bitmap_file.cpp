@@ -4,6 +4,7 @@
 #include <kolvex/base/bitmap_format.h>
 #include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
+#include <kolvex/windows/bitmap_file.h>
 #include <kolvex/windows/bitmap_file_read.h>
 #include <kolvex/windows/dib.h>
 
@@ -42,6 +43,9 @@ const char* LoadImage(CRZDIB2& dib, const BYTE* bytes, std::size_t size) {
   // The geometry is checked: Create answers false only when memory runs out.
   if (!dib.Create(plan.bits, plan.width, plan.height, 1)) return kOutOfMemory;
   kolvex::detail::ConvertImage(plan, bytes, dib.GetBytes());
+  // A 32-bit file without an alpha mask keeps its fourth bytes, which carry
+  // no alpha.
+  if (plan.bits == 32 && !plan.alpha) dib.SetAlphaValid(false);
   return nullptr;
 }
 
@@ -92,6 +96,18 @@ bool CRZDIB2::CreateFromFile(CFile& file, const char** ppszProblem) {
   const char* problem = LoadFile(*this, file);
   if (ppszProblem != nullptr) *ppszProblem = problem;
   return problem == nullptr;
+}
+
+const char* kolvex::DescribeBitmapFile(CFile& file, kolvex::BitmapFileFormat& format) {
+  format = BitmapFileFormat{};
+  const ULONGLONG length = file.GetLength();
+  const ULONGLONG position = file.GetPosition();
+  const ULONGLONG size = length > position ? length - position : 0;
+  BYTE head[kolvex::kBitmapFileHeadBytes];
+  const auto wanted = static_cast<UINT>(size < sizeof head ? size : sizeof head);
+  const UINT read = file.Read(head, wanted);
+  // A file that shrank meanwhile is judged by what it still holds.
+  return DescribeBitmapFile(head, read, read < wanted ? read : size, format);
 }
 
 bool CRZDIB2::CreateFromFile(const char* path) {

@@ -191,15 +191,34 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
 
   // ---- Bitmap files (not virtual). ----
   // Load the bitmap file image at data[0, size), in the file at `path`, or in
-  // `file` from its current position to its end: BI_RGB at 1, 4, 8, 16, 24
-  // and 32 bits, BI_BITFIELDS at 16 and 32 bits, info headers of 40, 52, 56,
-  // 108 and 124 bytes, bottom-up or top-down rows. 8-bit files without a
-  // colour table, or with the grey ramp, load as 8-bit values; other indexed
-  // and 16-bit files load as 24-bit colours. The result is a progressive
-  // bitmap in plain storage with a header of the library's own (rows
-  // bottom-up, positive height). Anything short, inconsistent, too large (an
-  // image over 31 bits, a file over 2^31 bytes) or of another format is
-  // refused: false, and the bitmap is empty. Nothing outside the given bytes
+  // `file` from its current position to its end. Read: the 12-byte core
+  // header (3-byte colour-table entries; its table may end early, at the
+  // pixels), OS/2 2.x headers of 16 to 64 bytes (the classic header's fields
+  // they hold; the rest ignored) and the 40, 52, 56, 108 and 124-byte Windows
+  // headers; 1, 2, 4, 8, 16, 24 and 32 bits per pixel; bottom-up or top-down
+  // rows; BI_RGB; BI_RLE8 and BI_RLE4 (bottom-up only; pixels that a delta or
+  // an early end of bitmap skips take palette entry 0; runs may cover a row's
+  // padding, which is dropped); BI_BITFIELDS and BI_ALPHABITFIELDS at 16 and
+  // 32 bits with any contiguous, non-overlapping masks in any order. Colour
+  // tables: indices past a shorter table read entry 0, entries past the
+  // depth's indices are skipped. The result:
+  //   - an 8-bit file without a colour table or with the whole grey ramp:
+  //     8-bit values;
+  //   - a file with an alpha mask: 32 bits, blue, green, red, alpha, alpha
+  //     flag valid;
+  //   - a 32-bit BI_RGB file: its pixels as they are, alpha flag invalid (the
+  //     fourth byte carries no alpha);
+  //   - 24-bit BI_RGB: as it is; every other file: 24-bit colours.
+  // Channels narrower or wider than 8 bits become 8 by one rule, bit
+  // replication: the bits repeated from the top (5 bits: v << 3 | v >> 2),
+  // the top 8 kept of a wider one. The result is a progressive bitmap in
+  // plain storage with a header of the library's own (rows bottom-up,
+  // positive height). Refused (false, and the bitmap is empty): anything
+  // short or inconsistent, a run-length stream that would leave the image or
+  // ends before it, embedded JPEG or PNG, 64 bits per pixel, OS/2 Huffman
+  // and RLE24 compression, an image over 31 bits, a file over 2^31 bytes, and
+  // a run-length image more than 1024 times larger than its file plus 1 MiB
+  // (checked before anything is allocated). Nothing outside the given bytes
   // is read. Out of memory: false, empty. The previous contents are released
   // in every case. Not thread-safe on one object; data is only read.
   bool CreateFromMemory(const void* data, std::size_t size);
