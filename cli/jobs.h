@@ -1,0 +1,87 @@
+// Parallel work in order: items are produced one at a time, processed on
+// several threads at once, and consumed in the order they were produced. A
+// batch of files and a stream of frames both run on it, so that outputs,
+// messages and progress come out as with one thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace kolvex::cli {
+
+// Runs on `jobs` threads (the calling thread alone for 1):
+//   produce(Item&) -> bool   fills the next item, one call at a time; false ends
+//   process(Item&)           on any thread, several at once
+//   consume(Item&)           one at a time, in the order of production
+// Items in flight are at most `jobs`. An exception from any step ends the
+// production; the items already produced are still consumed, and the first
+// exception is rethrown to the caller once every thread has finished.
+template <class Item, class Produce, class Process, class Consume>
+void RunOrdered(unsigned jobs, Produce produce, Process process, Consume consume) {
+  std::mutex produceLock;
+  std::mutex turnLock;
+  std::condition_variable turnChanged;
+  std::uint64_t produced = 0;
+  std::uint64_t turn = 0;
+  bool ended = false;
+  std::exception_ptr failure;
+
+  auto fail = [&] {
+    const std::lock_guard<std::mutex> hold(produceLock);
+    if (!failure) failure = std::current_exception();
+    ended = true;
+  };
+  auto worker = [&] {
+    for (;;) {
+      Item item{};
+      std::uint64_t sequence = 0;
+      {
+        const std::lock_guard<std::mutex> hold(produceLock);
+        if (ended) return;
+        try {
+          ended = !produce(item);
+        } catch (...) {
+          if (!failure) failure = std::current_exception();
+          ended = true;
+        }
+        if (ended) return;
+        sequence = produced++;
+      }
+      bool processed = true;
+      try {
+        process(item);
+      } catch (...) {
+        fail();
+        processed = false;
+      }
+      std::unique_lock<std::mutex> wait(turnLock);
+      turnChanged.wait(wait, [&] { return turn == sequence; });
+      if (processed) {
+        try {
+          consume(item);
+        } catch (...) {
+          fail();
+        }
+      }
+      ++turn;
+      wait.unlock();
+      turnChanged.notify_all();
+    }
+  };
+
+  if (jobs <= 1) {
+    worker();
+  } else {
+    std::vector<std::thread> threads;
+    threads.reserve(jobs);
+    for (unsigned i = 0; i < jobs; ++i) threads.emplace_back(worker);
+    for (std::thread& t : threads) t.join();
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace kolvex::cli
