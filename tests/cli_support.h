@@ -1,0 +1,101 @@
+// The kolvex tool run as a user runs it: a scratch directory per test, the
+// tool started through the shell, files made and read back with the library.
+#pragma once
+
+#include "bmp_builder.h"
+#include "io_support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#ifndef KOLVEX_TOOL
+#error "KOLVEX_TOOL is the path of the kolvex executable"
+#endif
+
+namespace kt {
+
+struct ToolRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+inline std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+inline std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kolvex-cli-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::system(("chmod -R u+w '" + dir_ + "'; rm -rf '" + dir_ + "'").c_str()); }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // Runs `line` through the shell with `kolvex` standing for the tool.
+  ToolRun Shell(const std::string& line) const {
+    const std::string out = dir_ + ".stdout";
+    const std::string err = dir_ + ".stderr";
+    const std::string command = "kolvex() { '" KOLVEX_TOOL "' \"$@\"; }; " + line + " >'" + out +
+                                "' 2>'" + err + "'";
+    const int raw = std::system(command.c_str());
+    ToolRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(out), ReadText(err)};
+    ::unlink(out.c_str());
+    ::unlink(err.c_str());
+    return r;
+  }
+  ToolRun Kolvex(const std::string& args) const { return Shell("kolvex " + args); }
+
+  // A random bitmap file of the library's form; returns its path.
+  std::string MakeInput(const std::string& name, WORD bits, int w, int h, std::uint32_t seed) const {
+    CRZDIB2 dib;
+    EXPECT_TRUE(kt::CreateRandom(dib, bits, w, h, 1, seed));
+    WriteFile(Path(name), kt::SaveToMemory(dib));
+    return Path(name);
+  }
+
+  static void WriteFile(const std::string& path, const std::vector<BYTE>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+  }
+
+  static std::vector<BYTE> FileBytes(const std::string& path) {
+    const std::string s = ReadText(path);
+    return std::vector<BYTE>(s.begin(), s.end());
+  }
+
+  static void Load(const std::string& path, CRZDIB2& dib) {
+    const std::vector<BYTE> bytes = FileBytes(path);
+    ASSERT_TRUE(dib.CreateFromMemory(bytes.data(), bytes.size())) << path;
+  }
+
+  // The names in a directory of the test, hidden ones (temporaries) included, sorted.
+  std::vector<std::string> Listing(const std::string& sub = "") const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(sub.empty() ? dir_ : Path(sub))) {
+      names.push_back(e.path().filename());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string dir_;
+};
+
+}  // namespace kt
