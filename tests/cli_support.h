@@ -37,6 +37,28 @@ inline bool Exists(const std::string& path) { return std::filesystem::exists(pat
 
 inline std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
+// An 8-bit grey image as 24-bit pixels, and back (every channel must agree).
+inline void Widen(const CRZDIB2& grey, CRZDIB2& colour) {
+  ASSERT_TRUE(colour.Create(24, grey.DIBWidth(), grey.DIBHeight(), 1));
+  for (int y = 0; y < grey.DIBHeight(); ++y) {
+    for (int x = 0; x < grey.DIBWidth(); ++x) {
+      const BYTE v = grey.GetBytes()[y * grey.DIBBytesPerLine() + x];
+      BYTE* p = colour.GetBytes() + y * colour.DIBBytesPerLine() + 3 * x;
+      p[0] = p[1] = p[2] = v;
+    }
+  }
+}
+inline void Narrow(const CRZDIB2& colour, CRZDIB2& grey) {
+  ASSERT_TRUE(grey.Create(8, colour.DIBWidth(), colour.DIBHeight(), 1));
+  for (int y = 0; y < colour.DIBHeight(); ++y) {
+    for (int x = 0; x < colour.DIBWidth(); ++x) {
+      const BYTE* p = colour.GetBytes() + y * colour.DIBBytesPerLine() + 3 * x;
+      ASSERT_TRUE(p[0] == p[1] && p[1] == p[2]) << "grey stays grey";
+      grey.GetBytes()[y * grey.DIBBytesPerLine() + x] = p[0];
+    }
+  }
+}
+
 class ToolTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -12,31 +12,11 @@ using kt::Quoted;
 using kt::ToolRun;
 using Tool = kt::ToolTest;
 using kt::Exists;
+using kt::Narrow;
+using kt::Widen;
 
 // The library's own result for a subcommand on a loaded input.
 using LibraryOp = bool (*)(CRZDIB2& in, CRZDIB2& out);
-
-// An 8-bit grey image as 24-bit pixels, and back (every channel must agree).
-void Widen(const CRZDIB2& grey, CRZDIB2& colour) {
-  ASSERT_TRUE(colour.Create(24, grey.DIBWidth(), grey.DIBHeight(), 1));
-  for (int y = 0; y < grey.DIBHeight(); ++y) {
-    for (int x = 0; x < grey.DIBWidth(); ++x) {
-      const BYTE v = grey.GetBytes()[y * grey.DIBBytesPerLine() + x];
-      BYTE* p = colour.GetBytes() + y * colour.DIBBytesPerLine() + 3 * x;
-      p[0] = p[1] = p[2] = v;
-    }
-  }
-}
-void Narrow(const CRZDIB2& colour, CRZDIB2& grey) {
-  ASSERT_TRUE(grey.Create(8, colour.DIBWidth(), colour.DIBHeight(), 1));
-  for (int y = 0; y < colour.DIBHeight(); ++y) {
-    for (int x = 0; x < colour.DIBWidth(); ++x) {
-      const BYTE* p = colour.GetBytes() + y * colour.DIBBytesPerLine() + 3 * x;
-      ASSERT_TRUE(p[0] == p[1] && p[1] == p[2]) << "grey stays grey";
-      grey.GetBytes()[y * grey.DIBBytesPerLine() + x] = p[0];
-    }
-  }
-}
 
 struct Case {
   const char* args;  // subcommand and its own arguments
