@@ -14,10 +14,11 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <mutex>
 #include <set>
 #include <unistd.h>
-#include <vector>
 
 namespace kolvex::cli {
 
@@ -240,14 +241,14 @@ void LoadBitmap(const std::string& path, CRZDIB2& dib, bool* alpha) {
   if (!size) throw FileError(path, "not a regular file");
   if (*size > kMaxFileBytes) throw FileError(path, "not a bitmap file (too large)");
 
-  std::vector<BYTE> bytes(static_cast<std::size_t>(*size));
+  // Not zeroed first: every byte used is read.
+  const std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[static_cast<std::size_t>(*size)]);
+  if (!bytes) throw FileError(path, "out of memory");
   // A file that shrank meanwhile is judged by what was read.
-  bytes.resize(ReadFully(file.fd, bytes.data(), bytes.size(), path));
-  if (const char* why = kolvex::BitmapFileProblem(bytes.data(), bytes.size())) {
-    throw FileError(path, why);
-  }
-  if (!dib.CreateFromMemory(bytes.data(), bytes.size())) throw FileError(path, "out of memory");
-  if (alpha != nullptr) *alpha = dib.DIBBitCount() == 32 && CarriesAlpha(bytes.data(), bytes.size());
+  const std::size_t length = ReadFully(file.fd, bytes.get(), static_cast<std::size_t>(*size), path);
+  if (const char* why = kolvex::BitmapFileProblem(bytes.get(), length)) throw FileError(path, why);
+  if (!dib.CreateFromMemory(bytes.get(), length)) throw FileError(path, "out of memory");
+  if (alpha != nullptr) *alpha = dib.DIBBitCount() == 32 && CarriesAlpha(bytes.get(), length);
 }
 
 void CheckWritable(const CRZDIB2& dib, const std::string& name) {

@@ -18,22 +18,26 @@ namespace kolvex::cli {
 //   process(Item&)           on any thread, several at once
 //   consume(Item&)           one at a time, in the order of production
 // Items in flight are at most `jobs`. An exception from any step ends the
-// production; the items already produced are still consumed, and the first
-// exception is rethrown to the caller once every thread has finished.
+// production: the items before the one that failed are still consumed, those
+// after it are not, and that item's exception (the first in production order)
+// is rethrown to the caller once every thread has finished.
 template <class Item, class Produce, class Process, class Consume>
 void RunOrdered(unsigned jobs, Produce produce, Process process, Consume consume) {
-  std::mutex produceLock;
-  std::mutex turnLock;
+  constexpr std::uint64_t kNever = ~std::uint64_t{0};
+  std::mutex produceLock;  // guards produced, stopAt and failure
+  std::mutex turnLock;     // guards turn; held while consuming
   std::condition_variable turnChanged;
   std::uint64_t produced = 0;
   std::uint64_t turn = 0;
-  bool ended = false;
+  std::uint64_t stopAt = kNever;  // the first item that failed
   std::exception_ptr failure;
 
-  auto fail = [&] {
-    const std::lock_guard<std::mutex> hold(produceLock);
-    if (!failure) failure = std::current_exception();
-    ended = true;
+  // Called with produceLock held.
+  auto failAt = [&](std::uint64_t sequence) {
+    if (sequence < stopAt) {
+      stopAt = sequence;
+      failure = std::current_exception();
+    }
   };
   auto worker = [&] {
     for (;;) {
@@ -41,30 +45,34 @@ void RunOrdered(unsigned jobs, Produce produce, Process process, Consume consume
       std::uint64_t sequence = 0;
       {
         const std::lock_guard<std::mutex> hold(produceLock);
-        if (ended) return;
+        if (produced >= stopAt) return;
         try {
-          ended = !produce(item);
+          if (!produce(item)) stopAt = produced;
         } catch (...) {
-          if (!failure) failure = std::current_exception();
-          ended = true;
+          failAt(produced);
         }
-        if (ended) return;
+        if (produced >= stopAt) return;
         sequence = produced++;
       }
-      bool processed = true;
       try {
         process(item);
       } catch (...) {
-        fail();
-        processed = false;
+        const std::lock_guard<std::mutex> hold(produceLock);
+        failAt(sequence);
       }
       std::unique_lock<std::mutex> wait(turnLock);
       turnChanged.wait(wait, [&] { return turn == sequence; });
-      if (processed) {
+      bool wanted = false;
+      {
+        const std::lock_guard<std::mutex> hold(produceLock);
+        wanted = sequence < stopAt;
+      }
+      if (wanted) {
         try {
           consume(item);
         } catch (...) {
-          fail();
+          const std::lock_guard<std::mutex> hold(produceLock);
+          failAt(sequence);
         }
       }
       ++turn;
