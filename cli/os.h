@@ -26,8 +26,10 @@ int OpenForReading(const std::string& path);
 // regular file (a pipe, a device, a directory) or cannot be examined.
 std::optional<std::uint64_t> RegularFileSize(int fd);
 
-// Puts a standard stream (0, 1) in binary mode; nothing to do on POSIX.
-void UseBinaryMode(int fd);
+// Prepares a standard stream (0, 1) for frames: binary mode where the system
+// has text modes, and a larger buffer where `fd` is a pipe whose buffer the
+// system lets a process grow (fewer wake-ups per frame). Best effort.
+void PrepareStream(int fd);
 
 // ---- Writing ----
 

@@ -46,7 +46,14 @@ std::optional<std::uint64_t> RegularFileSize(int fd) {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-void UseBinaryMode(int) {}
+void PrepareStream(int fd) {
+#ifdef F_SETPIPE_SZ
+  // Linux: as large as an unprivileged process may ask for by default.
+  ::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+#else
+  (void)fd;
+#endif
+}
 
 PathKind KindOf(const std::string& path) {
   struct stat st {};

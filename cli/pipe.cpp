@@ -202,8 +202,8 @@ Status RunPipe(const std::vector<std::string>& words) {
     jobs = static_cast<unsigned>(n);
   }
 
-  os::UseBinaryMode(0);
-  os::UseBinaryMode(1);
+  os::PrepareStream(0);
+  os::PrepareStream(1);
   Reader reader(rawBits, rawSize);
   std::optional<Geometry> first;
   std::uint64_t written = 0;

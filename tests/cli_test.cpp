@@ -239,39 +239,6 @@ TEST_F(Tool, AlphaIsKeptWhereOtherProgramsReadIt) {
   EXPECT_EQ(FileBytes(Path("out.bmp")), kt::SaveToMemory(plainOut));
 }
 
-TEST_F(Tool, JobsGiveTheOutputsAndMessagesOfOneJob) {
-  ASSERT_EQ(::mkdir(Path("in").c_str(), 0777), 0);
-  std::string inputs;
-  for (int i = 0; i < 7; ++i) {
-    const std::string name = "in/f" + std::to_string(i) + ".bmp";
-    if (i == 3 || i == 5) {
-      std::ofstream(Path(name)) << "broken";
-    } else {
-      MakeInput(name, i % 2 == 0 ? 24 : 8, 40 + i, 30 - i, static_cast<std::uint32_t>(i));
-    }
-    inputs += " " + Quoted(Path(name));
-  }
-  std::vector<ToolRun> runs;
-  for (int jobs : {1, 2, 3}) {
-    const std::string out = Path("out" + std::to_string(jobs));
-    runs.push_back(Kolvex("scale 31x17 --jobs " + std::to_string(jobs) + " -o " + Quoted(out) + inputs));
-    const std::string dir = "out" + std::to_string(jobs);
-    for (const std::string& name : Listing(dir)) {
-      SCOPED_TRACE(std::to_string(jobs) + " jobs: " + name);
-      EXPECT_EQ(FileBytes(Path(dir + "/" + name)), FileBytes(Path("out1/" + name)));
-    }
-    EXPECT_EQ(Listing(dir), Listing("out1"));
-  }
-  EXPECT_EQ(Listing("out1").size(), 5u);
-  EXPECT_EQ(runs[0].status, 1);
-  EXPECT_EQ(runs[0].err, Path("in/f3.bmp") + ": not a bitmap file (too short)\n" + Path("in/f5.bmp") +
-                             ": not a bitmap file (too short)\n7 frames, 2 failed\n");
-  for (const ToolRun& r : runs) {
-    EXPECT_EQ(r.status, runs[0].status);
-    EXPECT_EQ(r.err, runs[0].err);
-  }
-}
-
 TEST_F(Tool, InputsOfTheRunAreNeverOverwritten) {
   ASSERT_EQ(::mkdir(Path("a").c_str(), 0777), 0);
   ASSERT_EQ(::mkdir(Path("d").c_str(), 0777), 0);
