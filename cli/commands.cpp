@@ -137,14 +137,16 @@ Status RunFrames(const Args& args, std::size_t skip, const Operation& op) {
         }
         progress.Step(++finished, BaseName(jobs[o.index].input));
       });
+  // A signal after the last frame still answers as a signal: the user asked to stop.
+  const bool signalled = Interruption() != 0;
   if (jobs.size() == 1 && interrupted) {
     std::fprintf(stderr, "%s: interrupted; nothing written\n", jobs[0].output.c_str());
-  } else if (jobs.size() > 1 && (!quiet || failed > 0 || interrupted)) {
+  } else if (jobs.size() > 1 && (!quiet || failed > 0 || signalled)) {
     std::string summary = std::to_string(jobs.size()) + " frames, " + std::to_string(failed) + " failed";
-    if (interrupted) summary += ", interrupted after " + std::to_string(finished);
+    if (signalled) summary += ", interrupted after " + std::to_string(finished);
     progress.Message(summary);
   }
-  if (interrupted || Interruption() != 0) return static_cast<Status>(InterruptedStatus());
+  if (signalled) return static_cast<Status>(InterruptedStatus());
   return failed == 0 ? kOk : kFailed;
 }
 

@@ -272,7 +272,10 @@ void SaveBitmap(CRZDIB2& dib, const std::string& path, bool alpha) {
   if (!os::FollowLinks(target)) throw FileError(path, ErrnoText("cannot write", errno));
   const os::PathKind kind = os::KindOf(target);
   if (kind == os::PathKind::Directory) throw FileError(path, "cannot write (it is a directory)");
-  if (kind == os::PathKind::Other) return SaveInPlace(dib, alpha, target, path);
+  if (kind == os::PathKind::Other) {
+    SaveInPlace(dib, alpha, target, path);
+    return;
+  }
   const bool replacing = kind == os::PathKind::Regular;
   if (replacing && !os::MayWrite(target)) throw FileError(path, ErrnoText("cannot write", EACCES));
 

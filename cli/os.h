@@ -2,8 +2,8 @@
 // modes, opening without waiting on a pipe, temporary files and replacing one
 // file by another, symbolic links and permissions of outputs, file identity,
 // directories, processes, interruption and the number of cores. One
-// implementation per system (os_posix.cpp here), picked by CMake. Failures
-// leave errno set, so messages read the same on every system.
+// implementation per system (os_posix.cpp, os_windows.cpp), picked by CMake.
+// Failures leave errno set, so messages read the same on every system.
 #pragma once
 
 #include <cstdint>
@@ -94,10 +94,12 @@ bool ProcessRuns(long pid);
 // The cores this process may run on; at least 1.
 unsigned CoreCount();
 
-// Calls `handler` with the signal's number for SIGINT, SIGTERM and SIGHUP (or
-// their console counterparts). A blocking read or write that the signal
-// interrupts fails with EINTR instead of resuming. The handler runs where the
-// system calls it: it may only touch atomics and call RemoveFileNow/ExitNow.
+// Calls `handler` with the signal's number for SIGINT, SIGTERM and SIGHUP (on
+// Windows: Ctrl-C or Ctrl-Break as SIGINT, closing the console as SIGHUP,
+// log-off and shutdown as SIGTERM). On POSIX a blocking read or write that the
+// signal interrupts fails with EINTR instead of resuming. The handler runs
+// where the system calls it (a signal handler, or another thread): it may
+// only touch atomics and call RemoveFileNow and ExitNow.
 void OnInterrupt(void (*handler)(int signal));
 // Safe inside a signal handler.
 void RemoveFileNow(const char* path);
