@@ -229,7 +229,13 @@ void ApplyChain(const std::vector<Operation>& chain, CRZDIB2& frame, const std::
       widened = true;
     }
     CRZDIB2 result;
-    if (!op.run(frame, result)) throw FileError(name, op.name + " failed (out of memory)");
+    bool done = false;
+    try {
+      done = op.run(frame, result);
+    } catch (CException* e) {  // the memory exception of a copy-before-write
+      e->Delete();
+    }
+    if (!done) throw FileError(name, op.name + " failed (out of memory)");
     frame = result;
   }
   if (widened) {

@@ -128,6 +128,26 @@ class Reader {
   std::uint64_t count_ = 0;
 };
 
+// The bitmap that raw frames are read into, kept by each thread from frame to
+// frame: a stream of same-size frames then writes into the same pixels instead
+// of new ones for every frame. The frame shares it while the chain runs; an
+// operation that writes into its input makes a copy of its own first.
+class ReusedFrame : public CRZDIB2 {
+ public:
+  // Ready to be written: of this geometry and not shared. False when out of memory.
+  bool Reshape(WORD bits, int width, int height) {
+    if (IsValidDIB() && DIBBitCount() == bits && DIBWidth() == width && DIBHeight() == height) {
+      try {
+        _CopyBeforeWrite();
+      } catch (CException* e) {  // out of memory: the bitmap is left empty
+        e->Delete();
+      }
+      return IsValidDIB();
+    }
+    return Create(bits, width, height, 1);
+  }
+};
+
 // Every frame of a stream has the size of the first.
 void CheckSize(const Frame& frame, std::optional<Geometry>& first) {
   const Geometry& size = frame.input;
@@ -214,10 +234,12 @@ Status RunPipe(const std::vector<std::string>& words) {
         [&](Frame& frame) {
           const std::string name = FrameName(frame.number);
           if (reader.raw()) {
-            if (!frame.dib.Create(reader.rawBits(), rawSize.width, rawSize.height, 1)) {
+            thread_local ReusedFrame spare;
+            if (!spare.Reshape(reader.rawBits(), rawSize.width, rawSize.height)) {
               throw FileError(name, "out of memory");
             }
-            RawToRows(frame.bytes.data(), frame.dib);
+            RawToRows(frame.bytes.data(), spare);
+            frame.dib = spare;
           } else {
             const char* why = BitmapFileProblem(frame.bytes.data(), frame.bytes.size());
             if (why != nullptr) throw FileError(name, why);

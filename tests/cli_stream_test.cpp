@@ -238,7 +238,7 @@ TEST_F(Tool, PipeBetweenTwoFfmpegsGivesTheLibrarysFrames) {
                               .c_str()),
               0);
     const ToolRun r = Shell("ffmpeg -v error -f rawvideo -pix_fmt " + pixfmt + " -s 98x61 -i " +
-                            Quoted(source) + " " + f.in + " quarter mirror --vertical brightness 90 | " +
+                            Quoted(source) + " " + f.in + " brightness 90 quarter mirror --vertical | " +
                             "ffmpeg -v error " + f.out + " -i - -pix_fmt " + pixfmt + " -y -f rawvideo " +
                             Quoted(result));
     ASSERT_EQ(r.status, 0) << r.err;
@@ -249,13 +249,16 @@ TEST_F(Tool, PipeBetweenTwoFfmpegsGivesTheLibrarysFrames) {
     ASSERT_EQ(in.size(), frames * inFrame);
     ASSERT_EQ(out.size(), frames * outFrame);
     for (int i = 0; i < frames; ++i) {
+      // The first operation writes into the frame as read (raw frames are read
+      // into pixels that the tool reuses from frame to frame).
       CRZDIB2 frame, colour, quarter, mirrored, expected;
       FromRaw(in.data() + i * inFrame, f.bits, 98, 61, frame);
       const bool grey = f.bits == 8;
       if (grey) Widen(frame, colour);
-      ASSERT_TRUE(quarter.CreateQuarter(grey ? colour : frame));
+      CRZDIB2& first = grey ? colour : frame;
+      ASSERT_TRUE(first.AdjustBrightness(90));
+      ASSERT_TRUE(quarter.CreateQuarter(first));
       ASSERT_TRUE(mirrored.Create(quarter) && mirrored.Mirror(0, 1, quarter));
-      ASSERT_TRUE(mirrored.AdjustBrightness(90));
       if (grey) {
         Narrow(mirrored, expected);
       } else {
