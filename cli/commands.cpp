@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "display.h"
 #include "files.h"
 #include "interrupt.h"
 #include "jobs.h"
@@ -229,7 +230,7 @@ Status Weave(const std::vector<std::string>& words) {
 }
 
 // The virtual screen lives in this process only. --screen FILE carries it
-// between runs: it is painted from FILE first and, for `show`, written back.
+// into a run: it is painted from FILE first.
 void LoadScreen(const std::string& path) {
   CRZDIB2 screen;
   LoadBitmap(path, screen);
@@ -257,7 +258,11 @@ Status Capture(const std::vector<std::string>& words) {
     if (screen != nullptr && SameFile(*screen, output)) {
       throw FileError(output, "refusing to overwrite the screen file it captures from");
     }
-    if (screen != nullptr) LoadScreen(*screen);
+    if (screen != nullptr) {
+      LoadScreen(*screen);
+    } else {
+      UseRealScreen("capture");
+    }
     CRZDIB2 dib;
     if (!dib.CreateFromDesktop(rect != nullptr ? &area : nullptr)) {
       throw FileError(output, "capture failed");
@@ -267,32 +272,15 @@ Status Capture(const std::vector<std::string>& words) {
 }
 
 Status Show(const std::vector<std::string>& words) {
-  const Args args = ParseArgs(words, {}, {"--at", "--screen"});
-  if (args.positional.size() != 1) throw UsageError("expected FILE");
-  int x = 0;
-  int y = 0;
-  if (const std::string* at = args.Value("--at")) {
-    const std::vector<int> v = ParseInts(*at, 2);
-    x = v[0];
-    y = v[1];
-  }
-  const std::string& path = args.positional[0];
-  const std::string* screenPath = args.Value("--screen");
+  const Args args = ParseArgs(words, {}, {});
+  if (args.positional.empty()) throw UsageError("no input files");
   return Reporting([&] {
-    struct stat st {};
-    if (screenPath != nullptr && ::stat(screenPath->c_str(), &st) == 0) LoadScreen(*screenPath);
-    CRZDIB2 dib;
-    LoadBitmap(path, dib);
-    if (!dib.DrawToDesktop(x, y, 0, 0)) throw FileError(path, "drawing failed");
-    const int w = GetSystemMetrics(SM_CXSCREEN);
-    const int h = GetSystemMetrics(SM_CYSCREEN);
-    if (screenPath != nullptr) {
-      CRZDIB2 screen;
-      if (!screen.CreateFromDesktop(nullptr)) throw FileError(*screenPath, "capture failed");
-      SaveBitmap(screen, *screenPath);
+    std::vector<Picture> pictures(args.positional.size());
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+      pictures[i].name = BaseName(args.positional[i]);
+      LoadBitmap(args.positional[i], pictures[i].dib);
     }
-    std::printf("%s: %d x %d drawn at %d,%d on the %d x %d screen\n", path.c_str(), dib.DIBWidth(),
-                dib.DIBHeight(), x, y, w, h);
+    ShowPictures(pictures);
   });
 }
 
@@ -339,22 +327,25 @@ const std::vector<Command>& Commands() {
       {"median", Summary("median"), BatchUsage("median"), Median},
       {"pipe", "video frames from standard input through operations to standard output",
        kPipeUsage, RunPipe},
-      {"capture", "the virtual screen to a bitmap file",
+      {"capture", "the X display's screen to a bitmap file",
        "usage: kolvex capture [--rect L,T,R,B] [--screen FILE] OUTPUT\n"
+       "Captures the screen of the X display DISPLAY names.\n"
        "  --rect L,T,R,B  the area to grab (default: the whole screen)\n"
-       "  --screen FILE   paint the screen from FILE first (the screen lives in-process)\n",
+       "  --screen FILE   capture the in-process virtual screen instead, painted from\n"
+       "                  FILE first\n",
        Capture},
-      {"show", "draw a bitmap file onto the virtual screen",
-       "usage: kolvex show FILE [--at X,Y] [--screen SCREEN]\n"
-       "  --at X,Y         top-left corner on the screen (default 0,0)\n"
-       "  --screen SCREEN  start from this screen file (if it exists) and write the\n"
-       "                   screen back to it afterwards\n",
+      {"show", "show bitmap files in a window on the X display",
+       "usage: kolvex show FILE...\n"
+       "Opens a window on the X display DISPLAY names showing each file at its natural\n"
+       "size (scaled down to fit the screen). Space, Right, Down, Page Down: next file;\n"
+       "Left, Up, Page Up, Backspace: previous file; q or Escape: quit.\n",
        Show},
       {"demo", "run the library's typical road and save every stage",
-       "usage: kolvex demo [DIR]\n"
+       "usage: kolvex demo [--screen] [DIR]\n"
        "Paints a test card onto the virtual screen, captures it, reduces, rebuilds a\n"
        "frame from one field, filters, draws the results back and saves every stage\n"
-       "as a bitmap file in DIR (default ./kolvex-demo).\n",
+       "as a bitmap file in DIR (default ./kolvex-demo).\n"
+       "  --screen  run on the screen of the X display DISPLAY names instead\n",
        RunDemo},
   };
   return commands;

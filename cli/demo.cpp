@@ -1,9 +1,11 @@
-// `kolvex demo`: the library's typical road, run on the virtual screen. A
-// generated test card is painted onto the screen and captured; the capture is
-// reduced, rebuilt from one field, filtered and scaled; the results are drawn
-// back beside each other; every stage is saved and timed.
+// `kolvex demo`: the library's typical road, run on the virtual screen (or,
+// with --screen, on the X display's). A generated test card is painted onto
+// the screen and captured; the capture is reduced, rebuilt from one field,
+// filtered and scaled; the results are drawn back beside each other; every
+// stage is saved and timed.
 
 #include "commands.h"
+#include "display.h"
 #include "files.h"
 #include "options.h"
 
@@ -103,7 +105,7 @@ class Demo {
 }  // namespace
 
 Status RunDemo(const std::vector<std::string>& words) {
-  const Args args = ParseArgs(words, {}, {});
+  const Args args = ParseArgs(words, {"--screen"}, {});
   if (args.positional.size() > 1) throw UsageError("expected at most one directory");
   const std::string dir = args.positional.empty() ? "kolvex-demo" : args.positional[0];
   if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
@@ -114,8 +116,12 @@ Status RunDemo(const std::vector<std::string>& words) {
   Demo demo(dir);
   CRZDIB2 card, captured, quarter, eighth, fields, frame, median, brighter, scaled, screen;
   try {
-    demo.Stage("virtual screen", nullptr, nullptr,
-               [] { return kolvex::platform::SetVirtualScreenSize(kWidth, kHeight); });
+    if (args.Has("--screen")) {
+      UseRealScreen("demo");
+    } else {
+      demo.Stage("virtual screen", nullptr, nullptr,
+                 [] { return kolvex::platform::SetVirtualScreenSize(kWidth, kHeight); });
+    }
     demo.Stage("test card", "01-testcard.bmp", &card, [&] { return MakeTestCard(card); });
     demo.Stage("paint onto the screen", nullptr, &card, [&] { return card.DrawToDesktop(0, 0, 0, 0); });
     demo.Stage("capture the screen", "02-capture.bmp", &captured,

@@ -329,20 +329,18 @@ TEST_F(Tool, WeaveTakesEachFieldFromItsFile) {
   EXPECT_EQ(FileBytes(Path("frame.bmp")), kt::SaveToMemory(expected));
 }
 
-TEST_F(Tool, CaptureAndShowCarryTheScreenThroughAFile) {
-  const std::string picture = MakeInput("pic.bmp", 24, 16, 10, 4);
-  const std::string screen = Path("screen.bmp");
-  ToolRun r = Kolvex("show '" + picture + "' --at 5,3 --screen '" + screen + "'");
+TEST_F(Tool, CaptureTakesTheVirtualScreenFromAFile) {
+  const std::string screen = MakeInput("screen.bmp", 24, 30, 20, 4);
+  const ToolRun r = Kolvex("capture --rect 5,3,21,13 --screen '" + screen + "' '" + Path("grab.bmp") + "'");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("drawn at 5,3 on the 1920 x 1080 screen"), std::string::npos) << r.out;
-
-  r = Kolvex("capture --rect 5,3,21,13 --screen '" + screen + "' '" + Path("grab.bmp") + "'");
-  ASSERT_EQ(r.status, 0) << r.err;
-  CRZDIB2 original, grabbed;
-  Load(picture, original);
+  CRZDIB2 painted, grabbed;
+  Load(screen, painted);
   Load(Path("grab.bmp"), grabbed);
-  ASSERT_TRUE(grabbed.DIBsEqual(original));
-  EXPECT_EQ(kt::Pixels(grabbed), kt::Pixels(original));
+  ASSERT_EQ(grabbed.DIBWidth(), 16);
+  ASSERT_EQ(grabbed.DIBHeight(), 10);
+  for (int y = 0; y < 10; ++y) {
+    for (int x = 0; x < 16; ++x) ASSERT_EQ(kt::Shown(grabbed, x, y), kt::Shown(painted, x + 5, y + 3));
+  }
 }
 
 TEST_F(Tool, BadInputsFailCleanly) {

@@ -5,6 +5,7 @@
 #include "test_support.h"
 
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -85,6 +86,41 @@ TEST_F(Platform, StretchBltMatchesTheReferenceWithMirroringAndClipping) {
     ASSERT_EQ(ReadBack(dst.dc, dst.bm, kDw, kDh), want)
         << "dst " << d[0] << "," << d[1] << " " << d[2] << "x" << d[3] << " src " << s[0] << ","
         << s[1] << " " << s[2] << "x" << s[3];
+  }
+}
+
+// Equal extents copy runs between 24- and 32-bit surfaces: the rule's pixels,
+// the fourth byte carried between 32-bit surfaces and 0 from 24 bits, padding
+// untouched; source widths meet every remainder of the four-pixel steps.
+TEST_F(Platform, UnscaledRunsBetween24And32BitsMatchTheReference) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> origin(-4, 12), extent(-15, 15);
+  auto pixel = [](const Section& s, WORD bits, int w, int i) {
+    return s.bits + i / w * kt::Stride(bits, w) + i % w * bits / 8;
+  };
+  auto words = [&](const Section& s, WORD bits, int w, int h) {
+    Pixels32 out;
+    for (int i = 0; i < w * h; ++i) {
+      const BYTE* p = pixel(s, bits, w, i);
+      out.push_back(p[0] | p[1] << 8 | p[2] << 16 | (bits == 32 ? std::uint32_t{p[3]} << 24 : 0));
+    }
+    return out;
+  };
+  for (int round = 0; round < 400; ++round) {
+    const WORD from = round % 2 ? 24 : 32, to = round / 2 % 2 ? 24 : 32;
+    const int sw = 5 + round / 4 % 8, sh = 4, dw = 13, dh = 5, w = extent(rng), h = extent(rng);
+    Section src(sw, -sh, from), dst(dw, -dh, to);
+    std::generate_n(src.bits, kt::Stride(from, sw) * sh, rng);
+    std::generate_n(dst.bits, kt::Stride(to, dw) * dh, rng);
+    Pixels32 expected = words(dst, to, dw, dh);
+    std::vector<BYTE> want(dst.bits, dst.bits + kt::Stride(to, dw) * dh);
+    const int d[4] = {origin(rng), origin(rng), w, h}, s[4] = {origin(rng), origin(rng), w, h};
+    ReferenceStretch(expected, dw, dh, d, words(src, from, sw, sh), sw, sh, s);
+    for (int i = 0; i < dw * dh; ++i)
+      std::memcpy(want.data() + (pixel(dst, to, dw, i) - dst.bits), &expected[i], to / 8);
+    ASSERT_TRUE(BitBlt(dst.dc, d[0], d[1], w, h, src.dc, s[0], s[1], SRCCOPY));
+    ASSERT_EQ(std::vector<BYTE>(dst.bits, dst.bits + want.size()), want)
+        << from << " to " << to << " bits, round " << round;
   }
 }
 

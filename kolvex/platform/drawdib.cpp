@@ -3,8 +3,6 @@
 #include <kolvex/platform/drawdib.h>
 #include <kolvex/platform/gdi_internal.h>
 
-#include <new>
-
 using namespace kolvex::platform::detail;
 
 HDRAWDIB DrawDibOpen() { return OpenDrawDib(); }
@@ -19,12 +17,6 @@ BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst
   if (dxDst == -1) dxDst = src->width;
   if (dyDst == -1) dyDst = src->height;
   auto guard = LockTable();
-  const auto dst = SurfaceOfDc(hdc);
-  if (!IsDrawDib(hdd) || !dst) return FALSE;
-  try {
-    StretchPixels(*dst, {xDst, yDst, dxDst, dyDst}, *src, {xSrc, ySrc, dxSrc, dySrc});
-  } catch (const std::bad_alloc&) {
-    return FALSE;
-  }
-  return TRUE;
+  if (!IsDrawDib(hdd)) return FALSE;
+  return Transfer(hdc, {xDst, yDst, dxDst, dyDst}, nullptr, &*src, {xSrc, ySrc, dxSrc, dySrc});
 }

@@ -10,7 +10,8 @@
 //     can be selected into one DC at a time (the stock bitmap into any number),
 //     and DeleteObject refuses a bitmap that is still selected.
 //   - Display DCs (CreateDCA("DISPLAY", ...), GetWindowDC in <user.h>) draw on
-//     the virtual screen; no bitmap can be selected into them.
+//     the screen (<user.h>: the virtual screen or an X display's); no bitmap
+//     can be selected into them.
 //   - Device bitmaps (CreateCompatibleBitmap) are 32 bits per pixel (B, G, R,
 //     X), whatever the DC; they start black.
 //   - DIB sections keep their bits, zero-filled, at one address for their whole
@@ -94,7 +95,8 @@ struct DIBSECTION {
 
 // A memory DC with the stock bitmap selected. hdc null or a live DC; null on failure.
 KOLVEX_API HDC CreateCompatibleDC(HDC hdc);
-// pszDriver "DISPLAY" (any case): a DC on the virtual screen. Anything else: null.
+// pszDriver "DISPLAY" (any case): a DC on the screen (null while a real screen's
+// display is lost). Anything else: null.
 KOLVEX_API HDC CreateDCA(LPCSTR pszDriver, LPCSTR pszDevice, LPCSTR pszPort, const DEVMODEA* pdm);
 // Deletes a memory or display DC; a bitmap selected into it is deselected, not
 // deleted. FALSE for window DCs (ReleaseDC them) and invalid handles.

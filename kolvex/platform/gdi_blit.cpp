@@ -4,6 +4,7 @@
 #include <kolvex/base/bitmap_format.h>
 #include <kolvex/base/size.h>
 #include <kolvex/platform/gdi_internal.h>
+#include <kolvex/platform/linux/screen.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -65,6 +66,19 @@ void StretchPixels(const PixelView& dst, const Extent& d, const PixelView& src, 
     snapshot.assign(src.bits, src.bits + src.stride * src.height);
     from.bits = snapshot.data();
   }
+  // Equal extents neither scale nor mirror a row: runs of pixels are copied.
+  if (d.w == s.w) {
+    if (const RunCopy copy = RunCopierFor(from.bitCount, dst.bitCount)) {
+      const int dx = std::min(cols.front().first, cols.back().first);
+      const int sx = dx + cols.front().second - cols.front().first;
+      const std::size_t fromBytes = static_cast<std::size_t>(from.bitCount / 8);
+      const std::size_t toBytes = static_cast<std::size_t>(dst.bitCount / 8);
+      for (const auto& [dy, sy] : rows) {
+        copy(from.Row(sy) + sx * fromBytes, dst.Row(dy) + dx * toBytes, cols.size());
+      }
+      return;
+    }
+  }
   std::vector<std::uint32_t> srcRow(static_cast<std::size_t>(src.width));
   std::vector<std::uint32_t> dstRow(static_cast<std::size_t>(dst.width));
   int loaded = -1;
@@ -77,6 +91,41 @@ void StretchPixels(const PixelView& dst, const Extent& d, const PixelView& src, 
     for (const auto& [dx, sx] : cols) dstRow[dx] = srcRow[sx];
     WriteRow(dst, dy, dstRow.data());
   }
+}
+
+std::optional<Touched> TouchedBoxes(int dstWidth, int dstHeight, const Extent& d, int srcWidth,
+                                    int srcHeight, const Extent& s) {
+  if (d.w == 0 || d.h == 0 || s.w == 0 || s.h == 0) return std::nullopt;
+  std::vector<Pair> cols;
+  std::vector<Pair> rows;
+  MapAxis(d.x, d.w, s.x, s.w, dstWidth, srcWidth, cols);
+  MapAxis(d.y, d.h, s.y, s.h, dstHeight, srcHeight, rows);
+  if (cols.empty() || rows.empty()) return std::nullopt;
+  // Both coordinates run monotonically along each list, so its ends bound it.
+  const auto span = [](int a, int b) { return std::pair{std::min(a, b), std::abs(a - b) + 1}; };
+  const auto [dx, dw] = span(cols.front().first, cols.back().first);
+  const auto [sx, sw] = span(cols.front().second, cols.back().second);
+  const auto [dy, dh] = span(rows.front().first, rows.back().first);
+  const auto [sy, sh] = span(rows.front().second, rows.back().second);
+  return Touched{{dx, dy, dw, dh}, {sx, sy, sw, sh}};
+}
+
+bool Transfer(HDC dstDc, const Extent& d, HDC srcDc, const PixelView* dib, const Extent& s) {
+  const auto dst = SurfaceOfDc(dstDc);
+  const auto src = dib != nullptr ? std::optional<PixelView>(*dib) : SurfaceOfDc(srcDc);
+  if (!dst || !src) return false;
+  const bool toScreen = IsScreenDc(dstDc);
+  const bool fromScreen = dib == nullptr && IsScreenDc(srcDc);
+  try {
+    if (RealScreen* real = toScreen || fromScreen ? SelectedScreen() : nullptr) {
+      return RealScreenTransfer(*real, toScreen ? std::nullopt : dst, d,
+                                fromScreen ? std::nullopt : src, s);
+    }
+    StretchPixels(*dst, d, *src, s);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
 }
 
 std::optional<PixelView> DibView(const BITMAPINFO* bmi, const void* bits) {
@@ -119,15 +168,7 @@ BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdc
                 int ySrc, int wSrc, int hSrc, DWORD rop) {
   if (rop != SRCCOPY) return FALSE;
   auto guard = LockTable();
-  const auto dst = SurfaceOfDc(hdcDest);
-  const auto src = SurfaceOfDc(hdcSrc);
-  if (!dst || !src) return FALSE;
-  try {
-    StretchPixels(*dst, {xDest, yDest, wDest, hDest}, *src, {xSrc, ySrc, wSrc, hSrc});
-  } catch (const std::bad_alloc&) {
-    return FALSE;
-  }
-  return TRUE;
+  return Transfer(hdcDest, {xDest, yDest, wDest, hDest}, hdcSrc, nullptr, {xSrc, ySrc, wSrc, hSrc});
 }
 
 int StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, int xSrc,
@@ -140,13 +181,7 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, 
   Extent s{xSrc, ySrc, SrcWidth, SrcHeight};
   if (!src->topDown) s.y = std::int64_t{src->height} - ySrc - SrcHeight;
   auto guard = LockTable();
-  const auto dst = SurfaceOfDc(hdc);
-  if (!dst) return 0;
-  try {
-    StretchPixels(*dst, {xDest, yDest, DestWidth, DestHeight}, *src, s);
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
+  if (!Transfer(hdc, {xDest, yDest, DestWidth, DestHeight}, nullptr, &*src, s)) return 0;
   return static_cast<int>(std::min<std::int64_t>(std::abs(std::int64_t{SrcHeight}), INT32_MAX));
 }
 

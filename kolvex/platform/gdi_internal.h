@@ -20,6 +20,7 @@ struct PixelView {
   bool topDown = true;               // row 0 in memory is the top row
   const RGBQUAD* colors = nullptr;   // colour table at <= 8 bits; null: the grey ramp
   int colorCount = 0;
+  int shm = -1;  // the System V segment that starts at `bits`, or -1
 
   BYTE* Row(int y) const {  // y counted from the top
     return bits + static_cast<std::ptrdiff_t>(topDown ? y : height - 1 - y) * stride;
@@ -29,6 +30,12 @@ struct PixelView {
 // Row conversion to and from 0xXXRRGGBB words, one whole row at a time.
 void ReadRow(const PixelView& view, int y, std::uint32_t* out);
 void WriteRow(const PixelView& view, int y, const std::uint32_t* in);
+
+// Copies n pixels from one row to another without scaling: the same bytes as
+// ReadRow followed by WriteRow. Null for a pair of formats without one
+// (only 24 and 32 bits have them).
+using RunCopy = void (*)(const BYTE* from, BYTE* to, std::size_t n);
+RunCopy RunCopierFor(int fromBits, int toBits);
 
 // A GDI rectangle: origin and signed extents, in top-down pixel coordinates.
 struct Extent {
@@ -42,6 +49,25 @@ void StretchPixels(const PixelView& dst, const Extent& d, const PixelView& src, 
 // A view of a caller's DIB, or nothing for a format the layer does not read.
 std::optional<PixelView> DibView(const BITMAPINFO* bmi, const void* bits);
 
+// A rectangle of a surface: origin and a positive size.
+struct Box {
+  int x, y, w, h;
+};
+// What StretchPixels would touch of each surface, clipped to both: every
+// destination pixel of `dst` is written and every source pixel it reads lies
+// in `src`. Nothing when the transfer draws nothing. May throw std::bad_alloc.
+struct Touched {
+  Box dst, src;
+};
+std::optional<Touched> TouchedBoxes(int dstWidth, int dstHeight, const Extent& d, int srcWidth,
+                                    int srcHeight, const Extent& s);
+
+// With the table locked: the one road of every transfer. Draws extent s of the
+// source (the surface of srcDc, or the caller's DIB `dib` when it is given)
+// into extent d of dstDc, reaching the real screen where a screen DC stands
+// for it. False for an invalid DC, when memory runs out or the display fails.
+bool Transfer(HDC dstDc, const Extent& d, HDC srcDc, const PixelView* dib, const Extent& s);
+
 // ---- The object table (gdi_objects.cpp) ----
 
 // Every access to the table below holds this lock.
@@ -51,6 +77,8 @@ std::optional<PixelView> SurfaceOfDc(HDC hdc);
 // With the table locked: the surface of a live bitmap, or nothing.
 std::optional<PixelView> SurfaceOfBitmap(HBITMAP hbm);
 bool IsLiveDc(HDC hdc);
+// With the table locked: a live display or window DC (one on the screen).
+bool IsScreenDc(HDC hdc);
 
 // Screen DCs of GetWindowDC / ReleaseDC, and DrawDib handles (not GDI objects:
 // not counted). Each locks the table itself.

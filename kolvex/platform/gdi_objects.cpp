@@ -5,6 +5,7 @@
 #include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/platform/gdi_internal.h>
+#include <kolvex/platform/linux/screen.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -25,7 +26,8 @@ constexpr int kDefaultScreenWidth = 1920;
 constexpr int kDefaultScreenHeight = 1080;
 
 struct FreeBytes {
-  void operator()(BYTE* p) const { std::free(p); }
+  int shm = -1;
+  void operator()(BYTE* p) const { FreeSurfaceBytes({p, shm}); }
 };
 
 struct Surface {
@@ -48,15 +50,19 @@ bool IsDcKind(Kind k) { return k == Kind::MemoryDc || k == Kind::DisplayDc || k 
 bool Counted(Kind k) { return IsDcKind(k) || k == Kind::Bitmap; }
 
 // A zero-filled surface, or null when the size is refused or memory runs out.
-std::unique_ptr<Surface> MakeSurface(int width, std::int64_t height, int bitCount, bool topDown) {
+// DIB sections (made with the table locked) may take memory the screen fills.
+std::unique_ptr<Surface> MakeSurface(int width, std::int64_t height, int bitCount, bool topDown,
+                                     bool section = false) {
   const auto layout = kolvex::detail::CheckedLayout(bitCount, width, height);
   if (!layout || width <= 0 || height <= 0) return nullptr;
   auto surface = std::unique_ptr<Surface>(new (std::nothrow) Surface());
   if (!surface) return nullptr;
-  surface->storage.reset(static_cast<BYTE*>(std::calloc(layout->image, 1)));
-  if (!surface->storage) return nullptr;
+  const SurfaceBytes bytes = AllocateSurfaceBytes(layout->image, section);
+  if (bytes.bytes == nullptr) return nullptr;
+  surface->storage = std::unique_ptr<BYTE, FreeBytes>(bytes.bytes, FreeBytes{bytes.shm});
   PixelView& v = surface->view;
   v.bits = surface->storage.get();
+  v.shm = bytes.shm;
   v.width = width;
   v.height = static_cast<int>(height);
   v.bitCount = bitCount;
@@ -98,7 +104,12 @@ struct Table {
     if (o.generation != (value >> 32) || o.kind == Kind::Free || !accept(o.kind)) return kNone;
     return slot;
   }
-  std::uint32_t FindDc(const void* h) const { return Find(h, IsDcKind); }
+  // DCs on a real screen whose display is lost fail every call but release.
+  std::uint32_t FindDc(const void* h) const {
+    const std::uint32_t slot = Find(h, IsDcKind);
+    if (slot != kNone && objects[slot].kind != Kind::MemoryDc && ScreenLost()) return kNone;
+    return slot;
+  }
   std::uint32_t FindBitmap(const void* h) const {
     return Find(h, [](Kind k) { return k == Kind::Bitmap; });
   }
@@ -174,12 +185,20 @@ std::optional<PixelView> SurfaceOfBitmap(HBITMAP hbm) {
 
 bool IsLiveDc(HDC hdc) { return T().FindDc(hdc) != kNone; }
 
+bool IsScreenDc(HDC hdc) {
+  const Table& t = T();
+  const std::uint32_t slot = t.FindDc(hdc);
+  return slot != kNone && t.objects[slot].kind != Kind::MemoryDc;
+}
+
 namespace {
 
-// Objects without a surface of their own, opened and closed by kind.
+// Objects without a surface of their own, opened and closed by kind. DCs on
+// the screen are refused while a real screen's display is lost.
 void* OpenOfKind(Kind k) {
   if (kolvex::detail::AllocationShouldFail()) return nullptr;
   auto guard = LockTable();
+  if (k != Kind::DrawDib && ScreenLost()) return nullptr;
   return NewObject(T(), k);
 }
 
@@ -208,12 +227,14 @@ bool IsDrawDib(HANDLE h) {
 
 int ScreenWidth() {
   auto guard = LockTable();
-  return T().screen->view.width;
+  const RealScreen* real = SelectedScreen();
+  return real == nullptr ? T().screen->view.width : real->Lost() ? 0 : real->Width();
 }
 
 int ScreenHeight() {
   auto guard = LockTable();
-  return T().screen->view.height;
+  const RealScreen* real = SelectedScreen();
+  return real == nullptr ? T().screen->view.height : real->Lost() ? 0 : real->Height();
 }
 
 bool ResizeScreen(int width, int height) {
@@ -221,6 +242,7 @@ bool ResizeScreen(int width, int height) {
   if (!screen) return false;
   auto guard = LockTable();
   T().screen = std::move(screen);
+  SelectVirtualScreen();
   return true;
 }
 
@@ -243,9 +265,7 @@ HDC CreateCompatibleDC(HDC hdc) {
 
 HDC CreateDCA(LPCSTR pszDriver, LPCSTR, LPCSTR, const DEVMODEA*) {
   if (pszDriver == nullptr || strcasecmp(pszDriver, "DISPLAY") != 0) return nullptr;
-  if (kolvex::detail::AllocationShouldFail()) return nullptr;
-  auto guard = LockTable();
-  return static_cast<HDC>(NewObject(T(), Kind::DisplayDc));
+  return static_cast<HDC>(OpenOfKind(Kind::DisplayDc));
 }
 
 BOOL DeleteDC(HDC hdc) {
@@ -331,7 +351,7 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppv
   if (hdc != nullptr && t.FindDc(hdc) == kNone) return nullptr;
   if (kolvex::detail::AllocationShouldFail()) return nullptr;
   const std::int64_t rows = std::abs(static_cast<std::int64_t>(h.biHeight));
-  auto surface = MakeSurface(h.biWidth, rows, bits, h.biHeight < 0);
+  auto surface = MakeSurface(h.biWidth, rows, bits, h.biHeight < 0, true);
   if (!surface) return nullptr;
   surface->dibSection = true;
   surface->header = h;

@@ -1,8 +1,11 @@
 // Row conversion between the pixel formats of GDI surfaces and 0xXXRRGGBB
-// words. One call per row; the format is decided once per row.
+// words. One call per row; the format is decided once per row. Unscaled runs
+// between 24 and 32 bits have copies of their own, a word at a time.
 
 #include <kolvex/base/bitmap_format.h>
 #include <kolvex/platform/gdi_internal.h>
+
+#include <cstring>
 
 namespace kolvex::platform::detail {
 namespace {
@@ -34,7 +37,58 @@ unsigned NearestGrey(std::uint32_t c, unsigned maxIndex) {
 
 std::uint32_t Widen5(unsigned c) { return kolvex::detail::WidenChannel(c & 31, 5); }
 
+std::uint32_t Load32(const BYTE* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+void Store32(BYTE* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
+
+template <std::size_t kBytesPerPixel>
+void CopySame(const BYTE* from, BYTE* to, std::size_t n) {
+  std::memcpy(to, from, n * kBytesPerPixel);
+}
+
+// B, G, R, X to B, G, R: four pixels as three words at a time.
+void Pack32To24(const BYTE* from, BYTE* to, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4, from += 16, to += 12) {
+    const std::uint32_t a = Load32(from), b = Load32(from + 4), c = Load32(from + 8),
+                        d = Load32(from + 12);
+    Store32(to, (a & 0xFFFFFF) | b << 24);
+    Store32(to + 4, (b >> 8 & 0xFFFF) | c << 16);
+    Store32(to + 8, (c >> 16 & 0xFF) | d << 8);
+  }
+  for (; i < n; ++i, from += 4, to += 3) {
+    to[0] = from[0];
+    to[1] = from[1];
+    to[2] = from[2];
+  }
+}
+
+// B, G, R to B, G, R, 0: three words as four pixels at a time.
+void Expand24To32(const BYTE* from, BYTE* to, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4, from += 12, to += 16) {
+    const std::uint32_t a = Load32(from), b = Load32(from + 4), c = Load32(from + 8);
+    Store32(to, a & 0xFFFFFF);
+    Store32(to + 4, (a >> 24 | b << 8) & 0xFFFFFF);
+    Store32(to + 8, (b >> 16 | c << 16) & 0xFFFFFF);
+    Store32(to + 12, c >> 8);
+  }
+  for (; i < n; ++i, from += 3, to += 4) Store32(to, from[0] | from[1] << 8 | from[2] << 16);
+}
+
 }  // namespace
+
+RunCopy RunCopierFor(int fromBits, int toBits) {
+  if (fromBits == 32 && toBits == 32) return CopySame<4>;
+  if (fromBits == 24 && toBits == 24) return CopySame<3>;
+  if (fromBits == 32 && toBits == 24) return Pack32To24;
+  if (fromBits == 24 && toBits == 32) return Expand24To32;
+  return nullptr;
+}
 
 void ReadRow(const PixelView& v, int y, std::uint32_t* out) {
   const BYTE* row = v.Row(y);

@@ -1,20 +1,36 @@
-// Win32 USER: the desktop window and its DC on the virtual screen, screen
-// metrics, rectangle helpers and the count of live GDI objects.
+// Win32 USER: the desktop window and its DC on the screen, screen metrics,
+// rectangle helpers and the count of live GDI objects.
 //
-// The virtual screen is one in-memory 32-bit surface (B, G, R, X), 1920 x 1080
-// and black when the process starts. GetWindowDC(GetDesktopWindow()) (or of a
-// null window) and CreateDCA("DISPLAY", ...) in <gdi.h> reach it; screen
-// coordinates are its pixel coordinates.
+// The screen. GetWindowDC(GetDesktopWindow()) (or of a null window) and
+// CreateDCA("DISPLAY", ...) in <gdi.h> reach one of two screens; screen
+// coordinates are its pixel coordinates, and every transfer is clipped to it.
+//   - A real screen: the root window of an X display (builds with XCB; the
+//     configure step says whether this one has it). Capture reads what the
+//     display shows; drawing puts pixels on the root window, over any windows
+//     on it. Unless told otherwise, the first use of the screen connects to the
+//     display DISPLAY names. Shared-memory images carry the pixels when the
+//     display is on this machine and offers them, image requests otherwise.
+//     The root window must be 24- or 32-bit TrueColor. If the connection is
+//     lost, every call on a DC of the screen fails (ReleaseDC and DeleteDC
+//     still release it), new screen DCs are refused and the metrics read 0,
+//     until another screen is selected.
+//   - The virtual screen: one in-memory 32-bit surface (B, G, R, X), 1920 x
+//     1080 and black when the process starts. It serves when KOLVEX_SCREEN is
+//     "virtual", when no display can be reached, and after
+//     SetVirtualScreenSize.
 //
 // Threading: every call may come from any thread (the GDI table lock guards
-// the screen). Allocation: GetWindowDC makes a DC object, counted by the fault
-// injection and by GetGuiResources until ReleaseDC.
+// the screen, and one connection to the display serves every thread).
+// Allocation: GetWindowDC makes a DC object, counted by the fault injection
+// and by GetGuiResources until ReleaseDC.
 #pragma once
 
 #include <kolvex/platform/export.h>
 #include <kolvex/platform/gdi.h>
 #include <kolvex/platform/kernel.h>
 #include <kolvex/platform/win32_types.h>
+
+#include <string>
 
 DECLARE_HANDLE(HWND);
 
@@ -28,14 +44,16 @@ DECLARE_HANDLE(HWND);
 
 // The desktop window: a fixed handle, never null.
 KOLVEX_API HWND GetDesktopWindow();
-// A DC covering the whole virtual screen, for the desktop window or a null
-// window; null for any other window. Release it with ReleaseDC.
+// A DC covering the whole screen, for the desktop window or a null window;
+// null for any other window, and while a real screen's display is lost.
+// Release it with ReleaseDC.
 KOLVEX_API HDC GetWindowDC(HWND hWnd);
 KOLVEX_API HDC GetDC(HWND hWnd);  // the same as GetWindowDC here
 // 1 when hDC was a DC of GetWindowDC/GetDC and is now released, 0 otherwise.
 KOLVEX_API int ReleaseDC(HWND hWnd, HDC hDC);
 // SM_CXSCREEN / SM_CYSCREEN (and the virtual-screen metrics): the size of the
-// virtual screen. 0 for other indices.
+// screen (of a real one, as when its display was opened; 0 once it is lost).
+// 0 for other indices.
 KOLVEX_API int GetSystemMetrics(int nIndex);
 
 // GR_GDIOBJECTS for GetCurrentProcess(): the number of live GDI objects (see
@@ -49,9 +67,17 @@ KOLVEX_API BOOL CopyRect(LPRECT lprcDst, const RECT* lprcSrc);
 
 namespace kolvex::platform {
 
-// Resizes the virtual screen and clears it to black. False (and no change) for
-// a size <= 0 or one that does not fit in memory. For tests and demos; a DC
-// on the screen follows the new size.
+// Resizes the virtual screen, clears it to black and makes it the screen
+// (closing a display in use). False (and no change) for a size <= 0 or one
+// that does not fit in memory. For tests and demos; a DC on the screen follows
+// the new size.
 KOLVEX_API bool SetVirtualScreenSize(int width, int height);
+
+// Makes the root window of X display `name` (null: the one DISPLAY names) the
+// screen, closing a display in use. False, with the reason in *why when given,
+// when it cannot connect, the root window is not 24- or 32-bit TrueColor, or
+// the build has no X11 support; the screen is then as it was. DCs on the screen
+// reach the new one from the next call.
+KOLVEX_API bool UseDisplay(const char* name, std::string* why = nullptr);
 
 }  // namespace kolvex::platform

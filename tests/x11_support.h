@@ -1,0 +1,141 @@
+// Helpers of the X11 suites: the fixture's Xvfb displays, processes of a
+// test's own, and programs that are not ours as oracles: ImageMagick's import
+// reads the root window, xwud shows an image in a window of its own.
+#pragma once
+
+#include "io_support.h"
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <sys/wait.h>
+#include <thread>
+
+namespace kt::x11 {
+
+// 0xRRGGBB pixels, top row first.
+struct Image {
+  int w = 0, h = 0;
+  std::vector<std::uint32_t> px;
+  bool operator==(const Image&) const = default;
+};
+
+// What drawing shows of a bitmap (grey levels at 8 bits), stretched to w x h
+// as GDI stretches: each pixel from the source pixel under its centre.
+inline Image Drawn(const CRZDIBBase2& dib, int w = 0, int h = 0) {
+  const int sw = dib.DIBWidth(), sh = dib.DIBHeight();
+  Image out{w > 0 ? w : sw, h > 0 ? h : sh, {}};
+  for (int y = 0; y < out.h; ++y) {
+    for (int x = 0; x < out.w; ++x)
+      out.px.push_back(Shown(dib, (2 * x + 1) * sw / (2 * out.w), (2 * y + 1) * sh / (2 * out.h)));
+  }
+  return out;
+}
+
+// The fixture's display ("shm" or "plain"); empty without Xvfb.
+inline std::string FixtureDisplay(const char* which) {
+  std::string name;
+  if (const char* dir = std::getenv("KOLVEX_TEST_XVFB"))
+    std::ifstream(std::string(dir) + "/" + which) >> name;
+  return name;
+}
+
+inline bool HasPrograms(const std::string& names) {
+  return std::system(("for p in " + names + "; do command -v $p >/dev/null || exit 1; done").c_str()) == 0;
+}
+
+// Calls `done` until it answers true, for about five seconds at most.
+inline bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 250; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+    if (done()) return true;
+  }
+  return false;
+}
+
+// A program of the test's own (its fd 3 is `fd3` when given), killed with the
+// object unless it has exited.
+class Child {
+ public:
+  explicit Child(const std::vector<std::string>& argv, int fd3 = -1) : pid_(::fork()) {
+    if (pid_ != 0) return;
+    if (fd3 >= 0) ::dup2(fd3, 3);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+  ~Child() { Kill(); }
+  void Kill() {
+    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
+    pid_ = 0;
+  }
+  // The exit status once it has exited (within about five seconds), else -1.
+  int Exited() {
+    int status = -1;
+    if (!Eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; })) return -1;
+    pid_ = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_;
+};
+
+// An Xvfb of the test's own (screen "WxHxD") on a free display.
+struct PrivateXvfb {
+  std::unique_ptr<Child> server;
+  std::string display;
+  explicit PrivateXvfb(const std::string& screen) {
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    server = std::make_unique<Child>(
+        std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", screen}, fds[1]);
+    ::close(fds[1]);
+    char c = 0;  // the number, then a newline once the server accepts connections
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') display += c;
+    ::close(fds[0]);
+    display = ":" + display;
+  }
+};
+
+// Rectangle (x, y, w, h) of the root window as ImageMagick's import reads it.
+inline Image Import(const std::string& display, int x, int y, int w, int h) {
+  Image out;
+  FILE* ppm =
+      ::popen(("import -display " + display + " -window root -crop " + std::to_string(w) + "x" +
+               std::to_string(h) + "+" + std::to_string(x) + "+" + std::to_string(y) + " -depth 8 ppm:-")
+                  .c_str(),
+              "r");
+  if (std::fscanf(ppm, "P6 %d %d 255", &out.w, &out.h) == 2 && std::fgetc(ppm) != EOF) {
+    for (int r, g, b;
+         (r = std::fgetc(ppm)) != EOF && (g = std::fgetc(ppm)) != EOF && (b = std::fgetc(ppm)) != EOF;) {
+      out.px.push_back(static_cast<std::uint32_t>(r << 16 | g << 8 | b));
+    }
+  }
+  ::pclose(ppm);
+  return out;
+}
+
+// `image` in a window of xwud at (x, y) of `display` while the object lives.
+class Xwud {
+ public:
+  Xwud(const std::string& display, const Image& image, int x, int y) {
+    FILE* convert = ::popen(("convert ppm:- xwd:" + xwd_).c_str(), "w");
+    std::fprintf(convert, "P6 %d %d 255\n", image.w, image.h);
+    for (std::uint32_t p : image.px)
+      std::fputc(p >> 16, convert), std::fputc(p >> 8 & 255, convert), std::fputc(p & 255, convert);
+    ::pclose(convert);
+    shown_ = std::make_unique<Child>(
+        std::vector<std::string>{"xwud", "-display", display, "-in", xwd_, "-geometry",
+                                 "+" + std::to_string(x) + "+" + std::to_string(y)});
+  }
+  ~Xwud() { std::remove(xwd_.c_str()); }
+
+ private:
+  std::string xwd_ = "/tmp/kolvex-xwud-" + std::to_string(::getpid()) + ".xwd";
+  std::unique_ptr<Child> shown_;
+};
+
+}  // namespace kt::x11
