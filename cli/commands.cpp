@@ -11,6 +11,7 @@
 
 #include <kolvex/kolvex.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -57,16 +58,6 @@ void CheckOutputs(std::vector<Job>& jobs) {
   }
 }
 
-unsigned JobCount(const Args& args, std::size_t frames) {
-  unsigned jobs = os::CoreCount();
-  if (const std::string* text = args.Value("--jobs")) {
-    const int n = ParseInt(*text);
-    if (n < 1) throw UsageError("--jobs " + *text + ": expected a count of at least 1");
-    jobs = static_cast<unsigned>(n);
-  }
-  return frames < jobs ? static_cast<unsigned>(frames) : jobs;
-}
-
 // Runs `op` over `INPUT OUTPUT`, or over `-o DIR INPUT...` (outputs keep the
 // inputs' file names) on --jobs threads. `skip` positional words belong to
 // the operation itself.
@@ -82,7 +73,7 @@ Status RunFrames(const Args& args, std::size_t skip, const Operation& op) {
     if (words.size() != 2) throw UsageError("expected INPUT OUTPUT, or -o DIR INPUT...");
     jobs.push_back({words[0], words[1], {}});
   }
-  const unsigned threads = JobCount(args, jobs.size());
+  const unsigned threads = std::min<unsigned>(JobsOption(args), static_cast<unsigned>(jobs.size()));
   if (dir != nullptr) {
     try {
       EnsureDirectory(*dir);

@@ -4,6 +4,9 @@
 // messages and progress come out as with one thread.
 #pragma once
 
+#include "options.h"
+#include "os.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -12,6 +15,16 @@
 #include <vector>
 
 namespace kolvex::cli {
+
+// The count that `--jobs N` asks for (at least 1), or the number of cores.
+// Throws UsageError.
+inline unsigned JobsOption(const Args& args) {
+  const std::string* text = args.Value("--jobs");
+  if (text == nullptr) return os::CoreCount();
+  const int n = ParseInt(*text);
+  if (n < 1) throw UsageError("--jobs " + *text + ": expected a count of at least 1");
+  return static_cast<unsigned>(n);
+}
 
 // Runs on `jobs` threads (the calling thread alone for 1):
 //   produce(Item&) -> bool   fills the next item, one call at a time; false ends

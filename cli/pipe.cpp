@@ -161,6 +161,38 @@ void CheckSize(const Frame& frame, std::optional<Geometry>& first) {
   }
 }
 
+// Makes the frame's bitmap from the bytes read and runs the chain over it;
+// raw results go back into bytes, ready to be written.
+void ProcessFrame(const Reader& reader, Geometry rawSize, const std::vector<Operation>& chain,
+                  Frame& frame) {
+  const std::string name = FrameName(frame.number);
+  if (reader.raw()) {
+    thread_local ReusedFrame spare;
+    if (!spare.Reshape(reader.rawBits(), rawSize.width, rawSize.height)) {
+      throw FileError(name, "out of memory");
+    }
+    RawToRows(frame.bytes.data(), spare);
+    frame.dib = spare;
+  } else {
+    if (const char* why = BitmapFileProblem(frame.bytes.data(), frame.bytes.size())) {
+      throw FileError(name, why);
+    }
+    if (!frame.dib.CreateFromMemory(frame.bytes.data(), frame.bytes.size())) {
+      throw FileError(name, "out of memory");
+    }
+    frame.alpha = frame.dib.DIBBitCount() == 32 && CarriesAlpha(frame.bytes.data(), frame.bytes.size());
+  }
+  std::vector<BYTE>().swap(frame.bytes);
+  frame.input = {frame.dib.DIBWidth(), frame.dib.DIBHeight()};
+  ApplyChain(chain, frame.dib, name);
+  CheckWritable(frame.dib, name);
+  if (reader.raw()) {
+    frame.bytes.resize(RawFrameBytes(frame.dib));
+    RowsToRaw(frame.dib, frame.bytes.data());
+    frame.dib.Delete();
+  }
+}
+
 WORD RawBits(const std::string& format) {
   if (format == "bgr24") return 24;
   if (format == "bgra") return 32;
@@ -215,12 +247,7 @@ Status RunPipe(const std::vector<std::string>& words) {
     const std::pair<int, int> size = ParseSize(*sizeText, 1);
     rawSize = {size.first, size.second};
   }
-  unsigned jobs = os::CoreCount();
-  if (const std::string* text = own.Value("--jobs")) {
-    const int n = ParseInt(*text);
-    if (n < 1) throw UsageError("--jobs " + *text + ": expected a count of at least 1");
-    jobs = static_cast<unsigned>(n);
-  }
+  const unsigned jobs = JobsOption(own);
 
   os::PrepareStream(0);
   os::PrepareStream(1);
@@ -231,39 +258,12 @@ Status RunPipe(const std::vector<std::string>& words) {
     RunOrdered<Frame>(
         jobs,
         [&](Frame& frame) { return Interruption() == 0 && reader.Next(frame); },
+        [&](Frame& frame) { ProcessFrame(reader, rawSize, chain, frame); },
         [&](Frame& frame) {
-          const std::string name = FrameName(frame.number);
-          if (reader.raw()) {
-            thread_local ReusedFrame spare;
-            if (!spare.Reshape(reader.rawBits(), rawSize.width, rawSize.height)) {
-              throw FileError(name, "out of memory");
-            }
-            RawToRows(frame.bytes.data(), spare);
-            frame.dib = spare;
-          } else {
-            const char* why = BitmapFileProblem(frame.bytes.data(), frame.bytes.size());
-            if (why != nullptr) throw FileError(name, why);
-            if (!frame.dib.CreateFromMemory(frame.bytes.data(), frame.bytes.size())) {
-              throw FileError(name, "out of memory");
-            }
-            frame.alpha = frame.dib.DIBBitCount() == 32 &&
-                          CarriesAlpha(frame.bytes.data(), frame.bytes.size());
-          }
-          std::vector<BYTE>().swap(frame.bytes);
-          frame.input = {frame.dib.DIBWidth(), frame.dib.DIBHeight()};
-          ApplyChain(chain, frame.dib, name);
-          CheckWritable(frame.dib, name);
-          if (reader.raw()) {
-            frame.bytes.resize(RawFrameBytes(frame.dib));
-            RowsToRaw(frame.dib, frame.bytes.data());
-            frame.dib.Delete();
-          }
-        },
-        [&](Frame& frame) {
-          if (!reader.raw()) CheckSize(frame, first);
           if (reader.raw()) {
             WriteFully(1, frame.bytes.data(), frame.bytes.size(), kOutput);
           } else {
+            CheckSize(frame, first);
             WriteBitmap(frame.dib, frame.alpha, 1, kOutput);
           }
           ++written;
