@@ -312,7 +312,9 @@ const std::vector<Command>& Commands() {
       {"field", Summary("field"), BatchUsage("field"), Field},
       {"weave", "two fields into one interlaced frame",
        "usage: kolvex weave EVEN ODD OUT\n"
-       "Takes the even picture rows from EVEN and the odd ones from ODD.\n",
+       "Takes the even picture rows (0, 2, 4... from the top) from EVEN and the odd\n"
+       "ones from ODD; both must have the same size and depth.\n"
+       "Memory: the two inputs and the frame, each of their size.\n",
        Weave},
       {"brightness", Summary("brightness"), BatchUsage("brightness"), Brightness},
       {"median", Summary("median"), BatchUsage("median"), Median},
@@ -323,7 +325,8 @@ const std::vector<Command>& Commands() {
        "Captures the screen of the X display DISPLAY names.\n"
        "  --rect L,T,R,B  the area to grab (default: the whole screen)\n"
        "  --screen FILE   capture the in-process virtual screen instead, painted from\n"
-       "                  FILE first\n",
+       "                  FILE first (FILE is never the output)\n"
+       "Memory: the captured area (and with --screen, the screen and FILE's image).\n",
        Capture},
       {"show", "show bitmap files in a window on the X display",
        "usage: kolvex show FILE...\n"
@@ -336,7 +339,8 @@ const std::vector<Command>& Commands() {
        "Paints a test card onto the virtual screen, captures it, reduces, rebuilds a\n"
        "frame from one field, filters, draws the results back and saves every stage\n"
        "as a bitmap file in DIR (default ./kolvex-demo).\n"
-       "  --screen  run on the screen of the X display DISPLAY names instead\n",
+       "  --screen  run on the screen of the X display DISPLAY names instead\n"
+       "Memory: every stage, about ten 1920 x 1080 images.\n",
        RunDemo},
   };
   return commands;
