@@ -1,6 +1,7 @@
-// The kolvex tool among other processes: signals sent while it writes, named
-// pipes and symbolic links in place of files, its peak memory, and video
-// frames streamed between two ffmpeg processes.
+// The kolvex tool among the system's files and processes (POSIX): signals sent
+// while it writes, named pipes and symbolic links in place of files, long
+// names, permissions and stale temporary files, alpha read by PIL, its peak
+// memory, and video frames streamed between two ffmpeg processes.
 
 #include "cli_support.h"
 
@@ -172,6 +173,84 @@ TEST_F(Tool, SymbolicLinksAreWrittenThrough) {
     EXPECT_EQ(got.DIBWidth(), 6);
     ::unlink(Path(c.lands).c_str());
   }
+}
+
+TEST_F(Tool, AlphaIsKeptWhereOtherProgramsReadIt) {
+  // A version-5 header with an alpha mask, as image editors write it.
+  kt::BmpFields fields{5, 3, 32, 3, 124, 0, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}};
+  WriteFile(Path("alpha.bmp"), kt::MakeBmp(fields));
+  ASSERT_EQ(Kolvex("mirror " + Quoted(Path("alpha.bmp")) + " " + Quoted(Path("out.bmp"))).status, 0);
+  CRZDIB2 in, expected;
+  Load(Path("alpha.bmp"), in);
+  ASSERT_TRUE(expected.Create(in) && expected.Mirror(1, 0, in));
+  // PIL reads the mode and every alpha byte, top row first.
+  FILE* p = ::popen(("/usr/bin/python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
+                     "print(im.mode, *im.getchannel('A').getdata())\" " + Quoted(Path("out.bmp")))
+                        .c_str(),
+                    "r");
+  ASSERT_NE(p, nullptr);
+  char line[512] = {};
+  const bool read = std::fgets(line, sizeof line, p) != nullptr;
+  ASSERT_EQ(::pclose(p), 0);
+  ASSERT_TRUE(read);
+  std::string want = "RGBA";
+  for (int y = 2; y >= 0; --y) {
+    for (int x = 0; x < 5; ++x) want += " " + std::to_string(expected.GetBytes()[y * 20 + 4 * x + 3]);
+  }
+  EXPECT_EQ(std::string(line), want + "\n");
+  // Without an alpha mask the output is the library's own form.
+  const std::string plain = MakeInput("plain.bmp", 32, 5, 3, 4);
+  ASSERT_EQ(Kolvex("mirror " + Quoted(plain) + " " + Quoted(Path("out.bmp"))).status, 0);
+  CRZDIB2 plainIn, plainOut;
+  Load(plain, plainIn);
+  ASSERT_TRUE(plainOut.Create(plainIn) && plainOut.Mirror(1, 0, plainIn));
+  EXPECT_EQ(FileBytes(Path("out.bmp")), kt::SaveToMemory(plainOut));
+}
+
+TEST_F(Tool, OutputsKeepLongNamesAndPermissions) {
+  const std::string input = MakeInput("in.bmp", 24, 6, 4, 2);
+  CRZDIB2 in, expected;
+  Load(input, in);
+  ASSERT_TRUE(expected.Create(in) && expected.Mirror(1, 0, in));
+  for (std::size_t length = 248; length <= 255; ++length) {
+    const std::string name = std::string(length - 4, 'n') + ".bmp";
+    const ToolRun r = Kolvex("mirror " + Quoted(input) + " " + Quoted(Path(name)));
+    EXPECT_EQ(r.status, 0) << length << ": " << r.err;
+    EXPECT_EQ(FileBytes(Path(name)), kt::SaveToMemory(expected)) << length;
+  }
+  const bool root = ::geteuid() == 0;
+  for (const mode_t mode : {0600, 0640, 0444}) {
+    SCOPED_TRACE(mode);
+    const std::string out = Path("kept.bmp");
+    WriteFile(out, {'o', 'l', 'd'});
+    ASSERT_EQ(::chmod(out.c_str(), mode), 0);
+    const ToolRun r = Kolvex("mirror " + Quoted(input) + " " + Quoted(out));
+    // A read-only file is written only by whom the system lets write it.
+    const bool writable = root || (mode & 0200) != 0;
+    EXPECT_EQ(r.status, writable ? 0 : 1) << r.err;
+    EXPECT_EQ(FileBytes(out).size() > 3, writable);
+    struct stat st {};
+    ASSERT_EQ(::stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    ::chmod(out.c_str(), 0600);
+    ::unlink(out.c_str());
+  }
+}
+
+TEST_F(Tool, StaleTemporariesOfEarlierRunsAreRemoved) {
+  const std::string input = MakeInput("in.bmp", 24, 6, 4, 2);
+  // A process number that no process has (above the kernel's limit).
+  const std::string stale = ".kolvex-partial-99999999-AbCdEf";
+  const std::string live = ".kolvex-partial-" + std::to_string(::getpid()) + "-AbCdEf";
+  const std::string recent = ".kolvex-partial-99999998-AbCdEf";
+  const std::string foreign = ".other-99999999-AbCdEf";
+  for (const std::string* name : {&stale, &live, &recent, &foreign}) WriteFile(Path(*name), {1});
+  for (const std::string* name : {&stale, &live, &foreign}) {
+    ASSERT_EQ(std::system(("touch -d '2001-01-01' " + Quoted(Path(*name))).c_str()), 0);
+  }
+  ASSERT_EQ(std::system(("touch -d 'tomorrow' " + Quoted(Path(recent))).c_str()), 0);
+  ASSERT_EQ(Kolvex("mirror " + Quoted(input) + " " + Quoted(Path("out.bmp"))).status, 0);
+  EXPECT_EQ(Listing(), (std::vector<std::string>{live, recent, foreign, "in.bmp", "out.bmp"}));
 }
 
 TEST_F(Tool, MirrorHoldsTheImageAndTheResultOnly) {
