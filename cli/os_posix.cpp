@@ -110,7 +110,8 @@ bool MayWrite(const std::string& path) { return ::access(path.c_str(), W_OK) == 
 
 int OpenInPlaceForWriting(const std::string& path) { return OpenRetrying(path, O_WRONLY); }
 
-bool FlushToDisk(int fd) { return ::fsync(fd) == 0; }
+// The data and the size the rename relies on; not the times.
+bool FlushToDisk(int fd) { return ::fdatasync(fd) == 0; }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
