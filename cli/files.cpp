@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,10 +47,6 @@ std::string DirectoryOf(const std::string& path) {
   const auto slash = path.find_last_of(os::kPathSeparators);
   if (slash == std::string::npos) return ".";
   return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
-
-std::uint32_t Le32(const BYTE* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 void PutLe32(BYTE* p, std::uint32_t v) {
@@ -171,6 +166,10 @@ void SaveInPlace(CRZDIB2& dib, bool alpha, const std::string& target, const std:
 
 }  // namespace
 
+std::uint32_t ReadLe32(const BYTE* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
 std::string BaseName(const std::string& path) {
   const auto slash = path.find_last_of(os::kPathSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -218,8 +217,8 @@ bool CarriesAlpha(const BYTE* data, std::size_t size) {
   constexpr std::uint32_t kBitFields = 3;
   constexpr std::uint32_t kAlphaBitFields = 6;
   if (size < kInfo + 40 || data[kInfo + 14] != 32 || data[kInfo + 15] != 0) return false;
-  const std::uint32_t header = Le32(data + kInfo);
-  const std::uint32_t compression = Le32(data + kInfo + 16);
+  const std::uint32_t header = ReadLe32(data + kInfo);
+  const std::uint32_t compression = ReadLe32(data + kInfo + 16);
   // The alpha mask is the fourth mask: inside headers of 56 bytes and more,
   // otherwise right behind the 40-byte header.
   std::size_t mask = 0;
@@ -230,7 +229,7 @@ bool CarriesAlpha(const BYTE* data, std::size_t size) {
   } else {
     return false;
   }
-  return mask + 4 <= size && Le32(data + mask) != 0;
+  return mask + 4 <= size && ReadLe32(data + mask) != 0;
 }
 
 void LoadBitmap(const std::string& path, CRZDIB2& dib, bool* alpha) {

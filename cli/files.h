@@ -5,6 +5,7 @@
 
 #include <kolvex/kolvex.h>
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -55,6 +56,9 @@ void CheckWritable(const CRZDIB2& dib, const std::string& name);
 std::size_t ReadFully(int fd, BYTE* data, std::size_t size, const std::string& name);
 // Writes all `size` bytes. Throws FileError naming `name`, and Interrupted.
 void WriteFully(int fd, const BYTE* data, std::size_t size, const std::string& name);
+
+// The little-endian 32-bit number at p, as bitmap files store their fields.
+std::uint32_t ReadLe32(const BYTE* p);
 
 // True when both paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);

@@ -3,7 +3,6 @@
 #include "files.h"
 #include "pixels.h"
 
-#include <climits>
 #include <cstdio>
 
 namespace kolvex::cli {

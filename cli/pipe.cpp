@@ -53,10 +53,6 @@ const std::string kOutput = "standard output";
 
 constexpr std::size_t kBitmapFileHeader = 14;
 
-std::uint32_t Le32(const BYTE* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 std::string FrameName(std::uint64_t number) { return "frame " + std::to_string(number); }
 
 struct Geometry {
@@ -99,7 +95,7 @@ class Reader {
     frame.bytes.resize(kBitmapFileHeader);
     if (!Fill(frame, 0, kBitmapFileHeader)) return false;
     const BYTE* head = frame.bytes.data();
-    const std::uint32_t size = Le32(head + 2);
+    const std::uint32_t size = ReadLe32(head + 2);
     if (head[0] != 'B' || head[1] != 'M' || size < kBitmapFileHeader + 12 || size > 0x7FFFFFFF) {
       throw FileError(kInput, FrameName(frame.number) + " is not a bitmap file (bad file header)");
     }

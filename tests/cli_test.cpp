@@ -116,6 +116,21 @@ std::vector<BYTE> QuarterOfStoredField(const CRZDIB2& in, int field) {
   return out;
 }
 
+// Nearest-neighbour scaling from stored field 0 by a plain loop: the source
+// pixel under each centre, its row moved down to the field.
+std::vector<BYTE> ScaleFromStoredField0(const CRZDIB2& in, int w, int h) {
+  std::vector<BYTE> out;
+  for (int y = 0; y < h; ++y) {
+    const int row = (2 * y + 1) * in.DIBHeight() / (2 * h) & ~1;
+    for (int x = 0; x < w; ++x) {
+      const int column = (2 * x + 1) * in.DIBWidth() / (2 * w);
+      const BYTE* p = in.GetBytes() + row * in.DIBBytesPerLine() + 3 * column;
+      out.insert(out.end(), p, p + 3);
+    }
+  }
+  return out;
+}
+
 TEST_F(Tool, FieldChoiceNamesPictureRowsFromTheTop) {
   // Stored rows count from the bottom: the even picture field (top row
   // included) is stored field 1 for an even height and field 0 for an odd one.
@@ -135,6 +150,13 @@ TEST_F(Tool, FieldChoiceNamesPictureRowsFromTheTop) {
     Load(input, in);
     Load(Path("out.bmp"), got);
     EXPECT_EQ(kt::RowBytes(got), QuarterOfStoredField(in, c.stored));
+    if (c.stored != 0) continue;
+    ASSERT_EQ(Kolvex(std::string("scale 7x13 ") + c.field + " " + Quoted(input) + " " +
+                     Quoted(Path("out.bmp")))
+                  .status,
+              0);
+    Load(Path("out.bmp"), got);
+    EXPECT_EQ(kt::RowBytes(got), ScaleFromStoredField0(in, 7, 13));
   }
 }
 
