@@ -24,7 +24,7 @@ void PrintOverview(std::FILE* out) {
   for (const Command& c : Commands()) std::fprintf(out, "  %-11s %s\n", c.name, c.summary);
   std::fprintf(out,
                "\nExit status: 0 done, 1 an operation failed, 2 bad usage, 128 + N when\n"
-               "signal N stopped it (130 for Ctrl-C); no output is ever left half-written.\n"
+               "signal N stopped it (130 for Ctrl-C); no output file is left half-written.\n"
                "Library version %s.\n",
                kolvex::LibraryVersion());
 }
