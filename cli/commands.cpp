@@ -225,8 +225,11 @@ Status Weave(const std::vector<std::string>& words) {
 void LoadScreen(const std::string& path) {
   CRZDIB2 screen;
   LoadBitmap(path, screen);
-  if (!kolvex::platform::SetVirtualScreenSize(screen.DIBWidth(), screen.DIBHeight()) ||
-      !screen.DrawToDesktop(0, 0, 0, 0)) {
+  // The virtual screen takes the file's size; where there is none (Windows),
+  // the real screen is painted as it is.
+  const bool ready = kolvex::platform::SetVirtualScreenSize(screen.DIBWidth(), screen.DIBHeight()) ||
+                     !kolvex::platform::IsVirtualScreen();
+  if (!ready || !screen.DrawToDesktop(0, 0, 0, 0)) {
     throw FileError(path, "cannot paint it onto the screen");
   }
 }

@@ -8,6 +8,7 @@
 #include "display.h"
 #include "files.h"
 #include "options.h"
+#include "os.h"
 
 #include <kolvex/kolvex.h>
 
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <sys/stat.h>
 
 namespace kolvex::cli {
 
@@ -108,24 +108,30 @@ Status RunDemo(const std::vector<std::string>& words) {
   const Args args = ParseArgs(words, {"--screen"}, {});
   if (args.positional.size() > 1) throw UsageError("expected at most one directory");
   const std::string dir = args.positional.empty() ? "kolvex-demo" : args.positional[0];
-  if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+  if (!os::MakeDirectory(dir)) {
     std::fprintf(stderr, "%s: cannot create the directory (%s)\n", dir.c_str(), std::strerror(errno));
     return kFailed;
   }
 
   Demo demo(dir);
   CRZDIB2 card, captured, quarter, eighth, fields, frame, median, brighter, scaled, screen;
+  RECT cardArea{0, 0, kWidth, kHeight};
   try {
     if (args.Has("--screen")) {
       UseRealScreen("demo");
     } else {
-      demo.Stage("virtual screen", nullptr, nullptr,
-                 [] { return kolvex::platform::SetVirtualScreenSize(kWidth, kHeight); });
+      // The virtual screen at the card's size; where there is none (Windows),
+      // the real screen must hold the card.
+      demo.Stage("screen", nullptr, nullptr, [] {
+        return kolvex::platform::SetVirtualScreenSize(kWidth, kHeight) ||
+               (!kolvex::platform::IsVirtualScreen() && GetSystemMetrics(SM_CXSCREEN) >= kWidth &&
+                GetSystemMetrics(SM_CYSCREEN) >= kHeight);
+      });
     }
     demo.Stage("test card", "01-testcard.bmp", &card, [&] { return MakeTestCard(card); });
     demo.Stage("paint onto the screen", nullptr, &card, [&] { return card.DrawToDesktop(0, 0, 0, 0); });
     demo.Stage("capture the screen", "02-capture.bmp", &captured,
-               [&] { return captured.CreateFromDesktop(nullptr); });
+               [&] { return captured.CreateFromDesktop(&cardArea); });
     demo.Stage("quarter", "03-quarter.bmp", &quarter, [&] { return quarter.CreateQuarter(captured); });
     demo.Stage("eighth", "04-eighth.bmp", &eighth, [&] { return eighth.CreateEighth(captured); });
     demo.Stage("frame from odd field", "05-odd-field-interpolated.bmp", &frame, [&] {
@@ -149,7 +155,7 @@ Status RunDemo(const std::vector<std::string>& words) {
              frame.DrawToDesktop(kWidth / 4, kHeight / 2, kWidth / 2, kHeight * 3 / 4);
     });
     demo.Stage("capture the result", "09-screen.bmp", &screen,
-               [&] { return screen.CreateFromDesktop(nullptr); });
+               [&] { return screen.CreateFromDesktop(&cardArea); });
   } catch (const FileError& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return kFailed;

@@ -55,20 +55,21 @@ inline const char* CheckMemoryLoad(const std::uint8_t* data, std::size_t size,
   return same ? nullptr : "SaveAs then CreateFromMemory changed the image";
 }
 
-// The input as resource 101 of type 8000: a loaded resource holds every byte
-// behind the colour table (the image rows bottom-up), in a buffer of exactly
-// 144 more bytes, and its header says progressive with a positive height.
-inline const char* CheckResourceLoad(const std::uint8_t* data, std::size_t size,
-                                     bool* accepted = nullptr) {
+// The input as resource 101 of type 8000 of the module that
+// CreateFromResource(101, nullptr) searches, registered there for its life by
+// a `Registration(data, size)`: a loaded resource holds every byte behind the
+// colour table (the image rows bottom-up), in a buffer of exactly 144 more
+// bytes, and its header says progressive with a positive height.
+template <class Registration>
+const char* CheckResourceLoad(const std::uint8_t* data, std::size_t size, bool* accepted = nullptr) {
   if (accepted != nullptr) *accepted = false;
   if (size > UINT32_MAX) return nullptr;
-  if (!kolvex::platform::AddResource(nullptr, MAKEINTRESOURCE(101), MAKEINTRESOURCE(8000), data,
-                                     static_cast<DWORD>(size))) {
-    return "AddResource failed";
-  }
   InspectDib dib;
-  const bool loaded = dib.CreateFromResource(101u, nullptr);
-  kolvex::platform::RemoveResource(nullptr, MAKEINTRESOURCE(101), MAKEINTRESOURCE(8000));
+  bool loaded = false;
+  {
+    const Registration registered(data, size);
+    loaded = dib.CreateFromResource(101u, nullptr);
+  }
   if (accepted != nullptr) *accepted = loaded;
   if (!loaded) return dib.IsValidDIB() ? "a refused resource left a bitmap" : nullptr;
 

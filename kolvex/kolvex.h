@@ -2,21 +2,18 @@
 //
 //   #include <kolvex/kolvex.h>
 //
-// brings the Win32-style types and functions (kernel, GDI, USER, DrawDib,
-// resources), the MFC-style classes and exceptions, the bitmap core
-// (CRZDIBBase2, tagRZBMINFOHEADER, CRzDibBaseData2), the Windows bitmap
-// (CRZDIB2, CRzDibData2, CDIBCacheInfo) and the kolvex:: extras.
+// brings the Win32 types and functions (kernel, GDI, USER, DrawDib,
+// resources: the system's own on Windows, the stand-in's on Linux), the
+// MFC-style classes and exceptions, the bitmap core (CRZDIBBase2,
+// tagRZBMINFOHEADER, CRzDibBaseData2), the Windows bitmap (CRZDIB2,
+// CRzDibData2, CDIBCacheInfo) and the kolvex:: extras.
 #pragma once
 
 #include <kolvex/platform/export.h>
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/win32.h>
 #include <kolvex/platform/exceptions.h>
 #include <kolvex/platform/testing.h>
-#include <kolvex/platform/kernel.h>
-#include <kolvex/platform/gdi.h>
-#include <kolvex/platform/user.h>
-#include <kolvex/platform/drawdib.h>
-#include <kolvex/platform/resources.h>
+#include <kolvex/platform/screen.h>
 #include <kolvex/platform/mfc.h>
 #include <kolvex/core/dib_base.h>
 #include <kolvex/windows/dib.h>

@@ -120,7 +120,7 @@ TEST_F(Load, RefusalsLeaveTheBitmapEmpty) {
   }
   kt::CountingDib2 dib;
   EXPECT_FALSE(dib.CreateFromFile("/nonexistent/kolvex.bmp"));
-  EXPECT_FALSE(dib.CreateFromFile("/tmp"));
+  EXPECT_FALSE(dib.CreateFromFile(std::filesystem::temp_directory_path().string().c_str()));
   EXPECT_FALSE(dib.CreateFromFile(nullptr));
   EXPECT_FALSE(dib.CreateFromMemory(nullptr, 0));
 }

@@ -1,5 +1,6 @@
-// CreateFromDC and CreateFromDesktop on a small virtual screen: areas, the
-// default area, state after failure, and every temporary GDI object released.
+// CreateFromDC and CreateFromDesktop on a small virtual screen (on Windows, the
+// real one): areas, the default area, state after failure, and every temporary
+// GDI object released.
 
 #include "io_support.h"
 
@@ -38,15 +39,15 @@ TEST_F(Capture, CreateFromDCTakesTheAreaAsA24BitBitmapOrFailsWithoutChange) {
   }
   // No area: the size of the screen, whatever the DC.
   ASSERT_TRUE(dib.CreateFromDC(scene.surface.dc, nullptr));
-  EXPECT_EQ(dib.DIBWidth(), 64);
-  EXPECT_EQ(dib.DIBHeight(), 48);
+  EXPECT_EQ(dib.DIBWidth(), GetSystemMetrics(SM_CXSCREEN));
+  EXPECT_EQ(dib.DIBHeight(), GetSystemMetrics(SM_CYSCREEN));
 
   // Failures before the grab leave the bitmap as it was.
   kt::FillRandom(dib, 6);
   const std::vector<BYTE> before = kt::Pixels(dib);
   for (RECT bad : {RECT{10, 20, 10, 70}, RECT{10, 20, 30, 10}}) EXPECT_FALSE(dib.CreateFromDC(scene.surface.dc, &bad));
   EXPECT_FALSE(dib.CreateFromDC(nullptr, &area));
-  EXPECT_EQ(dib.DIBWidth(), 64);
+  EXPECT_EQ(dib.DIBWidth(), GetSystemMetrics(SM_CXSCREEN));
   EXPECT_EQ(kt::Pixels(dib), before);
 }
 
@@ -58,8 +59,8 @@ TEST_F(Capture, DrawToDesktopThenCreateFromDesktopGivesTheSamePixels) {
     ASSERT_TRUE(src.DrawToDesktop(10, 20, 0, 0));  // empty: natural size at (10, 20)
     kt::CountingDib2 grab;
     ASSERT_TRUE(grab.CreateFromDesktop(nullptr));
-    ASSERT_EQ(grab.DIBWidth(), 64);
-    ASSERT_EQ(grab.DIBHeight(), 48);
+    ASSERT_EQ(grab.DIBWidth(), GetSystemMetrics(SM_CXSCREEN));
+    ASSERT_EQ(grab.DIBHeight(), GetSystemMetrics(SM_CYSCREEN));
     for (int y = 0; y < 5; ++y) {
       for (int x = 0; x < 7; ++x) ASSERT_EQ(kt::Shown(grab, x + 10, y + 20), kt::Shown(src, x, y));
     }

@@ -1,9 +1,11 @@
 // The kolvex tool run as a user runs it: a scratch directory per test, the
-// tool started through the shell, files made and read back with the library.
+// tool started with its words (no shell in between), files made and read back
+// with the library.
 #pragma once
 
 #include "bmp_builder.h"
 #include "io_support.h"
+#include "portable.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,9 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #ifndef KOLVEX_TOOL
@@ -22,11 +23,31 @@
 
 namespace kt {
 
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
+using ToolRun = ProgramRun;
+
+// The words of a command line written as a shell would read it: separated by
+// spaces, with '...' quoting (paths may hold spaces).
+inline std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false;
+  bool any = false;
+  for (char c : line) {
+    if (c == '\'') {
+      quoted = !quoted;
+      any = true;
+    } else if (c == ' ' && !quoted) {
+      if (any) words.push_back(word);
+      word.clear();
+      any = false;
+    } else {
+      word.push_back(c);
+      any = true;
+    }
+  }
+  if (any) words.push_back(word);
+  return words;
+}
 
 inline std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -62,27 +83,16 @@ inline void Narrow(const CRZDIB2& colour, CRZDIB2& grey) {
 class ToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kolvex-cli-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    static std::mt19937_64 rng{std::random_device{}()};
+    const auto dir = std::filesystem::temp_directory_path() / ("kolvex-cli-" + std::to_string(rng()));
+    ASSERT_TRUE(std::filesystem::create_directory(dir));
+    dir_ = dir.string();
   }
-  void TearDown() override { std::system(("chmod -R u+w '" + dir_ + "'; rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-  // Runs `line` through the shell with `kolvex` standing for the tool.
-  ToolRun Shell(const std::string& line) const {
-    const std::string out = dir_ + ".stdout";
-    const std::string err = dir_ + ".stderr";
-    const std::string command = "kolvex() { '" KOLVEX_TOOL "' \"$@\"; }; " + line + " >'" + out +
-                                "' 2>'" + err + "'";
-    const int raw = std::system(command.c_str());
-    ToolRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(out), ReadText(err)};
-    ::unlink(out.c_str());
-    ::unlink(err.c_str());
-    return r;
-  }
-  ToolRun Kolvex(const std::string& args) const { return Shell("kolvex " + args); }
+  static ToolRun Kolvex(const std::string& args) { return RunProgram(KOLVEX_TOOL, Words(args)); }
 
   // A random bitmap file of the library's form; returns its path.
   std::string MakeInput(const std::string& name, WORD bits, int w, int h, std::uint32_t seed) const {
@@ -111,7 +121,7 @@ class ToolTest : public ::testing::Test {
   std::vector<std::string> Listing(const std::string& sub = "") const {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(sub.empty() ? dir_ : Path(sub))) {
-      names.push_back(e.path().filename());
+      names.push_back(e.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;

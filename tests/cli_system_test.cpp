@@ -3,7 +3,7 @@
 // names, permissions and stale temporary files, alpha read by PIL, its peak
 // memory, and video frames streamed between two ffmpeg processes.
 
-#include "cli_support.h"
+#include "cli_shell.h"
 
 #include <csignal>
 #include <cstring>
@@ -16,7 +16,7 @@ using kt::Exists;
 using kt::Narrow;
 using kt::Quoted;
 using kt::ToolRun;
-using Tool = kt::ToolTest;
+using Tool = kt::ShellToolTest;
 using kt::Widen;
 
 // The tool started in the background, its standard error kept in a file.

@@ -11,6 +11,11 @@
 
 namespace {
 
+struct Registered : kt::ScopedResource {
+  Registered(const std::uint8_t* data, std::size_t size)
+      : kt::ScopedResource(101, std::vector<BYTE>(data, data + size)) {}
+};
+
 TEST(Corpus, EverySeedBehavesInBothLoaders) {
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(KOLVEX_SOURCE_DIR "/fuzz/corpus")) {
@@ -21,7 +26,7 @@ TEST(Corpus, EverySeedBehavesInBothLoaders) {
     bool asFile = false;
     bool asResource = false;
     EXPECT_EQ(kolvex_fuzz::CheckMemoryLoad(data.data(), data.size(), &asFile), nullptr);
-    EXPECT_EQ(kolvex_fuzz::CheckResourceLoad(data.data(), data.size(), &asResource), nullptr);
+    EXPECT_EQ(kolvex_fuzz::CheckResourceLoad<Registered>(data.data(), data.size(), &asResource), nullptr);
     const bool both = name.starts_with("ok-both-");
     EXPECT_EQ(asFile, both || name.starts_with("ok-file-"));
     EXPECT_EQ(asResource, both || name.starts_with("ok-res-"));

@@ -1,10 +1,8 @@
-// CRZDIB2 blocks and the platform layer used from many threads at once: the
-// atomic count, concurrent copy-before-write, teardown on whichever thread lets
-// go last, the GDI table and critical sections. Meant for the tsan preset.
+// CRZDIB2 blocks used from many threads at once: the atomic count, concurrent
+// copy-before-write, teardown on whichever thread lets go last. Meant for the
+// tsan preset.
 
 #include "test_support.h"
-
-#include <thread>
 
 namespace {
 
@@ -12,19 +10,12 @@ using kt::CountingDib2;
 
 constexpr int kThreads = 8;
 
-template <class F>
-void RunThreads(F body) {
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) threads.emplace_back(body, t);
-  for (std::thread& th : threads) th.join();
-}
-
 using Dib2Threads = kt::NoLeaks;
 
 TEST_F(Dib2Threads, ManyThreadsShareAndReleaseOneBlock) {
   CountingDib2 source;
   ASSERT_TRUE(source.Create(24, 16, 16, 1));
-  RunThreads([&](int) {
+  kt::RunThreads(kThreads, [&](int) {
     for (int i = 0; i < 2000; ++i) {
       CountingDib2 a(source);
       CountingDib2 b;
@@ -49,7 +40,7 @@ TEST_F(Dib2Threads, ConcurrentWritersEachGetAPrivateCopyWithTheRecord) {
       source.SetCacheInfo(record);
       for (CountingDib2& w : writers) w = source;
     }
-    RunThreads([&](int t) {
+    kt::RunThreads(kThreads, [&](int t) {
       CountingDib2& mine = writers[static_cast<std::size_t>(t)];
       mine.ClearDIB(t);  // copy-before-write, unless the others have already gone
       const BYTE* p = mine.GetBytes();
@@ -69,41 +60,9 @@ TEST_F(Dib2Threads, WhicheverThreadLetsGoLastTearsDownTheSection) {
       ASSERT_TRUE(section.CreateDIBSection(&f, 1));
       for (CRZDIB2& c : copies) c = section;
     }
-    RunThreads([&](int t) { copies[static_cast<std::size_t>(t)].Delete(); });
+    kt::RunThreads(kThreads, [&](int t) { copies[static_cast<std::size_t>(t)].Delete(); });
     EXPECT_EQ(kt::GdiObjects(), gdiStart_) << "round " << round;
   }
-}
-
-TEST(PlatformThreads, GdiTableAndCriticalSections) {
-  const DWORD start = kt::GdiObjects();
-  CRITICAL_SECTION cs;
-  InitializeCriticalSection(&cs);
-  long total = 0;
-  RunThreads([&](int t) {
-    for (int i = 0; i < 300; ++i) {
-      BITMAPINFOHEADER f{sizeof(BITMAPINFOHEADER), 4, -4, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-      void* bits = nullptr;
-      HBITMAP bm = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&f), DIB_RGB_COLORS,
-                                    &bits, nullptr, 0);
-      HDC dc = CreateCompatibleDC(nullptr);
-      HGDIOBJ old = SelectObject(dc, bm);
-      static_cast<std::uint32_t*>(bits)[0] = static_cast<std::uint32_t>(t);
-      EXPECT_TRUE(StretchBlt(dc, 3, 3, -3, -3, dc, 0, 0, 3, 3, SRCCOPY));
-      EXPECT_EQ(static_cast<std::uint32_t*>(bits)[10], static_cast<std::uint32_t>(t));
-      SelectObject(dc, old);
-      EXPECT_TRUE(DeleteDC(dc));
-      EXPECT_TRUE(DeleteObject(bm));
-
-      EnterCriticalSection(&cs);
-      EnterCriticalSection(&cs);  // re-entrant, as on Windows
-      ++total;
-      LeaveCriticalSection(&cs);
-      LeaveCriticalSection(&cs);
-    }
-  });
-  DeleteCriticalSection(&cs);
-  EXPECT_EQ(total, kThreads * 300);
-  EXPECT_EQ(kt::GdiObjects(), start);
 }
 
 }  // namespace

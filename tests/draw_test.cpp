@@ -34,7 +34,7 @@ TEST_F(Draw, BothStoragesDrawTheirPixelsAtNaturalSizeAndStretched) {
       const kt::Pixels32 natural = out.Read();
       for (int y = 0; y < 10; ++y) {
         for (int x = 0; x < 14; ++x) {
-          ASSERT_EQ(natural[y * 14 + x], x < 7 && y < 5 ? kt::Shown(dib, x, y) : 0u) << x << ", " << y;
+          ASSERT_EQ(natural[y * 14 + x], x < 7 && y < 5 ? kt::ShownByBlit(dib, x, y) : 0u) << x << ", " << y;
         }
       }
       EXPECT_EQ(out.cdc.GetStretchBltMode(), BLACKONWHITE);
@@ -43,7 +43,7 @@ TEST_F(Draw, BothStoragesDrawTheirPixelsAtNaturalSizeAndStretched) {
       ASSERT_TRUE(dib.Draw(out.cdc, CRect(0, 0, 14, 10), &palette));
       const kt::Pixels32 stretched = out.Read();
       for (int y = 0; y < 10; ++y) {
-        for (int x = 0; x < 14; ++x) ASSERT_EQ(stretched[y * 14 + x], kt::Shown(dib, x / 2, y / 2));
+        for (int x = 0; x < 14; ++x) ASSERT_EQ(stretched[y * 14 + x], kt::ShownByBlit(dib, x / 2, y / 2));
       }
       // Only the blit from a DIB section sets the client's mode, and leaves it.
       EXPECT_EQ(out.cdc.GetStretchBltMode(), section ? COLORONCOLOR : BLACKONWHITE);
@@ -63,7 +63,7 @@ TEST_F(Draw, RectanglesReachThePlatformAsGiven) {
     for (int y = 0; y < 6; ++y) {
       for (int x = 0; x < 8; ++x) {
         const bool inside = x >= 2 && x < 5 && y >= 1 && y < 3;
-        ASSERT_EQ(seen[y * 8 + x], inside ? kt::Shown(dib, x - 1, y) : 0u) << section << ": " << x << ", " << y;
+        ASSERT_EQ(seen[y * 8 + x], inside ? kt::ShownByBlit(dib, x - 1, y) : 0u) << section << ": " << x << ", " << y;
       }
     }
   }

@@ -5,8 +5,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
-#include <unistd.h>
 
 namespace kt {
 
@@ -35,6 +37,17 @@ inline std::uint32_t Shown(const CRZDIBBase2& dib, int x, int y) {
   return static_cast<std::uint32_t>(p[2]) << 16 | p[1] << 8 | p[0];
 }
 
+// The colour that a blit from the bitmap shows for pixel (x, y): a DIB section
+// of 8 bits shows its own colour table (GDI takes it from the bytes behind the
+// header's first 40; the stand-in's is the grey ramp), anything else as Shown.
+inline std::uint32_t ShownByBlit(const CRZDIB2& dib, int x, int y) {
+  if (!dib.IsDIBSection() || dib.DIBBitCount() != 8) return Shown(dib, x, y);
+  RGBQUAD entry{};
+  const BYTE index = static_cast<BYTE>(Shown(dib, x, y) & 0xFF);
+  EXPECT_EQ(GetDIBColorTable(dib.GetDIBSectionDC()->GetSafeHdc(), index, 1, &entry), 1u);
+  return static_cast<std::uint32_t>(entry.rgbRed) << 16 | entry.rgbGreen << 8 | entry.rgbBlue;
+}
+
 // Runs call() with the n-th allocation of the library (n = 0: the first) and
 // every later one failing, for n = 0, 1, ... until it succeeds, and
 // check(n, result) after each call, with the injection off again. A call that
@@ -60,14 +73,11 @@ void FailEachAllocationInTurn(Call call, Check check) {
 class TempFile {
  public:
   explicit TempFile(const std::vector<BYTE>& bytes = {}) {
-    char name[] = "/tmp/kolvex-io-XXXXXX";
-    const int fd = ::mkstemp(name);
-    EXPECT_GE(fd, 0);
-    if (fd >= 0) {
-      EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-      ::close(fd);
-    }
-    path_ = name;
+    static std::mt19937_64 rng{std::random_device{}()};
+    path_ = (std::filesystem::temp_directory_path() / ("kolvex-io-" + std::to_string(rng()))).string();
+    std::ofstream file(path_, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    EXPECT_TRUE(file.good()) << path_;
   }
   ~TempFile() { std::remove(path_.c_str()); }
   TempFile(const TempFile&) = delete;
@@ -94,11 +104,14 @@ struct ClientDc {
   }
 };
 
-// Runs with a small virtual screen and puts the default one back.
+// Runs with a small virtual screen and puts the default one back. Where there
+// is no virtual screen (Windows) the real one serves as it is: tests read its
+// size with GetSystemMetrics.
 class SmallScreen : public NoLeaks {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(kolvex::platform::SetVirtualScreenSize(64, 48));
+    ASSERT_TRUE(kolvex::platform::SetVirtualScreenSize(64, 48) ||
+                !kolvex::platform::IsVirtualScreen());
     NoLeaks::SetUp();
   }
   void TearDown() override {

@@ -11,20 +11,7 @@ using Resource = kt::NoLeaks;
 using kt::BmpFields;
 using kt::MakeBmp;
 
-constexpr WORD kType = 8000;
-
-// Registers bytes as resource `id` of type 8000 for the life of the object.
-class Registered {
- public:
-  Registered(WORD id, const std::vector<BYTE>& bytes) : id_(id) {
-    EXPECT_TRUE(kolvex::platform::AddResource(nullptr, MAKEINTRESOURCE(id), MAKEINTRESOURCE(kType),
-                                              bytes.data(), static_cast<DWORD>(bytes.size())));
-  }
-  ~Registered() { kolvex::platform::RemoveResource(nullptr, MAKEINTRESOURCE(id_), MAKEINTRESOURCE(kType)); }
-
- private:
-  WORD id_;
-};
+using Registered = kt::ScopedResource;
 
 TEST_F(Resource, ASavedBitmapLoadsBackByEveryFormOfItsName) {
   CRZDIB2 src;
@@ -95,6 +82,25 @@ TEST_F(Resource, RefusalsLeaveTheBitmapEmpty) {
   ASSERT_TRUE(dib.Create(24, 4, 4, 1));
   EXPECT_FALSE(dib.CreateFromResource("missing", nullptr));
   EXPECT_FALSE(dib.IsValidDIB());
+}
+
+// kolvex_add_resources made these files resources of this program (see
+// tests/CMakeLists.txt): compiled in by the resource compiler on Windows,
+// registered at start-up elsewhere. They load as the files themselves do.
+TEST_F(Resource, FilesAddedByTheBuildAreResourcesOfTheProgram) {
+  const std::pair<LPCSTR, const char*> added[] = {
+      {MAKEINTRESOURCE(7001), "/fuzz/corpus/ok-both-24bit-3x2.bmp"},
+      {"card", "/examples/consumer/card.bmp"},
+  };
+  for (const auto& [name, file] : added) {
+    SCOPED_TRACE(file);
+    kt::CountingDib2 resource;
+    ASSERT_TRUE(resource.CreateFromResource(name, GetModuleHandleA(nullptr)));
+    CRZDIB2 loaded;
+    ASSERT_TRUE(loaded.CreateFromFile((std::string(KOLVEX_SOURCE_DIR) + file).c_str()));
+    EXPECT_TRUE(resource.DIBsEqual(loaded));
+    EXPECT_EQ(kt::Pixels(resource), kt::Pixels(loaded));
+  }
 }
 
 TEST_F(Resource, EveryAllocationFailingInTurnFailsCleanly) {

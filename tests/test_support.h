@@ -3,19 +3,18 @@
 // image builders.
 #pragma once
 
+#include "portable.h"
+
 #include <kolvex/kolvex.h>
 
 #include <gtest/gtest.h>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <random>
-#include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace kt {
@@ -159,17 +158,15 @@ class PageGuardedBytes {
   enum class Guard { After, Before };
 
   PageGuardedBytes(std::size_t size, Guard guard, std::size_t shift = 0) {
-    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t page = PageSize();
     if (guard == Guard::Before) size += shift;
     mapped_ = ((size + page - 1) / page + 1) * page;
-    void* base = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED) throw std::runtime_error("mmap failed");
-    base_ = static_cast<BYTE*>(base);
+    base_ = MapPages(mapped_);
     BYTE* fence = guard == Guard::After ? base_ + mapped_ - page : base_;
-    if (mprotect(fence, page, PROT_NONE) != 0) throw std::runtime_error("mprotect failed");
+    ProtectPage(fence);
     data_ = guard == Guard::After ? fence - size : base_ + page + shift;
   }
-  ~PageGuardedBytes() { munmap(base_, mapped_); }
+  ~PageGuardedBytes() { UnmapPages(base_, mapped_); }
   PageGuardedBytes(const PageGuardedBytes&) = delete;
   PageGuardedBytes& operator=(const PageGuardedBytes&) = delete;
 
@@ -216,6 +213,14 @@ class KernelLevelScope {
   KernelLevelScope(const KernelLevelScope&) = delete;
   KernelLevelScope& operator=(const KernelLevelScope&) = delete;
 };
+
+// Runs body(t) on threads t = 0 .. count - 1 at once and waits for them all.
+template <class F>
+void RunThreads(int count, F body) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < count; ++t) threads.emplace_back(body, t);
+  for (std::thread& th : threads) th.join();
+}
 
 // Reproducible sizes and seeds for property tests over random images.
 class RandomSizes {
@@ -340,12 +345,19 @@ inline BITMAPINFO Info(LONG w, LONG h, WORD bits) {
   return bmi;
 }
 
-// A device bitmap in a memory DC.
+// A bitmap compatible with the screen (made from a screen DC: GDI makes a
+// memory DC's compatible bitmaps monochrome), selected into a memory DC.
+inline HBITMAP ScreenBitmap(int w, int h) {
+  HDC screen = GetDC(nullptr);
+  HBITMAP bm = CreateCompatibleBitmap(screen, w, h);
+  ReleaseDC(nullptr, screen);
+  return bm;
+}
 struct DeviceBitmap {
   HDC dc = CreateCompatibleDC(nullptr);
   HBITMAP bm;
   HGDIOBJ old;
-  DeviceBitmap(int w, int h) : bm(CreateCompatibleBitmap(dc, w, h)), old(SelectObject(dc, bm)) {}
+  DeviceBitmap(int w, int h) : bm(ScreenBitmap(w, h)), old(SelectObject(dc, bm)) {}
   ~DeviceBitmap() {
     SelectObject(dc, old);
     DeleteObject(bm);
@@ -362,9 +374,6 @@ inline Pixels32 ReadBack(HDC dc, HBITMAP bm, int w, int h) {
   EXPECT_EQ(GetDIBits(dc, bm, 0, h, out.data(), &bmi, DIB_RGB_COLORS), h);
   return out;
 }
-
-// Live GDI objects of this process.
-inline DWORD GdiObjects() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
 
 // The reserved and committed bytes of the reservation that starts at base,
 // found by walking it with VirtualQuery as a Windows program would.

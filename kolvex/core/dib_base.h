@@ -28,7 +28,7 @@
 
 #include <kolvex/platform/exceptions.h>
 #include <kolvex/platform/export.h>
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/win32.h>
 
 #include <cstddef>
 

@@ -4,7 +4,7 @@
 // Every variant writes exactly the bytes of the run, never one beyond.
 #pragma once
 
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/win32.h>
 
 #include <cstddef>
 

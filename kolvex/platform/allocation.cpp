@@ -23,6 +23,7 @@ bool AllocationShouldFail() noexcept {
 namespace kolvex::testing {
 
 void FailAllocationsAfter(long long n) {
+  kolvex::detail::CountSystemAllocations();
   g_remaining.store(n < 0 ? 0 : n, std::memory_order_relaxed);
   g_injecting.store(true, std::memory_order_relaxed);
 }

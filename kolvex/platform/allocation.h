@@ -15,6 +15,14 @@ namespace kolvex::detail {
 // it must fail. Costs one relaxed atomic load while injection is off.
 bool AllocationShouldFail() noexcept;
 
+// Makes the system calls through which the library makes memory and GDI
+// objects (VirtualAlloc, the DC and bitmap constructors, GetWindowDC,
+// DrawDibOpen) count against the fault injection too. The Linux stand-in counts
+// them where it makes them, so this does nothing there; on Windows it routes
+// the library's own imports of them through the count, once, on the first
+// FailAllocationsAfter(). Thread-safe.
+void CountSystemAllocations();
+
 // Allocations that report exhaustion the MFC way: by throwing the static
 // CMemoryException*. Never return null.
 template <class T, class... Args>

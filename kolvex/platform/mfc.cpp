@@ -1,7 +1,7 @@
 // CDC and the module state.
 
 #include <kolvex/platform/mfc.h>
-#include <kolvex/platform/resources.h>
+#include <kolvex/platform/win32.h>
 
 CDC::~CDC() {
   if (m_hDC != nullptr) ::DeleteDC(Detach());

@@ -3,7 +3,7 @@
 //
 // Ownership: a CDC owns the DC handle it wraps and deletes it (DeleteDC) when
 // it is destroyed still wrapping it; Detach hands the handle back. A CFile
-// owns its descriptor and closes it on destruction; a CMemFile owns its buffer
+// owns its file handle and closes it on destruction; a CMemFile owns its buffer
 // until Detach. Exceptions are thrown by pointer, as MFC throws them; the
 // catcher calls Delete() on them.
 //
@@ -13,9 +13,7 @@
 
 #include <kolvex/platform/exceptions.h>
 #include <kolvex/platform/export.h>
-#include <kolvex/platform/gdi.h>
-#include <kolvex/platform/kernel.h>
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/win32.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -121,18 +119,20 @@ class KOLVEX_API CFileException : public CException {
 
   explicit CFileException(int cause = none, LONG lOsError = -1);
   ~CFileException() override;
-  // The cause that an errno value stands for.
+  // The cause that a system error stands for: an errno value on Linux, a
+  // GetLastError() code on Windows.
   static int OsErrorToException(LONG lOsError);
 
   int m_cause;
-  LONG m_lOsError;  // errno, or -1
+  LONG m_lOsError;  // the system's error (errno, or GetLastError() on Windows), or -1
 };
 
 // Throws a new CFileException* (the catcher calls Delete()).
 [[noreturn]] KOLVEX_API void AfxThrowFileException(int cause, LONG lOsError = -1,
-                                                   LPCTSTR lpszFileName = nullptr);
+                                                   LPCSTR lpszFileName = nullptr);
 
-// A file over a POSIX descriptor. Read, Write and Seek report failure by
+// A file over the system's file handle (a POSIX descriptor on Linux, a Win32
+// file handle on Windows). Read, Write and Seek report failure by
 // throwing CFileException*; a short write (disk full) is a failure too.
 class KOLVEX_API CFile {
  public:
@@ -155,14 +155,14 @@ class KOLVEX_API CFile {
 
   CFile() = default;
   // Opens the file or throws CFileException*.
-  CFile(LPCTSTR lpszFileName, UINT nOpenFlags);
+  CFile(LPCSTR lpszFileName, UINT nOpenFlags);
   virtual ~CFile();  // closes without throwing
   CFile(const CFile&) = delete;
   CFile& operator=(const CFile&) = delete;
 
   // FALSE on failure, with the cause in *pError when given. Share modes are
-  // accepted and not enforced; descriptors are never inherited.
-  virtual BOOL Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr);
+  // accepted and not enforced; handles are never inherited by child processes.
+  virtual BOOL Open(LPCSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr);
   // Answers the bytes read; fewer than nCount only at the end of the file.
   virtual UINT Read(void* lpBuf, UINT nCount);
   virtual void Write(const void* lpBuf, UINT nCount);
@@ -178,7 +178,7 @@ class KOLVEX_API CFile {
   ULONGLONG SeekToEnd() { return Seek(0, end); }
 
  private:
-  int m_fd = -1;
+  kolvex::platform::NativeFile m_hFile = kolvex::platform::kNoFile;
 };
 
 // A file in memory. The buffer grows as written; running out of memory throws
@@ -189,7 +189,7 @@ class KOLVEX_API CMemFile : public CFile {
   explicit CMemFile(UINT nGrowBytes = 1024);
   ~CMemFile() override;
 
-  BOOL Open(LPCTSTR, UINT, CFileException* pError = nullptr) override;  // always FALSE
+  BOOL Open(LPCSTR, UINT, CFileException* pError = nullptr) override;  // always FALSE
   UINT Read(void* lpBuf, UINT nCount) override;
   void Write(const void* lpBuf, UINT nCount) override;
   ULONGLONG Seek(LONGLONG lOff, UINT nFrom) override;

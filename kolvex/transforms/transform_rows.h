@@ -10,7 +10,7 @@
 // any faster variant chosen by a Select* function must produce the same bytes.
 #pragma once
 
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/win32.h>
 
 #include <cstddef>
 

@@ -10,7 +10,7 @@
 #pragma once
 
 #include <kolvex/base/bitmap_format.h>
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/win32.h>
 
 #include <cstddef>
 

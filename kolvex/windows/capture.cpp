@@ -1,8 +1,7 @@
 // CRZDIB2: capturing device contexts and the display, and loading bitmap
 // resources of type 8000.
 
-#include <kolvex/platform/resources.h>
-#include <kolvex/platform/user.h>
+#include <kolvex/platform/win32.h>
 #include <kolvex/windows/bitmap_file_read.h>
 #include <kolvex/windows/dib.h>
 
@@ -13,9 +12,6 @@ namespace {
 
 // The resource type that carries bitmap file images.
 constexpr WORD kBitmapResourceType = 8000;
-// The fields of BITMAP up to bmBits, as 32-bit Windows lays them out; only the
-// width and height are read.
-constexpr int kBitmapFieldBytes = 24;
 
 }  // namespace
 
@@ -54,7 +50,9 @@ bool CRZDIB2::CreateFromDC(HDC hDC, RECT* pArea) {
   if (bitmap == nullptr) return false;
 
   BITMAP info{};
-  ::GetObjectA(bitmap, kBitmapFieldBytes, &info);
+  // The whole structure (24 bytes on 32-bit Windows, 32 on 64-bit systems,
+  // which refuse less); only the width and height are read.
+  ::GetObjectA(bitmap, sizeof info, &info);
   // Create lets a memory exception through to the caller; the platform bitmap
   // must not outlive it.
   bool created = false;

@@ -29,9 +29,8 @@
 
 #include <kolvex/core/dib_base.h>
 #include <kolvex/platform/export.h>
-#include <kolvex/platform/gdi.h>
 #include <kolvex/platform/mfc.h>
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/win32.h>
 
 #include <cstddef>
 

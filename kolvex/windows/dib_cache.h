@@ -19,7 +19,7 @@
 // is left, an eviction on another thread may destroy the entry.
 #pragma once
 
-#include <kolvex/platform/kernel.h>
+#include <kolvex/platform/win32.h>
 #include <kolvex/windows/dib.h>
 
 // One entry: a bitmap sharing the cached block, and the hits counted on it.

@@ -6,8 +6,7 @@
 #include <kolvex/base/bitmap_format.h>
 #include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
-#include <kolvex/platform/drawdib.h>
-#include <kolvex/platform/user.h>
+#include <kolvex/platform/win32.h>
 #include <kolvex/windows/dib.h>
 #include <kolvex/windows/draw_rows.h>
 

@@ -1,7 +1,7 @@
 // Internal: row kernels of the drawing operations.
 #pragma once
 
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/win32.h>
 
 #include <cstddef>
 

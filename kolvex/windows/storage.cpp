@@ -3,7 +3,7 @@
 
 #include <kolvex/core/storage.h>
 #include <kolvex/platform/allocation.h>
-#include <kolvex/platform/kernel.h>
+#include <kolvex/platform/win32.h>
 #include <kolvex/windows/dib.h>
 
 namespace {

@@ -8,7 +8,7 @@
 // talks to the display at a time.
 #pragma once
 
-#include <kolvex/platform/gdi_internal.h>
+#include <kolvex/platform/linux/gdi_internal.h>
 
 #include <functional>
 #include <memory>

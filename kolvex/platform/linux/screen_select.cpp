@@ -2,7 +2,7 @@
 // the virtual screen. The state lives under the GDI table lock.
 
 #include <kolvex/platform/linux/screen.h>
-#include <kolvex/platform/user.h>
+#include <kolvex/platform/linux/user.h>
 
 #include <cstdlib>
 #include <cstring>

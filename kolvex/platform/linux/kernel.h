@@ -20,7 +20,7 @@
 #pragma once
 
 #include <kolvex/platform/export.h>
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/linux/win32_types.h>
 
 #include <atomic>
 
@@ -116,3 +116,11 @@ KOLVEX_API void DeleteCriticalSection(LPCRITICAL_SECTION cs);
 
 // The pseudo-handle of the calling process ((HANDLE)-1); needs no closing.
 inline HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(~std::uintptr_t{0}); }
+
+namespace kolvex::platform {
+
+// What CFile holds: a POSIX file descriptor; -1 when no file is open.
+using NativeFile = int;
+inline constexpr NativeFile kNoFile = -1;
+
+}  // namespace kolvex::platform

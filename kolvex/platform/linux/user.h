@@ -26,9 +26,9 @@
 #pragma once
 
 #include <kolvex/platform/export.h>
-#include <kolvex/platform/gdi.h>
-#include <kolvex/platform/kernel.h>
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/linux/gdi.h>
+#include <kolvex/platform/linux/kernel.h>
+#include <kolvex/platform/linux/win32_types.h>
 
 #include <string>
 
@@ -67,11 +67,8 @@ KOLVEX_API BOOL CopyRect(LPRECT lprcDst, const RECT* lprcSrc);
 
 namespace kolvex::platform {
 
-// Resizes the virtual screen, clears it to black and makes it the screen
-// (closing a display in use). False (and no change) for a size <= 0 or one
-// that does not fit in memory. For tests and demos; a DC on the screen follows
-// the new size.
-KOLVEX_API bool SetVirtualScreenSize(int width, int height);
+// (SetVirtualScreenSize, in <kolvex/platform/screen.h>, makes the virtual
+// screen the screen again.)
 
 // Makes the root window of X display `name` (null: the one DISPLAY names) the
 // screen, closing a display in use. False, with the reason in *why when given,

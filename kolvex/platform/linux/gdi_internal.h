@@ -1,7 +1,7 @@
 // Internal: what the GDI, USER and DrawDib stand-ins share. Not installed.
 #pragma once
 
-#include <kolvex/platform/gdi.h>
+#include <kolvex/platform/linux/gdi.h>
 
 #include <cstddef>
 #include <cstdint>

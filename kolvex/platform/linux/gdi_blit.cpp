@@ -3,7 +3,7 @@
 
 #include <kolvex/base/bitmap_format.h>
 #include <kolvex/base/size.h>
-#include <kolvex/platform/gdi_internal.h>
+#include <kolvex/platform/linux/gdi_internal.h>
 #include <kolvex/platform/linux/screen.h>
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // DrawDib over the GDI stand-in's stretch.
 
-#include <kolvex/platform/drawdib.h>
-#include <kolvex/platform/gdi_internal.h>
+#include <kolvex/platform/linux/drawdib.h>
+#include <kolvex/platform/linux/gdi_internal.h>
 
 using namespace kolvex::platform::detail;
 

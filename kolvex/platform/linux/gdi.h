@@ -45,8 +45,8 @@
 #pragma once
 
 #include <kolvex/platform/export.h>
-#include <kolvex/platform/kernel.h>
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/linux/kernel.h>
+#include <kolvex/platform/linux/win32_types.h>
 
 DECLARE_HANDLE(HDC);
 DECLARE_HANDLE(HBITMAP);
@@ -107,6 +107,10 @@ KOLVEX_API BOOL DeleteDC(HDC hdc);
 KOLVEX_API HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h);
 // The bitmap selected into a memory DC (type OBJ_BITMAP); null otherwise.
 KOLVEX_API HGDIOBJ GetCurrentObject(HDC hdc, UINT type);
+// The colour table of the DIB section selected into a memory DC (the grey
+// ramp, at 8 bits or fewer): entries [iStart, iStart + cEntries) of it, clipped
+// to its size, into prgbq. Answers the entries copied; 0 for any other DC.
+KOLVEX_API UINT GetDIBColorTable(HDC hdc, UINT iStart, UINT cEntries, RGBQUAD* prgbq);
 // Answers the previous mode, 0 for an invalid DC or a mode outside 1..4.
 KOLVEX_API int SetStretchBltMode(HDC hdc, int mode);
 KOLVEX_API int GetStretchBltMode(HDC hdc);

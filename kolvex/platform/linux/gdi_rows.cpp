@@ -3,7 +3,7 @@
 // between 24 and 32 bits have copies of their own, a word at a time.
 
 #include <kolvex/base/bitmap_format.h>
-#include <kolvex/platform/gdi_internal.h>
+#include <kolvex/platform/linux/gdi_internal.h>
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 #include <kolvex/base/bitmap_format.h>
 #include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
-#include <kolvex/platform/gdi_internal.h>
+#include <kolvex/platform/linux/gdi_internal.h>
 #include <kolvex/platform/linux/screen.h>
 
 #include <algorithm>
@@ -305,6 +305,22 @@ HGDIOBJ GetCurrentObject(HDC hdc, UINT type) {
   const std::uint32_t dc = t.Find(hdc, [](Kind k) { return k == Kind::MemoryDc; });
   if (dc == kNone || type != OBJ_BITMAP) return nullptr;
   return t.HandleOf(t.objects[dc].selected);
+}
+
+UINT GetDIBColorTable(HDC hdc, UINT iStart, UINT cEntries, RGBQUAD* prgbq) {
+  auto guard = LockTable();
+  Table& t = T();
+  const std::uint32_t dc = t.Find(hdc, [](Kind k) { return k == Kind::MemoryDc; });
+  if (dc == kNone || prgbq == nullptr) return 0;
+  const Surface& s = *t.objects[t.objects[dc].selected].surface;
+  if (!s.dibSection || s.view.bitCount > 8) return 0;
+  const UINT size = 1u << s.view.bitCount;
+  UINT copied = 0;
+  for (UINT i = iStart; i < size && copied < cEntries; ++i, ++copied) {
+    const auto level = static_cast<BYTE>(i * 255 / (size - 1));
+    prgbq[copied] = RGBQUAD{level, level, level, 0};
+  }
+  return copied;
 }
 
 int SetStretchBltMode(HDC hdc, int mode) {

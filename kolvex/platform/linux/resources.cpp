@@ -1,6 +1,6 @@
 // The resource table.
 
-#include <kolvex/platform/resources.h>
+#include <kolvex/platform/linux/resources.h>
 
 #include <cctype>
 #include <cstdint>

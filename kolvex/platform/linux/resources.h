@@ -15,8 +15,8 @@
 #pragma once
 
 #include <kolvex/platform/export.h>
-#include <kolvex/platform/kernel.h>
-#include <kolvex/platform/win32_types.h>
+#include <kolvex/platform/linux/kernel.h>
+#include <kolvex/platform/linux/win32_types.h>
 
 #define IS_INTRESOURCE(r) ((reinterpret_cast<ULONG_PTR>(r) >> 16) == 0)
 #define MAKEINTRESOURCEA(i) (reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))

@@ -1,7 +1,9 @@
 // USER: the desktop window, screen DCs and metrics, rectangle helpers.
 
-#include <kolvex/platform/gdi_internal.h>
-#include <kolvex/platform/user.h>
+#include <kolvex/platform/linux/gdi_internal.h>
+#include <kolvex/platform/linux/screen.h>
+#include <kolvex/platform/linux/user.h>
+#include <kolvex/platform/screen.h>
 
 using namespace kolvex::platform::detail;
 
@@ -58,6 +60,11 @@ BOOL CopyRect(LPRECT lprcDst, const RECT* lprcSrc) {
 }
 
 namespace kolvex::platform {
+
+bool IsVirtualScreen() {
+  auto guard = LockTable();
+  return SelectedScreen() == nullptr;
+}
 
 bool SetVirtualScreenSize(int width, int height) { return ResizeScreen(width, height); }
 

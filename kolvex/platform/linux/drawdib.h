@@ -11,8 +11,8 @@
 #pragma once
 
 #include <kolvex/platform/export.h>
-#include <kolvex/platform/gdi.h>
-#include <kolvex/platform/kernel.h>
+#include <kolvex/platform/linux/gdi.h>
+#include <kolvex/platform/linux/kernel.h>
 
 using HDRAWDIB = HANDLE;
 

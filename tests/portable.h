@@ -1,0 +1,93 @@
+// What the suites need from the system they run on, in one place, so that no
+// test carries a conditional for it: memory pages that fault, the count of live
+// GDI objects, resources registered while the test runs, child programs, and a
+// bitmap decoder that is not the library's. portable_posix.cpp and
+// portable_windows.cpp implement it; CMake picks one.
+#pragma once
+
+#include <kolvex/kolvex.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kt {
+
+// ---- Memory pages ----
+
+std::size_t PageSize();
+// `bytes` (a multiple of PageSize()) of fresh read-write memory; throws
+// std::runtime_error when the system refuses.
+BYTE* MapPages(std::size_t bytes);
+// Makes the page at `page` inaccessible: any access to it faults.
+void ProtectPage(BYTE* page);
+void UnmapPages(BYTE* base, std::size_t bytes);
+
+// ---- GDI objects ----
+
+// The live GDI objects of this process (DCs, bitmaps and whatever GDI makes
+// for them). GetGuiResources(GR_GDIOBJECTS) where the system answers it; Wine
+// answers 0, and there they are counted in the GDI handle table that the
+// system maps into every process. Compare counts taken in one process.
+DWORD GdiObjects();
+
+// ---- Resources ----
+
+// Registers `bytes` as resource `id` of type 8000 of the module that
+// CRZDIB2::CreateFromResource(id, nullptr) searches (the module state's
+// instance), for the life of the object. Linux: the stand-in's resource table
+// of the process module. Windows: a copy of kolvex.dll with the resource
+// written into it (UpdateResource), loaded as a data file and made the module
+// state's instance, as an MFC program does with a resource DLL.
+class ScopedResource {
+ public:
+  ScopedResource(WORD id, const std::vector<BYTE>& bytes);
+  ~ScopedResource();
+  ScopedResource(const ScopedResource&) = delete;
+  ScopedResource& operator=(const ScopedResource&) = delete;
+
+  struct State;  // the system's record of the registration
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+// ---- Programs ----
+
+struct ProgramRun {
+  int status = -1;  // the exit code; -1 when it could not start or did not exit
+  std::string out;  // line ends read as "\n" on every system
+  std::string err;
+};
+
+// Runs `program` with `args` (no shell in between) and waits for it.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args);
+
+// ---- An independent decoder ----
+
+struct DecodedBitmap {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> pixels;  // 0xRRGGBB, rows from the top
+};
+
+// Reads the bitmap file at `path` with a decoder that is not the library's:
+// Python's PIL on Linux, the system's own LoadImage on Windows. False when the
+// decoder refuses the file or cannot be run.
+bool DecodeIndependently(const std::string& path, DecodedBitmap& out);
+
+// ---- Process exit ----
+
+// Why a handler that the program registers with std::atexit() cannot see what
+// the library's static objects do when the process exits; null where it can.
+const char* AtExitBlindSpot();
+
+// ---- Files ----
+
+// A file whose writes fail because its device is full; empty where the system
+// has none (Windows).
+std::string FullDevice();
+
+}  // namespace kt

@@ -1,0 +1,120 @@
+// The suites' system needs on Linux: mmap, the stand-in's own object count and
+// resource table, posix_spawn, and PIL.
+
+#include "portable.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kt {
+
+namespace {
+
+std::string ReadAndRemove(const std::filesystem::path& path) {
+  std::string text;
+  {
+    std::ifstream in(path, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::filesystem::remove(path);
+  return text;
+}
+
+std::filesystem::path ScratchPath(const char* what) {
+  static std::mt19937_64 rng{std::random_device{}()};
+  return std::filesystem::temp_directory_path() /
+         ("kolvex-" + std::string(what) + "-" + std::to_string(rng()));
+}
+
+}  // namespace
+
+std::size_t PageSize() { return static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)); }
+
+BYTE* MapPages(std::size_t bytes) {
+  void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::runtime_error("mmap failed");
+  return static_cast<BYTE*>(p);
+}
+
+void ProtectPage(BYTE* page) {
+  if (::mprotect(page, PageSize(), PROT_NONE) != 0) throw std::runtime_error("mprotect failed");
+}
+
+void UnmapPages(BYTE* base, std::size_t bytes) { ::munmap(base, bytes); }
+
+DWORD GdiObjects() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
+
+struct ScopedResource::State {
+  WORD id;
+};
+
+ScopedResource::ScopedResource(WORD id, const std::vector<BYTE>& bytes)
+    : state_(new State{id}) {
+  EXPECT_TRUE(kolvex::platform::AddResource(nullptr, MAKEINTRESOURCE(id), MAKEINTRESOURCE(8000),
+                                            bytes.data(), static_cast<DWORD>(bytes.size())));
+}
+
+ScopedResource::~ScopedResource() {
+  kolvex::platform::RemoveResource(nullptr, MAKEINTRESOURCE(state_->id), MAKEINTRESOURCE(8000));
+}
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  const std::filesystem::path out = ScratchPath("out");
+  const std::filesystem::path err = ScratchPath("err");
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  const int started = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ProgramRun run;
+  int raw = 0;
+  if (started == 0 && ::waitpid(pid, &raw, 0) == pid && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
+  run.out = ReadAndRemove(out);
+  run.err = ReadAndRemove(err);
+  return run;
+}
+
+bool DecodeIndependently(const std::string& path, DecodedBitmap& out) {
+  const ProgramRun run =
+      RunProgram("/usr/bin/python3", {KOLVEX_SOURCE_DIR "/tests/tools/bmp_pixels.py", path});
+  if (run.status != 0) return false;
+  std::istringstream in(run.out);
+  out = DecodedBitmap{};
+  if (!(in >> out.width >> out.height)) return false;
+  std::string row;
+  while (in >> row) {
+    for (std::size_t x = 0; x + 6 <= row.size(); x += 6) {
+      out.pixels.push_back(static_cast<std::uint32_t>(std::stoul(row.substr(x, 6), nullptr, 16)));
+    }
+  }
+  return out.pixels.size() == static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
+}
+
+// One list of exit handlers for the program and its shared libraries, run in
+// the reverse order of registration.
+const char* AtExitBlindSpot() { return nullptr; }
+
+std::string FullDevice() { return "/dev/full"; }
+
+}  // namespace kt

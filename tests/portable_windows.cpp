@@ -1,0 +1,269 @@
+// The suites' system needs on Windows: VirtualAlloc pages, GDI objects counted
+// in the system's handle table where GetGuiResources answers 0 (Wine), resources
+// written into a scratch module, CreateProcess, and LoadImage as the decoder.
+
+#include "portable.h"
+
+#include <gtest/gtest.h>
+
+#include <winternl.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+namespace kt {
+
+namespace {
+
+std::filesystem::path ScratchPath(const char* what, const char* extension = "") {
+  static std::mt19937_64 rng{std::random_device{}()};
+  return std::filesystem::temp_directory_path() /
+         ("kolvex-" + std::string(what) + "-" + std::to_string(rng()) + extension);
+}
+
+// The text a child wrote, with its "\r\n" line ends read as "\n".
+std::string ReadAndRemove(const std::filesystem::path& path) {
+  std::string text;
+  {
+    std::ifstream in(path, std::ios::binary);
+    for (std::istreambuf_iterator<char> c(in), end; c != end; ++c) {
+      if (*c == '\n' && !text.empty() && text.back() == '\r') text.pop_back();
+      text.push_back(*c);
+    }
+  }
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+  return text;
+}
+
+// One entry of the GDI handle table, as 64-bit Windows (and Wine) lay it out.
+struct GdiHandleEntry {
+  std::uint64_t kernelObject;
+  std::uint16_t processId;
+  std::uint16_t count;
+  std::uint16_t upper;  // the handle's upper 16 bits
+  std::uint8_t type;    // 0: a free entry
+  std::uint8_t flags;
+  std::uint64_t userObject;
+};
+static_assert(sizeof(GdiHandleEntry) == 24);
+constexpr std::size_t kGdiHandleEntries = 0x10000;
+// PEB::GdiSharedHandleTable on 64-bit Windows.
+constexpr std::size_t kPebGdiTableOffset = 0xF8;
+
+DWORD CountHandleTable() {
+  PROCESS_BASIC_INFORMATION process{};
+  if (::NtQueryInformationProcess(::GetCurrentProcess(), ProcessBasicInformation, &process,
+                                  sizeof process, nullptr) != 0) {
+    return 0;
+  }
+  const auto* peb = reinterpret_cast<const BYTE*>(process.PebBaseAddress);
+  const auto* table = *reinterpret_cast<const GdiHandleEntry* const*>(peb + kPebGdiTableOffset);
+  if (table == nullptr) return 0;
+  const auto self = static_cast<std::uint16_t>(::GetCurrentProcessId());
+  DWORD live = 0;
+  for (std::size_t i = 0; i < kGdiHandleEntries; ++i) {
+    // Wine keeps one table per process and leaves the owner 0.
+    const GdiHandleEntry& e = table[i];
+    if (e.type != 0 && (e.processId == 0 || e.processId == self)) ++live;
+  }
+  return live;
+}
+
+// GDI makes some objects of its own on first use (stock objects, the
+// desktop's DC cache); make them now, so that counts compare what tests make.
+void WarmUpGdi() {
+  HDC memory = ::CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = ::CreateCompatibleBitmap(memory, 1, 1);
+  ::SelectObject(memory, ::SelectObject(memory, bitmap));
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+  HDC display = ::CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+  ::DeleteDC(display);
+  HDC window = ::GetWindowDC(::GetDesktopWindow());
+  ::ReleaseDC(::GetDesktopWindow(), window);
+}
+
+// The command line that CreateProcess hands over, quoted so that the C
+// runtime's parser gives the child exactly `args`.
+std::string CommandLine(const std::string& program, const std::vector<std::string>& args) {
+  auto quote = [](const std::string& a) {
+    if (!a.empty() && a.find_first_of(" \t\"") == std::string::npos) return a;
+    std::string q = "\"";
+    std::size_t backslashes = 0;
+    for (char c : a) {
+      if (c == '\\') {
+        ++backslashes;
+        continue;
+      }
+      // Backslashes before a quote are doubled, and the quote escaped.
+      q.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+      backslashes = 0;
+      q.push_back(c);
+    }
+    q.append(2 * backslashes, '\\');  // before the closing quote
+    q.push_back('"');
+    return q;
+  };
+  std::string line = quote(program);
+  for (const std::string& a : args) line.append(" ").append(quote(a));
+  return line;
+}
+
+HANDLE InheritableFile(const std::filesystem::path& path) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return ::CreateFileA(path.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+std::size_t PageSize() {
+  SYSTEM_INFO info;
+  ::GetSystemInfo(&info);
+  return info.dwPageSize;
+}
+
+BYTE* MapPages(std::size_t bytes) {
+  void* p = ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (p == nullptr) throw std::runtime_error("VirtualAlloc failed");
+  return static_cast<BYTE*>(p);
+}
+
+void ProtectPage(BYTE* page) {
+  DWORD old = 0;
+  if (!::VirtualProtect(page, PageSize(), PAGE_NOACCESS, &old)) {
+    throw std::runtime_error("VirtualProtect failed");
+  }
+}
+
+void UnmapPages(BYTE* base, std::size_t) { ::VirtualFree(base, 0, MEM_RELEASE); }
+
+DWORD GdiObjects() {
+  const DWORD reported = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+  if (reported != 0) return reported;
+  static const bool warm = (WarmUpGdi(), true);
+  (void)warm;
+  return CountHandleTable();
+}
+
+struct ScopedResource::State {
+  std::filesystem::path file;
+  HMODULE module = nullptr;
+  HINSTANCE previous = nullptr;
+};
+
+namespace {
+
+// A copy of the library's DLL with `bytes` as resource `id` of type 8000,
+// loaded as a data file. Failures are reported and leave state.module null.
+void WriteResourceModule(ScopedResource::State& state, WORD id, const std::vector<BYTE>& bytes);
+
+}  // namespace
+
+ScopedResource::ScopedResource(WORD id, const std::vector<BYTE>& bytes) : state_(new State) {
+  WriteResourceModule(*state_, id, bytes);
+  if (state_->module == nullptr) return;
+  state_->previous = AfxGetModuleState()->m_hCurrentInstanceHandle;
+  AfxGetModuleState()->m_hCurrentInstanceHandle = state_->module;
+}
+
+namespace {
+
+void WriteResourceModule(ScopedResource::State& state, WORD id, const std::vector<BYTE>& bytes) {
+  // The library's DLL serves as the module: any PE file takes resources.
+  HMODULE library = nullptr;
+  ASSERT_TRUE(::GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&AfxGetModuleState), &library));
+  char self[MAX_PATH];
+  ASSERT_GT(::GetModuleFileNameA(library, self, MAX_PATH), 0u);
+  state.file = ScratchPath("resources", ".dll");
+  std::filesystem::copy_file(self, state.file);
+  const std::string file = state.file.string();
+  HANDLE update = ::BeginUpdateResourceA(file.c_str(), FALSE);
+  ASSERT_NE(update, nullptr);
+  ASSERT_TRUE(::UpdateResourceA(update, MAKEINTRESOURCE(8000), MAKEINTRESOURCE(id),
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())));
+  ASSERT_TRUE(::EndUpdateResourceA(update, FALSE));
+  state.module = ::LoadLibraryExA(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(state.module, nullptr);
+}
+
+}  // namespace
+
+ScopedResource::~ScopedResource() {
+  if (state_->module != nullptr) {
+    AfxGetModuleState()->m_hCurrentInstanceHandle = state_->previous;
+    ::FreeLibrary(state_->module);
+  }
+  std::error_code ignored;
+  std::filesystem::remove(state_->file, ignored);
+}
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  const std::filesystem::path outPath = ScratchPath("out");
+  const std::filesystem::path errPath = ScratchPath("err");
+  ProgramRun run;
+  {
+    const HANDLE out = InheritableFile(outPath);
+    const HANDLE err = InheritableFile(errPath);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    std::string line = CommandLine(program, args);
+    PROCESS_INFORMATION child{};
+    if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+        ::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                         &startup, &child)) {
+      DWORD code = 0;
+      if (::WaitForSingleObject(child.hProcess, 120000) == WAIT_OBJECT_0 &&
+          ::GetExitCodeProcess(child.hProcess, &code)) {
+        run.status = static_cast<int>(code);
+      }
+      ::CloseHandle(child.hThread);
+      ::CloseHandle(child.hProcess);
+    }
+    if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
+    if (err != INVALID_HANDLE_VALUE) ::CloseHandle(err);
+  }
+  run.out = ReadAndRemove(outPath);
+  run.err = ReadAndRemove(errPath);
+  return run;
+}
+
+bool DecodeIndependently(const std::string& path, DecodedBitmap& out) {
+  const auto bitmap = static_cast<HBITMAP>(::LoadImageA(
+      nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+  if (bitmap == nullptr) return false;
+  BITMAP info{};
+  ::GetObjectA(bitmap, sizeof info, &info);
+  out = DecodedBitmap{info.bmWidth, info.bmHeight, {}};
+  out.pixels.resize(static_cast<std::size_t>(info.bmWidth) * static_cast<std::size_t>(info.bmHeight));
+  BITMAPINFO request{};
+  request.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), info.bmWidth, -info.bmHeight, 1, 32,
+                                       BI_RGB, 0, 0, 0, 0, 0};
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  const int lines = ::GetDIBits(dc, bitmap, 0, static_cast<UINT>(info.bmHeight), out.pixels.data(),
+                                &request, DIB_RGB_COLORS);
+  ::DeleteDC(dc);
+  ::DeleteObject(bitmap);
+  for (std::uint32_t& p : out.pixels) p &= 0xFFFFFF;
+  return lines == info.bmHeight;
+}
+
+const char* AtExitBlindSpot() {
+  return "a DLL's static objects are destroyed when it is detached, after every std::atexit "
+         "handler of the program has run";
+}
+
+std::string FullDevice() { return {}; }
+
+}  // namespace kt
