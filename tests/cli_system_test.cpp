@@ -117,7 +117,7 @@ TEST_F(Tool, SignalStopsABatchAfterItsFinishedFrames) {
   EXPECT_TRUE(caught) << "the second frame was never caught being written";
 }
 
-TEST_F(Tool, NamedPipesNeverHangTheTool) {
+TEST_F(Tool, NamedPipesAndDirectoriesAreNoFiles) {
   ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
   const std::string good = MakeInput("good.bmp", 24, 6, 4, 2);
   const std::string fifo = Quoted(Path("fifo"));
@@ -127,6 +127,7 @@ TEST_F(Tool, NamedPipesNeverHangTheTool) {
     std::string err;
   } cases[] = {
       {"kolvex mirror " + fifo + " " + Quoted(Path("o.bmp")), 1, Path("fifo") + ": not a regular file\n"},
+      {"kolvex mirror " + Quoted(dir_) + " " + Quoted(Path("o.bmp")), 1, dir_ + ": not a regular file\n"},
       {"kolvex mirror -o " + Quoted(Path("d")) + " " + Quoted(good) + " " + fifo, 1,
        Path("fifo") + ": not a regular file\n2 frames, 1 failed\n"},
       {"kolvex mirror " + Quoted(good) + " " + fifo, 1,
