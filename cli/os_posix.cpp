@@ -1,4 +1,4 @@
-// The tool's system calls on Linux and other POSIX systems.
+// The tool's system calls on Linux (POSIX, and Linux's pipe sizes).
 
 #include "os.h"
 
@@ -47,12 +47,9 @@ std::optional<std::uint64_t> RegularFileSize(int fd) {
 }
 
 void PrepareStream(int fd) {
-#ifdef F_SETPIPE_SZ
-  // Linux: as large as an unprivileged process may ask for by default.
+  // As large as an unprivileged process may ask for by default; not a pipe or
+  // refused: the buffer stays as it is.
   ::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
-#else
-  (void)fd;
-#endif
 }
 
 PathKind KindOf(const std::string& path) {
