@@ -97,6 +97,10 @@ TEST_F(Tool, EveryDepthThroughEverySubcommandMatchesTheLibrary) {
       EXPECT_EQ(got.DIBWidth(), expected.DIBWidth());
       EXPECT_EQ(got.DIBHeight(), expected.DIBHeight());
       EXPECT_EQ(kt::RowBytes(got), kt::RowBytes(expected));
+      // Without an alpha mask in the input, 32 bits come out in the library's form.
+      if (got.DIBBitCount() == 32) {
+        EXPECT_EQ(FileBytes(Path("out.bmp")), kt::SaveToMemory(expected));
+      }
     }
   }
 }
@@ -180,10 +184,6 @@ TEST_F(Tool, NumbersAreValuesAndLevelsAreClamped) {
     Load(Path("out.bmp"), got);
     EXPECT_EQ(kt::RowBytes(got), kt::RowBytes(expected));
   }
-  const ToolRun r = Kolvex("scale -5x10 " + Quoted(input) + " " + Quoted(Path("out.bmp")));
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err.rfind("kolvex scale: bad size '-5x10' (width and height must be at least 1)\n", 0), 0u)
-      << r.err;
 }
 
 TEST_F(Tool, OutputDirectoryIsCreatedButNotItsParents) {
@@ -291,6 +291,8 @@ TEST_F(Tool, BadInputsFailCleanly) {
        Path("short.bmp") + ": not a bitmap file (too short)\n"},
       {"scale 12x '" + good + "' '" + out + "'", 2, "kolvex scale: bad size '12x' (expected WIDTHxHEIGHT)\n"},
       {"scale 0x5 '" + good + "' '" + out + "'", 2, "kolvex scale: bad size '0x5'"},
+      {"scale -5x10 '" + good + "' '" + out + "'", 2,
+       "kolvex scale: bad size '-5x10' (width and height must be at least 1)\n"},
       {"brightness bright '" + good + "' '" + out + "'", 2, "kolvex brightness: 'bright' is not a whole number\n"},
       {"field '" + good + "' '" + out + "'", 2, "kolvex field: give exactly one of --odd and --even\n"},
       {"quarter --sideways '" + good + "' '" + out + "'", 2, "kolvex quarter: unknown option --sideways\n"},
