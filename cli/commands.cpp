@@ -16,7 +16,6 @@
 #include <functional>
 #include <map>
 #include <set>
-#include <sys/stat.h>
 
 namespace kolvex::cli {
 

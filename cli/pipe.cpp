@@ -12,11 +12,10 @@
 #include "os.h"
 #include "pixels.h"
 
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
-#include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace kolvex::cli {
