@@ -65,6 +65,8 @@ bool SignalDuringWrite(Running& tool, const std::string& dir, int signal) {
   const std::string temp = WaitForTemporary(dir, tool.pid());
   if (temp.empty()) return false;
   ::kill(tool.pid(), SIGSTOP);
+  int stopped = 0;  // once stopped, no system call of the tool is still under way
+  ::waitpid(tool.pid(), &stopped, WUNTRACED);
   const bool caught = Exists(dir + "/" + temp);
   ::kill(tool.pid(), signal);
   ::kill(tool.pid(), SIGCONT);
