@@ -5,6 +5,10 @@
 #include "io_support.h"
 
 #include <climits>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <thread>
 
 namespace {
 
@@ -163,6 +167,57 @@ TEST_F(Load, AnOpenFileIsReadFromItsPositionWithTheReason) {
   }
   EXPECT_TRUE(thrown);
   EXPECT_FALSE(dib.IsValidDIB());
+}
+
+// Runs `attempt` on a thread of its own and answers whether it returned
+// within five seconds; one still waiting then is released through the pipe,
+// so that a regression fails the test instead of hanging it.
+bool ReturnsAtOnce(kt::QuietPipe& pipe, const std::function<void()>& attempt) {
+  std::promise<void> returned;
+  std::future<void> done = returned.get_future();
+  std::thread runner([&] {
+    attempt();
+    returned.set_value();
+  });
+  const bool inTime = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  if (!inTime) pipe.Release();
+  runner.join();
+  return inTime;
+}
+
+// A named pipe is refused at once, with or without a writer at its other end:
+// neither the open nor the load may wait for one. So is a directory, where the
+// system opens one.
+TEST_F(Load, NamedPipesAndDirectoriesAreRefusedWithoutWaiting) {
+  for (bool writer : {false, true}) {
+    SCOPED_TRACE(writer ? "a writer that sends nothing" : "no writer");
+    kt::CountingDib2 dib;
+    bool loaded = true;
+    {
+      kt::QuietPipe pipe(writer);
+      EXPECT_TRUE(ReturnsAtOnce(pipe, [&] { loaded = dib.CreateFromFile(pipe.path()); }));
+      EXPECT_FALSE(loaded);
+    }
+    kt::QuietPipe pipe(writer);
+    CFile file;
+    BOOL opened = FALSE;
+    ASSERT_TRUE(ReturnsAtOnce(pipe, [&] { opened = file.Open(pipe.path(), CFile::modeRead); }));
+    ASSERT_TRUE(opened);
+    EXPECT_FALSE(file.IsRegularFile());
+    const char* why = nullptr;
+    EXPECT_TRUE(ReturnsAtOnce(pipe, [&] {
+      loaded = kt::Throws<CFileException>([&] { dib.CreateFromFile(file, &why); }) || dib.IsValidDIB();
+    }));
+    EXPECT_FALSE(loaded) << "threw, or loaded";
+    EXPECT_STREQ(why, "not a regular file");
+  }
+  CFile directory;
+  if (directory.Open(std::filesystem::temp_directory_path().string().c_str(), CFile::modeRead)) {
+    kt::CountingDib2 dib;
+    const char* why = nullptr;
+    EXPECT_FALSE(kt::Throws<CFileException>([&] { dib.CreateFromFile(directory, &why); }));
+    EXPECT_STREQ(why, "not a regular file");
+  }
 }
 
 TEST_F(Load, EveryAllocationFailingInTurnFailsCleanly) {

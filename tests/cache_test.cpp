@@ -155,20 +155,28 @@ TEST_F(Cache, UnCacheThisRemovesOnlyTheFirstMatch) {
   EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 0);
 }
 
-TEST_F(Cache, EveryAllocationOfCacheThisFailingInTurn) {
-  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(1000));
-  TestDib2 pic;
+TEST_F(Cache, EveryAllocationOfCacheThisFailingInTurnEvictsNothing) {
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(8));  // two 4 KB pictures
+  TestDib2 old1, old2, pic;
+  Make(old1, Key(1));
+  Make(old2, Key(2));
   Make(pic, Key(3));
+  ASSERT_TRUE(old1.CacheThis());
+  ASSERT_TRUE(old2.CacheThis());
   long long n = 0;
   for (; n < 16; ++n) {
     kt::FailAllocations fail(n);
     if (pic.CacheThis()) break;
     EXPECT_EQ(pic.Refs(), 1);
-    EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 0);
+    EXPECT_EQ(old1.Refs(), 2) << "evicted for an entry that was never made, n=" << n;
+    EXPECT_EQ(old2.Refs(), 2);
+    EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 8);
   }
   EXPECT_GT(n, 0);
   EXPECT_EQ(pic.Refs(), 2);
-  EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 4);
+  EXPECT_EQ(old1.Refs(), 1);  // the earliest made room
+  EXPECT_EQ(old2.Refs(), 2);
+  EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 8);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "test_support.h"
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -96,6 +97,40 @@ TEST_F(CacheThreads, CacheLookUpWriteAndReleaseTheSamePictures) {
     EXPECT_EQ(pic.Refs(), 1) << "picture " << k;
     EXPECT_TRUE(AllBytes(pic, k + 1)) << "picture " << k;
   }
+}
+
+// SetCacheInfo rewrites the record of a cached block in place (the entry's
+// record with it) while other threads look entries up by their records.
+TEST_F(CacheThreads, RecordOfACachedBlockRewrittenUnderLookups) {
+  CountingDib2 pic;
+  ASSERT_TRUE(pic.Create(32, 8, 8, 1));
+  pic.ClearDIB(7);
+  pic.SetCacheInfo(Key(0, 0));
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(1000));
+  ASSERT_TRUE(pic.CacheThis());
+
+  std::atomic<int> lookups{0};
+  std::atomic<bool> written{false};
+  kt::RunThreads(5, [&](int t) {
+    if (t == 0) {
+      while (lookups.load() < 100) std::this_thread::yield();  // the lookups are under way
+      for (int i = 1; i <= 2000; ++i) pic.SetCacheInfo(Key(i % 2 == 0 ? 0 : 2, 0));
+      written = true;
+    }
+    for (int k = 0; !written.load(); k = 2 - k, ++lookups) {
+      CountingDib2 mine;
+      if (mine.LookupCache(Key(k, 0))) {
+        EXPECT_TRUE(AllBytes(mine, 7));
+      }
+    }
+  });
+
+  CountingDib2 found;
+  EXPECT_FALSE(found.LookupCache(Key(2, 0)));
+  EXPECT_TRUE(found.LookupCache(Key(0, 0)));  // the last record written
+  found.Delete();
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(0));
+  EXPECT_EQ(pic.Refs(), 1);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "test_support.h"
 
 #include <climits>
+#include <functional>
 
 namespace {
 
@@ -82,6 +83,66 @@ TEST(Create, FromHeadersAndBitmaps) {
   ASSERT_TRUE(dib.Create(&bih, 5));
   const tagRZBMINFOHEADER expected = kt::MakeHeader(16, 6, 2, 5);
   EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);
+}
+
+// Every call that takes a caller's extended header, on both classes: a biSize
+// outside 40..144 is refused (the bitmap unchanged by Create, empty after the
+// others) and never stored; 40..144 are kept, and later copies place the
+// pixels biSize bytes behind the header without reading or writing past the
+// buffer, even under a short header with a tiny image.
+template <class Dib>
+void CheckCallersHeaderSizes() {
+  struct EntryPoint {
+    const char* name;
+    bool keepsTheBitmap;  // on refusal
+    std::function<bool(Dib&, tagRZBMINFOHEADER&, BYTE*)> call;
+  };
+  const EntryPoint entries[] = {
+      {"Create", true, [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return d.Create(&h); }},
+      {"CreateOrModify", false,
+       [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return d.CreateOrModify(h, 1); }},
+      {"Attach", false, [](Dib& d, tagRZBMINFOHEADER& h, BYTE* bits) { return d.Attach(&h, bits); }},
+      {"the header constructor", false,
+       [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return (d = Dib(&h)).IsValidDIB(); }},
+      {"the attaching constructor", false,
+       [](Dib& d, tagRZBMINFOHEADER& h, BYTE* bits) { return (d = Dib(&h, bits)).IsValidDIB(); }},
+  };
+  for (const EntryPoint& entry : entries) {
+    for (DWORD size : {0u, 39u, 145u, 4000u, 8192u, 40u, 100u, 144u}) {
+      SCOPED_TRACE(testing::Message() << entry.name << ", biSize " << size);
+      const bool accepted = size >= 40 && size <= 144;
+      tagRZBMINFOHEADER header = kt::MakeHeader(8, 4, 1);  // 4 pixel bytes
+      header.biSize = size;
+      std::vector<BYTE> bits(4, 0x5A);
+      Dib dib;
+      ASSERT_TRUE(dib.Create(24, 4, 3, 1));
+      const CRzDibBaseData2* before = dib.Data();
+      ASSERT_EQ(entry.call(dib, header, bits.data()), accepted);
+      if (!accepted) {
+        EXPECT_EQ(dib.Data() == before, entry.keepsTheBitmap);
+        EXPECT_EQ(dib.GetRzBmiSize(), entry.keepsTheBitmap ? 144u : 0u);
+        continue;
+      }
+      EXPECT_EQ(dib.GetRzBmiSize(), size);
+      std::memset(dib.GetBytes(), 0x5A, 4);
+      Dib copied(dib);
+      copied.LockDIB();  // a private copy of a shared block
+      Dib assigned;
+      assigned.AssignCopy(dib);
+      for (const Dib* copy : {&copied, &assigned}) {
+        EXPECT_EQ(copy->GetBytes(), reinterpret_cast<BYTE*>(copy->GetRzBmiHeader()) + size);
+        EXPECT_EQ(std::memcmp(copy->GetBytes(), dib.GetBytes(), 4), 0);
+        tagRZBMINFOHEADER out;
+        copy->GetRzBmiHeader(out);  // all 144 bytes, whatever biSize says
+        EXPECT_EQ(std::memcmp(&out, dib.GetRzBmiHeader(), size), 0);
+      }
+    }
+  }
+}
+
+TEST(Create, CallersHeaderSizesOutside40To144AreRefusedEverywhere) {
+  CheckCallersHeaderSizes<TestDib>();
+  CheckCallersHeaderSizes<kt::TestDib2>();
 }
 
 TEST(CreateOrModify, ReshapesInPlaceOnlyAnUnsharedBufferThatFits) {

@@ -4,6 +4,7 @@
 #include "test_support.h"
 
 #include <array>
+#include <climits>
 #include <numeric>
 #include <tuple>
 
@@ -14,8 +15,9 @@ using Filters = kt::NoLeaks;
 
 TEST_F(Filters, BrightnessMapsColourChannelsThroughTheClampedTable) {
   // (level, offset subtracted from every colour value)
-  for (auto [level, offset] : std::array<std::pair<int, int>, 6>{
-           {{128, 0}, {0, -128}, {200, 72}, {255, 127}, {1000, 127}, {-50, -128}}}) {
+  for (auto [level, offset] : std::array<std::pair<int, int>, 11>{
+           {{128, 0}, {0, -128}, {200, 72}, {255, 127}, {1000, 127}, {-50, -128}, {256, 127},
+            {-1, -128}, {INT_MAX, 127}, {INT_MIN, -128}, {INT_MIN + 127, -128}}}) {
     for (WORD bits : {24, 32}) {
       TestDib2 a;
       ASSERT_TRUE(a.Create(bits, 255, 2, 1));  // 24 bits: three padding bytes per row

@@ -86,6 +86,28 @@ const char* AtExitBlindSpot();
 
 // ---- Files ----
 
+// A named pipe that carries no byte, for the life of the object: a FIFO in the
+// temporary directory on Linux, with its writing end held open by this process
+// when `writer` is set; a pipe served by this process on Windows, where a pipe
+// exists only while it is served (so `writer` changes nothing there).
+// Release() closes what this process holds and wakes anything still waiting
+// to open or read the pipe, so that a test of a call that must not wait fails
+// instead of hanging.
+class QuietPipe {
+ public:
+  explicit QuietPipe(bool writer);
+  ~QuietPipe();
+  QuietPipe(const QuietPipe&) = delete;
+  QuietPipe& operator=(const QuietPipe&) = delete;
+  const char* path() const;
+  void Release();
+
+  struct State;  // the system's record of the pipe
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
 // A file whose writes fail because its device is full; empty where the system
 // has none (Windows).
 std::string FullDevice();

@@ -15,6 +15,7 @@
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -116,5 +117,32 @@ bool DecodeIndependently(const std::string& path, DecodedBitmap& out) {
 const char* AtExitBlindSpot() { return nullptr; }
 
 std::string FullDevice() { return "/dev/full"; }
+
+struct QuietPipe::State {
+  std::string path;
+  int writer = -1;
+};
+
+QuietPipe::QuietPipe(bool writer) : state_(new State{ScratchPath("pipe").string()}) {
+  EXPECT_EQ(::mkfifo(state_->path.c_str(), 0600), 0) << state_->path;
+  // Read and write: the open neither waits for a reader nor fails without one.
+  if (writer) state_->writer = ::open(state_->path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+}
+
+QuietPipe::~QuietPipe() {
+  Release();
+  std::filesystem::remove(state_->path);
+}
+
+const char* QuietPipe::path() const { return state_->path.c_str(); }
+
+void QuietPipe::Release() {
+  if (state_->writer >= 0) ::close(state_->writer);
+  state_->writer = -1;
+  // A writer that comes and goes ends a reader's wait: its open completes,
+  // and its reads see the end of the pipe.
+  const int passing = ::open(state_->path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (passing >= 0) ::close(passing);
+}
 
 }  // namespace kt

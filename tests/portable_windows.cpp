@@ -266,4 +266,29 @@ const char* AtExitBlindSpot() {
 
 std::string FullDevice() { return {}; }
 
+struct QuietPipe::State {
+  std::string path;
+  HANDLE server = INVALID_HANDLE_VALUE;
+};
+
+QuietPipe::QuietPipe(bool) : state_(new State) {
+  static std::mt19937_64 rng{std::random_device{}()};
+  state_->path = "\\\\.\\pipe\\kolvex-" + std::to_string(rng());
+  // One instance, listening: a client's open connects at once, and its reads
+  // wait for bytes that never come.
+  state_->server = ::CreateNamedPipeA(state_->path.c_str(), PIPE_ACCESS_OUTBOUND,
+                                      PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr);
+  EXPECT_NE(state_->server, INVALID_HANDLE_VALUE) << state_->path;
+}
+
+QuietPipe::~QuietPipe() { Release(); }
+
+const char* QuietPipe::path() const { return state_->path.c_str(); }
+
+void QuietPipe::Release() {
+  // A pipe without its server is broken: a waiting read fails.
+  if (state_->server != INVALID_HANDLE_VALUE) ::CloseHandle(state_->server);
+  state_->server = INVALID_HANDLE_VALUE;
+}
+
 }  // namespace kt

@@ -332,6 +332,27 @@ TEST(PlatformResources, RemovedEntriesAreGoneAndTheirHandlesStayDead) {
   EXPECT_TRUE(kolvex::platform::RemoveResource(nullptr, name, type));
 }
 
+// However often one slot is reused, the handles of a removed resource never
+// answer again: the generation a handle carries must not wrap around.
+TEST(PlatformResources, StaleHandlesStayDeadThroughAnyNumberOfReuses) {
+  const auto name = MAKEINTRESOURCE(9104);
+  const auto type = MAKEINTRESOURCE(8000);
+  ASSERT_TRUE(kolvex::platform::AddResource(nullptr, name, type, "first", 5));
+  const HRSRC first = FindResourceA(nullptr, name, type);
+  const HGLOBAL firstData = LoadResource(nullptr, first);
+  ASSERT_NE(firstData, nullptr);
+  for (int reuse = 1; reuse <= 2 * 65536 + 1; ++reuse) {
+    ASSERT_TRUE(kolvex::platform::RemoveResource(nullptr, name, type));
+    ASSERT_TRUE(kolvex::platform::AddResource(nullptr, name, type, "later", 5));
+    if (SizeofResource(nullptr, first) != 0 || LockResource(firstData) != nullptr) {
+      FAIL() << "the first resource's handles answer again after " << reuse << " reuses";
+    }
+  }
+  const HRSRC last = FindResourceA(nullptr, name, type);
+  EXPECT_EQ(std::memcmp(LockResource(LoadResource(nullptr, last)), "later", 5), 0);
+  EXPECT_TRUE(kolvex::platform::RemoveResource(nullptr, name, type));
+}
+
 constexpr int kThreads = 8;
 
 TEST(PlatformThreads, GdiTableAndCriticalSections) {

@@ -238,6 +238,9 @@ class RandomSizes {
 // CRZDIB2 with its protected interface opened up.
 class TestDib2 : public CRZDIB2 {
  public:
+  using CRZDIB2::CRZDIB2;
+  TestDib2() = default;
+
   CRzDibData2* Data() const { return _IGetData(); }
   LONG Refs() const { return _IGetData()->nRefs; }
   bool IsNilBlock() const { return _IsNil(CRZDIBBase2::_IGetData()); }

@@ -24,6 +24,10 @@
 // copy-before-write and assignment let it reach the caller. Geometries with a
 // negative width or height, or whose header + image + 32 bytes would not fit in
 // 31 bits, are refused by Create and CreateOrModify (false, bitmap empty).
+// A caller's extended header (Create, CreateOrModify, Attach and the matching
+// constructors) must carry a biSize from 40 to 144: copies of a block read
+// and write biSize header bytes, so any other size is refused (false) and
+// never stored.
 #pragma once
 
 #include <kolvex/platform/exceptions.h>
@@ -35,7 +39,7 @@
 // The extended bitmap header: a BITMAPINFOHEADER followed by the library's own
 // words. 144 bytes, little-endian, every field at a fixed byte offset.
 struct tagRZBMINFOHEADER {
-  DWORD biSize;  // 144 in every extended header the library keeps
+  DWORD biSize;  // 144 in every header the library makes; 40..144 accepted from callers
   LONG biWidth;
   LONG biHeight;  // positive: rows stored bottom-up
   WORD biPlanes;
@@ -95,11 +99,14 @@ class KOLVEX_API CRZDIBBase2 {
   virtual const CRZDIBBase2& operator=(const CRZDIBBase2& src);
   // 4. Copies src's pixel bytes raw when this image is at least as large.
   virtual void CopyDibBytes(const CRZDIBBase2& src);
-  // 5. Wraps a caller's 144-byte header and pixels; false only when out of memory.
+  // 5. Wraps a caller's 144-byte header and pixels. False, bitmap empty, when
+  // out of memory or for a header whose biSize is outside 40..144.
   virtual bool Attach(tagRZBMINFOHEADER* pHeader, BYTE* pBits);
   // 6. The same as Delete().
   virtual void Detach();
-  // 7-10. New storage of the given geometry; pixels are not initialised.
+  // 7-10. New storage of the given geometry; pixels are not initialised. From
+  // a header: its geometry, then all 144 bytes of it; a null header, or one
+  // whose biSize is outside 40..144, leaves the bitmap unchanged (false).
   virtual bool Create(WORD wBitCount, int nWidth, int nHeight, DWORD dwInterlaced);
   virtual bool Create(tagRZBMINFOHEADER* pHeader);
   virtual bool Create(BITMAPINFOHEADER* pbih, DWORD dwInterlaced);
@@ -111,7 +118,9 @@ class KOLVEX_API CRZDIBBase2 {
   // uncomputed pixels for a depth other than 24 or 32 bits. src may be *this.
   virtual bool CreateQuarter(const CRZDIBBase2& src);
   virtual bool CreateEighth(const CRZDIBBase2& src);
-  // 13-16. Reshape in place when the storage allows, recreate otherwise.
+  // 13-16. Reshape in place when the storage allows, recreate otherwise. A
+  // header whose biSize is outside 40..144 is refused like a bad geometry
+  // (false, bitmap empty).
   virtual bool CreateOrModify(WORD wBitCount, int nWidth, int nHeight, DWORD dwInterlaced);
   virtual bool CreateOrModify(const BITMAPINFOHEADER& bih, DWORD dwInterlaced);
   virtual bool CreateOrModify(const tagRZBMINFOHEADER& header, DWORD dwInterlaced);
@@ -242,8 +251,9 @@ class KOLVEX_API CRZDIBBase2 {
   // Without a buffer (for Attach):
   void _NewBlock();
   // With a created buffer (_IAllocDibData) for a header of nHeaderBytes
-  // followed by nImageBytes of pixels, pBytes nHeaderBytes in; header and
-  // pixels are left for the caller to write:
+  // followed by nImageBytes of pixels, pBytes nHeaderBytes in, and never
+  // smaller than a whole extended header; header and pixels are left for the
+  // caller to write:
   void _NewBlock(UINT nHeaderBytes, std::size_t nImageBytes);
   // With a header of the library's own (144 bytes: info's 40, the rest zero,
   // biSize 144, the interlaced flag dwInterlaced) followed by nImageBytes:

@@ -8,6 +8,7 @@
 
 using kolvex::detail::CheckedLayout;
 using kolvex::detail::ImageBytes;
+using kolvex::detail::IsHeaderSize;
 using kolvex::detail::kHeaderBytes;
 
 bool CRZDIBBase2::Create(WORD wBitCount, int nWidth, int nHeight, DWORD dwInterlaced) {
@@ -31,7 +32,7 @@ bool CRZDIBBase2::Create(WORD wBitCount, int nWidth, int nHeight, DWORD dwInterl
 }
 
 bool CRZDIBBase2::Create(tagRZBMINFOHEADER* pHeader) {
-  if (pHeader == nullptr) return false;
+  if (pHeader == nullptr || !IsHeaderSize(pHeader->biSize)) return false;
   // The header may live in the block that the primitive is about to release.
   const tagRZBMINFOHEADER header = *pHeader;
   if (!Create(header.biBitCount, header.biWidth, header.biHeight, header.dwInterlacedFlag)) {
@@ -81,6 +82,10 @@ bool CRZDIBBase2::CreateOrModify(const BITMAPINFOHEADER& bih, DWORD dwInterlaced
 
 bool CRZDIBBase2::CreateOrModify(const tagRZBMINFOHEADER& header, DWORD dwInterlaced) {
   const tagRZBMINFOHEADER copy = header;
+  if (!IsHeaderSize(copy.biSize)) {  // refused as a geometry no buffer holds is
+    Delete();
+    return false;
+  }
   const bool ok = CreateOrModify(copy.biBitCount, copy.biWidth, copy.biHeight, dwInterlaced);
   if (ok) std::memcpy(pData->pBmiHeader, &copy, sizeof copy);
   if (pData->pBmiHeader != nullptr) {

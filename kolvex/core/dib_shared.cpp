@@ -4,6 +4,7 @@
 #include <kolvex/core/storage.h>
 #include <kolvex/platform/allocation.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -55,7 +56,10 @@ void CRZDIBBase2::_ReleaseBlock(CRzDibBaseData2* pBlock) {
 // ---- Attach ----
 
 bool CRZDIBBase2::Attach(tagRZBMINFOHEADER* pHeader, BYTE* pBits) {
+  // Read before Delete(), which may release the memory the header lies in.
+  const bool sized = pHeader == nullptr || kolvex::detail::IsHeaderSize(pHeader->biSize);
   Delete();
+  if (!sized) return false;
   try {
     _NewBlock();
     pData->pBmiHeader = pHeader;
@@ -131,7 +135,10 @@ void CRZDIBBase2::_NewBlock(UINT nHeaderBytes, std::size_t nImageBytes) {
                              kolvex::detail::kSlackBytes) {
     AfxThrowMemoryException();
   }
-  _IAllocDibData(static_cast<UINT>(*total));
+  // A header shorter than the extended one is still read and written as a
+  // whole tagRZBMINFOHEADER (its flag words, 144-byte copies), so the buffer
+  // holds one even when few pixel bytes follow the short header.
+  _IAllocDibData(static_cast<UINT>(std::max(*total, kolvex::detail::kHeaderBytes)));
   pData->pBytes = reinterpret_cast<BYTE*>(pData->pBmiHeader) + nHeaderBytes;
 }
 

@@ -24,7 +24,9 @@ namespace kolvex::detail {
 
 void BuildBrightnessTable(int level, BrightnessTable& table) {
   // Folded once here so the rows need neither arithmetic nor a branch per value.
-  const int offset = std::clamp(level - 128, -128, 127);
+  // The level is held to 0..255 before the subtraction, which therefore cannot
+  // overflow whatever the caller passes.
+  const int offset = std::clamp(level, 0, 255) - 128;
   table.offset = offset;
   for (int v = 0; v < 256; ++v) table.map[v] = static_cast<BYTE>(std::clamp(v - offset, 0, 255));
 }

@@ -27,7 +27,8 @@ struct BrightnessTable {
   int offset;  // -128..127
 };
 
-// The table of a brightness level: offset = level - 128 held to -128..127.
+// The table of a brightness level: offset = (level held to 0..255) - 128, so
+// every level below 0 acts as 0 and every level above 255 as 255.
 // Level 128 is the identity; higher levels darken, lower ones brighten.
 void BuildBrightnessTable(int level, BrightnessTable& table);
 

@@ -162,6 +162,9 @@ class KOLVEX_API CFile {
 
   // FALSE on failure, with the cause in *pError when given. Share modes are
   // accepted and not enforced; handles are never inherited by child processes.
+  // Opening never waits for another program: a named pipe opens at once, or
+  // fails when nobody is at its other end to serve it (on Linux, only when
+  // opened for writing); reads and writes then wait as they do on any file.
   virtual BOOL Open(LPCSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr);
   // Answers the bytes read; fewer than nCount only at the end of the file.
   virtual UINT Read(void* lpBuf, UINT nCount);
@@ -170,6 +173,10 @@ class KOLVEX_API CFile {
   virtual ULONGLONG Seek(LONGLONG lOff, UINT nFrom);
   virtual ULONGLONG GetPosition() const;
   virtual ULONGLONG GetLength() const;
+  // True for a regular file on disk: its bytes have a length, and reading them
+  // never waits for another program. False for pipes, sockets, terminals,
+  // devices and directories, and when no file is open. A CMemFile is regular.
+  virtual bool IsRegularFile() const;
   virtual void Flush();
   virtual void Close();  // throws CFileException* when the close fails
   virtual void Abort();  // closes, never throws
@@ -195,6 +202,7 @@ class KOLVEX_API CMemFile : public CFile {
   ULONGLONG Seek(LONGLONG lOff, UINT nFrom) override;
   ULONGLONG GetPosition() const override;
   ULONGLONG GetLength() const override;
+  bool IsRegularFile() const override;
   void Flush() override;
   void Close() override;  // empties the file
   void Abort() override;

@@ -90,6 +90,8 @@ ULONGLONG CMemFile::GetPosition() const { return m_nPosition; }
 
 ULONGLONG CMemFile::GetLength() const { return m_nFileSize; }
 
+bool CMemFile::IsRegularFile() const { return true; }
+
 void CMemFile::Flush() {}
 
 void CMemFile::Close() {

@@ -28,6 +28,7 @@ using kolvex::detail::kFileHeaderBytes;
 using kolvex::detail::kInfoHeaderBytes;
 
 constexpr const char* kOutOfMemory = "out of memory";
+constexpr const char* kNotRegular = "not a regular file";
 
 // Loads the bitmap file image at bytes[0, size) into dib (emptied first):
 // null when loaded, otherwise why not.
@@ -47,6 +48,9 @@ const char* LoadImage(CRZDIB2& dib, const BYTE* bytes, std::size_t size) {
 // The same for the rest of `file`, read into one buffer.
 const char* LoadFile(CRZDIB2& dib, CFile& file) {
   dib.Delete();
+  // A pipe or device has no length to read up to, and its reads may wait for
+  // another program indefinitely.
+  if (!file.IsRegularFile()) return kNotRegular;
   const ULONGLONG length = file.GetLength();
   const ULONGLONG position = file.GetPosition();
   const ULONGLONG size = length > position ? length - position : 0;

@@ -116,23 +116,24 @@ CDIBCache* CDIBCache::GetDIBCache() {
 bool CDIBCache::Add(const CRZDIB2& dib) {
   CacheLock lock(cs);
   if (FindAndTouch(dib)) return true;
+  // The entry is made before room is made for it: running out of memory then
+  // costs no other entry its place.
+  std::unique_ptr<CDIBCacheEntry> entry;
+  try {
+    entry.reset(kolvex::detail::New<CDIBCacheEntry>());
+    entry->dib = dib;  // shares the block (a locked bitmap never comes here)
+  } catch (CMemoryException* e) {
+    e->Delete();
+    return false;
+  }
   const int size = SizeKB(dib);
   MakeRoom(size);
   if (nCapacityKB == 0) return false;
   // Starting at the highest count keeps a new entry from being the next victim
   // merely because it is new.
   unsigned minUses = 0;
-  unsigned maxUses = 0;
-  FindLeastUsed(minUses, maxUses);
-  try {
-    std::unique_ptr<CDIBCacheEntry> entry(kolvex::detail::New<CDIBCacheEntry>());
-    entry->nUseCount = maxUses;
-    entry->dib = dib;  // shares the block
-    AddHead(entry.release());
-  } catch (CMemoryException* e) {
-    e->Delete();
-    return false;
-  }
+  FindLeastUsed(minUses, entry->nUseCount);
+  AddHead(entry.release());
   nUsedKB = UsedAfter(nUsedKB, size);
   return true;
 }
@@ -150,6 +151,11 @@ bool CDIBCache::Share(const CDIBCacheInfo& info, CRZDIB2& into) {
 void CDIBCache::Remove(const CRZDIB2& dib) {
   CacheLock lock(cs);
   if (CDIBCacheEntry* entry = FindMatch(dib.GetCacheInfo())) Destroy(entry);
+}
+
+void CDIBCache::WriteRecord(CDIBCacheInfo& record, const CDIBCacheInfo& info) {
+  CacheLock lock(cs);
+  record = info;
 }
 
 bool CDIBCache::SetCapacityKB(int nCapacity) {

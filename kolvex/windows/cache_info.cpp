@@ -1,6 +1,7 @@
 // Comparisons of cache key records.
 
 #include <kolvex/windows/dib.h>
+#include <kolvex/windows/dib_cache.h>
 
 namespace {
 
@@ -43,7 +44,14 @@ const CDIBCacheInfo& CRZDIB2::GetCacheInfo() const {
 
 void CRZDIB2::SetCacheInfo(const CDIBCacheInfo& info) {
   if (_IsNil(CRZDIBBase2::_IGetData())) return;
-  _IGetData()->cacheInfo = info;
+  CDIBCacheInfo& record = _IGetData()->cacheInfo;
+  // Without a cache no entry can hold the block; with one, an entry may, and
+  // lookups read its record under the cache's lock.
+  if (CDIBCache* cache = CDIBCache::Existing()) {
+    cache->WriteRecord(record, info);
+  } else {
+    record = info;
+  }
 }
 
 bool CRZDIB2::EqualCacheInfo(const CDIBCacheInfo& info) const {

@@ -88,9 +88,11 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   // Shares src's block (a locked src is copied).
   CRZDIB2(const CRZDIB2& src);
   // Empty for null; otherwise created from pHeader's geometry and flag, then
-  // all 144 header bytes copied. Empty if the creation fails.
+  // all 144 header bytes copied. Empty if the creation fails or pHeader's
+  // biSize is outside 40..144.
   explicit CRZDIB2(tagRZBMINFOHEADER* pHeader);
-  // Attaches the caller's header and pixels when both are non-null.
+  // Attaches the caller's header and pixels when both are non-null (and the
+  // header's biSize lies in 40..144; otherwise empty).
   CRZDIB2(tagRZBMINFOHEADER* pHeader, BYTE* pBits);
 
   // Not virtual. Shares src's block (the cache record comes with it), or copies
@@ -175,7 +177,8 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   virtual bool SaveAs(CFile& file);
   // 71-73. The shared image cache (capacity and accounting below). CacheThis
   // keeps this bitmap's block under its record: false for an empty or locked
-  // bitmap, a record not set, capacity 0 or no memory for the entry; true also
+  // bitmap, a record not set, capacity 0 or no memory for the entry (nothing
+  // is evicted then); true also
   // when an entry with an equal record is there (it counts a hit). UnCacheThis
   // removes the first entry matching the record. LookupCache makes this bitmap
   // share the block of the first entry matching info (a locked bitmap gets a
@@ -200,13 +203,17 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   // is read. Out of memory: false, empty. The previous contents are released
   // in every case. Not thread-safe on one object; data is only read.
   bool CreateFromMemory(const void* data, std::size_t size);
-  // False also when the file cannot be opened or read.
+  // False also when the file cannot be opened or read, or is not a regular
+  // file (a named pipe is refused without waiting for a writer).
   bool CreateFromFile(const char* path);
-  // The file is read once, with file.Read, up to its end. *ppszProblem (when
-  // not null) is set to null when loaded, and otherwise to why not: a phrase
-  // of kolvex::BitmapFileProblem(), "not a bitmap file (too large)" or "out of
-  // memory" (static strings). A failing read throws its CFileException* to the
-  // caller, with the bitmap empty and *ppszProblem untouched.
+  // The file is read once, with file.Read, up to its end; a file that is not
+  // regular (CFile::IsRegularFile: a pipe, device or directory) is refused
+  // before anything is read, so no call waits on another program. *ppszProblem
+  // (when not null) is set to null when loaded, and otherwise to why not: a
+  // phrase of kolvex::BitmapFileProblem(), "not a regular file", "not a bitmap
+  // file (too large)" or "out of memory" (static strings). A failing read
+  // throws its CFileException* to the caller, with the bitmap empty and
+  // *ppszProblem untouched.
   bool CreateFromFile(CFile& file, const char** ppszProblem = nullptr);
 
   // ---- DIB section (not virtual). Null / false on an empty bitmap. ----
@@ -218,7 +225,9 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   // ---- Cache record (not virtual). An empty bitmap reads one static all-zero
   // record, and SetCacheInfo does nothing on it. ----
   const CDIBCacheInfo& GetCacheInfo() const;
-  // Copies info over the block's record in place, seen by every sharer.
+  // Copies info over the block's record in place, seen by every sharer. Once
+  // the cache exists the write holds its lock, so lookups on other threads
+  // never read a cached block's record half-written.
   void SetCacheInfo(const CDIBCacheInfo& info);
   bool EqualCacheInfo(const CDIBCacheInfo& info) const;
   // The frame-independent comparison when this record's nFrameMode is 1.

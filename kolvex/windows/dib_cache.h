@@ -13,10 +13,12 @@
 // the capacity, the least-used entries go first, ties going to the earliest.
 //
 // Locking. One re-entrant critical section, private to the cache, guards
-// everything here. Every public member holds it from its first step to its
-// last, which includes destroying evicted entries (releasing their blocks)
-// and, for Share, taking the caller's share of the found block: once the lock
-// is left, an eviction on another thread may destroy the entry.
+// everything here, and the records of cached blocks, which entries are matched
+// by: CRZDIB2::SetCacheInfo writes a record through WriteRecord once the cache
+// exists. Every public member holds it from its first step to its last, which
+// includes destroying evicted entries (releasing their blocks) and, for Share,
+// taking the caller's share of the found block: once the lock is left, an
+// eviction on another thread may destroy the entry.
 #pragma once
 
 #include <kolvex/platform/win32.h>
@@ -46,9 +48,10 @@ class CDIBCache {
   // The cache if it has been made, else null; never makes it.
   static CDIBCache* Existing();
 
-  // A matching entry counts a hit and answers true; otherwise room is made
-  // and a new entry shares dib's block. False at capacity 0 or when the entry
-  // cannot be made (the memory exception is caught).
+  // A matching entry counts a hit and answers true; otherwise a new entry
+  // that shares dib's block is made, then room for it. False at capacity 0,
+  // or when the entry cannot be made (the memory exception is caught), which
+  // leaves every other entry in place.
   bool Add(const CRZDIB2& dib);
   // Trims the cache to its capacity, then makes `into` share the block of the
   // first entry matching info (through the base assignment, so a locked `into`
@@ -56,6 +59,9 @@ class CDIBCache {
   bool Share(const CDIBCacheInfo& info, CRZDIB2& into);
   // Destroys the first entry that matches dib's record, if any.
   void Remove(const CRZDIB2& dib);
+  // Copies info over a block's record under the lock: lookups on other
+  // threads read the records of cached blocks under it.
+  void WriteRecord(CDIBCacheInfo& record, const CDIBCacheInfo& info);
   // A negative capacity is refused (false); otherwise it is stored and the
   // cache trimmed to it (emptied at 0).
   bool SetCapacityKB(int nCapacityKB);

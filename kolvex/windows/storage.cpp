@@ -112,8 +112,11 @@ void CRZDIB2::_IFreeData() {
 }
 
 void CRZDIB2::_IAllocDibData(UINT nSize) {
-  // Commit the header, pixels and slack; reserve one page more than the whole
-  // pages they fill, so the reservation always ends in an uncommitted page.
+  // Commit the header, pixels and slack (m bytes) at the start of a reservation
+  // of floor(m / 4096) + 1 pages. Commits are whole pages, so the reservation
+  // ends in an uncommitted page only when m is a whole number of pages;
+  // otherwise its last page is the one the buffer ends in, committed to its
+  // end, and an access past the buffer within that page does not fault.
   const auto committed = kolvex::detail::CheckedAdd(nSize, kolvex::detail::kSlackBytes);
   const auto reserved =
       committed ? kolvex::detail::CheckedSize(*committed / kPageBytes + 1, kPageBytes) : std::nullopt;

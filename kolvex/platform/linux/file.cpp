@@ -76,12 +76,16 @@ BOOL CFile::Open(LPCSTR lpszFileName, UINT nOpenFlags, CFileException* pError) {
     SetError(pError, CFileException::genericException, -1);
     return FALSE;
   }
+  // Opened without waiting (a named pipe would hold a blocking open until a
+  // writer came), then put back to blocking for the reads and writes.
   int fd = -1;
   do {
-    fd = ::open(lpszFileName, flags, 0666);
+    fd = ::open(lpszFileName, flags | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
+  const int status = fd < 0 ? -1 : ::fcntl(fd, F_GETFL);
+  if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
     const int error = errno;
+    if (fd >= 0) ::close(fd);
     SetError(pError, CFileException::OsErrorToException(error), error);
     return FALSE;
   }
@@ -140,6 +144,11 @@ ULONGLONG CFile::GetLength() const {
   struct stat st {};
   if (::fstat(m_hFile, &st) != 0) ThrowErrno(errno);
   return static_cast<ULONGLONG>(st.st_size);
+}
+
+bool CFile::IsRegularFile() const {
+  struct stat st {};
+  return m_hFile >= 0 && ::fstat(m_hFile, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void CFile::Flush() {

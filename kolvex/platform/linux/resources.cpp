@@ -52,7 +52,7 @@ struct Resource {
   Key type;
   std::vector<BYTE> bytes;
   bool live = true;
-  std::uint32_t generation = 0;  // bumped when a removed slot is used again
+  std::uint32_t generation = 0;  // bumped when a removed slot is used again, never wrapped
   std::uint64_t serial = 0;      // order of registration: the latest one wins
 };
 
@@ -70,7 +70,7 @@ struct Query {
 struct Table {
   std::mutex lock;
   std::deque<Resource> resources;  // a deque: entries never move
-  std::vector<std::size_t> freeSlots;  // slots of removed entries
+  std::vector<std::size_t> freeSlots;  // slots of removed entries that may be used again
   std::uint64_t serials = 0;
 };
 
@@ -86,9 +86,12 @@ constexpr std::uint64_t kInfoTag = std::uint64_t{0x52} << 40;
 constexpr std::uint64_t kDataTag = std::uint64_t{0x44} << 40;
 constexpr std::uint64_t kIndexMask = (std::uint64_t{1} << 24) - 1;
 constexpr std::uint64_t kGenerationMask = ((std::uint64_t{1} << 40) - 1) & ~kIndexMask;
+// A slot whose generation has reached the largest the handle holds is never
+// used again: a wrapped generation would hand a stale handle a new resource.
+constexpr std::uint32_t kLastGeneration = static_cast<std::uint32_t>(kGenerationMask >> 24);
 
 std::uint64_t HandleValue(std::uint64_t tag, std::size_t index, const Resource& r) {
-  return tag | (std::uint64_t{r.generation} << 24 & kGenerationMask) | (index + 1);
+  return tag | (std::uint64_t{r.generation} << 24) | (index + 1);
 }
 
 // The entry a tagged handle names, or null. Table locked by the caller.
@@ -196,7 +199,7 @@ bool RemoveResource(HINSTANCE module, LPCSTR name, LPCSTR type) {
       if (matches(r)) {
         r.live = false;
         std::vector<BYTE>().swap(r.bytes);
-        t.freeSlots.push_back(i);
+        if (r.generation < kLastGeneration) t.freeSlots.push_back(i);
         removed = true;
       }
     }

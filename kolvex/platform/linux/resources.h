@@ -11,7 +11,8 @@
 // earlier one.
 //
 // Failure: the lookups answer null / 0 for anything unknown, including forged
-// HRSRC and HGLOBAL values. Threading: any thread; the table has a lock.
+// HRSRC and HGLOBAL values and, for the life of the process, the handles of
+// removed resources. Threading: any thread; the table has a lock.
 #pragma once
 
 #include <kolvex/platform/export.h>
@@ -36,14 +37,16 @@ KOLVEX_API DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo);
 namespace kolvex::platform {
 
 // Registers size bytes at data as resource `name` of type `type` in `module`.
-// False when memory runs out or a string name or type is empty.
+// False for a null or empty name or type, null data with a size, when memory
+// runs out, and when the table has no slot left (about 2^24 of them).
 KOLVEX_API bool AddResource(HINSTANCE module, LPCSTR name, LPCSTR type, const void* data,
                             DWORD size);
 
 // Drops every registration of `name` and `type` in `module` and frees their
 // bytes: pointers from LockResource into them dangle afterwards, and their
-// handles answer null. For programs that register many short-lived resources
-// (tests, fuzzing). False when nothing matched.
+// handles answer null from then on, whatever is registered later. For
+// programs that register many short-lived resources (tests, fuzzing). False
+// when nothing matched.
 KOLVEX_API bool RemoveResource(HINSTANCE module, LPCSTR name, LPCSTR type);
 
 }  // namespace kolvex::platform

@@ -155,6 +155,11 @@ ULONGLONG CFile::GetLength() const {
   return static_cast<ULONGLONG>(size.QuadPart);
 }
 
+bool CFile::IsRegularFile() const {
+  // Pipes, consoles and character devices are of other types.
+  return m_hFile != kolvex::platform::kNoFile && ::GetFileType(m_hFile) == FILE_TYPE_DISK;
+}
+
 void CFile::Flush() {
   // Consoles and pipes have nothing to flush; only files report failure.
   if (m_hFile != kolvex::platform::kNoFile && !::FlushFileBuffers(m_hFile) &&
