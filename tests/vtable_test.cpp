@@ -5,11 +5,26 @@
 
 namespace {
 
+// 1-based virtual-table slot of a pointer to a virtual member function, decoded
+// from its Itanium C++ ABI representation (vtable byte offset + 1); 0 for a
+// pointer to a non-virtual member.
+template <class Pmf>
+std::size_t VirtualSlot(Pmf pmf) {
+  struct Rep {
+    std::uintptr_t ptr;
+    std::ptrdiff_t adj;
+  };
+  static_assert(sizeof(Pmf) == sizeof(Rep), "Itanium ABI member pointer expected");
+  Rep rep;
+  std::memcpy(&rep, &pmf, sizeof rep);
+  if ((rep.ptr & 1) == 0) return 0;
+  return (rep.ptr - 1) / sizeof(void*) + 1;
+}
+
 // Takes the addresses of the protected members, which only a derived class may.
 struct BaseSlots : CRZDIBBase2 {
   static std::vector<std::size_t> All() {
     using B = CRZDIBBase2;
-    using kt::VirtualSlot;
     return {
         VirtualSlot(&B::Delete),
         VirtualSlot(static_cast<const B& (B::*)(const B&)>(&B::AssignCopy)),
@@ -83,7 +98,7 @@ TEST(VirtualTable, BaseHasExactly54VirtualOperations) {
   struct Appended : kt::TestDib {
     virtual void Extra() {}
   };
-  EXPECT_EQ(kt::VirtualSlot(&Appended::Extra), 55u);
+  EXPECT_EQ(VirtualSlot(&Appended::Extra), 55u);
 }
 
 // CRZDIB2 keeps the 54 base slots and appends its own: the virtual destructor
@@ -91,7 +106,6 @@ TEST(VirtualTable, BaseHasExactly54VirtualOperations) {
 struct DerivedSlots : CRZDIB2 {
   static std::vector<std::size_t> All() {
     using D = CRZDIB2;
-    using kt::VirtualSlot;
     return {
         VirtualSlot(static_cast<const D& (D::*)(const D&)>(&D::AssignCopy)),
         VirtualSlot(&D::CreateDIBSection),
@@ -124,7 +138,7 @@ TEST(VirtualTable, DerivedOperationsFollowTheBaseAndTheDestructor) {
   struct Appended : CRZDIB2 {
     virtual void Extra() {}
   };
-  EXPECT_EQ(kt::VirtualSlot(&Appended::Extra), 74u);
+  EXPECT_EQ(VirtualSlot(&Appended::Extra), 74u);
 }
 
 }  // namespace
