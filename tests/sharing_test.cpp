@@ -49,7 +49,7 @@ TEST_F(Sharing, LockedSourceIsCopiedAndLockedTargetReusedWhenLargeEnough) {
 
   CountingDib target, src;
   ASSERT_TRUE(target.Create(32, 4, 4, 1));
-  ASSERT_TRUE(kt::CreateRandom(src, 24, 3, 3, 1, 4));
+  ASSERT_TRUE(kt::CreateRandom(src, 24, 5, 4, 1, 4));  // exactly as large: 64 bytes
   target.LockDIB();
   BYTE* pixels = target.GetBytes();
   target = src;
@@ -132,11 +132,6 @@ TEST_F(Sharing, AssignCopyReusesLargeEnoughUnsharedStorage) {
   EXPECT_EQ(big.GetBytes(), pixels);
   EXPECT_EQ(std::memcmp(big.GetRzBmiHeader(), small.GetRzBmiHeader(), 144), 0);
   EXPECT_EQ(std::memcmp(big.GetBytes(), small.GetBytes(), small.DIBSize()), 0);
-  CountingDib same;  // exactly as large
-  ASSERT_TRUE(same.Create(24, 4, 4, 0));
-  pixels = same.GetBytes();
-  same.AssignCopy(small);
-  EXPECT_EQ(same.GetBytes(), pixels);
 
   CountingDib src;  // the other way round needs new storage
   ASSERT_TRUE(kt::CreateRandom(src, 24, 20, 20, 1, 6));
