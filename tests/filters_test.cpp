@@ -44,8 +44,8 @@ TEST_F(Filters, RefusalsAndEmptyImages) {
   TestDib2 empty;
   EXPECT_FALSE(empty.AdjustBrightness(0));
   EXPECT_FALSE(empty.Median3x3(empty));
-  // (bits, width, height, brightness result, median result): a refusal or an
-  // empty image leaves a sharer's block shared and its pixels alone.
+  // (bits, width, height, brightness result, median result): a sharer's
+  // pixels stay as they were after a refusal or on an empty image.
   for (auto [bits, w, h, brightness, median] : {std::tuple<WORD, int, int, bool, bool>{16, 5, 5, false, false},
                                                 {24, 0, 4, true, true}, {32, 4, 0, true, true}}) {
     TestDib2 pic;
@@ -73,6 +73,19 @@ TEST_F(Filters, RefusalsAndEmptyImages) {
   EXPECT_FALSE(sharer.AdjustBrightness(0));
   EXPECT_FALSE(sharer.Median3x3(s));
   EXPECT_EQ(in.bytes, before);
+  // Attached top-down: brightness changes no row, the median takes over the first stored row only.
+  kt::GuardedImage down(24, 4, 3);
+  kt::GuardedImage out(24, 4, 3);
+  down.header.biHeight = out.header.biHeight = -3;
+  kt::FillNoise(down.Bits(), 36, 7);
+  TestDib2 from(&down.header, down.Bits());
+  TestDib2 to(&out.header, out.Bits());
+  std::vector<BYTE> expected = out.bytes;
+  EXPECT_TRUE(to.AdjustBrightness(0));
+  EXPECT_EQ(out.bytes, expected);
+  std::copy_n(down.bytes.begin(), 12, expected.begin());
+  EXPECT_TRUE(to.Median3x3(from));
+  EXPECT_EQ(out.bytes, expected);
 }
 
 // The median as a sort of the nine values. The first and last rows come whole
