@@ -2,15 +2,20 @@
 
 #include "display.h"
 #include "files.h"
+#include "interrupt.h"
+#include "jobs.h"
+#include "operations.h"
+#include "os.h"
 #include "options.h"
 #include "progress.h"
 
 #include <kolvex/kolvex.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <set>
-#include <sys/stat.h>
 
 namespace kolvex::cli {
 
@@ -18,156 +23,140 @@ namespace {
 
 // ---- Frame processing, one file or a batch ----
 
-// Makes `out` from `in` (which the operation may change: it is the tool's own
-// freshly loaded copy). False when the library refuses the operation.
-using FrameOp = std::function<bool(CRZDIB2& in, CRZDIB2& out)>;
-
 const std::set<std::string> kBatchFlags = {"--quiet"};
-const std::set<std::string> kBatchValues = {"-o"};
+const std::set<std::string> kBatchValues = {"-o", "--jobs"};
 
-std::set<std::string> With(std::set<std::string> base, std::initializer_list<std::string> more) {
-  base.insert(more);
+std::set<std::string> With(std::set<std::string> base, const std::set<std::string>& more) {
+  base.insert(more.begin(), more.end());
   return base;
 }
 
-// The bit depths an operation handles, for a clear message instead of a bare
-// failure.
-struct Depths {
-  std::set<int> bits;  // empty: every depth
-  const char* text;    // e.g. "24 or 32"
+struct Job {
+  std::string input;
+  std::string output;
+  std::string refusal;  // why the job must not run, found before any runs
 };
-const Depths kAnyDepth{{}, ""};
-const Depths kColourDepths{{24, 32}, "24 or 32"};
+
+// Refuses every output that would replace an input of the run (its own or
+// another job's, whichever runs first) or an output written earlier in it.
+void CheckOutputs(std::vector<Job>& jobs) {
+  std::set<os::FileId> inputs;
+  for (const Job& job : jobs) {
+    if (const auto id = os::IdentityOf(job.input)) inputs.insert(*id);
+  }
+  std::set<std::string> names;
+  std::set<os::FileId> existing;
+  for (Job& job : jobs) {
+    const auto id = os::IdentityOf(job.output);
+    if (id && inputs.count(*id) != 0) {
+      job.refusal = SameFile(job.input, job.output) ? "refusing to overwrite the input"
+                                                    : "refusing to overwrite an input of this run";
+    } else if (!names.insert(job.output).second || (id && !existing.insert(*id).second)) {
+      job.refusal = "written already by an earlier frame of this run";
+    }
+  }
+}
 
 // Runs `op` over `INPUT OUTPUT`, or over `-o DIR INPUT...` (outputs keep the
-// inputs' file names). `skip` positional words belong to the operation itself.
-Status RunFrames(const Args& args, std::size_t skip, const char* what, const Depths& depths,
-                 const FrameOp& op) {
+// inputs' file names) on --jobs threads. `skip` positional words belong to
+// the operation itself.
+Status RunFrames(const Args& args, std::size_t skip, const Operation& op) {
   const std::vector<std::string> words(args.positional.begin() + static_cast<std::ptrdiff_t>(skip),
                                        args.positional.end());
-  std::vector<std::pair<std::string, std::string>> jobs;  // input, output
-  if (const std::string* dir = args.Value("-o")) {
+  std::vector<Job> jobs;
+  const std::string* dir = args.Value("-o");
+  if (dir != nullptr) {
     if (words.empty()) throw UsageError("no input files");
-    struct stat st {};
-    if (::stat(dir->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-      std::fprintf(stderr, "%s: not a directory\n", dir->c_str());
-      return kFailed;
-    }
-    for (const std::string& in : words) jobs.emplace_back(in, *dir + "/" + BaseName(in));
+    for (const std::string& in : words) jobs.push_back({in, *dir + "/" + BaseName(in), {}});
   } else {
     if (words.size() != 2) throw UsageError("expected INPUT OUTPUT, or -o DIR INPUT...");
-    jobs.emplace_back(words[0], words[1]);
+    jobs.push_back({words[0], words[1], {}});
   }
+  const unsigned threads = std::min<unsigned>(JobsOption(args), static_cast<unsigned>(jobs.size()));
+  if (dir != nullptr) {
+    try {
+      EnsureDirectory(*dir);
+    } catch (const FileError& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return kFailed;
+    }
+  }
+  CheckOutputs(jobs);
 
+  const std::vector<Operation> chain{op};
   const bool quiet = args.Has("--quiet");
   Progress progress(jobs.size() > 1 ? jobs.size() : 0, quiet);
-  std::set<std::string> written;
+  struct Outcome {
+    std::size_t index;
+    std::string error;
+    bool interrupted;
+  };
+  std::size_t next = 0;
+  std::size_t finished = 0;
   std::size_t failed = 0;
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    const auto& [input, output] = jobs[i];
-    try {
-      if (SameFile(input, output)) throw FileError(output, "refusing to overwrite the input");
-      if (!written.insert(output).second) {
-        throw FileError(output, "written already by an earlier frame of this run");
-      }
-      CRZDIB2 in;
-      CRZDIB2 out;
-      LoadBitmap(input, in);
-      const int bits = in.DIBBitCount();
-      if (!depths.bits.empty() && depths.bits.count(bits) == 0) {
-        throw FileError(input, std::string(what) + " needs " + depths.text +
-                                   " bits per pixel (this file has " + std::to_string(bits) + ")");
-      }
-      if (!op(in, out)) throw FileError(input, std::string(what) + " failed (out of memory)");
-      SaveBitmap(out, output);
-    } catch (const FileError& e) {
-      progress.Message(e.what());
-      ++failed;
-    }
-    progress.Step(i + 1, BaseName(input));
+  bool interrupted = false;
+  RunOrdered<Outcome>(
+      threads,
+      [&](Outcome& o) {
+        if (next == jobs.size() || Interruption() != 0) return false;
+        o.index = next++;
+        return true;
+      },
+      [&](Outcome& o) {
+        const Job& job = jobs[o.index];
+        try {
+          if (!job.refusal.empty()) throw FileError(job.output, job.refusal);
+          CRZDIB2 frame;
+          bool alpha = false;
+          LoadBitmap(job.input, frame, &alpha);
+          ApplyChain(chain, frame, job.input);
+          SaveBitmap(frame, job.output, alpha);
+        } catch (const FileError& e) {
+          o.error = e.what();
+        } catch (const Interrupted&) {
+          o.interrupted = true;
+        }
+      },
+      [&](Outcome& o) {
+        if (o.interrupted) {
+          interrupted = true;
+          return;
+        }
+        if (!o.error.empty()) {
+          progress.Message(o.error);
+          ++failed;
+        }
+        progress.Step(++finished, BaseName(jobs[o.index].input));
+      });
+  // A signal after the last frame still answers as a signal: the user asked to stop.
+  const bool signalled = Interruption() != 0;
+  if (jobs.size() == 1 && interrupted) {
+    std::fprintf(stderr, "%s: interrupted; nothing written\n", jobs[0].output.c_str());
+  } else if (jobs.size() > 1 && (!quiet || failed > 0 || signalled)) {
+    std::string summary = std::to_string(jobs.size()) + " frames, " + std::to_string(failed) + " failed";
+    if (signalled) summary += ", interrupted after " + std::to_string(finished);
+    progress.Message(summary);
   }
-  if (jobs.size() > 1 && (!quiet || failed > 0)) {
-    progress.Message(std::to_string(jobs.size()) + " frames, " + std::to_string(failed) + " failed");
-  }
+  if (signalled) return static_cast<Status>(InterruptedStatus());
   return failed == 0 ? kOk : kFailed;
 }
 
-// Marks a loaded frame as two interlaced fields, so that the operations keep
-// to one field instead of mixing both.
-void AsFields(CRZDIB2& dib, bool fields) {
-  if (fields) dib.SetInterlacedFlag(0);
+// A per-file command of one operation.
+Status RunOperation(const char* name, const std::vector<std::string>& words) {
+  const OperationSpec& spec = *FindOperation(name);
+  const Args args = ParseArgs(words, With(kBatchFlags, spec.flags), With(kBatchValues, spec.valued));
+  const std::size_t own = spec.argument != nullptr ? 1 : 0;
+  if (args.positional.size() < own) throw UsageError(std::string("missing ") + spec.argument);
+  return RunFrames(args, own, spec.make(args));
 }
 
-// quarter and eighth: a reduction made by `reduce`, over one field with --field.
-Status Reduction(const std::vector<std::string>& words, const char* what,
-                 bool (CRZDIBBase2::*reduce)(const CRZDIBBase2&)) {
-  const Args args = ParseArgs(words, With(kBatchFlags, {"--field"}), kBatchValues);
-  return RunFrames(args, 0, what, kColourDepths, [&](CRZDIB2& in, CRZDIB2& out) {
-    AsFields(in, args.Has("--field"));
-    return (out.*reduce)(in);
-  });
-}
-
-Status Quarter(const std::vector<std::string>& words) {
-  return Reduction(words, "quarter", &CRZDIBBase2::CreateQuarter);
-}
-
-Status Eighth(const std::vector<std::string>& words) {
-  return Reduction(words, "eighth", &CRZDIBBase2::CreateEighth);
-}
-
-Status Scale(const std::vector<std::string>& words) {
-  const Args args = ParseArgs(words, With(kBatchFlags, {"--field"}), kBatchValues);
-  if (args.positional.empty()) throw UsageError("missing WIDTHxHEIGHT");
-  // Plain variables: clang 14 cannot capture structured bindings in a lambda.
-  const std::pair<int, int> size = ParseSize(args.positional[0], 1);
-  const int w = size.first;
-  const int h = size.second;
-  const bool field = args.Has("--field");
-  return RunFrames(args, 1, "scale", kColourDepths, [&](CRZDIB2& in, CRZDIB2& out) {
-    AsFields(in, field);
-    // From one field the result is a progressive frame built from field rows only.
-    return field ? out.CreateScaled(in, w, h, 1) : out.CreateScaled(in, w, h);
-  });
-}
-
-Status Mirror(const std::vector<std::string>& words) {
-  const Args args = ParseArgs(words, With(kBatchFlags, {"--horizontal", "--vertical"}), kBatchValues);
-  const bool vertical = args.Has("--vertical");
-  const bool horizontal = args.Has("--horizontal") || !vertical;
-  return RunFrames(args, 0, "mirror", Depths{{24, 32, 64}, "24, 32 or 64"}, [&](CRZDIB2& in, CRZDIB2& out) {
-    return out.Create(in) && out.Mirror(horizontal, vertical, in);
-  });
-}
-
-Status Field(const std::vector<std::string>& words) {
-  const Args args =
-      ParseArgs(words, With(kBatchFlags, {"--odd", "--even", "--interpolate"}), kBatchValues);
-  if (args.Has("--odd") == args.Has("--even")) throw UsageError("give exactly one of --odd and --even");
-  const int odd = args.Has("--odd") ? 1 : 0;
-  const int interpolate = args.Has("--interpolate") ? 1 : 0;
-  return RunFrames(args, 0, "field", kAnyDepth, [&](CRZDIB2& in, CRZDIB2& out) {
-    return out.CreateInterpolatedFrame(in, odd, interpolate);
-  });
-}
-
-Status Brightness(const std::vector<std::string>& words) {
-  const Args args = ParseArgs(words, kBatchFlags, kBatchValues);
-  if (args.positional.empty()) throw UsageError("missing LEVEL");
-  const int level = ParseInt(args.positional[0]);
-  return RunFrames(args, 1, "brightness", kColourDepths, [&](CRZDIB2& in, CRZDIB2& out) {
-    if (!in.AdjustBrightness(level)) return false;
-    out = in;
-    return true;
-  });
-}
-
-Status Median(const std::vector<std::string>& words) {
-  const Args args = ParseArgs(words, kBatchFlags, kBatchValues);
-  return RunFrames(args, 0, "median", Depths{{8, 24, 32}, "8, 24 or 32"}, [&](CRZDIB2& in, CRZDIB2& out) {
-    return out.Create(in) && out.Median3x3(in);
-  });
-}
+Status Quarter(const std::vector<std::string>& words) { return RunOperation("quarter", words); }
+Status Eighth(const std::vector<std::string>& words) { return RunOperation("eighth", words); }
+Status Scale(const std::vector<std::string>& words) { return RunOperation("scale", words); }
+Status Mirror(const std::vector<std::string>& words) { return RunOperation("mirror", words); }
+Status Field(const std::vector<std::string>& words) { return RunOperation("field", words); }
+Status Brightness(const std::vector<std::string>& words) { return RunOperation("brightness", words); }
+Status Median(const std::vector<std::string>& words) { return RunOperation("median", words); }
 
 // ---- Single-file commands ----
 
@@ -178,6 +167,8 @@ Status Reporting(const std::function<void()>& body) {
   } catch (const FileError& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return kFailed;
+  } catch (const Interrupted&) {
+    return static_cast<Status>(InterruptedStatus());
   }
   return kOk;
 }
@@ -193,8 +184,10 @@ Status Weave(const std::vector<std::string>& words) {
       if (SameFile(*in, outPath)) throw FileError(outPath, "refusing to overwrite the input");
     }
     CRZDIB2 even, odd, frame;
-    LoadBitmap(evenPath, even);
-    LoadBitmap(oddPath, odd);
+    bool evenAlpha = false;
+    bool oddAlpha = false;
+    LoadBitmap(evenPath, even, &evenAlpha);
+    LoadBitmap(oddPath, odd, &oddAlpha);
     if (!even.DIBsEqual(odd)) {
       throw FileError(oddPath, "size differs from " + evenPath + " (" +
                                    std::to_string(even.DIBWidth()) + " x " +
@@ -205,7 +198,7 @@ Status Weave(const std::vector<std::string>& words) {
       throw FileError(outPath, "out of memory");
     }
     frame.SetInterlacedFlag(0);  // two fields now, whatever the inputs said
-    SaveBitmap(frame, outPath);
+    SaveBitmap(frame, outPath, evenAlpha && oddAlpha);
   });
 }
 
@@ -237,7 +230,11 @@ Status Capture(const std::vector<std::string>& words) {
   }
   const std::string& output = args.positional[0];
   return Reporting([&] {
-    if (const std::string* screen = args.Value("--screen")) {
+    const std::string* screen = args.Value("--screen");
+    if (screen != nullptr && SameFile(*screen, output)) {
+      throw FileError(output, "refusing to overwrite the screen file it captures from");
+    }
+    if (screen != nullptr) {
       LoadScreen(*screen);
     } else {
       UseRealScreen("capture");
@@ -263,10 +260,27 @@ Status Show(const std::vector<std::string>& words) {
   });
 }
 
-#define BATCH_USAGE                                                        \
-  "   or: the same with -o DIR INPUT... for a batch of frames\n"              \
-  "  -o DIR    write one output per input into DIR, under the input's name\n" \
-  "  --quiet   no progress bar and no summary\n"
+// The help of a per-file operation: its synopsis, the batch form and options,
+// then the operation's own text.
+const char* BatchUsage(const char* name) {
+  static std::map<std::string, std::string> texts;
+  std::string& text = texts[name];
+  if (text.empty()) {
+    const std::string usage = FindOperation(name)->usage;
+    const auto synopsis = usage.find('\n') + 1;
+    text = usage.substr(0, synopsis) +
+           "   or: the same with -o DIR INPUT... for a batch of frames\n"
+           "  -o DIR      write one output per input into DIR, under the input's name\n"
+           "              (DIR is created when missing; its parent must exist)\n"
+           "  --jobs N    frames at once (default: the number of cores); outputs and\n"
+           "              messages as with one, memory N times that of one frame\n"
+           "  --quiet     no progress bar and no summary\n" +
+           usage.substr(synopsis);
+  }
+  return text.c_str();
+}
+
+const char* Summary(const char* name) { return FindOperation(name)->summary; }
 
 }  // namespace
 
@@ -281,44 +295,28 @@ const std::vector<Command>& Commands() {
        "  --json   one JSON array for scripts, an object per file in order; a file\n"
        "           that cannot be read is {\"file\", \"error\"} (and the exit status 1)\n",
        RunInfo},
-      {"quarter", "halve width and height (2x2 means, rounded)",
-       "usage: kolvex quarter [--field] INPUT OUTPUT\n" BATCH_USAGE
-       "  --field   treat the input as two interlaced fields and average within one\n",
-       Quarter},
-      {"eighth", "divide width and height by four (4x4 means, rounded)",
-       "usage: kolvex eighth [--field] INPUT OUTPUT\n" BATCH_USAGE
-       "  --field   treat the input as two interlaced fields and average within one\n",
-       Eighth},
-      {"scale", "resize by nearest-neighbour sampling",
-       "usage: kolvex scale WIDTHxHEIGHT [--field] INPUT OUTPUT\n" BATCH_USAGE
-       "  --field   build the result from one field of an interlaced input\n",
-       Scale},
-      {"mirror", "flip left to right and/or top to bottom",
-       "usage: kolvex mirror [--horizontal] [--vertical] INPUT OUTPUT\n" BATCH_USAGE
-       "  --horizontal  reverse each row (the default when neither is given)\n"
-       "  --vertical    reverse the order of the rows\n",
-       Mirror},
-      {"field", "a progressive frame from one field of an interlaced frame",
-       "usage: kolvex field --odd|--even [--interpolate] INPUT OUTPUT\n" BATCH_USAGE
-       "  --odd, --even   the field to keep (picture rows 1,3,5... or 0,2,4... from the top)\n"
-       "  --interpolate   fill the other rows with rounded means instead of repeats\n",
-       Field},
+      {"quarter", Summary("quarter"), BatchUsage("quarter"), Quarter},
+      {"eighth", Summary("eighth"), BatchUsage("eighth"), Eighth},
+      {"scale", Summary("scale"), BatchUsage("scale"), Scale},
+      {"mirror", Summary("mirror"), BatchUsage("mirror"), Mirror},
+      {"field", Summary("field"), BatchUsage("field"), Field},
       {"weave", "two fields into one interlaced frame",
        "usage: kolvex weave EVEN ODD OUT\n"
-       "Takes the even picture rows from EVEN and the odd ones from ODD.\n",
+       "Takes the even picture rows (0, 2, 4... from the top) from EVEN and the odd\n"
+       "ones from ODD; both must have the same size and depth.\n"
+       "Memory: the two inputs and the frame, each of their size.\n",
        Weave},
-      {"brightness", "brighten or darken through a clamped table",
-       "usage: kolvex brightness LEVEL INPUT OUTPUT\n" BATCH_USAGE
-       "LEVEL 128 keeps the values; each step below brightens by 1, above darkens by 1.\n",
-       Brightness},
-      {"median", "3x3 median filter (borders kept)",
-       "usage: kolvex median INPUT OUTPUT\n" BATCH_USAGE, Median},
+      {"brightness", Summary("brightness"), BatchUsage("brightness"), Brightness},
+      {"median", Summary("median"), BatchUsage("median"), Median},
+      {"pipe", "video frames from standard input through operations to standard output",
+       kPipeUsage, RunPipe},
       {"capture", "the X display's screen to a bitmap file",
        "usage: kolvex capture [--rect L,T,R,B] [--screen FILE] OUTPUT\n"
        "Captures the screen of the X display DISPLAY names.\n"
        "  --rect L,T,R,B  the area to grab (default: the whole screen)\n"
        "  --screen FILE   capture the in-process virtual screen instead, painted from\n"
-       "                  FILE first\n",
+       "                  FILE first (FILE is never the output)\n"
+       "Memory: the captured area (and with --screen, the screen and FILE's image).\n",
        Capture},
       {"show", "show bitmap files in a window on the X display",
        "usage: kolvex show FILE...\n"
@@ -331,7 +329,8 @@ const std::vector<Command>& Commands() {
        "Paints a test card onto the virtual screen, captures it, reduces, rebuilds a\n"
        "frame from one field, filters, draws the results back and saves every stage\n"
        "as a bitmap file in DIR (default ./kolvex-demo).\n"
-       "  --screen  run on the screen of the X display DISPLAY names instead\n",
+       "  --screen  run on the screen of the X display DISPLAY names instead\n"
+       "Memory: every stage, about ten 1920 x 1080 images.\n",
        RunDemo},
   };
   return commands;

@@ -6,8 +6,9 @@
 
 namespace kolvex::cli {
 
-// Exit statuses: 0 done, 1 an operation failed, 2 bad usage.
-enum Status { kOk = 0, kFailed = 1, kUsage = 2 };
+// Exit statuses: 0 done, 1 an operation failed, 2 bad usage; 128 + the
+// signal's number when a signal stopped the tool.
+enum Status : int { kOk = 0, kFailed = 1, kUsage = 2 };
 
 struct Command {
   const char* name;
@@ -25,5 +26,10 @@ Status RunInfo(const std::vector<std::string>& words);
 
 // The demo (demo.cpp): the library's typical road on the virtual screen.
 Status RunDemo(const std::vector<std::string>& words);
+
+// `kolvex pipe` (pipe.cpp): frames from standard input through operations to
+// standard output.
+Status RunPipe(const std::vector<std::string>& words);
+extern const char* const kPipeUsage;
 
 }  // namespace kolvex::cli

@@ -1,17 +1,35 @@
 #include "files.h"
 
+#include "interrupt.h"
 #include "os.h"
 
+#include <kolvex/platform/mfc.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <filesystem>
 #include <memory>
-#include <sys/stat.h>
+#include <new>
+#include <mutex>
+#include <set>
 #include <unistd.h>
 
 namespace kolvex::cli {
 
 namespace {
+
+// Large writes and reads go in pieces, so that a signal is seen between them.
+constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
+
+// Bitmap files the library reads stay below 2 GiB.
+constexpr std::uint64_t kMaxFileBytes = 0x7FFFFFFF;
+
+const auto kRunStart = std::filesystem::file_time_type::clock::now();
 
 std::string ErrnoText(const char* what, int error) {
   return std::string(what) + " (" + std::strerror(error) + ")";
@@ -28,22 +46,129 @@ struct Descriptor {
 std::string DirectoryOf(const std::string& path) {
   const auto slash = path.find_last_of(os::kPathSeparators);
   if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
-// Errors inside SaveBitmap travel as errno values to its one clean-up handler.
-void WriteAll(int fd, const BYTE* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw errno;
-    if (n == 0) throw ENOSPC;
-    data += n;
-    size -= static_cast<std::size_t>(n);
+void PutLe32(BYTE* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<BYTE>(v >> (8 * i));
+}
+
+// A CFile that writes to a descriptor, so that SaveAs streams into the output
+// instead of building the whole file in memory. A failure travels through
+// SaveAs as a framework exception and is rethrown afterwards as it was.
+class DescriptorFile : public CFile {
+ public:
+  DescriptorFile(int fd, const std::string& name) : fd_(fd), name_(name) {}
+  void Write(const void* data, UINT count) override {
+    try {
+      WriteFully(fd_, static_cast<const BYTE*>(data), count, name_);
+    } catch (...) {
+      failure_ = std::current_exception();
+      AfxThrowFileException(CFileException::genericException);
+    }
+  }
+  void RethrowFailure() const {
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  int fd_;
+  const std::string& name_;
+  std::exception_ptr failure_;
+};
+
+// A 32-bit file with a version-5 info header whose bit fields name byte 3 of
+// each pixel as alpha (the library writes the 40-byte header only).
+bool SaveWithAlpha(CRZDIB2& dib, CFile& file) {
+  constexpr std::size_t kFileHeader = 14;
+  constexpr std::size_t kInfoHeader = 124;
+  constexpr std::uint32_t kBitFields = 3;
+  constexpr std::uint32_t kSrgb = 0x73524742;    // 'sRGB'
+  constexpr std::uint32_t kIntentImages = 4;     // LCS_GM_IMAGES
+  const auto image = static_cast<std::uint64_t>(dib.DIBBytesPerLine()) *
+                     static_cast<std::uint64_t>(dib.DIBHeight());
+  const std::uint64_t total = kFileHeader + kInfoHeader + image;
+  if (total > kMaxFileBytes) return false;
+
+  BYTE head[kFileHeader + kInfoHeader] = {};
+  head[0] = 'B';
+  head[1] = 'M';
+  PutLe32(head + 2, static_cast<std::uint32_t>(total));
+  PutLe32(head + 10, kFileHeader + kInfoHeader);
+  BYTE* info = head + kFileHeader;
+  PutLe32(info, kInfoHeader);
+  PutLe32(info + 4, static_cast<std::uint32_t>(dib.DIBWidth()));
+  PutLe32(info + 8, static_cast<std::uint32_t>(dib.DIBHeight()));
+  info[12] = 1;   // planes
+  info[14] = 32;  // bits per pixel
+  PutLe32(info + 16, kBitFields);
+  PutLe32(info + 20, static_cast<std::uint32_t>(image));
+  PutLe32(info + 40, 0x00FF0000);  // red, green, blue, alpha masks
+  PutLe32(info + 44, 0x0000FF00);
+  PutLe32(info + 48, 0x000000FF);
+  PutLe32(info + 52, 0xFF000000);
+  PutLe32(info + 56, kSrgb);
+  PutLe32(info + 108, kIntentImages);
+  try {
+    file.Write(head, sizeof head);
+    file.Write(dib.GetBytes(), static_cast<UINT>(image));
+    return true;
+  } catch (CException* e) {
+    e->Delete();
+    return false;
   }
 }
 
+// Encodes `dib` into `file`; throws what the file's writes met.
+void Encode(CRZDIB2& dib, bool alpha, DescriptorFile& file, const std::string& name) {
+  bool saved = false;
+  try {
+    saved = alpha && dib.DIBBitCount() == 32 ? SaveWithAlpha(dib, file) : dib.SaveAs(file);
+  } catch (CException* e) {
+    e->Delete();
+  }
+  file.RethrowFailure();
+  if (!saved) throw FileError(name, "cannot encode the bitmap");
+}
+
+// Removes the temporary files that earlier runs left in `dir`: ours by name,
+// older than this run, and their process gone. Once per directory and run.
+void RemoveStaleTemporaries(const std::string& dir) {
+  static std::mutex lock;
+  static std::set<std::string> visited;
+  const std::lock_guard<std::mutex> hold(lock);
+  if (!visited.insert(dir).second) return;
+  const std::string prefix = kTemporaryPrefix;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+    std::error_code ignored;
+    const auto written = it->last_write_time(ignored);
+    if (ignored || written >= kRunStart || pid == os::ProcessId() || os::ProcessRuns(pid)) continue;
+    std::filesystem::remove(it->path(), ignored);
+  }
+}
+
+// Writes in place: a pipe or a device, which a rename would replace.
+void SaveInPlace(CRZDIB2& dib, bool alpha, const std::string& target, const std::string& path) {
+  Descriptor out;
+  out.fd = os::OpenInPlaceForWriting(target);
+  if (out.fd < 0) {
+    throw FileError(path, errno == ENXIO ? "cannot write (no process reads the pipe)"
+                                         : ErrnoText("cannot write", errno));
+  }
+  DescriptorFile file(out.fd, path);
+  Encode(dib, alpha, file, path);
+}
+
 }  // namespace
+
+std::uint32_t ReadLe32(const BYTE* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
 
 std::string BaseName(const std::string& path) {
   const auto slash = path.find_last_of(os::kPathSeparators);
@@ -52,54 +177,134 @@ std::string BaseName(const std::string& path) {
 
 bool SameFile(const std::string& a, const std::string& b) { return os::SameFile(a, b); }
 
-void LoadBitmap(const std::string& path, CRZDIB2& dib) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    throw FileError(path, "not a regular file");
+void EnsureDirectory(const std::string& dir) {
+  if (!os::MakeDirectory(dir)) {
+    if (errno == ENOENT) {
+      throw FileError(dir, "cannot create the directory: " + DirectoryOf(dir) + " does not exist");
+    }
+    throw FileError(dir, ErrnoText("cannot create the directory", errno));
   }
-  CFile file;
-  CFileException error;
-  if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite, &error)) {
-    throw FileError(path, ErrnoText("cannot open", os::ErrnoOf(error.m_lOsError)));
-  }
-  const char* why = nullptr;
-  bool loaded = false;
-  try {
-    loaded = dib.CreateFromFile(file, &why);
-  } catch (CFileException* e) {
-    const int error = os::ErrnoOf(e->m_lOsError);
-    e->Delete();
-    throw FileError(path, ErrnoText("cannot read", error));
-  }
-  if (!loaded) throw FileError(path, why);
+  if (os::KindOf(dir) != os::PathKind::Directory) throw FileError(dir, "not a directory");
 }
 
-void SaveBitmap(CRZDIB2& dib, const std::string& path) {
-  CMemFile image;
-  bool saved = false;
-  try {
-    saved = dib.SaveAs(image);
-  } catch (CException* e) {
-    e->Delete();
+std::size_t ReadFully(int fd, BYTE* data, std::size_t size, const std::string& name) {
+  std::size_t done = 0;
+  while (done < size) {
+    StopIfInterrupted();
+    const auto n = ::read(fd, data + done, std::min(size - done, kChunkBytes));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw FileError(name, ErrnoText("cannot read", errno));
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
   }
-  if (!saved) throw FileError(path, "cannot encode the bitmap");
-  const ULONGLONG length = image.GetLength();
-  std::unique_ptr<BYTE, decltype(&std::free)> bytes(image.Detach(), &std::free);
+  return done;
+}
 
-  std::string temp = DirectoryOf(path) + "/." + BaseName(path) + ".XXXXXX";
+void WriteFully(int fd, const BYTE* data, std::size_t size, const std::string& name) {
+  while (size > 0) {
+    StopIfInterrupted();
+    const auto n = ::write(fd, data, std::min(size, kChunkBytes));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw FileError(name, ErrnoText("cannot write", errno));
+    if (n == 0) throw FileError(name, ErrnoText("cannot write", ENOSPC));
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+bool CarriesAlpha(const BYTE* data, std::size_t size) {
+  constexpr std::size_t kInfo = 14;
+  constexpr std::uint32_t kBitFields = 3;
+  constexpr std::uint32_t kAlphaBitFields = 6;
+  if (size < kInfo + 40 || data[kInfo + 14] != 32 || data[kInfo + 15] != 0) return false;
+  const std::uint32_t header = ReadLe32(data + kInfo);
+  const std::uint32_t compression = ReadLe32(data + kInfo + 16);
+  // The alpha mask is the fourth mask: inside headers of 56 bytes and more,
+  // otherwise right behind the 40-byte header.
+  std::size_t mask = 0;
+  if (header >= 56 && (compression == kBitFields || compression == kAlphaBitFields)) {
+    mask = kInfo + 52;
+  } else if (header == 40 && compression == kAlphaBitFields) {
+    mask = kInfo + 40 + 12;
+  } else {
+    return false;
+  }
+  return mask + 4 <= size && ReadLe32(data + mask) != 0;
+}
+
+void LoadBitmap(const std::string& path, CRZDIB2& dib, bool* alpha) {
   Descriptor file;
-  file.fd = os::CreateUniqueFile(temp);
-  if (file.fd < 0) throw FileError(path, ErrnoText("cannot write", errno));
+  file.fd = os::OpenForReading(path);
+  if (file.fd < 0) throw FileError(path, ErrnoText("cannot open", errno));
+  const auto size = os::RegularFileSize(file.fd);
+  if (!size) throw FileError(path, "not a regular file");
+  if (*size > kMaxFileBytes) throw FileError(path, "not a bitmap file (too large)");
+
+  // Not zeroed first: every byte used is read.
+  const std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[static_cast<std::size_t>(*size)]);
+  if (!bytes) throw FileError(path, "out of memory");
+  // A file that shrank meanwhile is judged by what was read.
+  const std::size_t length = ReadFully(file.fd, bytes.get(), static_cast<std::size_t>(*size), path);
+  if (const char* why = kolvex::BitmapFileProblem(bytes.get(), length)) throw FileError(path, why);
+  if (!dib.CreateFromMemory(bytes.get(), length)) throw FileError(path, "out of memory");
+  if (alpha != nullptr) *alpha = dib.DIBBitCount() == 32 && CarriesAlpha(bytes.get(), length);
+}
+
+void CheckWritable(const CRZDIB2& dib, const std::string& name) {
+  if (dib.DIBWidth() <= 0 || dib.DIBHeight() <= 0) {
+    throw FileError(name, "the result is " + std::to_string(dib.DIBWidth()) + " x " +
+                              std::to_string(dib.DIBHeight()) +
+                              " pixels, which no bitmap file can hold; nothing written");
+  }
+}
+
+void WriteBitmap(CRZDIB2& dib, bool alpha, int fd, const std::string& name) {
+  CheckWritable(dib, name);
+  DescriptorFile file(fd, name);
+  Encode(dib, alpha, file, name);
+}
+
+void SaveBitmap(CRZDIB2& dib, const std::string& path, bool alpha) {
+  CheckWritable(dib, path);
+  StopIfInterrupted();
+  std::string target = path;
+  if (!os::FollowLinks(target)) throw FileError(path, ErrnoText("cannot write", errno));
+  const os::PathKind kind = os::KindOf(target);
+  if (kind == os::PathKind::Directory) throw FileError(path, "cannot write (it is a directory)");
+  if (kind == os::PathKind::Other) {
+    SaveInPlace(dib, alpha, target, path);
+    return;
+  }
+  const bool replacing = kind == os::PathKind::Regular;
+  if (replacing && !os::MayWrite(target)) throw FileError(path, ErrnoText("cannot write", EACCES));
+
+  const std::string dir = DirectoryOf(target);
+  RemoveStaleTemporaries(dir);
+  std::string temp = dir + "/" + kTemporaryPrefix + std::to_string(os::ProcessId()) + "-XXXXXX";
+  Descriptor out;
+  out.fd = os::CreateUniqueFile(temp);
+  if (out.fd < 0) throw FileError(path, ErrnoText("cannot write", errno));
+  const PendingFile pending(temp);
   try {
-    WriteAll(file.fd, bytes.get(), static_cast<std::size_t>(length));
-    if (!os::FlushToDisk(file.fd)) throw errno;
-    const int fd = file.fd;
-    file.fd = -1;
-    if (::close(fd) != 0) throw errno;
-    if (!os::ReplaceFile(temp, path)) throw errno;
-  } catch (int error) {
-    ::unlink(temp.c_str());
-    throw FileError(path, ErrnoText("cannot write", error));
+    if (replacing && !os::KeepPermissions(out.fd, target)) {
+      throw FileError(path, ErrnoText("cannot keep the permissions", errno));
+    }
+    DescriptorFile file(out.fd, path);
+    Encode(dib, alpha, file, path);
+    if (!os::FlushToDisk(out.fd)) throw FileError(path, ErrnoText("cannot write", errno));
+    const int fd = out.fd;
+    out.fd = -1;
+    if (::close(fd) != 0) throw FileError(path, ErrnoText("cannot write", errno));
+    // The last moment to give up: after the rename the output is whole.
+    StopIfInterrupted();
+    if (!os::ReplaceFile(temp, target)) throw FileError(path, ErrnoText("cannot write", errno));
+  } catch (...) {
+    if (out.fd >= 0) {
+      ::close(out.fd);
+      out.fd = -1;
+    }
+    std::remove(temp.c_str());
+    throw;
   }
 }
 

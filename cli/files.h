@@ -1,10 +1,11 @@
 // Bitmap files for the tool: loading with a reason on failure, and writing
-// through a temporary file that is renamed into place, so that a failure never
-// leaves a half-written output and an input is never overwritten.
+// through a temporary file that is renamed into place, so that a failure or a
+// signal never leaves a half-written output.
 #pragma once
 
 #include <kolvex/kolvex.h>
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -18,18 +19,55 @@ class FileError : public std::runtime_error {
       : std::runtime_error(file + ": " + reason) {}
 };
 
-// Loads a bitmap file into `dib`. Throws FileError naming the file and why.
-void LoadBitmap(const std::string& path, CRZDIB2& dib);
+// Loads a bitmap file into `dib`; `alpha` (when given) tells whether the file
+// carries an alpha channel (an alpha mask in its header). Only regular files
+// are read, and opening never waits on a pipe. The file's bytes are held only
+// while the image is made. Throws FileError naming the file and why, and
+// Interrupted.
+void LoadBitmap(const std::string& path, CRZDIB2& dib, bool* alpha = nullptr);
 
-// Writes `dib` as a bitmap file at `path`: into a temporary file beside it,
-// flushed and then renamed over `path`. Throws FileError; on failure `path`
-// is untouched and no temporary file remains.
-void SaveBitmap(CRZDIB2& dib, const std::string& path);
+// Whether the bitmap file image data[0, size) carries an alpha channel: a
+// 32-bit file whose bit fields include an alpha mask.
+bool CarriesAlpha(const BYTE* data, std::size_t size);
+
+// Writes `dib` as a bitmap file at `path`: the library's form (SaveAs), or
+// with `alpha` and 32 bits a version-5 header whose masks name byte 3 as
+// alpha, as other programs read it. An image of zero width or height is
+// refused. A regular file is written into a temporary file beside it (named
+// kTemporaryPrefix + process id + '-' + unique letters), flushed and renamed
+// over it, keeping the permissions of a file it replaces; a symbolic link is
+// followed, so its target is replaced; a pipe or device is written in place.
+// Before the first temporary file in a directory, temporary files that
+// earlier runs left there (older than this run, their process gone) are
+// removed. Throws FileError or Interrupted; then `path` is untouched and no
+// temporary file remains.
+void SaveBitmap(CRZDIB2& dib, const std::string& path, bool alpha = false);
+inline constexpr const char* kTemporaryPrefix = ".kolvex-partial-";
+
+// Writes `dib` as SaveBitmap encodes it to the open descriptor `fd` (a pipe);
+// `name` names the stream in errors.
+void WriteBitmap(CRZDIB2& dib, bool alpha, int fd, const std::string& name);
+
+// Refuses an image that no bitmap file can hold (zero width or height).
+void CheckWritable(const CRZDIB2& dib, const std::string& name);
+
+// Reads exactly `size` bytes; fewer only at the end of the stream. Throws
+// FileError naming `name`, and Interrupted.
+std::size_t ReadFully(int fd, BYTE* data, std::size_t size, const std::string& name);
+// Writes all `size` bytes. Throws FileError naming `name`, and Interrupted.
+void WriteFully(int fd, const BYTE* data, std::size_t size, const std::string& name);
+
+// The little-endian 32-bit number at p, as bitmap files store their fields.
+std::uint32_t ReadLe32(const BYTE* p);
 
 // True when both paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);
 
 // The last component of a path ("dir/frame.bmp" -> "frame.bmp").
 std::string BaseName(const std::string& path);
+
+// Makes sure `dir` is a directory, creating it (but not its parents).
+// Throws FileError.
+void EnsureDirectory(const std::string& dir);
 
 }  // namespace kolvex::cli

@@ -1,6 +1,7 @@
 // kolvex: the library's operations on bitmap files, from the command line.
 
 #include "commands.h"
+#include "interrupt.h"
 #include "options.h"
 
 #include <kolvex/kolvex.h>
@@ -22,7 +23,8 @@ void PrintOverview(std::FILE* out) {
                "Commands:\n");
   for (const Command& c : Commands()) std::fprintf(out, "  %-11s %s\n", c.name, c.summary);
   std::fprintf(out,
-               "\nExit status: 0 done, 1 an operation failed, 2 bad usage.\n"
+               "\nExit status: 0 done, 1 an operation failed, 2 bad usage, 128 + N when\n"
+               "signal N stopped it (130 for Ctrl-C); no output file is left half-written.\n"
                "Library version %s.\n",
                kolvex::LibraryVersion());
 }
@@ -30,6 +32,7 @@ void PrintOverview(std::FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kolvex::cli::CatchInterrupts();
   const std::vector<std::string> words(argv + 1, argv + argc);
   if (words.empty()) {
     PrintOverview(stderr);

@@ -17,7 +17,9 @@ Args ParseArgs(const std::vector<std::string>& words, const std::set<std::string
   bool options = true;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& w = words[i];
-    if (!options || w.size() < 2 || w[0] != '-') {
+    // "-5" and "-5x10" are values, not options.
+    const bool negative = w.size() >= 2 && w[0] == '-' && w[1] >= '0' && w[1] <= '9';
+    if (!options || w.size() < 2 || w[0] != '-' || negative) {
       args.positional.push_back(w);
       continue;
     }
@@ -27,7 +29,7 @@ Args ParseArgs(const std::vector<std::string>& words, const std::set<std::string
     }
     const auto eq = w.find('=');
     const std::string name = w.substr(0, eq);
-    if (valued.count(name) != 0) {
+    if (valued.count(name) != 0 && (eq != std::string::npos || flags.count(w) == 0)) {
       if (eq != std::string::npos) {
         args.values[name] = w.substr(eq + 1);
       } else if (i + 1 < words.size()) {

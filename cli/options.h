@@ -26,7 +26,9 @@ struct Args {
 
 // Splits `words` into flags (from `flags`), options with a value (from
 // `valued`, as "--x v" or "--x=v") and positional arguments; "--" ends the
-// options. Anything else starting with '-' is a UsageError.
+// options, and a negative number ("-5", "-5x10") is positional. An option in
+// both sets is a flag alone and takes a value only as "--x=v". Anything else
+// starting with '-' is a UsageError.
 Args ParseArgs(const std::vector<std::string>& words, const std::set<std::string>& flags,
                const std::set<std::string>& valued);
 

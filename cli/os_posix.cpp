@@ -1,17 +1,83 @@
-// The tool's system calls on Linux and other POSIX systems.
+// The tool's system calls on Linux (POSIX, and Linux's pipe sizes).
 
 #include "os.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace kolvex::cli::os {
 
+namespace {
+
+// Longer chains of links are taken for a loop, as the kernel takes them.
+constexpr int kMaxLinks = 40;
+
+int OpenRetrying(const std::string& path, int flags) {
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  // Opened without waiting; reads and writes wait as usual.
+  const int mode = ::fcntl(fd, F_GETFL);
+  if (mode < 0 || ::fcntl(fd, F_SETFL, mode & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
 const char* const kPathSeparators = "/";
 
-int ErrnoOf(long systemError) { return static_cast<int>(systemError); }
+int OpenForReading(const std::string& path) { return OpenRetrying(path, O_RDONLY); }
+
+std::optional<std::uint64_t> RegularFileSize(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+void PrepareStream(int fd) {
+  // As large as an unprivileged process may ask for by default; not a pipe or
+  // refused: the buffer stays as it is.
+  ::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+}
+
+PathKind KindOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return PathKind::Missing;
+  if (S_ISREG(st.st_mode)) return PathKind::Regular;
+  if (S_ISDIR(st.st_mode)) return PathKind::Directory;
+  return PathKind::Other;
+}
+
+bool FollowLinks(std::string& path) {
+  for (int i = 0; i < kMaxLinks; ++i) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) return false;
+    if (static_cast<std::size_t>(n) >= target.size()) {  // the link changed meanwhile
+      errno = EAGAIN;
+      return false;
+    }
+    target.resize(static_cast<std::size_t>(n));
+    const auto slash = path.find_last_of('/');
+    path = target[0] == '/' || slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+  }
+  errno = ELOOP;
+  return false;
+}
 
 int CreateUniqueFile(std::string& pattern) {
   const int fd = ::mkstemp(pattern.data());
@@ -29,20 +95,66 @@ int CreateUniqueFile(std::string& pattern) {
   return fd;
 }
 
-bool FlushToDisk(int fd) { return ::fsync(fd) == 0; }
+bool KeepPermissions(int fd, const std::string& existing) {
+  struct stat st {};
+  if (::stat(existing.c_str(), &st) != 0) return false;
+  // The owner can be kept only by a privileged process; others keep their own.
+  if (::fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM) return false;
+  return ::fchmod(fd, st.st_mode & 07777) == 0;
+}
+
+bool MayWrite(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
+
+int OpenInPlaceForWriting(const std::string& path) { return OpenRetrying(path, O_WRONLY); }
+
+// The data and the size the rename relies on; not the times.
+bool FlushToDisk(int fd) { return ::fdatasync(fd) == 0; }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+std::optional<FileId> IdentityOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+  const auto ia = IdentityOf(a);
+  return ia && ia == IdentityOf(b);
 }
 
 bool MakeDirectory(const std::string& path) {
   return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
 }
+
+long ProcessId() { return static_cast<long>(::getpid()); }
+
+bool ProcessRuns(long pid) {
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+unsigned CoreCount() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  }
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
+void OnInterrupt(void (*handler)(int signal)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a waiting read or write returns EINTR
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+void RemoveFileNow(const char* path) { ::unlink(path); }
+
+void ExitNow(int status) { ::_exit(status); }
 
 }  // namespace kolvex::cli::os

@@ -1,0 +1,383 @@
+// The kolvex tool among the system's files and processes (POSIX): signals sent
+// while it writes, named pipes and symbolic links in place of files, long
+// names, permissions and stale temporary files, alpha read by PIL, its peak
+// memory, and video frames streamed between two ffmpeg processes.
+
+#include "cli_shell.h"
+
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+using kt::Exists;
+using kt::Narrow;
+using kt::Quoted;
+using kt::ToolRun;
+using Tool = kt::ShellToolTest;
+using kt::Widen;
+
+// The tool started in the background, its standard error kept in a file.
+class Running {
+ public:
+  Running(const std::vector<std::string>& args, const std::string& errPath) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      std::freopen(errPath.c_str(), "w", stderr);
+      std::vector<char*> argv{const_cast<char*>(KOLVEX_TOOL)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(KOLVEX_TOOL, argv.data());
+      ::_exit(127);
+    }
+  }
+  pid_t pid() const { return pid_; }
+  // The exit status, or -1 when a signal ended it.
+  int Wait(rusage* usage = nullptr) {
+    int raw = 0;
+    ::wait4(pid_, &raw, 0, usage);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+
+ private:
+  pid_t pid_;
+};
+
+// The temporary file of process `pid` in `dir`, once it holds some bytes.
+std::string WaitForTemporary(const std::string& dir, pid_t pid) {
+  const std::string prefix = ".kolvex-partial-" + std::to_string(pid) + "-";
+  for (int i = 0; i < 30000; ++i) {
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+      const std::string name = e.path().filename();
+      std::error_code error;
+      if (name.rfind(prefix, 0) == 0 && std::filesystem::file_size(e.path(), error) > 0) return name;
+    }
+    ::usleep(1000);
+  }
+  return "";
+}
+
+// Freezes the tool while its temporary file exists, then sends `signal`:
+// false when the write ended before the tool could be caught in it.
+bool SignalDuringWrite(Running& tool, const std::string& dir, int signal) {
+  const std::string temp = WaitForTemporary(dir, tool.pid());
+  if (temp.empty()) return false;
+  ::kill(tool.pid(), SIGSTOP);
+  int stopped = 0;  // once stopped, no system call of the tool is still under way
+  ::waitpid(tool.pid(), &stopped, WUNTRACED);
+  const bool caught = Exists(dir + "/" + temp);
+  ::kill(tool.pid(), signal);
+  ::kill(tool.pid(), SIGCONT);
+  return caught;
+}
+
+TEST_F(Tool, SignalDuringALargeWriteLeavesNoTemporaryFile) {
+  const std::string input = MakeInput("in.bmp", 24, 40, 30, 1);
+  const std::string second = MakeInput("in2.bmp", 24, 40, 30, 2);
+  const struct {
+    int signal;
+    int status;
+    bool batch;  // caught writing its second frame, the first one whole
+  } cases[] = {{SIGINT, 130, false}, {SIGTERM, 143, false}, {SIGHUP, 129, false}, {SIGINT, 130, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.signal) + (c.batch ? " batch" : ""));
+    const std::string out = c.batch ? Path("out") : dir_;
+    // 144 MB to write: the tool is caught inside the write.
+    const std::vector<std::string> args =
+        c.batch ? std::vector<std::string>{"scale", "8000x6000", "--jobs", "1", "-o", out, input, second}
+                : std::vector<std::string>{"scale", "8000x6000", input, Path("out.bmp")};
+    bool caught = false;
+    for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
+      std::filesystem::remove_all(Path("out"));
+      Running tool(args, Path("err"));
+      for (int i = 0; c.batch && i < 30000 && !Exists(out + "/in.bmp"); ++i) ::usleep(1000);
+      caught = SignalDuringWrite(tool, out, c.signal);
+      const int status = tool.Wait();
+      if (!caught) continue;
+      EXPECT_EQ(status, c.status);
+      if (c.batch) {
+        EXPECT_EQ(kt::ReadText(Path("err")), "2 frames, 0 failed, interrupted after 1\n");
+        EXPECT_EQ(Listing("out"), std::vector<std::string>{"in.bmp"});
+        CRZDIB2 whole;
+        Load(out + "/in.bmp", whole);
+        EXPECT_EQ(whole.DIBWidth(), 8000);
+      } else {
+        EXPECT_EQ(kt::ReadText(Path("err")), Path("out.bmp") + ": interrupted; nothing written\n");
+        EXPECT_EQ(Listing(), (std::vector<std::string>{"err", "in.bmp", "in2.bmp"}));
+      }
+    }
+    EXPECT_TRUE(caught) << "the write always ended before the signal";
+    ::unlink(Path("out.bmp").c_str());
+  }
+}
+
+TEST_F(Tool, NamedPipesAndDirectoriesAreNoFiles) {
+  ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+  const std::string good = MakeInput("good.bmp", 24, 6, 4, 2);
+  const std::string fifo = Quoted(Path("fifo"));
+  const struct {
+    std::string line;
+    int status;
+    std::string err;
+  } cases[] = {
+      {"kolvex mirror " + fifo + " " + Quoted(Path("o.bmp")), 1, Path("fifo") + ": not a regular file\n"},
+      {"kolvex mirror " + Quoted(dir_) + " " + Quoted(Path("o.bmp")), 1, dir_ + ": not a regular file\n"},
+      {"kolvex mirror -o " + Quoted(Path("d")) + " " + Quoted(good) + " " + fifo, 1,
+       Path("fifo") + ": not a regular file\n2 frames, 1 failed\n"},
+      {"kolvex mirror " + Quoted(good) + " " + fifo, 1,
+       Path("fifo") + ": cannot write (no process reads the pipe)\n"},
+      // With a reader the pipe receives the file.
+      {"cat " + fifo + " > " + Quoted(Path("read.bmp")) + " & kolvex mirror " + Quoted(good) + " " +
+           fifo + "; wait",
+       0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    // A regression fails by the timeout's status instead of hanging.
+    const ToolRun r = Shell("timeout 20 sh -c " + Quoted("kolvex() { '" KOLVEX_TOOL "' \"$@\"; }; " + c.line));
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, c.err);
+  }
+  CRZDIB2 in, expected;
+  Load(good, in);
+  ASSERT_TRUE(expected.Create(in) && expected.Mirror(1, 0, in));
+  EXPECT_EQ(FileBytes(Path("read.bmp")), kt::SaveToMemory(expected));
+}
+
+TEST_F(Tool, SymbolicLinksAreWrittenThrough) {
+  const std::string input = MakeInput("in.bmp", 24, 6, 4, 2);
+  ASSERT_EQ(::mkdir(Path("sub").c_str(), 0777), 0);
+  const struct {
+    const char* link;
+    const char* target;  // as the link holds it
+    const char* lands;   // where the file ends up
+  } cases[] = {{"abs.bmp", nullptr, "t1.bmp"},
+               {"sub/rel.bmp", "../t2.bmp", "t2.bmp"},
+               {"chain.bmp", "sub/rel.bmp", "t2.bmp"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.link);
+    const std::string target = c.target != nullptr ? c.target : Path(c.lands);
+    ASSERT_EQ(::symlink(target.c_str(), Path(c.link).c_str()), 0);
+    const ToolRun r = Kolvex("brightness 99 " + Quoted(input) + " " + Quoted(Path(c.link)));
+    ASSERT_EQ(r.status, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(::lstat(Path(c.link).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    CRZDIB2 got;
+    Load(Path(c.lands), got);
+    EXPECT_EQ(got.DIBWidth(), 6);
+    ::unlink(Path(c.lands).c_str());
+  }
+}
+
+TEST_F(Tool, AlphaIsKeptWhereOtherProgramsReadIt) {
+  // A version-5 header with an alpha mask, as image editors write it.
+  kt::BmpFields fields{5, 3, 32, 3, 124, 0, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}};
+  WriteFile(Path("alpha.bmp"), kt::MakeBmp(fields));
+  ASSERT_EQ(Kolvex("mirror " + Quoted(Path("alpha.bmp")) + " " + Quoted(Path("out.bmp"))).status, 0);
+  CRZDIB2 in, expected;
+  Load(Path("alpha.bmp"), in);
+  ASSERT_TRUE(expected.Create(in) && expected.Mirror(1, 0, in));
+  // PIL reads the mode and every alpha byte, top row first.
+  FILE* p = ::popen(("/usr/bin/python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
+                     "print(im.mode, *im.getchannel('A').getdata())\" " + Quoted(Path("out.bmp")))
+                        .c_str(),
+                    "r");
+  ASSERT_NE(p, nullptr);
+  char line[512] = {};
+  const bool read = std::fgets(line, sizeof line, p) != nullptr;
+  ASSERT_EQ(::pclose(p), 0);
+  ASSERT_TRUE(read);
+  std::string want = "RGBA";
+  for (int y = 2; y >= 0; --y) {
+    for (int x = 0; x < 5; ++x) want += " " + std::to_string(expected.GetBytes()[y * 20 + 4 * x + 3]);
+  }
+  EXPECT_EQ(std::string(line), want + "\n");
+}
+
+TEST_F(Tool, OutputsKeepLongNamesAndPermissions) {
+  const std::string input = MakeInput("in.bmp", 24, 6, 4, 2);
+  CRZDIB2 in, expected;
+  Load(input, in);
+  ASSERT_TRUE(expected.Create(in) && expected.Mirror(1, 0, in));
+  for (std::size_t length = 248; length <= 255; ++length) {
+    const std::string name = std::string(length - 4, 'n') + ".bmp";
+    const ToolRun r = Kolvex("mirror " + Quoted(input) + " " + Quoted(Path(name)));
+    EXPECT_EQ(r.status, 0) << length << ": " << r.err;
+    EXPECT_EQ(FileBytes(Path(name)), kt::SaveToMemory(expected)) << length;
+  }
+  const bool root = ::geteuid() == 0;
+  for (const mode_t mode : {0600, 0640, 0444}) {
+    SCOPED_TRACE(mode);
+    const std::string out = Path("kept.bmp");
+    WriteFile(out, {'o', 'l', 'd'});
+    ASSERT_EQ(::chmod(out.c_str(), mode), 0);
+    const ToolRun r = Kolvex("mirror " + Quoted(input) + " " + Quoted(out));
+    // A read-only file is written only by whom the system lets write it.
+    const bool writable = root || (mode & 0200) != 0;
+    EXPECT_EQ(r.status, writable ? 0 : 1) << r.err;
+    EXPECT_EQ(FileBytes(out).size() > 3, writable);
+    struct stat st {};
+    ASSERT_EQ(::stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    ::chmod(out.c_str(), 0600);
+    ::unlink(out.c_str());
+  }
+}
+
+TEST_F(Tool, StaleTemporariesOfEarlierRunsAreRemoved) {
+  const std::string input = MakeInput("in.bmp", 24, 6, 4, 2);
+  // A process number that no process has (above the kernel's limit).
+  const std::string stale = ".kolvex-partial-99999999-AbCdEf";
+  const std::string live = ".kolvex-partial-" + std::to_string(::getpid()) + "-AbCdEf";
+  const std::string recent = ".kolvex-partial-99999998-AbCdEf";
+  const std::string foreign = ".other-99999999-AbCdEf";
+  for (const std::string* name : {&stale, &live, &recent, &foreign}) WriteFile(Path(*name), {1});
+  for (const std::string* name : {&stale, &live, &foreign}) {
+    ASSERT_EQ(std::system(("touch -d '2001-01-01' " + Quoted(Path(*name))).c_str()), 0);
+  }
+  ASSERT_EQ(std::system(("touch -d 'tomorrow' " + Quoted(Path(recent))).c_str()), 0);
+  ASSERT_EQ(Kolvex("mirror " + Quoted(input) + " " + Quoted(Path("out.bmp"))).status, 0);
+  EXPECT_EQ(Listing(), (std::vector<std::string>{live, recent, foreign, "in.bmp", "out.bmp"}));
+}
+
+TEST_F(Tool, MirrorHoldsTheImageAndTheResultOnly) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizers keep freed memory and shadow it";
+#endif
+  // A 1-bit file of 0.5 MB loads as 36 MB of 24-bit pixels.
+  kt::BmpFields fields{4000, 3000, 1, 0, 40, 0, {}, kt::MakePalette(2, false)};
+  WriteFile(Path("one.bmp"), kt::MakeBmp(fields));
+  Running tool({"mirror", Path("one.bmp"), Path("out.bmp")}, Path("err"));
+  rusage usage{};
+  ASSERT_EQ(tool.Wait(&usage), 0) << kt::ReadText(Path("err"));
+  const long image = 4000L * 3 * 3000 / 1024;  // kilobytes
+  EXPECT_LT(usage.ru_maxrss, 2 * image + 24 * 1024) << "image " << image << " KB";
+}
+
+// ---- Frames between two ffmpeg processes ----
+
+// A raw frame (rows from the top, no padding) and the library's bottom-up rows.
+void FromRaw(const BYTE* raw, WORD bits, int w, int h, CRZDIB2& dib) {
+  ASSERT_TRUE(dib.Create(bits, w, h, 1));
+  const std::size_t row = static_cast<std::size_t>(w) * bits / 8;
+  for (int y = 0; y < h; ++y) {
+    std::memcpy(dib.GetBytes() + (h - 1 - y) * dib.DIBBytesPerLine(), raw + y * row, row);
+  }
+}
+std::vector<BYTE> ToRaw(const CRZDIB2& dib) {
+  std::vector<BYTE> raw;
+  const std::size_t row = static_cast<std::size_t>(dib.DIBWidth()) * dib.DIBBitCount() / 8;
+  for (int y = dib.DIBHeight() - 1; y >= 0; --y) {
+    const BYTE* p = dib.GetBytes() + y * dib.DIBBytesPerLine();
+    raw.insert(raw.end(), p, p + row);
+  }
+  return raw;
+}
+
+TEST_F(Tool, PipeBetweenTwoFfmpegsGivesTheLibrarysFrames) {
+  if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "ffmpeg is not installed (scripts/install-deps installs it)";
+  }
+  const struct {
+    const char* name;
+    const char* pixfmt;  // of the frames on both sides
+    WORD bits;
+    const char* in;   // how ffmpeg writes to the pipe and kolvex reads
+    const char* out;  // how kolvex writes and ffmpeg reads
+  } forms[] = {
+      {"bgr24", "bgr24", 24, "-f rawvideo - | kolvex pipe --size 98x61 --format bgr24",
+       "-f rawvideo -pix_fmt bgr24 -s 49x30"},
+      {"gray, 2 jobs", "gray", 8, "-f rawvideo - | kolvex pipe --jobs 2 --size 98x61 --format gray",
+       "-f rawvideo -pix_fmt gray -s 49x30"},
+      {"bgra, 3 jobs", "bgra", 32, "-f rawvideo - | kolvex pipe --jobs 3 --size 98x61 --format bgra",
+       "-f rawvideo -pix_fmt bgra -s 49x30"},
+      {"bitmap files", "bgr24", 24, "-f image2pipe -c:v bmp - | kolvex pipe", "-f image2pipe -c:v bmp"},
+  };
+  const int frames = 6;
+  for (const auto& f : forms) {
+    SCOPED_TRACE(f.name);
+    const std::string pixfmt = f.pixfmt;
+    const std::string source = Path("source.raw");
+    const std::string result = Path("result.raw");
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=size=98x62:rate=25 -frames:v 6 "
+                           "-vf scale=98:61 -pix_fmt " + pixfmt + " -f rawvideo " + Quoted(source))
+                              .c_str()),
+              0);
+    const ToolRun r = Shell("ffmpeg -v error -f rawvideo -pix_fmt " + pixfmt + " -s 98x61 -i " +
+                            Quoted(source) + " " + f.in + " brightness 90 quarter mirror --vertical | " +
+                            "ffmpeg -v error " + f.out + " -i - -pix_fmt " + pixfmt + " -y -f rawvideo " +
+                            Quoted(result));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<BYTE> in = FileBytes(source);
+    const std::vector<BYTE> out = FileBytes(result);
+    const std::size_t inFrame = 98u * 61 * f.bits / 8;
+    const std::size_t outFrame = 49u * 30 * f.bits / 8;
+    ASSERT_EQ(in.size(), frames * inFrame);
+    ASSERT_EQ(out.size(), frames * outFrame);
+    for (int i = 0; i < frames; ++i) {
+      // The first operation writes into the frame as read (raw frames are read
+      // into pixels that the tool reuses from frame to frame).
+      CRZDIB2 frame, colour, quarter, mirrored, expected;
+      FromRaw(in.data() + i * inFrame, f.bits, 98, 61, frame);
+      const bool grey = f.bits == 8;
+      if (grey) Widen(frame, colour);
+      CRZDIB2& first = grey ? colour : frame;
+      ASSERT_TRUE(first.AdjustBrightness(90));
+      ASSERT_TRUE(quarter.CreateQuarter(first));
+      ASSERT_TRUE(mirrored.Create(quarter) && mirrored.Mirror(0, 1, quarter));
+      if (grey) {
+        Narrow(mirrored, expected);
+      } else {
+        expected = mirrored;
+      }
+      EXPECT_TRUE(std::equal(out.begin() + i * outFrame, out.begin() + (i + 1) * outFrame,
+                             ToRaw(expected).begin()))
+          << "frame " << i;
+    }
+  }
+}
+
+TEST_F(Tool, PipeRefusesTruncatedAndResizedStreams) {
+  // Two whole frames of 8 x 6 bgra (192 bytes each) and half a third.
+  WriteFile(Path("short.raw"), std::vector<BYTE>(2 * 192 + 96, 7));
+  // Bitmap files of 8 x 6 (198 bytes) and 9 x 6 (222 bytes), one after another.
+  auto stream = [](std::initializer_list<int> widths) {
+    std::vector<BYTE> files;
+    for (int w : widths) {
+      CRZDIB2 dib;
+      EXPECT_TRUE(kt::CreateRandom(dib, 24, w, 6, 1, static_cast<std::uint32_t>(w)));
+      const std::vector<BYTE> one = kt::SaveToMemory(dib);
+      files.insert(files.end(), one.begin(), one.end());
+    }
+    return files;
+  };
+  WriteFile(Path("resized.bmps"), stream({8, 8, 9, 8}));
+  std::vector<BYTE> cut = stream({8, 8, 8});
+  cut.resize(cut.size() - 10);
+  WriteFile(Path("cut.bmps"), cut);
+  const struct {
+    std::string args;
+    std::string input;
+    std::string err;
+    std::size_t written;  // bytes of the frames before the fault
+  } cases[] = {
+      {"--size 8x6 --format bgra mirror", "short.raw",
+       "kolvex pipe: standard input: the stream ends inside frame 3 (96 of 192 bytes)\n", 2 * 192},
+      {"--jobs 2 mirror", "resized.bmps",
+       "kolvex pipe: standard input: frame 3 is 9 x 6; the stream started at 8 x 6\n", 2 * 198},
+      {"mirror", "cut.bmps",
+       "kolvex pipe: standard input: the stream ends inside frame 3 (188 of 198 bytes)\n", 2 * 198},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    const ToolRun r = Shell("kolvex pipe " + c.args + " < " + Quoted(Path(c.input)));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out.size(), c.written);
+  }
+}
+
+}  // namespace
