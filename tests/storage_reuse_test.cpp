@@ -63,17 +63,20 @@ TEST(StorageReuse, KeptStorageNeverExceedsTheLimitAndZeroReleasesIt) {
 // byte, in a reservation of the same extents.
 TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
   CRZDIB2 src;
-  ASSERT_TRUE(kt::CreateRandom(src, 24, 203, 97, 0, 5));  // padded rows
+  ASSERT_TRUE(kt::CreateRandom(src, 24, 203, 97, 0, 5));  // padded rows: always cleared
+  CRZDIB2 src32;
+  ASSERT_TRUE(kt::CreateRandom(src32, 32, 100, 61, 0, 6));  // unpadded: written whole
   using Make = std::function<bool(CRZDIB2&)>;
   const std::pair<const char*, Make> makers[] = {
       {"Create", [](CRZDIB2& d) { return d.Create(24, 203, 97, 0); }},
       {"CreateQuarter", [&](CRZDIB2& d) { return d.CreateQuarter(src); }},
-      {"CreateQuarter 32", [&](CRZDIB2& d) {
-         CRZDIB2 wide;
-         return kt::CreateRandom(wide, 32, 400, 300, 0, 6) && d.CreateQuarter(wide);
-       }},
+      {"CreateQuarter 32", [&](CRZDIB2& d) { return d.CreateQuarter(src32); }},
+      {"CreateEighth 32", [&](CRZDIB2& d) { return d.CreateEighth(src32); }},
       {"CreateScaled", [&](CRZDIB2& d) { return d.CreateScaled(src, 150, 80, 0); }},
+      {"CreateScaled 32", [&](CRZDIB2& d) { return d.CreateScaled(src32, 77, 130, 0); }},
       {"CreateInterpolatedFrame", [&](CRZDIB2& d) { return d.CreateInterpolatedFrame(src, 1, 1); }},
+      {"CreateInterpolatedFrame 32 odd", [&](CRZDIB2& d) { return d.CreateInterpolatedFrame(src32, 1, 1); }},
+      {"CreateInterpolatedFrame 32 even", [&](CRZDIB2& d) { return d.CreateInterpolatedFrame(src32, 0, 0); }},
       {"copy-before-write", [&](CRZDIB2& d) {
          d = src;
          d.SetInterlacedFlag(1);
