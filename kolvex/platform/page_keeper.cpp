@@ -1,6 +1,10 @@
 // Released page-granular regions kept for reuse: one list, oldest first, under
 // one lock, above the system's VirtualAlloc, so that both systems reuse the
 // same way. Sizes are compared in whole pages, reserved and committed apart.
+// Huge pages are the system layer's business: the Linux stand-in aligns large
+// reservations for them; Windows gives large pages only to processes holding
+// the lock-pages privilege, reserved and committed at once and never paged,
+// which the reserve-then-commit layout of bitmap storage cannot use.
 
 #include <kolvex/base/size.h>
 #include <kolvex/platform/allocation.h>
@@ -25,8 +29,8 @@ constexpr int kDefaultLimitKB = 128 * 1024;
 
 struct Region {
   void* base;
-  std::size_t reserved;   // whole pages
-  std::size_t committed;  // whole pages from base on; the rest is reserved
+  std::size_t reserved;   // bytes, whole pages
+  std::size_t committed;  // bytes, whole pages from base on; the rest is reserved
 };
 
 struct Keeper {
