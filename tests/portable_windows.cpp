@@ -90,7 +90,12 @@ void WarmUpGdi() {
 // The command line that CreateProcess hands over: words with spaces quoted
 // (the suites pass no quotes, nor a backslash at a word's end).
 std::string CommandLine(const std::string& program, const std::vector<std::string>& args) {
-  auto quote = [](const std::string& a) { return a.empty() || a.find_first_of(" \t") != std::string::npos ? "\"" + a + "\"" : a; };
+  auto quote = [](const std::string& a) {
+    if (!a.empty() && a.find_first_of(" \t") == std::string::npos) return a;
+    std::string quoted(1, '"');
+    quoted.append(a).push_back('"');
+    return quoted;
+  };
   std::string line = quote(program);
   for (const std::string& a : args) line += " " + quote(a);
   return line;
