@@ -97,7 +97,7 @@ std::string CommandLine(const std::string& program, const std::vector<std::strin
     return quoted;
   };
   std::string line = quote(program);
-  for (const std::string& a : args) line += " " + quote(a);
+  for (const std::string& a : args) line.append(" ").append(quote(a));
   return line;
 }
 
