@@ -166,6 +166,7 @@ TEST_F(Tool, InputsOfTheRunAreNeverOverwritten) {
       {"mirror -o", {Path("d"), other, input}, ofRun + own + "2 frames, 2 failed\n"},
       {"mirror -o", {Path("d"), input, other}, own + ofRun + "2 frames, 2 failed\n"},
       {"quarter", {input, input}, own},
+      {"weave", {other, input, input}, own},
       {"capture --rect 0,0,8,8 --screen", {screen, screen}, screen + ": refusing to overwrite the screen file it captures from\n"},
   };
   for (const auto& c : cases) {
