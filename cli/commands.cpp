@@ -143,11 +143,11 @@ Status RunFrames(const Args& args, std::size_t skip, const Operation& op) {
 
 // A per-file command of one operation.
 Status RunOperation(const char* name, const std::vector<std::string>& words) {
-  const OperationSpec& spec = *FindOperation(name);
-  const Args args = ParseArgs(words, With(kBatchFlags, spec.flags), With(kBatchValues, spec.valued));
-  const std::size_t own = spec.argument != nullptr ? 1 : 0;
-  if (args.positional.size() < own) throw UsageError(std::string("missing ") + spec.argument);
-  return RunFrames(args, own, spec.make(args));
+  const OperationDef& def = *FindOperation(name);
+  const Args args = ParseArgs(words, With(kBatchFlags, def.flags), With(kBatchValues, def.valued));
+  const std::size_t own = def.argument != nullptr ? 1 : 0;
+  if (args.positional.size() < own) throw UsageError(std::string("missing ") + def.argument);
+  return RunFrames(args, own, def.make(args));
 }
 
 Status Quarter(const std::vector<std::string>& words) { return RunOperation("quarter", words); }

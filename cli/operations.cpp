@@ -147,8 +147,8 @@ Operation MakeMedian(const Args&) {
 
 }  // namespace
 
-const std::vector<OperationSpec>& OperationSpecs() {
-  static const std::vector<OperationSpec> specs = {
+const std::vector<OperationDef>& OperationDefs() {
+  static const std::vector<OperationDef> defs = {
       {"quarter", "halve width and height (2x2 means, rounded)",
        "usage: kolvex quarter [--field[=even|odd]] INPUT OUTPUT\n"
        "Each output pixel is the mean of a 2x2 block, rounded half up. Rows count\n"
@@ -208,12 +208,12 @@ const std::vector<OperationSpec>& OperationSpecs() {
        "Memory: the image and a result of the same size.\n",
        {}, {}, nullptr, MakeMedian},
   };
-  return specs;
+  return defs;
 }
 
-const OperationSpec* FindOperation(const std::string& name) {
-  for (const OperationSpec& spec : OperationSpecs()) {
-    if (name == spec.name) return &spec;
+const OperationDef* FindOperation(const std::string& name) {
+  for (const OperationDef& def : OperationDefs()) {
+    if (name == def.name) return &def;
   }
   return nullptr;
 }

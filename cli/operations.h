@@ -24,7 +24,7 @@ struct Operation {
   std::function<bool(CRZDIB2& in, CRZDIB2& out)> run;
 };
 
-struct OperationSpec {
+struct OperationDef {
   const char* name;
   const char* summary;  // one line for `kolvex --help`
   const char* usage;    // the synopsis and the option lines of `kolvex NAME --help`
@@ -36,9 +36,9 @@ struct OperationSpec {
   Operation (*make)(const Args& args);
 };
 
-const std::vector<OperationSpec>& OperationSpecs();
+const std::vector<OperationDef>& OperationDefs();
 // Null when `name` is no operation.
-const OperationSpec* FindOperation(const std::string& name);
+const OperationDef* FindOperation(const std::string& name);
 
 // Runs `chain` over `frame`, which then holds the result. A grey frame is
 // widened once before the first operation that needs colour pixels and

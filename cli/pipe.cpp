@@ -206,20 +206,20 @@ std::vector<Operation> ParseChain(const std::vector<std::string>& words, Args& o
   if (at == words.size()) throw UsageError("no operation given");
   std::vector<Operation> chain;
   while (at < words.size()) {
-    const OperationSpec& spec = *FindOperation(words[at]);
+    const OperationDef& def = *FindOperation(words[at]);
     std::size_t end = at + 1;
     while (end < words.size() && FindOperation(words[end]) == nullptr) ++end;
     const Args args = ParseArgs({words.begin() + static_cast<std::ptrdiff_t>(at + 1),
                                  words.begin() + static_cast<std::ptrdiff_t>(end)},
-                                spec.flags, spec.valued);
-    const std::size_t wanted = spec.argument != nullptr ? 1 : 0;
+                                def.flags, def.valued);
+    const std::size_t wanted = def.argument != nullptr ? 1 : 0;
     if (args.positional.size() < wanted) {
-      throw UsageError(std::string(spec.name) + ": missing " + spec.argument);
+      throw UsageError(std::string(def.name) + ": missing " + def.argument);
     }
     if (args.positional.size() > wanted) {
-      throw UsageError(std::string(spec.name) + ": unexpected '" + args.positional[wanted] + "'");
+      throw UsageError(std::string(def.name) + ": unexpected '" + args.positional[wanted] + "'");
     }
-    chain.push_back(spec.make(args));
+    chain.push_back(def.make(args));
     at = end;
   }
   return chain;

@@ -14,6 +14,7 @@
 #include <kolvex/platform/exceptions.h>
 #include <kolvex/platform/testing.h>
 #include <kolvex/platform/screen.h>
+#include <kolvex/platform/storage_reuse.h>
 #include <kolvex/platform/mfc.h>
 #include <kolvex/core/dib_base.h>
 #include <kolvex/windows/dib.h>

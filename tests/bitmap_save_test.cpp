@@ -1,5 +1,5 @@
 // SaveAs: the exact file layout, the grey colour table, failing writes, and
-// the pixels as an independent decoder reads them.
+// saved files read back by an independent decoder and by the loader.
 
 #include "io_support.h"
 
@@ -109,11 +109,13 @@ TEST_F(Save, FailsWithoutPixelsOrWhenAWriteThrowsAndLeavesTheBitmapAlone) {
   EXPECT_EQ(kt::Pixels(dib), pixels);
 }
 
-TEST_F(Save, AnIndependentDecoderReadsTheSamePixels) {
+// An independent decoder reads what SaveAs wrote to disk, and the loader
+// gives back the bitmap, from memory and from the file.
+TEST_F(Save, SavedFilesReadBackAsTheBitmapByAnotherDecoderAndTheLoader) {
   for (WORD bits : {8, 24, 32}) {
-    for (int width : {1, 5, 7}) {
+    for (int width : {1, 2, 3, 5}) {
       SCOPED_TRACE(testing::Message() << bits << " bits, width " << width);
-      CRZDIB2 dib;
+      kt::CountingDib2 dib;
       ASSERT_TRUE(kt::CreateRandom(dib, bits, width, 3, 1, bits * 100u + width));
       kt::TempFile temp;
       {
@@ -124,11 +126,16 @@ TEST_F(Save, AnIndependentDecoderReadsTheSamePixels) {
       ASSERT_TRUE(kt::DecodeIndependently(temp.path(), seen));
       ASSERT_EQ(seen.width, width);
       ASSERT_EQ(seen.height, 3);
-      for (int y = 0; y < 3; ++y) {
-        for (int x = 0; x < width; ++x) {
-          ASSERT_EQ(seen.pixels[static_cast<std::size_t>(y * width + x)], kt::Shown(dib, x, y))
-              << "pixel " << x << ", " << y;
-        }
+      for (int i = 0; i < 3 * width; ++i) ASSERT_EQ(seen.pixels[i], kt::Shown(dib, i % width, i / width)) << i;
+
+      const std::vector<BYTE> file = SaveToMemory(dib);
+      kt::CountingDib2 fromMemory, fromDisk;
+      ASSERT_TRUE(fromMemory.CreateFromMemory(file.data(), file.size()) && fromDisk.CreateFromFile(temp.path()));
+      for (const CRZDIB2* loaded : {&fromMemory, &fromDisk}) {
+        EXPECT_EQ(loaded->DIBBitCount(), bits);
+        EXPECT_EQ(loaded->GetRzBmiHeader()->biSize, 144u);
+        EXPECT_TRUE(loaded->IsNonInterlaced());
+        EXPECT_EQ(kt::Pixels(*loaded), kt::Pixels(dib));
       }
     }
   }

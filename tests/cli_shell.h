@@ -9,14 +9,14 @@
 
 namespace kt {
 
+inline std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
 class ShellToolTest : public ToolTest {
  protected:
   // Runs `line` with `sh`, where `kolvex` stands for the tool.
   ToolRun Shell(const std::string& line) const {
-    const std::string out = dir_ + ".stdout";
-    const std::string err = dir_ + ".stderr";
-    const std::string command = "kolvex() { '" KOLVEX_TOOL "' \"$@\"; }; " + line + " >'" + out +
-                                "' 2>'" + err + "'";
+    const std::string out = dir_ + ".stdout", err = dir_ + ".stderr";
+    const std::string command = "kolvex() { '" KOLVEX_TOOL "' \"$@\"; }; " + line + " >" + Quoted(out) + " 2>" + Quoted(err);
     const int raw = std::system(command.c_str());
     ToolRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(out), ReadText(err)};
     ::unlink(out.c_str());

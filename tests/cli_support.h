@@ -8,12 +8,11 @@
 #include "portable.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,30 +24,6 @@ namespace kt {
 
 using ToolRun = ProgramRun;
 
-// The words of a command line written as a shell would read it: separated by
-// spaces, with '...' quoting (paths may hold spaces).
-inline std::vector<std::string> Words(const std::string& line) {
-  std::vector<std::string> words;
-  std::string word;
-  bool quoted = false;
-  bool any = false;
-  for (char c : line) {
-    if (c == '\'') {
-      quoted = !quoted;
-      any = true;
-    } else if (c == ' ' && !quoted) {
-      if (any) words.push_back(word);
-      word.clear();
-      any = false;
-    } else {
-      word.push_back(c);
-      any = true;
-    }
-  }
-  if (any) words.push_back(word);
-  return words;
-}
-
 inline std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -56,26 +31,17 @@ inline std::string ReadText(const std::string& path) {
 
 inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
-inline std::string Quoted(const std::string& s) { return "'" + s + "'"; }
-
-// An 8-bit grey image as 24-bit pixels, and back (every channel must agree).
-inline void Widen(const CRZDIB2& grey, CRZDIB2& colour) {
-  ASSERT_TRUE(colour.Create(24, grey.DIBWidth(), grey.DIBHeight(), 1));
-  for (int y = 0; y < grey.DIBHeight(); ++y) {
-    for (int x = 0; x < grey.DIBWidth(); ++x) {
-      const BYTE v = grey.GetBytes()[y * grey.DIBBytesPerLine() + x];
-      BYTE* p = colour.GetBytes() + y * colour.DIBBytesPerLine() + 3 * x;
-      p[0] = p[1] = p[2] = v;
-    }
-  }
-}
-inline void Narrow(const CRZDIB2& colour, CRZDIB2& grey) {
-  ASSERT_TRUE(grey.Create(8, colour.DIBWidth(), colour.DIBHeight(), 1));
-  for (int y = 0; y < colour.DIBHeight(); ++y) {
-    for (int x = 0; x < colour.DIBWidth(); ++x) {
-      const BYTE* p = colour.GetBytes() + y * colour.DIBBytesPerLine() + 3 * x;
-      ASSERT_TRUE(p[0] == p[1] && p[1] == p[2]) << "grey stays grey";
-      grey.GetBytes()[y * grey.DIBBytesPerLine() + x] = p[0];
+// An 8-bit grey image as 24-bit pixels, or back (every channel must agree).
+inline void ConvertGrey(const CRZDIB2& from, CRZDIB2& to) {
+  const bool widen = from.DIBBitCount() == 8;
+  ASSERT_TRUE(to.Create(widen ? 24 : 8, from.DIBWidth(), from.DIBHeight(), 1));
+  for (int y = 0; y < from.DIBHeight(); ++y) {
+    for (int x = 0; x < from.DIBWidth(); ++x) {
+      const BYTE* p = from.GetBytes() + y * from.DIBBytesPerLine() + (widen ? x : 3 * x);
+      BYTE* q = to.GetBytes() + y * to.DIBBytesPerLine() + (widen ? 3 * x : x);
+      if (widen) q[1] = q[2] = p[0];
+      ASSERT_TRUE(widen || (p[0] == p[1] && p[1] == p[2])) << "grey stays grey";
+      q[0] = p[0];
     }
   }
 }
@@ -92,7 +58,12 @@ class ToolTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-  static ToolRun Kolvex(const std::string& args) { return RunProgram(KOLVEX_TOOL, Words(args)); }
+  // Runs the tool with the words of `line` (split at spaces), then `paths`.
+  static ToolRun Kolvex(const std::string& line, std::vector<std::string> paths = {}) {
+    std::istringstream words(line);
+    paths.insert(paths.begin(), std::istream_iterator<std::string>(words), {});
+    return RunProgram(KOLVEX_TOOL, paths);
+  }
 
   // A random bitmap file of the library's form; returns its path.
   std::string MakeInput(const std::string& name, WORD bits, int w, int h, std::uint32_t seed) const {
@@ -112,10 +83,7 @@ class ToolTest : public ::testing::Test {
     return std::vector<BYTE>(s.begin(), s.end());
   }
 
-  static void Load(const std::string& path, CRZDIB2& dib) {
-    const std::vector<BYTE> bytes = FileBytes(path);
-    ASSERT_TRUE(dib.CreateFromMemory(bytes.data(), bytes.size())) << path;
-  }
+  static void Load(const std::string& path, CRZDIB2& dib) { ASSERT_TRUE(dib.CreateFromFile(path.c_str())) << path; }
 
   // The names in a directory of the test, hidden ones (temporaries) included, sorted.
   std::vector<std::string> Listing(const std::string& sub = "") const {

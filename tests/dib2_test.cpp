@@ -26,10 +26,7 @@ CDIBCacheInfo Record(DWORD key) {
 void ExpectPlainStorage(const CRZDIB2& dib) {
   const tagRZBMINFOHEADER* h = dib.GetRzBmiHeader();
   ASSERT_NE(h, nullptr);
-  MEMORY_BASIC_INFORMATION committed{};  // the first run of pages from the header on
-  ASSERT_EQ(VirtualQuery(h, &committed, sizeof committed), sizeof committed);
-  EXPECT_EQ(committed.State, static_cast<DWORD>(MEM_COMMIT));
-  EXPECT_GE(committed.RegionSize, 144 + static_cast<std::size_t>(dib.DIBSize()) + 32);
+  EXPECT_GE(kt::VirtualExtents(h).committed, 144 + static_cast<std::size_t>(dib.DIBSize()) + 32);
   EXPECT_EQ(dib.GetBytes(), reinterpret_cast<const BYTE*>(h) + 144);
   EXPECT_FALSE(dib.IsDIBSection());
 }

@@ -1,7 +1,5 @@
 // What the suites need from the system they run on, in one place, so that no
-// test carries a conditional for it: memory pages that fault, the count of live
-// GDI objects, resources registered while the test runs, child programs, and a
-// bitmap decoder that is not the library's. portable_posix.cpp and
+// test carries a conditional for it. portable_posix.cpp and
 // portable_windows.cpp implement it; CMake picks one.
 #pragma once
 
@@ -15,31 +13,22 @@
 
 namespace kt {
 
-// ---- Memory pages ----
-
+// Memory pages: `bytes` (a multiple of PageSize()) of fresh read-write memory
+// (throws std::runtime_error when refused); ProtectPage makes one page fault.
 std::size_t PageSize();
-// `bytes` (a multiple of PageSize()) of fresh read-write memory; throws
-// std::runtime_error when the system refuses.
 BYTE* MapPages(std::size_t bytes);
-// Makes the page at `page` inaccessible: any access to it faults.
 void ProtectPage(BYTE* page);
 void UnmapPages(BYTE* base, std::size_t bytes);
 
-// ---- GDI objects ----
-
-// The live GDI objects of this process (DCs, bitmaps and whatever GDI makes
-// for them). GetGuiResources(GR_GDIOBJECTS) where the system answers it; Wine
-// answers 0, and there they are counted in the GDI handle table that the
+// The live GDI objects of this process: GetGuiResources(GR_GDIOBJECTS), or
+// where the system answers 0 (Wine) the entries of the GDI handle table the
 // system maps into every process. Compare counts taken in one process.
 DWORD GdiObjects();
 
-// ---- Resources ----
-
 // Registers `bytes` as resource `id` of type 8000 of the module that
-// CRZDIB2::CreateFromResource(id, nullptr) searches (the module state's
-// instance), for the life of the object. Linux: the stand-in's resource table
-// of the process module. Windows: a copy of kolvex.dll with the resource
-// written into it (UpdateResource), loaded as a data file and made the module
+// CRZDIB2::CreateFromResource(id, nullptr) searches, for the life of the
+// object. Linux: the stand-in's resource table. Windows: a copy of kolvex.dll
+// with the resource written into it, loaded as a data file and made the module
 // state's instance, as an MFC program does with a resource DLL.
 class ScopedResource {
  public:
@@ -54,8 +43,6 @@ class ScopedResource {
   std::unique_ptr<State> state_;
 };
 
-// ---- Programs ----
-
 struct ProgramRun {
   int status = -1;  // the exit code; -1 when it could not start or did not exit
   std::string out;  // line ends read as "\n" on every system
@@ -65,8 +52,6 @@ struct ProgramRun {
 // Runs `program` with `args` (no shell in between) and waits for it.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args);
 
-// ---- An independent decoder ----
-
 struct DecodedBitmap {
   int width = 0;
   int height = 0;
@@ -74,22 +59,17 @@ struct DecodedBitmap {
 };
 
 // Reads the bitmap file at `path` with a decoder that is not the library's:
-// Python's PIL on Linux, the system's own LoadImage on Windows. False when the
-// decoder refuses the file or cannot be run.
+// PIL on Linux, the system's LoadImage on Windows. False when the decoder
+// refuses the file or cannot be run.
 bool DecodeIndependently(const std::string& path, DecodedBitmap& out);
-
-// ---- Process exit ----
 
 // Why a handler that the program registers with std::atexit() cannot see what
 // the library's static objects do when the process exits; null where it can.
 const char* AtExitBlindSpot();
 
-// ---- Files ----
-
-// A named pipe that carries no byte, for the life of the object: a FIFO in the
-// temporary directory on Linux, with its writing end held open by this process
-// when `writer` is set; a pipe served by this process on Windows, where a pipe
-// exists only while it is served (so `writer` changes nothing there).
+// A named pipe that carries no byte, for the life of the object: a FIFO on
+// Linux, its writing end held open by this process when `writer` is set; a
+// pipe served by this process on Windows (where `writer` changes nothing).
 // Release() closes what this process holds and wakes anything still waiting
 // to open or read the pipe, so that a test of a call that must not wait fails
 // instead of hanging.

@@ -96,9 +96,11 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   return run;
 }
 
+// PIL prints "width height", then each row from the top as hex rrggbb pixels.
 bool DecodeIndependently(const std::string& path, DecodedBitmap& out) {
-  const ProgramRun run =
-      RunProgram("/usr/bin/python3", {KOLVEX_SOURCE_DIR "/tests/tools/bmp_pixels.py", path});
+  const ProgramRun run = RunProgram("/usr/bin/python3", {"-c", "import sys\nfrom PIL import Image\n"
+      "im = Image.open(sys.argv[1]).convert('RGB')\nw, h = im.size\nd = im.tobytes()\nprint(w, h)\n"
+      "for y in range(h): print(d[3 * w * y:3 * w * (y + 1)].hex())", path});
   if (run.status != 0) return false;
   std::istringstream in(run.out);
   out = DecodedBitmap{};

@@ -87,26 +87,14 @@ void WarmUpGdi() {
   ::ReleaseDC(::GetDesktopWindow(), window);
 }
 
-// The command line that CreateProcess hands over, quoted so that the C
-// runtime's parser gives the child exactly `args`.
+// The command line that CreateProcess hands over: words with spaces quoted
+// (the suites pass no quotes, nor a backslash at a word's end).
 std::string CommandLine(const std::string& program, const std::vector<std::string>& args) {
   auto quote = [](const std::string& a) {
-    if (!a.empty() && a.find_first_of(" \t\"") == std::string::npos) return a;
-    std::string q = "\"";
-    std::size_t backslashes = 0;
-    for (char c : a) {
-      if (c == '\\') {
-        ++backslashes;
-        continue;
-      }
-      // Backslashes before a quote are doubled, and the quote escaped.
-      q.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-      backslashes = 0;
-      q.push_back(c);
-    }
-    q.append(2 * backslashes, '\\');  // before the closing quote
-    q.push_back('"');
-    return q;
+    if (!a.empty() && a.find_first_of(" \t") == std::string::npos) return a;
+    std::string quoted(1, '"');
+    quoted.append(a).push_back('"');
+    return quoted;
   };
   std::string line = quote(program);
   for (const std::string& a : args) line.append(" ").append(quote(a));
@@ -158,23 +146,10 @@ struct ScopedResource::State {
 
 namespace {
 
-// A copy of the library's DLL with `bytes` as resource `id` of type 8000,
-// loaded as a data file. Failures are reported and leave state.module null.
-void WriteResourceModule(ScopedResource::State& state, WORD id, const std::vector<BYTE>& bytes);
-
-}  // namespace
-
-ScopedResource::ScopedResource(WORD id, const std::vector<BYTE>& bytes) : state_(new State) {
-  WriteResourceModule(*state_, id, bytes);
-  if (state_->module == nullptr) return;
-  state_->previous = AfxGetModuleState()->m_hCurrentInstanceHandle;
-  AfxGetModuleState()->m_hCurrentInstanceHandle = state_->module;
-}
-
-namespace {
-
+// A copy of the library's DLL (any PE file takes resources) with `bytes` as
+// resource `id` of type 8000, loaded as a data file. Failures are reported
+// and leave state.module null.
 void WriteResourceModule(ScopedResource::State& state, WORD id, const std::vector<BYTE>& bytes) {
-  // The library's DLL serves as the module: any PE file takes resources.
   HMODULE library = nullptr;
   ASSERT_TRUE(::GetModuleHandleExA(
       GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -195,6 +170,13 @@ void WriteResourceModule(ScopedResource::State& state, WORD id, const std::vecto
 }
 
 }  // namespace
+
+ScopedResource::ScopedResource(WORD id, const std::vector<BYTE>& bytes) : state_(new State) {
+  WriteResourceModule(*state_, id, bytes);
+  if (state_->module == nullptr) return;
+  state_->previous = AfxGetModuleState()->m_hCurrentInstanceHandle;
+  AfxGetModuleState()->m_hCurrentInstanceHandle = state_->module;
+}
 
 ScopedResource::~ScopedResource() {
   if (state_->module != nullptr) {

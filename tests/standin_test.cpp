@@ -209,6 +209,20 @@ TEST_F(Platform, HandlesFollowSelectionRulesAndDieWithTheirObjects) {
   EXPECT_TRUE(DeleteDC(a));
 }
 
+// Large reservations start on a 2 MiB boundary (where transparent huge pages
+// can back them); small ones keep their exact extents.
+TEST(StandIn, LargeReservationsAreAlignedForHugePages) {
+  for (const SIZE_T bytes : {SIZE_T{4096}, SIZE_T{2} << 20, (SIZE_T{5} << 20) + 4096}) {
+    auto* p = static_cast<BYTE*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE, PAGE_NOACCESS));
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(bytes < (SIZE_T{2} << 20) || reinterpret_cast<std::uintptr_t>(p) % (2 << 20) == 0) << bytes;
+    ASSERT_EQ(VirtualAlloc(p, bytes, MEM_COMMIT, PAGE_READWRITE), p);
+    EXPECT_EQ(kt::VirtualExtents(p).committed, bytes);
+    p[bytes - 1] = 1;
+    EXPECT_TRUE(VirtualFree(p, 0, MEM_RELEASE));
+  }
+}
+
 TEST(PlatformResources, FoundByIntegerAndStringNamesOfTheirModule) {
   const HINSTANCE other = reinterpret_cast<HINSTANCE>(std::uintptr_t{0x77770000});
   const char bytes[] = "pixels";

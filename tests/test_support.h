@@ -261,6 +261,25 @@ inline Pixels32 ReadBack(HDC dc, HBITMAP bm, int w, int h) {
   return out;
 }
 
+// The reserved and committed bytes of the reservation that starts at base,
+// found by walking it with VirtualQuery as a Windows program would.
+struct Extents {
+  SIZE_T reserved = 0;
+  SIZE_T committed = 0;
+};
+inline Extents VirtualExtents(const void* base) {
+  Extents e;
+  const BYTE* p = static_cast<const BYTE*>(base);
+  MEMORY_BASIC_INFORMATION info{};
+  while (VirtualQuery(p, &info, sizeof info) == sizeof info && info.AllocationBase == base &&
+         info.State != MEM_FREE) {
+    e.reserved += info.RegionSize;
+    if (info.State == MEM_COMMIT) e.committed += info.RegionSize;
+    p += info.RegionSize;
+  }
+  return e;
+}
+
 // A fixture that fails a test which leaks a counted block or buffer (of either
 // class) or a GDI object, and that always ends fault injection.
 class NoLeaks : public ::testing::Test {

@@ -5,7 +5,7 @@
 
 #include "x11_support.h"
 
-#include <dirent.h>
+#include <filesystem>
 
 namespace {
 
@@ -54,8 +54,7 @@ class Screens : public kt::NoLeaks, public testing::WithParamInterface<Kind> {
     if (!display_.empty()) return xwud_.emplace(display_, image, x, y), void();
     BITMAPINFO info = kt::Info(image.w, -image.h, 32);
     HDC screen = GetDC(nullptr);
-    StretchDIBits(screen, x, y, image.w, image.h, 0, 0, image.w, image.h, image.px.data(), &info,
-                  DIB_RGB_COLORS, SRCCOPY);
+    StretchDIBits(screen, x, y, image.w, image.h, 0, 0, image.w, image.h, image.px.data(), &info, DIB_RGB_COLORS, SRCCOPY);
     ReleaseDC(nullptr, screen);
   }
 
@@ -80,8 +79,7 @@ TEST_P(Screens, DrawingPutsExactlyThePixelsOnTheScreen) {
     bool (*draw)(CRZDIB2&, int x, int y, int w, int h);
   };
   const Case cases[] = {
-      {"DrawToDesktop, natural size", 23, 17,
-       [](CRZDIB2& d, int x, int y, int, int) { return d.DrawToDesktop(x, y, 0, 0); }},
+      {"DrawToDesktop, natural size", 23, 17, [](CRZDIB2& d, int x, int y, int, int) { return d.DrawToDesktop(x, y, 0, 0); }},
       {"DrawToDesktop, stretched", 46, 9,
        [](CRZDIB2& d, int x, int y, int w, int h) { return d.DrawToDesktop(x, y, x + w, y + h); }},
       {"Draw on a screen CDC", 31, 17, DrawOnScreenDc},
@@ -90,8 +88,7 @@ TEST_P(Screens, DrawingPutsExactlyThePixelsOnTheScreen) {
   for (const Case& c : cases) {
     for (WORD bits : {8, 24, 32}) {
       for (bool section : {false, true}) {
-        SCOPED_TRACE(testing::Message()
-                     << c.name << ", " << bits << " bits" << (section ? ", DIB section" : ""));
+        SCOPED_TRACE(testing::Message() << c.name << ", " << bits << " bits" << (section ? ", DIB section" : ""));
         CRZDIB2 dib;
         BITMAPINFOHEADER format = kt::Info(23, 17, bits).bmiHeader;
         ASSERT_TRUE(section ? dib.CreateDIBSection(&format, 1) : dib.Create(bits, 23, 17, 1));
@@ -116,12 +113,10 @@ TEST_P(Screens, DrawingAndCaptureAreClippedAtTheEdges) {
   Image expected = Look(0, 0, w_, h_);
   const POINT corners[] = {{-5, -4}, {w_ - 10, -4}, {-5, h_ - 6}, {w_ - 10, h_ - 6}};
   for (const POINT& at : corners) ASSERT_TRUE(dib.DrawToDesktop(at.x, at.y, at.x + 23, at.y + 17));
-  for (int y = 0; y < h_; ++y) {
-    for (int x = 0; x < w_; ++x) {
-      for (const POINT& at : corners) {
-        if (x >= at.x && x < at.x + 23 && y >= at.y && y < at.y + 17)
-          expected.px[y * w_ + x] = kt::Shown(dib, x - at.x, y - at.y);
-      }
+  for (int i = 0; i < w_ * h_; ++i) {
+    const int x = i % w_, y = i / w_;
+    for (const POINT& at : corners) {
+      if (x >= at.x && x < at.x + 23 && y >= at.y && y < at.y + 17) expected.px[i] = kt::Shown(dib, x - at.x, y - at.y);
     }
   }
   EXPECT_EQ(Look(0, 0, w_, h_), expected);
@@ -129,9 +124,9 @@ TEST_P(Screens, DrawingAndCaptureAreClippedAtTheEdges) {
   RECT area{w_ - 10, h_ - 6, w_ + 3, h_ + 2};
   kt::CountingDib2 grab;
   ASSERT_TRUE(grab.CreateFromDesktop(&area));
-  for (int y = 0; y < 8; ++y) {
-    for (int x = 0; x < 13; ++x)
-      ASSERT_EQ(kt::Shown(grab, x, y), x < 10 && y < 6 ? kt::Shown(dib, x, y) : 0u) << x << "," << y;
+  for (int i = 0; i < 13 * 8; ++i) {
+    const int x = i % 13, y = i / 13;
+    ASSERT_EQ(kt::Shown(grab, x, y), x < 10 && y < 6 ? kt::Shown(dib, x, y) : 0u) << x << "," << y;
   }
 }
 
@@ -142,8 +137,7 @@ TEST_P(Screens, CaptureReadsWhatTheScreenShows) {
   RECT area{3, 5, 40, 34};
   kt::CountingDib2 grab;
   // xwud paints its window once the server has mapped it.
-  EXPECT_TRUE(
-      kt::x11::Eventually([&] { return grab.CreateFromDesktop(&area) && Drawn(grab) == Drawn(dib); }));
+  EXPECT_TRUE(kt::x11::Eventually([&] { return grab.CreateFromDesktop(&area) && Drawn(grab) == Drawn(dib); }));
   EXPECT_EQ(grab.DIBBitCount(), 24);
   EXPECT_TRUE(grab.IsNonInterlaced());
   HDC screen = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
@@ -167,12 +161,9 @@ TEST_P(Screens, CaptureReadsWhatTheScreenShows) {
   DeleteDC(screen);
 }
 
-INSTANTIATE_TEST_SUITE_P(, Screens, testing::Values(Kind::Virtual, Kind::Shm, Kind::Plain),
-                         [](const auto& info) {
-                           return std::string(info.param == Kind::Virtual ? "Virtual"
-                                              : info.param == Kind::Shm   ? "XvfbShm"
-                                                                          : "XvfbPlain");
-                         });
+INSTANTIATE_TEST_SUITE_P(, Screens, testing::Values(Kind::Virtual, Kind::Shm, Kind::Plain), [](const auto& info) {
+  return std::string(info.param == Kind::Virtual ? "Virtual" : info.param == Kind::Shm ? "XvfbShm" : "XvfbPlain");
+});
 
 // ---- Choosing the screen, and losing it ----
 
@@ -196,10 +187,7 @@ TEST_F(Display, TheFirstUseChoosesTheScreenAndUseDisplayChangesIt) {
     const char* display;
     const char* screen;
     int width;
-  } firstUse[] = {{display_.c_str(), nullptr, 640},
-                  {display_.c_str(), "virtual", 1920},
-                  {nullptr, nullptr, 1920},
-                  {":65534", nullptr, 1920}};
+  } firstUse[] = {{display_.c_str(), nullptr, 640}, {display_.c_str(), "virtual", 1920}, {nullptr, nullptr, 1920}, {":65534", nullptr, 1920}};
   for (const auto& c : firstUse) {
     c.display != nullptr ? ::setenv("DISPLAY", c.display, 1) : ::unsetenv("DISPLAY");
     c.screen != nullptr ? ::setenv("KOLVEX_SCREEN", c.screen, 1) : ::unsetenv("KOLVEX_SCREEN");
@@ -226,11 +214,7 @@ TEST_F(Display, TheFirstUseChoosesTheScreenAndUseDisplayChangesIt) {
 }
 
 int OpenFds() {
-  int n = 0;
-  DIR* d = ::opendir("/proc/self/fd");
-  while (::readdir(d) != nullptr) ++n;
-  ::closedir(d);
-  return n;
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
 bool SharedMemoryAttached() {

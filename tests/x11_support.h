@@ -26,18 +26,15 @@ struct Image {
 inline Image Drawn(const CRZDIBBase2& dib, int w = 0, int h = 0) {
   const int sw = dib.DIBWidth(), sh = dib.DIBHeight();
   Image out{w > 0 ? w : sw, h > 0 ? h : sh, {}};
-  for (int y = 0; y < out.h; ++y) {
-    for (int x = 0; x < out.w; ++x)
-      out.px.push_back(Shown(dib, (2 * x + 1) * sw / (2 * out.w), (2 * y + 1) * sh / (2 * out.h)));
-  }
+  for (int i = 0; i < out.w * out.h; ++i)
+    out.px.push_back(Shown(dib, (2 * (i % out.w) + 1) * sw / (2 * out.w), (2 * (i / out.w) + 1) * sh / (2 * out.h)));
   return out;
 }
 
 // The fixture's display ("shm" or "plain"); empty without Xvfb.
 inline std::string FixtureDisplay(const char* which) {
   std::string name;
-  if (const char* dir = std::getenv("KOLVEX_TEST_XVFB"))
-    std::ifstream(std::string(dir) + "/" + which) >> name;
+  if (const char* dir = std::getenv("KOLVEX_TEST_XVFB")) std::ifstream(std::string(dir) + "/" + which) >> name;
   return name;
 }
 
@@ -86,33 +83,26 @@ class Child {
 // An Xvfb of the test's own (screen "WxHxD") on a free display.
 struct PrivateXvfb {
   std::unique_ptr<Child> server;
-  std::string display;
+  std::string display = ":";
   explicit PrivateXvfb(const std::string& screen) {
     int fds[2];
     if (::pipe(fds) != 0) return;
-    server = std::make_unique<Child>(
-        std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", screen}, fds[1]);
+    server = std::make_unique<Child>(std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", screen}, fds[1]);
     ::close(fds[1]);
-    char c = 0;  // the number, then a newline once the server accepts connections
-    while (::read(fds[0], &c, 1) == 1 && c != '\n') display += c;
+    // The number, then a newline once the server accepts connections.
+    for (char c = 0; ::read(fds[0], &c, 1) == 1 && c != '\n';) display += c;
     ::close(fds[0]);
-    display = ":" + display;
   }
 };
 
 // Rectangle (x, y, w, h) of the root window as ImageMagick's import reads it.
 inline Image Import(const std::string& display, int x, int y, int w, int h) {
   Image out;
-  FILE* ppm =
-      ::popen(("import -display " + display + " -window root -crop " + std::to_string(w) + "x" +
-               std::to_string(h) + "+" + std::to_string(x) + "+" + std::to_string(y) + " -depth 8 ppm:-")
-                  .c_str(),
-              "r");
+  FILE* ppm = ::popen(("import -display " + display + " -window root -crop " + std::to_string(w) + "x" + std::to_string(h) +
+                       "+" + std::to_string(x) + "+" + std::to_string(y) + " -depth 8 ppm:-").c_str(), "r");
   if (std::fscanf(ppm, "P6 %d %d 255", &out.w, &out.h) == 2 && std::fgetc(ppm) != EOF) {
-    for (int r, g, b;
-         (r = std::fgetc(ppm)) != EOF && (g = std::fgetc(ppm)) != EOF && (b = std::fgetc(ppm)) != EOF;) {
+    for (int r, g, b; (r = std::fgetc(ppm)) != EOF && (g = std::fgetc(ppm)) != EOF && (b = std::fgetc(ppm)) != EOF;)
       out.px.push_back(static_cast<std::uint32_t>(r << 16 | g << 8 | b));
-    }
   }
   ::pclose(ppm);
   return out;
@@ -124,12 +114,10 @@ class Xwud {
   Xwud(const std::string& display, const Image& image, int x, int y) {
     FILE* convert = ::popen(("convert ppm:- xwd:" + xwd_).c_str(), "w");
     std::fprintf(convert, "P6 %d %d 255\n", image.w, image.h);
-    for (std::uint32_t p : image.px)
-      std::fputc(p >> 16, convert), std::fputc(p >> 8 & 255, convert), std::fputc(p & 255, convert);
+    for (std::uint32_t p : image.px) std::fputc(p >> 16, convert), std::fputc(p >> 8 & 255, convert), std::fputc(p & 255, convert);
     ::pclose(convert);
-    shown_ = std::make_unique<Child>(
-        std::vector<std::string>{"xwud", "-display", display, "-in", xwd_, "-geometry",
-                                 "+" + std::to_string(x) + "+" + std::to_string(y)});
+    shown_ = std::make_unique<Child>(std::vector<std::string>{"xwud", "-display", display, "-in", xwd_, "-geometry",
+                                                              "+" + std::to_string(x) + "+" + std::to_string(y)});
   }
   ~Xwud() { std::remove(xwd_.c_str()); }
 

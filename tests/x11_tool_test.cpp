@@ -5,6 +5,8 @@
 #include "x11_support.h"
 
 #include <filesystem>
+#include <iterator>
+#include <sstream>
 #include <xcb/xcb.h>
 
 namespace {
@@ -19,15 +21,14 @@ class ToolOnDisplay : public testing::Test {
     if (!kt::x11::HasPrograms("import")) GTEST_SKIP() << "needs imagemagick";
   }
 
-  // Runs the tool with DISPLAY as given ("": unset); its status and errors.
-  static int Kolvex(const std::string& display, const std::string& args, std::string* err = nullptr) {
-    const std::string env = display.empty() ? "env -u DISPLAY" : "env DISPLAY=" + display;
-    const kt::TempFile errors;
-    const int raw =
-        std::system((env + " '" KOLVEX_TOOL "' " + args + " >/dev/null 2>" + errors.path()).c_str());
-    if (err != nullptr)
-      *err = std::string(std::istreambuf_iterator<char>(std::ifstream(errors.path()).rdbuf()), {});
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  // Runs the tool with DISPLAY as given ("": unset).
+  static kt::ProgramRun Kolvex(const std::string& display, const std::string& command, const char* path) {
+    std::vector<std::string> args{"-u", "DISPLAY", KOLVEX_TOOL};
+    if (!display.empty()) args = {"DISPLAY=" + display, KOLVEX_TOOL};
+    std::istringstream words(command);
+    args.insert(args.end(), std::istream_iterator<std::string>(words), {});
+    args.push_back(path);
+    return kt::RunProgram("/usr/bin/env", args);
   }
 
   std::string display_;
@@ -41,14 +42,14 @@ CRZDIB2 Loaded(const char* path) {
 }
 
 TEST_F(ToolOnDisplay, CaptureWritesWhatImportReadsAndEveryScreenCommandNeedsADisplay) {
-  ASSERT_EQ(Kolvex(display_, std::string("capture --rect 3,5,40,34 ") + out_.path()), 0);
+  ASSERT_EQ(Kolvex(display_, "capture --rect 3,5,40,34", out_.path()).status, 0);
   EXPECT_EQ(Drawn(Loaded(out_.path())), kt::x11::Import(display_, 3, 5, 37, 29));
-  ASSERT_EQ(Kolvex(display_, std::string("capture ") + out_.path()), 0);
+  ASSERT_EQ(Kolvex(display_, "capture", out_.path()).status, 0);
   EXPECT_EQ(Drawn(Loaded(out_.path())), kt::x11::Import(display_, 0, 0, 640, 480));
-  for (const std::string command : {"capture", "show", "demo --screen"}) {
-    std::string err;
-    EXPECT_EQ(Kolvex("", command + " " + out_.path(), &err), 1) << command;
-    EXPECT_NE(err.find("no X display (DISPLAY is not set)"), std::string::npos) << err;
+  for (const char* command : {"capture", "show", "demo --screen"}) {
+    const kt::ProgramRun r = Kolvex("", command, out_.path());
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_NE(r.err.find("no X display (DISPLAY is not set)"), std::string::npos) << r.err;
   }
 }
 

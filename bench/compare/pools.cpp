@@ -1,5 +1,7 @@
 #include "pools.h"
 
+#include <kolvex/platform/storage_reuse.h>
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -130,7 +132,10 @@ void PlanPools(Operations& ops, std::size_t first) {
     targets.push_back(op.target);
     targetBytes += op.target.Bytes();
   }
-  const std::size_t reserve = kProgramBytes + kLooseFrames * largest;
+  // The library keeps released frames for reuse up to its own limit: that
+  // memory is the program's too.
+  const std::size_t kept = static_cast<std::size_t>(kolvex::platform::GetStorageReuseLimitKB()) * 1024;
+  const std::size_t reserve = kProgramBytes + kept + kLooseFrames * largest;
   const std::size_t budget = g_limits.ceilingBytes > reserve ? g_limits.ceilingBytes - reserve : 0;
   plan.frames = FrameCount(plan.source.Bytes(), plan.source.Bytes() + targetBytes, budget);
   // Pairs of buffers of the largest bound, three times the cache on each side.

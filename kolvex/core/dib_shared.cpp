@@ -2,6 +2,7 @@
 
 #include <kolvex/core/dib_base.h>
 #include <kolvex/core/storage.h>
+#include <kolvex/core/whole_write.h>
 #include <kolvex/platform/allocation.h>
 
 #include <algorithm>
@@ -207,6 +208,10 @@ bool CRZDIBBase2::_CopyBeforeWrite() {
       // A geometry no buffer can hold asks for more than any buffer, which the
       // factory refuses once the new block is made.
       const std::size_t image = ImageBytes(h).value_or(SIZE_MAX);
+      // Header and pixels are copied whole into the new buffer.
+      const auto bytes = CheckedAdd(h.biSize, image);
+      const kolvex::detail::WholeWrite promise(*this, bytes.value_or(0),
+                                               bytes && old->pBytes != nullptr);
       _NewBlock(h.biSize, image);
       std::memcpy(pData->pBmiHeader, old->pBmiHeader, h.biSize);
       if (old->pBytes != nullptr) std::memcpy(pData->pBytes, old->pBytes, image);

@@ -6,6 +6,7 @@
 
 #include <kolvex/core/image_rows.h>
 #include <kolvex/core/own_block.h>
+#include <kolvex/core/whole_write.h>
 #include <kolvex/transforms/transform_rows.h>
 
 #include <cstring>
@@ -101,12 +102,32 @@ bool CRZDIBBase2::CreateInterpolatedFrame(const CRZDIBBase2& src, int bOdd, int 
     OwnBlockSource own(*this);
     return CreateInterpolatedFrame(own, bOdd, nInterpolation);
   }
+  // The library's own selector and workers write every row of the new image.
+  using Selector = bool (CRZDIBBase2::*)(const CRZDIBBase2&, int, int);
+  using Worker = void (CRZDIBBase2::*)(const CRZDIBBase2&);
+  const Selector selector = bOdd != 0 ? &CRZDIBBase2::_GetOddFrame : &CRZDIBBase2::_GetEvenFrame;
+  const bool interpolate = nInterpolation == 1;
+  const Worker onField0 = interpolate ? &CRZDIBBase2::__FrameFromField0ReverseBiInt
+                                      : &CRZDIBBase2::__FrameFromField0ReverseNoInt;
+  const Worker onField1 = interpolate ? &CRZDIBBase2::__FrameFromField1ReverseBiInt
+                                      : &CRZDIBBase2::__FrameFromField1ReverseNoInt;
+  const tagRZBMINFOHEADER* h = src.GetRzBmiHeader();
+  const std::size_t whole =
+      h == nullptr ? 0 : kolvex::detail::WholeRowsBytes(h->biBitCount, h->biWidth, h->biHeight);
+  const kolvex::detail::WholeWrite promise(
+      *this, whole,
+      whole != 0 &&
+          kolvex::detail::RunsOwn(
+              *this, kolvex::detail::kCreate,
+              static_cast<bool (CRZDIBBase2::*)(tagRZBMINFOHEADER*)>(&CRZDIBBase2::Create),
+              static_cast<bool (CRZDIBBase2::*)(const CRZDIBBase2&)>(&CRZDIBBase2::Create),
+              selector, onField0, onField1));
   if (!Create(src)) return false;
   if (GetRzBmiHeader() != nullptr) {
     _CopyBeforeWrite();
     GetRzBmiHeader()->dwInterlacedFlag = 1;
   }
-  return bOdd != 0 ? _GetOddFrame(src, 0, nInterpolation) : _GetEvenFrame(src, 0, nInterpolation);
+  return promise.Kept(*this, (this->*selector)(src, 0, nInterpolation));
 }
 
 bool CRZDIBBase2::_GetOddFrame(const CRZDIBBase2& src, int nSwap, int nInterpolation) {

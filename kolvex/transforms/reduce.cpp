@@ -5,6 +5,7 @@
 #include <kolvex/core/image_rows.h>
 #include <kolvex/core/own_block.h>
 #include <kolvex/core/prefetch.h>
+#include <kolvex/core/whole_write.h>
 #include <kolvex/transforms/transform_rows.h>
 
 using kolvex::detail::ReadImage;
@@ -81,9 +82,13 @@ bool CreateReduced(CRZDIBBase2& dst, const CRZDIBBase2& src, LONG factor,
   const LONG width = h->biWidth / factor;
   const LONG height = h->biHeight / factor;
   const int nField = src.IsInterlaced() ? 1 : 0;
+  // The library's own worker writes every pixel of the new image.
+  const std::size_t whole = kolvex::detail::WholeRowsBytes(bitCount, width, height);
+  const kolvex::detail::WholeWrite promise(
+      dst, whole, whole != 0 && kolvex::detail::RunsOwn(dst, kolvex::detail::kCreate, worker));
   if (!dst.Create(bitCount, width, height, 1)) return false;
   if (width == 0 && height == 0) return true;
-  return (dst.*worker)(src, nField);
+  return promise.Kept(dst, (dst.*worker)(src, nField));
 }
 
 }  // namespace

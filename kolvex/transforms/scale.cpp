@@ -6,6 +6,7 @@
 #include <kolvex/core/image_rows.h>
 #include <kolvex/core/own_block.h>
 #include <kolvex/core/prefetch.h>
+#include <kolvex/core/whole_write.h>
 #include <kolvex/platform/allocation.h>
 #include <kolvex/transforms/transform_rows.h>
 
@@ -24,6 +25,16 @@ bool CRZDIBBase2::CreateScaled(const CRZDIBBase2& src, int nWidth, int nHeight,
   }
   const tagRZBMINFOHEADER* h = src.GetRzBmiHeader();
   if (h == nullptr || src.GetBytes() == nullptr) return false;
+  // The library's own scaling writes every pixel of the new image, or fails
+  // and the image goes.
+  const std::size_t whole = kolvex::detail::WholeRowsBytes(h->biBitCount, nWidth, nHeight);
+  const kolvex::detail::WholeWrite promise(
+      *this, whole,
+      whole != 0 &&
+          kolvex::detail::RunsOwn(
+              *this, kolvex::detail::kCreate,
+              static_cast<bool (CRZDIBBase2::*)(const CRZDIBBase2&, int, int)>(&CRZDIBBase2::Scale),
+              &CRZDIBBase2::_DoScaling));
   if (!Create(h->biBitCount, nWidth, nHeight, dwInterlaced)) return false;
   if (!Scale(src, nWidth, nHeight)) {
     Delete();

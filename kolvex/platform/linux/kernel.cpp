@@ -78,12 +78,35 @@ void Populate(void* p, std::size_t bytes) {
 #endif
 }
 
+// A reservation of 2 MiB or more starts on a 2 MiB boundary and asks for
+// transparent huge pages, so that committing it takes one fault per 2 MiB
+// instead of 512 where the system offers them (the "madvise" mode). Where it
+// does not, the advice is refused or ignored and the pages are small, as before.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+void* MapReservation(std::size_t bytes, int protection) {
+  constexpr int kFlags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
+  const auto span = kolvex::detail::CheckedAdd(bytes, kHugePage - kPage);
+  if (bytes < kHugePage || !span) return mmap(nullptr, bytes, protection, kFlags, -1, 0);
+  // A page-aligned mapping this much longer holds an aligned run of `bytes`;
+  // what lies before and after that run goes back at once.
+  auto* raw = static_cast<char*>(mmap(nullptr, *span, protection, kFlags, -1, 0));
+  if (raw == MAP_FAILED) return MAP_FAILED;
+  const std::size_t lead = (kHugePage - reinterpret_cast<std::uintptr_t>(raw) % kHugePage) % kHugePage;
+  char* start = raw + lead;
+  if (lead != 0) munmap(raw, lead);
+  if (lead != *span - bytes) munmap(start + bytes, *span - bytes - lead);
+#if defined(MADV_HUGEPAGE)
+  (void)madvise(start, bytes, MADV_HUGEPAGE);
+#endif
+  return start;
+}
+
 LPVOID Reserve(SIZE_T size, bool commit) {
   const auto rounded = kolvex::detail::CheckedAdd(size, kPage - 1);
   if (!rounded) return nullptr;
   const std::size_t bytes = PageDown(*rounded);
-  void* p = mmap(nullptr, bytes, commit ? PROT_READ | PROT_WRITE : PROT_NONE,
-                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  void* p = MapReservation(bytes, commit ? PROT_READ | PROT_WRITE : PROT_NONE);
   if (p == MAP_FAILED) return nullptr;
   if (commit) Populate(p, bytes);
   try {
