@@ -5,7 +5,6 @@
 
 #include <array>
 #include <climits>
-#include <numeric>
 #include <tuple>
 
 namespace {
@@ -41,69 +40,52 @@ TEST_F(Filters, BrightnessMapsColourChannelsThroughTheClampedTable) {
   }
 }
 
-// Runs a filter on a sharer of pic: its result, and whether the sharer got a
-// block of its own first. pic itself must stay as it was.
-template <class F>
-std::pair<bool, bool> OnASharer(const TestDib2& pic, F filter) {
-  TestDib2 sharer;
-  sharer = pic;
-  const std::vector<BYTE> before = kt::Pixels(pic);
-  const bool result = filter(sharer);
-  EXPECT_EQ(kt::Pixels(pic), before);
-  EXPECT_EQ(kt::Pixels(sharer), before);
-  return {result, sharer.Data() != pic.Data()};
-}
-
 TEST_F(Filters, RefusalsAndEmptyImages) {
   TestDib2 empty;
   EXPECT_FALSE(empty.AdjustBrightness(0));
   EXPECT_FALSE(empty.Median3x3(empty));
-  using R = std::pair<bool, bool>;  // (result, copied first)
-  for (auto [bits, w, h, brightness, median] : std::array<std::tuple<WORD, int, int, R, R>, 4>{
-           {{16, 5, 5, R(false, true), R(false, true)},
-            {8, 2, 2, R(false, true), R(true, true)},  // the median of 2 x 2 is a copy
-            {24, 0, 4, R(true, false), R(true, false)},
-            {32, 4, 0, R(true, false), R(true, false)}}}) {
+  // (bits, width, height, brightness result, median result): a sharer's
+  // pixels stay as they were after a refusal or on an empty image.
+  for (auto [bits, w, h, brightness, median] : {std::tuple<WORD, int, int, bool, bool>{16, 5, 5, false, false},
+                                                {24, 0, 4, true, true}, {32, 4, 0, true, true}}) {
     TestDib2 pic;
     ASSERT_TRUE(kt::CreateRandom(pic, bits, w, h, 1, bits));
-    EXPECT_EQ(OnASharer(pic, [](TestDib2& d) { return d.AdjustBrightness(0); }), brightness) << bits;
-    EXPECT_EQ(OnASharer(pic, [&](TestDib2& d) { return d.Median3x3(pic); }), median) << bits;
+    TestDib2 sharer;
+    sharer = pic;
+    const std::vector<BYTE> before = kt::Pixels(pic);
+    EXPECT_EQ(sharer.AdjustBrightness(0), brightness) << bits;
+    EXPECT_EQ(sharer.Median3x3(pic), median) << bits;
+    EXPECT_EQ(kt::Pixels(sharer), before);
   }
   TestDib2 src;
   ASSERT_TRUE(src.Create(24, 5, 5, 1));
-  EXPECT_FALSE(empty.Median3x3(src));
-  for (auto [bits, w, h] : std::array<std::tuple<WORD, int, int>, 3>{{{32, 5, 5}, {24, 4, 5}, {24, 5, 6}}}) {
+  for (auto [bits, w, h] : {std::tuple<WORD, int, int>{32, 5, 5}, {24, 4, 5}, {24, 5, 6}}) {
     TestDib2 dst;
     ASSERT_TRUE(dst.Create(bits, w, h, 1));
     EXPECT_FALSE(dst.Median3x3(src));
   }
-  // Attached: a negative width is refused; a top-down height changes no row
-  // under brightness and takes over only the first stored row under the median.
-  for (LONG w : {-4, 4}) {
-    kt::GuardedImage in(24, 4, 3);
-    kt::GuardedImage out(24, 4, 3);
-    for (kt::GuardedImage* g : {&in, &out}) {
-      g->header.biWidth = w;
-      g->header.biHeight = w < 0 ? 3 : -3;
-    }
-    std::iota(in.bytes.begin(), in.bytes.end(), BYTE{1});
-    TestDib2 s;
-    TestDib2 d;
-    ASSERT_TRUE(s.Attach(&in.header, in.Bits()));
-    ASSERT_TRUE(d.Attach(&out.header, out.Bits()));
-    std::vector<BYTE> expected = out.bytes;
-    if (w < 0) {  // refused before any copy, which could not hold such an image
-      TestDib2 sharer;
-      sharer = d;
-      EXPECT_FALSE(sharer.AdjustBrightness(0));
-      EXPECT_FALSE(sharer.Median3x3(s));
-    }
-    EXPECT_EQ(d.AdjustBrightness(0), w > 0);
-    EXPECT_EQ(out.bytes, expected);
-    if (w > 0) std::copy_n(in.bytes.begin(), 12, expected.begin());
-    EXPECT_EQ(d.Median3x3(s), w > 0);
-    EXPECT_EQ(out.bytes, expected);
-  }
+  // Attached with a negative width: refused before any copy, which could not hold such an image.
+  kt::GuardedImage in(24, 4, 3);
+  in.header.biWidth = -4;
+  TestDib2 s(&in.header, in.Bits());
+  const std::vector<BYTE> before = in.bytes;
+  TestDib2 sharer(s);
+  EXPECT_FALSE(sharer.AdjustBrightness(0));
+  EXPECT_FALSE(sharer.Median3x3(s));
+  EXPECT_EQ(in.bytes, before);
+  // Attached top-down: brightness changes no row, the median takes over the first stored row only.
+  kt::GuardedImage down(24, 4, 3);
+  kt::GuardedImage out(24, 4, 3);
+  down.header.biHeight = out.header.biHeight = -3;
+  kt::FillNoise(down.Bits(), 36, 7);
+  TestDib2 from(&down.header, down.Bits());
+  TestDib2 to(&out.header, out.Bits());
+  std::vector<BYTE> expected = out.bytes;
+  EXPECT_TRUE(to.AdjustBrightness(0));
+  EXPECT_EQ(out.bytes, expected);
+  std::copy_n(down.bytes.begin(), 12, expected.begin());
+  EXPECT_TRUE(to.Median3x3(from));
+  EXPECT_EQ(out.bytes, expected);
 }
 
 // The median as a sort of the nine values. The first and last rows come whole

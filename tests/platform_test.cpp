@@ -1,6 +1,6 @@
 // The Win32 and MFC names as the library relies on them, on both systems (the
 // stand-in on Linux, the system's own calls on Windows): DIB-section refusals,
-// page-granular virtual memory, the CDC's ownership and files.
+// the CDC's ownership and files.
 
 #include "io_support.h"
 
@@ -20,27 +20,6 @@ TEST_F(Platform, CreateDIBSectionRefusesWhatItCannotMake) {
     EXPECT_EQ(CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr);
     EXPECT_EQ(bits, nullptr);
   }
-}
-
-TEST(PlatformKernel, VirtualAllocReservesAndCommitsWholePages) {
-  BYTE* base = static_cast<BYTE*>(VirtualAlloc(nullptr, 3 * 4096 - 5, MEM_RESERVE, PAGE_NOACCESS));
-  ASSERT_NE(base, nullptr);
-  EXPECT_EQ(kt::VirtualExtents(base).reserved, 3u * 4096);
-  // 10 bytes straddling the first page boundary commit two pages.
-  EXPECT_EQ(VirtualAlloc(base + 4090, 10, MEM_COMMIT, PAGE_READWRITE), base);
-  EXPECT_EQ(kt::VirtualExtents(base).committed, 2u * 4096);
-  MEMORY_BASIC_INFORMATION info{};
-  ASSERT_EQ(VirtualQuery(base + 5000, &info, sizeof info), sizeof info);
-  EXPECT_EQ(info.BaseAddress, base + 4096);
-  EXPECT_EQ(info.RegionSize, 4096u);
-  base[8191] = 7;
-  EXPECT_TRUE(VirtualFree(base + 4096, 1, MEM_DECOMMIT));
-  EXPECT_EQ(VirtualAlloc(base + 4096, 1, MEM_COMMIT, PAGE_READWRITE), base + 4096);
-  EXPECT_EQ(base[8191], 0);  // a recommitted page reads zero again
-  EXPECT_FALSE(VirtualFree(base + 4096, 0, MEM_RELEASE));  // not the start
-  EXPECT_TRUE(VirtualFree(base, 0, MEM_RELEASE));
-  ASSERT_EQ(VirtualQuery(base, &info, sizeof info), sizeof info);
-  EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
 }
 
 TEST(PlatformMfc, DeviceContextObjectOwnsWhatItWraps) {

@@ -1,6 +1,6 @@
-// Shared helpers for the test suites: a concrete bitmap class that reaches the
-// protected members, a fault-injection guard, virtual-slot decoding and small
-// image builders.
+// Shared helpers for the test suites: bitmap classes that reach the protected
+// members and count what their storage hooks make, a fault-injection guard,
+// small image builders, GDI read-backs and a fixture that fails on leaks.
 #pragma once
 
 #include "portable.h"
@@ -60,22 +60,6 @@ class FailAllocations {
   FailAllocations(const FailAllocations&) = delete;
   FailAllocations& operator=(const FailAllocations&) = delete;
 };
-
-// 1-based virtual-table slot of a pointer to a virtual member function, decoded
-// from its Itanium C++ ABI representation (vtable byte offset + 1); 0 for a
-// pointer to a non-virtual member.
-template <class Pmf>
-std::size_t VirtualSlot(Pmf pmf) {
-  struct Rep {
-    std::uintptr_t ptr;
-    std::ptrdiff_t adj;
-  };
-  static_assert(sizeof(Pmf) == sizeof(Rep), "Itanium ABI member pointer expected");
-  Rep rep;
-  std::memcpy(&rep, &pmf, sizeof rep);
-  if ((rep.ptr & 1) == 0) return 0;
-  return (rep.ptr - 1) / sizeof(void*) + 1;
-}
 
 // Stride by the DIB rule, for expectations computed independently of the library.
 inline int Stride(int bitCount, int width) { return ((bitCount * width + 31) / 32) * 4; }
@@ -146,74 +130,6 @@ struct GuardedImage {
   std::vector<BYTE> bytes;
 };
 
-// `size` bytes placed against an inaccessible page: with Guard::After they end
-// exactly where a mapped page ends, with Guard::Before they begin exactly where
-// one begins (or `shift` bytes later, for pixels at an address that is not a
-// multiple of 4, as a caller's attached memory may be). Reading or writing one
-// byte beyond them, on the guarded side, faults, which is how the tests prove
-// that kernels stay inside the image (attached memory and DIB sections have no
-// slack behind the pixels).
-class PageGuardedBytes {
- public:
-  enum class Guard { After, Before };
-
-  PageGuardedBytes(std::size_t size, Guard guard, std::size_t shift = 0) {
-    const std::size_t page = PageSize();
-    if (guard == Guard::Before) size += shift;
-    mapped_ = ((size + page - 1) / page + 1) * page;
-    base_ = MapPages(mapped_);
-    BYTE* fence = guard == Guard::After ? base_ + mapped_ - page : base_;
-    ProtectPage(fence);
-    data_ = guard == Guard::After ? fence - size : base_ + page + shift;
-  }
-  ~PageGuardedBytes() { UnmapPages(base_, mapped_); }
-  PageGuardedBytes(const PageGuardedBytes&) = delete;
-  PageGuardedBytes& operator=(const PageGuardedBytes&) = delete;
-
-  BYTE* data() const { return data_; }
-
- private:
-  BYTE* base_ = nullptr;
-  BYTE* data_ = nullptr;
-  std::size_t mapped_ = 0;
-};
-
-// A bitmap (a TestDib, or a TestDib2 for the filters) attached to page-guarded
-// pixel bytes, its header kept alongside.
-template <class Dib>
-struct PageGuardedImage {
-  PageGuardedImage(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard guard,
-                   DWORD interlaced = 1, std::size_t shift = 0)
-      : header(MakeHeader(bitCount, width, height, interlaced)),
-        size(static_cast<std::size_t>(Stride(bitCount, width)) * static_cast<std::size_t>(height)),
-        guard(guard),
-        bytes(size, guard, shift) {
-    dib.Attach(&header, bytes.data());
-  }
-
-  std::vector<BYTE> Contents() const { return {bytes.data(), bytes.data() + size}; }
-  void Fill(std::uint32_t seed) { FillNoise(bytes.data(), size, seed); }
-
-  tagRZBMINFOHEADER header;
-  std::size_t size;
-  PageGuardedBytes::Guard guard;
-  PageGuardedBytes bytes;
-  Dib dib;
-};
-
-using PageGuardedDib = PageGuardedImage<TestDib>;
-
-// Sets a kernel level for the lifetime of the guard; puts the best one back.
-class KernelLevelScope {
- public:
-  explicit KernelLevelScope(kolvex::testing::KernelLevel level) {
-    EXPECT_TRUE(kolvex::testing::SetKernelLevel(level));
-  }
-  ~KernelLevelScope() { kolvex::testing::SetKernelLevel(kolvex::testing::BestKernelLevel()); }
-  KernelLevelScope(const KernelLevelScope&) = delete;
-  KernelLevelScope& operator=(const KernelLevelScope&) = delete;
-};
-
 // Runs body(t) on threads t = 0 .. count - 1 at once and waits for them all.
 template <class F>
 void RunThreads(int count, F body) {
@@ -244,45 +160,12 @@ class TestDib2 : public CRZDIB2 {
   CRzDibData2* Data() const { return _IGetData(); }
   LONG Refs() const { return _IGetData()->nRefs; }
   bool IsNilBlock() const { return _IsNil(CRZDIBBase2::_IGetData()); }
-  // A fresh block holding only a buffer of nSize bytes from _IAllocDibData.
-  void AllocRaw(UINT nSize) {
-    Delete();
-    _IAllocData();
-    _IGetData()->nRefs = 1;
-    _IAllocDibData(nSize);
-  }
 
   using CRZDIB2::_CopyBeforeWrite;
-  using CRZDIB2::_UseMMXInstructions;
   using CRZDIB2::_GetQuarterDIB;
   using CRZDIB2::_GetEighthDIB;
   using CRZDIB2::_GetOddFrame;
   using CRZDIB2::_GetEvenFrame;
-};
-
-using PageGuardedDib2 = PageGuardedImage<TestDib2>;
-
-// A DIB section of the given geometry, with the members of PageGuardedDib
-// that the kernel tests use (its pixels come from the GDI stand-in; `guard`
-// is only carried along).
-struct DibSectionImage {
-  DibSectionImage(WORD bitCount, LONG width, LONG height, PageGuardedBytes::Guard side)
-      : header(MakeHeader(bitCount, width, height)),
-        size(static_cast<std::size_t>(Stride(bitCount, width)) * static_cast<std::size_t>(height)),
-        guard(side) {
-    BITMAPINFOHEADER bih{};
-    std::memcpy(&bih, &header, sizeof bih);
-    bih.biSize = sizeof bih;
-    EXPECT_TRUE(dib.CreateDIBSection(&bih, 1));
-  }
-
-  std::vector<BYTE> Contents() const { return {dib.GetBytes(), dib.GetBytes() + size}; }
-  void Fill(std::uint32_t seed) { FillNoise(dib.GetBytes(), size, seed); }
-
-  tagRZBMINFOHEADER header;
-  std::size_t size;
-  PageGuardedBytes::Guard guard;
-  TestDib2 dib;
 };
 
 // Counts the blocks and buffers made and released through the storage hooks
