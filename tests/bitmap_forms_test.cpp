@@ -20,11 +20,8 @@ using kt::MakeBmp;
 // Pixel (x, y from the top) of a loaded bitmap as 0xAARRGGBB: grey values
 // for 8 bits, the fourth byte for 32.
 std::uint32_t Argb(const CRZDIBBase2& dib, int x, int y) {
-  const BYTE* row = dib.GetBytes() + static_cast<std::ptrdiff_t>(dib.DIBHeight() - 1 - y) * dib.DIBBytesPerLine();
-  if (dib.DIBBitCount() == 8) return row[x] * 0x010101u;
-  const BYTE* p = row + static_cast<std::ptrdiff_t>(x) * dib.DIBBytesPerPixel();
-  const std::uint32_t alpha = dib.DIBBitCount() == 32 ? p[3] : 0;
-  return alpha << 24 | static_cast<std::uint32_t>(p[2]) << 16 | p[1] << 8 | p[0];
+  const std::size_t at = static_cast<std::size_t>(dib.DIBHeight() - 1 - y) * dib.DIBBytesPerLine() + static_cast<std::size_t>(4 * x + 3);
+  return kt::Shown(dib, x, y) | (dib.DIBBitCount() == 32 ? std::uint32_t{dib.GetBytes()[at]} << 24 : 0);
 }
 
 const char* Load(CRZDIB2& dib, const std::vector<std::uint8_t>& file) {

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,7 +25,7 @@ using ToolRun = ProgramRun;
 
 inline std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
@@ -49,10 +48,8 @@ inline void ConvertGrey(const CRZDIB2& from, CRZDIB2& to) {
 class ToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static std::mt19937_64 rng{std::random_device{}()};
-    const auto dir = std::filesystem::temp_directory_path() / ("kolvex-cli-" + std::to_string(rng()));
-    ASSERT_TRUE(std::filesystem::create_directory(dir));
-    dir_ = dir.string();
+    dir_ = ScratchPath("cli").string();
+    ASSERT_TRUE(std::filesystem::create_directory(dir_));
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 

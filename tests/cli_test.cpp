@@ -244,31 +244,6 @@ TEST_F(Tool, BadInputsFailCleanly) {
   EXPECT_EQ(Listing(), (std::vector<std::string>{"good.bmp", "short.bmp", "taller.bmp", "thin.bmp"}));
 }
 
-TEST_F(Tool, BatchGoesOnPastABrokenFrame) {
-  ASSERT_TRUE(std::filesystem::create_directory(Path("in")));
-  std::vector<std::string> inputs = {Path("out")};
-  for (int i = 0; i < 3; ++i) {
-    inputs.push_back(Path("in/f" + std::to_string(i) + ".bmp"));
-    if (i == 1) {
-      std::ofstream(inputs.back(), std::ios::binary) << "broken";
-    } else {
-      MakeInput("in/f" + std::to_string(i) + ".bmp", 32, 20, 12, 10u + i);
-    }
-  }
-  const ToolRun r = Kolvex("mirror --vertical -o", inputs);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, inputs[2] + ": not a bitmap file (no BM signature)\n3 frames, 1 failed\n") << "no progress bar when not on a terminal";
-  EXPECT_EQ(Listing("out"), (std::vector<std::string>{"f0.bmp", "f2.bmp"}));
-  CRZDIB2 in, got, expected;
-  Load(inputs[3], in);
-  Load(Path("out/f2.bmp"), got);
-  ASSERT_TRUE(expected.Create(in) && expected.Mirror(0, 1, in));
-  EXPECT_EQ(kt::Pixels(got), kt::Pixels(expected));
-  const ToolRun quiet = Kolvex("mirror --quiet -o", {Path("out"), inputs[1], inputs[3]});
-  EXPECT_EQ(quiet.status, 0);
-  EXPECT_EQ(quiet.err, "");
-}
-
 TEST_F(Tool, HelpForEverySubcommand) {
   const ToolRun overview = Kolvex("--help");
   EXPECT_EQ(overview.status, 0);

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 namespace kt {
@@ -73,8 +72,7 @@ void FailEachAllocationInTurn(Call call, Check check) {
 class TempFile {
  public:
   explicit TempFile(const std::vector<BYTE>& bytes = {}) {
-    static std::mt19937_64 rng{std::random_device{}()};
-    path_ = (std::filesystem::temp_directory_path() / ("kolvex-io-" + std::to_string(rng()))).string();
+    path_ = ScratchPath("io").string();
     std::ofstream file(path_, std::ios::binary);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     EXPECT_TRUE(file.good()) << path_;

@@ -7,11 +7,36 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace kt {
+
+// A fresh name in the temporary directory.
+inline std::filesystem::path ScratchPath(const std::string& what, const char* extension = "") {
+  static std::mt19937_64 rng{std::random_device{}()};
+  return std::filesystem::temp_directory_path() / ("kolvex-" + what + "-" + std::to_string(rng()) + extension);
+}
+
+// The text a child wrote, "\r\n" line ends read as "\n"; the file is removed.
+inline std::string ReadAndRemove(const std::filesystem::path& path) {
+  std::string text;
+  {
+    std::ifstream in(path, std::ios::binary);
+    for (std::istreambuf_iterator<char> c(in), end; c != end; ++c) {
+      if (*c == '\n' && !text.empty() && text.back() == '\r') text.pop_back();
+      text.push_back(*c);
+    }
+  }
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+  return text;
+}
 
 // Memory pages: `bytes` (a multiple of PageSize()) of fresh read-write memory
 // (throws std::runtime_error when refused); ProtectPage makes one page fault.
@@ -49,8 +74,17 @@ struct ProgramRun {
   std::string err;
 };
 
-// Runs `program` with `args` (no shell in between) and waits for it.
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args);
+// Runs `program` with `args` (no shell in between), its standard output and
+// error written to the files `out` and `err`, and waits for it: the exit code,
+// -1 when it could not start or did not exit.
+int RunWithOutputs(const std::string& program, const std::vector<std::string>& args,
+                   const std::filesystem::path& out, const std::filesystem::path& err);
+
+inline ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  const std::filesystem::path out = ScratchPath("out"), err = ScratchPath("err");
+  const int status = RunWithOutputs(program, args, out, err);
+  return {status, ReadAndRemove(out), ReadAndRemove(err)};
+}
 
 struct DecodedBitmap {
   int width = 0;

@@ -7,10 +7,6 @@
 
 #include <cstdio>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <sstream>
 #include <spawn.h>
 #include <stdexcept>
@@ -22,26 +18,6 @@
 extern char** environ;
 
 namespace kt {
-
-namespace {
-
-std::string ReadAndRemove(const std::filesystem::path& path) {
-  std::string text;
-  {
-    std::ifstream in(path, std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  std::filesystem::remove(path);
-  return text;
-}
-
-std::filesystem::path ScratchPath(const char* what) {
-  static std::mt19937_64 rng{std::random_device{}()};
-  return std::filesystem::temp_directory_path() /
-         ("kolvex-" + std::string(what) + "-" + std::to_string(rng()));
-}
-
-}  // namespace
 
 std::size_t PageSize() { return static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)); }
 
@@ -73,14 +49,11 @@ ScopedResource::~ScopedResource() {
   kolvex::platform::RemoveResource(nullptr, MAKEINTRESOURCE(state_->id), MAKEINTRESOURCE(8000));
 }
 
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
-  const std::filesystem::path out = ScratchPath("out");
-  const std::filesystem::path err = ScratchPath("err");
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
+int RunWithOutputs(const std::string& program, const std::vector<std::string>& args,
+                   const std::filesystem::path& out, const std::filesystem::path& err) {
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -88,12 +61,8 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   pid_t pid = 0;
   const int started = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  ProgramRun run;
   int raw = 0;
-  if (started == 0 && ::waitpid(pid, &raw, 0) == pid && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
-  run.out = ReadAndRemove(out);
-  run.err = ReadAndRemove(err);
-  return run;
+  return started == 0 && ::waitpid(pid, &raw, 0) == pid && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
 // PIL prints "width height", then each row from the top as hex rrggbb pixels.

@@ -8,45 +8,17 @@
 
 #include <winternl.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <stdexcept>
 
 namespace kt {
 
 namespace {
 
-std::filesystem::path ScratchPath(const char* what, const char* extension = "") {
-  static std::mt19937_64 rng{std::random_device{}()};
-  return std::filesystem::temp_directory_path() /
-         ("kolvex-" + std::string(what) + "-" + std::to_string(rng()) + extension);
-}
-
-// The text a child wrote, with its "\r\n" line ends read as "\n".
-std::string ReadAndRemove(const std::filesystem::path& path) {
-  std::string text;
-  {
-    std::ifstream in(path, std::ios::binary);
-    for (std::istreambuf_iterator<char> c(in), end; c != end; ++c) {
-      if (*c == '\n' && !text.empty() && text.back() == '\r') text.pop_back();
-      text.push_back(*c);
-    }
-  }
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
-  return text;
-}
-
 // One entry of the GDI handle table, as 64-bit Windows (and Wine) lay it out.
 struct GdiHandleEntry {
   std::uint64_t kernelObject;
-  std::uint16_t processId;
-  std::uint16_t count;
-  std::uint16_t upper;  // the handle's upper 16 bits
-  std::uint8_t type;    // 0: a free entry
-  std::uint8_t flags;
+  std::uint16_t processId, count, upper;  // upper: the handle's upper 16 bits
+  std::uint8_t type, flags;               // type 0: a free entry
   std::uint64_t userObject;
 };
 static_assert(sizeof(GdiHandleEntry) == 24);
@@ -187,38 +159,30 @@ ScopedResource::~ScopedResource() {
   std::filesystem::remove(state_->file, ignored);
 }
 
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
-  const std::filesystem::path outPath = ScratchPath("out");
-  const std::filesystem::path errPath = ScratchPath("err");
-  ProgramRun run;
-  {
-    const HANDLE out = InheritableFile(outPath);
-    const HANDLE err = InheritableFile(errPath);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    std::string line = CommandLine(program, args);
-    PROCESS_INFORMATION child{};
-    if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-        ::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                         &startup, &child)) {
-      DWORD code = 0;
-      if (::WaitForSingleObject(child.hProcess, 120000) == WAIT_OBJECT_0 &&
-          ::GetExitCodeProcess(child.hProcess, &code)) {
-        run.status = static_cast<int>(code);
-      }
-      ::CloseHandle(child.hThread);
-      ::CloseHandle(child.hProcess);
+int RunWithOutputs(const std::string& program, const std::vector<std::string>& args,
+                   const std::filesystem::path& outPath, const std::filesystem::path& errPath) {
+  const HANDLE out = InheritableFile(outPath), err = InheritableFile(errPath);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  std::string line = CommandLine(program, args);
+  PROCESS_INFORMATION child{};
+  DWORD code = 0;
+  int status = -1;
+  if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+      ::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child)) {
+    if (::WaitForSingleObject(child.hProcess, 120000) == WAIT_OBJECT_0 && ::GetExitCodeProcess(child.hProcess, &code)) {
+      status = static_cast<int>(code);
     }
-    if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
-    if (err != INVALID_HANDLE_VALUE) ::CloseHandle(err);
+    ::CloseHandle(child.hThread);
+    ::CloseHandle(child.hProcess);
   }
-  run.out = ReadAndRemove(outPath);
-  run.err = ReadAndRemove(errPath);
-  return run;
+  if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
+  if (err != INVALID_HANDLE_VALUE) ::CloseHandle(err);
+  return status;
 }
 
 bool DecodeIndependently(const std::string& path, DecodedBitmap& out) {
@@ -254,8 +218,7 @@ struct QuietPipe::State {
 };
 
 QuietPipe::QuietPipe(bool) : state_(new State) {
-  static std::mt19937_64 rng{std::random_device{}()};
-  state_->path = "\\\\.\\pipe\\kolvex-" + std::to_string(rng());
+  state_->path = "\\\\.\\pipe\\" + ScratchPath("pipe").filename().string();
   // One instance, listening: a client's open connects at once, and its reads
   // wait for bytes that never come.
   state_->server = ::CreateNamedPipeA(state_->path.c_str(), PIPE_ACCESS_OUTBOUND,
