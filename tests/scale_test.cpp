@@ -1,6 +1,6 @@
-// Nearest-neighbour scaling: the centre walk against floor((2i + 1) S / 2D),
-// whole images against a plain sampler, row modes, the in-place resize, and
-// the tables' lifetime on every path.
+// Nearest-neighbour scaling: whole images against a plain sampler of the
+// centre walk floor((2i + 1) S / 2D), row modes, the in-place resize, and the
+// tables' lifetime on every path.
 
 #include "io_support.h"
 
@@ -24,17 +24,6 @@ int SourceRow(int y, int d, int s, int rowMode) {
   return rowMode == 0 ? std::min(j / 2 * 2 + 1, s - 1) : j / 2 * 2;
 }
 
-// Builds both tables through the protected step, frees them again.
-std::pair<std::vector<LONG>, std::vector<LONG>> Walk(int dw, int dh, int sw, int sh, int mode) {
-  TestDib dib;
-  EXPECT_TRUE(dib._InitScaling(dw, dh, sw, sh, mode));
-  std::pair tables{std::vector<LONG>(dib.ColumnMap(), dib.ColumnMap() + dw),
-                   std::vector<LONG>(dib.RowMap(), dib.RowMap() + dh)};
-  dib._DeleteScaling();
-  EXPECT_TRUE(dib.ColumnMap() == nullptr && dib.RowMap() == nullptr);
-  return tables;
-}
-
 std::vector<BYTE> ExpectedScaled(const CRZDIBBase2& src, int w, int h, int rowMode) {
   const int bpp = src.DIBBitCount() / 8;
   std::vector<BYTE> out;
@@ -49,27 +38,14 @@ std::vector<BYTE> ExpectedScaled(const CRZDIBBase2& src, int w, int h, int rowMo
   return out;
 }
 
-TEST(Scale, CentreWalkIsTheCentreFormula) {
-  for (int d = 1; d <= 48; ++d) {
-    for (int s = 1; s <= 48; ++s) {
-      for (int mode : {-1, 0, 1}) {
-        const auto [columns, rows] = Walk(s, d, d, s, mode);  // columns d -> s, rows s -> d
-        for (int i = 0; i < s; ++i) ASSERT_EQ(columns[i], Centre(i, s, d)) << d << " " << s;
-        for (int i = 0; i < d; ++i) ASSERT_EQ(rows[i], SourceRow(i, d, s, mode)) << d << " " << s;
-      }
-    }
-  }
-  const auto columns = Walk(1920, 0, 1281, 0, -1).first;  // and one long walk
-  for (int i = 0; i < 1920; ++i) ASSERT_EQ(columns[i], Centre(i, 1920, 1281));
-}
-
 TEST(Scale, MatchesTheSamplerOnRandomImages) {
   kt::RandomSizes random(17);
   for (int i = 0; i < 300; ++i) {
     const WORD bits = random.Between(0, 1) ? 32 : 24;
-    const int sw = random.Between(1, 29);
+    // The first round walks one long row: an error that builds up along it shows.
+    const int sw = i == 0 ? 1281 : random.Between(1, 29);
     const int sh = random.Between(1, 29);
-    const int w = random.Between(1, 41);
+    const int w = i == 0 ? 1920 : random.Between(1, 41);
     const int h = random.Between(1, 41);
     const DWORD srcFlag = random.Between(0, 1);
     const DWORD dstFlag = random.Between(0, 1);
