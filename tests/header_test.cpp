@@ -8,27 +8,25 @@ namespace {
 using kt::TestDib;
 
 TEST(Header, GeometryAndRowPaddingByDepth) {
-  struct Case {
-    WORD bits;
-    int width, stride;
-  };
-  for (const Case c : {Case{1, 33, 8}, Case{1, 32, 4}, Case{4, 9, 8}, Case{8, 3, 4}, Case{8, 5, 8},
-                       Case{16, 3, 8}, Case{24, 5, 16}, Case{24, 4, 12}, Case{32, 3, 12}, Case{64, 3, 24}}) {
-    SCOPED_TRACE(testing::Message() << c.bits << " bits, width " << c.width);
-    TestDib dib;
-    ASSERT_TRUE(dib.Create(c.bits, c.width, 3, 1));
-    EXPECT_EQ(dib.DIBBytesPerLine(), c.stride);
-    EXPECT_EQ(dib.DIBSize(), c.stride * 3);
-    EXPECT_EQ(dib.AllocSize(), 144u + static_cast<UINT>(c.stride) * 3);
-    // Copies out take 144 and 40 bytes; the bitmap keeps its own size field.
-    tagRZBMINFOHEADER out{};
-    dib.GetRzBmiHeader(out);
-    EXPECT_EQ(std::memcmp(&out, dib.GetRzBmiHeader(), sizeof out), 0);
-    BITMAPINFOHEADER bih{};
-    dib.GetBitmapInfoHeader(bih);
-    EXPECT_EQ(bih.biSize, 40u);
-    EXPECT_EQ(std::memcmp(reinterpret_cast<BYTE*>(&bih) + 4, reinterpret_cast<BYTE*>(&out) + 4, 36), 0);
-    EXPECT_EQ(dib.GetRzBmiSize(), 144u);
+  for (WORD bits : {1, 4, 8, 16, 24, 32, 64}) {
+    for (int width = 1; width <= 33; width += 4) {  // every remainder of a 32-bit word
+      SCOPED_TRACE(testing::Message() << bits << " bits, width " << width);
+      const int stride = kt::Stride(bits, width);
+      TestDib dib;
+      ASSERT_TRUE(dib.Create(bits, width, 3, 1));
+      EXPECT_EQ(dib.DIBBytesPerLine(), stride);
+      EXPECT_EQ(dib.DIBSize(), stride * 3);
+      EXPECT_EQ(dib.AllocSize(), 144u + static_cast<UINT>(stride) * 3);
+      // Copies out take 144 and 40 bytes; the bitmap keeps its own size field.
+      tagRZBMINFOHEADER out{};
+      dib.GetRzBmiHeader(out);
+      EXPECT_EQ(std::memcmp(&out, dib.GetRzBmiHeader(), sizeof out), 0);
+      BITMAPINFOHEADER bih{};
+      dib.GetBitmapInfoHeader(bih);
+      EXPECT_EQ(bih.biSize, 40u);
+      EXPECT_EQ(std::memcmp(reinterpret_cast<BYTE*>(&bih) + 4, reinterpret_cast<BYTE*>(&out) + 4, 36), 0);
+      EXPECT_EQ(dib.GetRzBmiSize(), 144u);
+    }
   }
   TestDib empty;  // copies out of the empty bitmap are all zero
   tagRZBMINFOHEADER out;

@@ -13,13 +13,9 @@ namespace {
 
 using kolvex::testing::KernelLevel;
 
-// `size` bytes placed against an inaccessible page: with Guard::After they end
-// exactly where a mapped page ends, with Guard::Before they begin exactly where
-// one begins (or `shift` bytes later, for pixels at an address that is not a
-// multiple of 4, as a caller's attached memory may be). Reading or writing one
-// byte beyond them, on the guarded side, faults, which is how the tests prove
-// that kernels stay inside the image (attached memory has no slack behind the
-// pixels).
+// `size` bytes against an inaccessible page: ending where a mapped page ends
+// (Guard::After) or beginning where one begins, or `shift` bytes later for
+// pixels at an address that is not a multiple of 4 (Guard::Before).
 class PageGuardedBytes {
  public:
   enum class Guard { After, Before };

@@ -1,6 +1,6 @@
-// Nearest-neighbour scaling: the centre walk against floor((2i + 1) S / 2D),
-// whole images against a plain sampler, row modes, the in-place resize, and
-// the tables' lifetime on every path.
+// Nearest-neighbour scaling: whole images against a plain sampler of the
+// centre walk floor((2i + 1) S / 2D), row modes, the in-place resize, and the
+// tables' lifetime on every path.
 
 #include "io_support.h"
 
@@ -24,17 +24,6 @@ int SourceRow(int y, int d, int s, int rowMode) {
   return rowMode == 0 ? std::min(j / 2 * 2 + 1, s - 1) : j / 2 * 2;
 }
 
-// Builds both tables through the protected step, frees them again.
-std::pair<std::vector<LONG>, std::vector<LONG>> Walk(int dw, int dh, int sw, int sh, int mode) {
-  TestDib dib;
-  EXPECT_TRUE(dib._InitScaling(dw, dh, sw, sh, mode));
-  std::pair tables{std::vector<LONG>(dib.ColumnMap(), dib.ColumnMap() + dw),
-                   std::vector<LONG>(dib.RowMap(), dib.RowMap() + dh)};
-  dib._DeleteScaling();
-  EXPECT_TRUE(dib.ColumnMap() == nullptr && dib.RowMap() == nullptr);
-  return tables;
-}
-
 std::vector<BYTE> ExpectedScaled(const CRZDIBBase2& src, int w, int h, int rowMode) {
   const int bpp = src.DIBBitCount() / 8;
   std::vector<BYTE> out;
@@ -49,27 +38,14 @@ std::vector<BYTE> ExpectedScaled(const CRZDIBBase2& src, int w, int h, int rowMo
   return out;
 }
 
-TEST(Scale, CentreWalkIsTheCentreFormula) {
-  for (int d = 1; d <= 48; ++d) {
-    for (int s = 1; s <= 48; ++s) {
-      for (int mode : {-1, 0, 1}) {
-        const auto [columns, rows] = Walk(s, d, d, s, mode);  // columns d -> s, rows s -> d
-        for (int i = 0; i < s; ++i) ASSERT_EQ(columns[i], Centre(i, s, d)) << d << " " << s;
-        for (int i = 0; i < d; ++i) ASSERT_EQ(rows[i], SourceRow(i, d, s, mode)) << d << " " << s;
-      }
-    }
-  }
-  const auto columns = Walk(1920, 0, 1281, 0, -1).first;  // and one long walk
-  for (int i = 0; i < 1920; ++i) ASSERT_EQ(columns[i], Centre(i, 1920, 1281));
-}
-
 TEST(Scale, MatchesTheSamplerOnRandomImages) {
   kt::RandomSizes random(17);
   for (int i = 0; i < 300; ++i) {
     const WORD bits = random.Between(0, 1) ? 32 : 24;
-    const int sw = random.Between(1, 29);
+    // The first round walks one long row: an error that builds up along it shows.
+    const int sw = i == 0 ? 1281 : random.Between(1, 29);
     const int sh = random.Between(1, 29);
-    const int w = random.Between(1, 41);
+    const int w = i == 0 ? 1920 : random.Between(1, 41);
     const int h = random.Between(1, 41);
     const DWORD srcFlag = random.Between(0, 1);
     const DWORD dstFlag = random.Between(0, 1);
@@ -86,10 +62,11 @@ TEST(Scale, MatchesTheSamplerOnRandomImages) {
     EXPECT_EQ(kt::RowBytes(dst), ExpectedScaled(src, w, h, mode));
     EXPECT_TRUE(dst.ColumnMap() == nullptr && dst.RowMap() == nullptr);
 
-    TestDib inPlace;  // takes the source's own flag: every row
-    inPlace.AssignCopy(src);
+    const auto before = kt::Pixels(src);
+    TestDib inPlace(src);  // takes the source's own flag (every row) and leaves its sharer alone
     ASSERT_TRUE(inPlace.Scale(w, h));
     EXPECT_EQ(kt::RowBytes(inPlace), ExpectedScaled(src, w, h, -1));
+    EXPECT_EQ(kt::Pixels(src), before);
   }
 }
 
@@ -122,20 +99,6 @@ TEST(Scale, SameSizeCopiesAnyDepthOtherSizesOnly24And32) {
   EXPECT_FALSE(dst.IsValidDIB());
 }
 
-TEST(Scale, InPlaceLeavesSharersAloneAndUsesItsOwnHooks) {
-  const int blocks = CountingDib::liveBlocks;
-  CountingDib a;
-  ASSERT_TRUE(kt::CreateRandom(a, 24, 10, 7, 1, 4));
-  CountingDib b(a);
-  const auto before = kt::Pixels(a);
-  ASSERT_TRUE(a.Scale(4, 13));
-  EXPECT_EQ(kt::Pixels(b), before);
-  EXPECT_EQ(kt::RowBytes(a), ExpectedScaled(b, 4, 13, -1));
-  EXPECT_EQ(CountingDib::liveBlocks, blocks + 2);  // the new block came through a's hooks
-  ASSERT_TRUE(b.Scale(3, 3));  // sole owner: its old block is released
-  EXPECT_EQ(CountingDib::liveBlocks, blocks + 2);
-}
-
 TEST(Scale, EveryAllocationFailureLeavesTheObjectUnchanged) {
   CountingDib dib;
   ASSERT_TRUE(kt::CreateRandom(dib, 32, 8, 8, 1, 6));
@@ -150,6 +113,7 @@ TEST(Scale, EveryAllocationFailureLeavesTheObjectUnchanged) {
     EXPECT_EQ(CountingDib::liveBlocks, blocks) << n;
   });
   EXPECT_EQ(dib.DIBWidth(), 5);
+  EXPECT_EQ(CountingDib::liveBlocks, blocks);  // the new block came through dib's own hooks
 }
 
 }  // namespace

@@ -66,34 +66,11 @@ void ReferenceStretch(Pixels32& dst, int dw, int dh, const int d[4], const Pixel
   }
 }
 
-TEST_F(Platform, StretchBltMatchesTheReferenceWithMirroringAndClipping) {
-  constexpr int kSw = 9, kSh = 7, kDw = 11, kDh = 6;
-  Section src(kSw, -kSh, 32);
-  Section fill(kDw, -kDh, 32);
-  std::mt19937 rng(7);
-  for (int i = 0; i < kSw * kSh; ++i) src.Words()[i] = rng();
-  for (int i = 0; i < kDw * kDh; ++i) fill.Words()[i] = rng();
-  const Pixels32 source(src.Words(), src.Words() + kSw * kSh);
-
-  std::uniform_int_distribution<int> origin(-6, 14), extent(-13, 13);
-  for (int round = 0; round < 300; ++round) {
-    DeviceBitmap dst(kDw, kDh);
-    ASSERT_TRUE(BitBlt(dst.dc, 0, 0, kDw, kDh, fill.dc, 0, 0, SRCCOPY));
-    const int d[4] = {origin(rng), origin(rng), extent(rng), extent(rng)};
-    const int s[4] = {origin(rng), origin(rng), extent(rng), extent(rng)};
-    ASSERT_TRUE(StretchBlt(dst.dc, d[0], d[1], d[2], d[3], src.dc, s[0], s[1], s[2], s[3], SRCCOPY));
-    Pixels32 want(fill.Words(), fill.Words() + kDw * kDh);
-    ReferenceStretch(want, kDw, kDh, d, source, kSw, kSh, s);
-    ASSERT_EQ(ReadBack(dst.dc, dst.bm, kDw, kDh), want)
-        << "dst " << d[0] << "," << d[1] << " " << d[2] << "x" << d[3] << " src " << s[0] << ","
-        << s[1] << " " << s[2] << "x" << s[3];
-  }
-}
-
-// Equal extents copy runs between 24- and 32-bit surfaces: the rule's pixels,
-// the fourth byte carried between 32-bit surfaces and 0 from 24 bits, padding
-// untouched; source widths meet every remainder of the four-pixel steps.
-TEST_F(Platform, UnscaledRunsBetween24And32BitsMatchTheReference) {
+// Blits between 24- and 32-bit surfaces against the rule, mirrored, clipped
+// and (one round in three) stretched: the fourth byte carried between 32-bit
+// surfaces and 0 from 24 bits, padding untouched; equal extents copy runs,
+// and source widths meet every remainder of their four-pixel steps.
+TEST_F(Platform, BlitsBetween24And32BitsMatchTheReference) {
   std::mt19937 rng(11);
   std::uniform_int_distribution<int> origin(-4, 12), extent(-15, 15);
   auto pixel = [](const Section& s, WORD bits, int w, int i) {
@@ -107,7 +84,7 @@ TEST_F(Platform, UnscaledRunsBetween24And32BitsMatchTheReference) {
     }
     return out;
   };
-  for (int round = 0; round < 400; ++round) {
+  for (int round = 0; round < 600; ++round) {
     const WORD from = round % 2 ? 24 : 32, to = round / 2 % 2 ? 24 : 32;
     const int sw = 5 + round / 4 % 8, sh = 4, dw = 13, dh = 5, w = extent(rng), h = extent(rng);
     Section src(sw, -sh, from), dst(dw, -dh, to);
@@ -115,13 +92,17 @@ TEST_F(Platform, UnscaledRunsBetween24And32BitsMatchTheReference) {
     std::generate_n(dst.bits, kt::Stride(to, dw) * dh, rng);
     Pixels32 expected = words(dst, to, dw, dh);
     std::vector<BYTE> want(dst.bits, dst.bits + kt::Stride(to, dw) * dh);
-    const int d[4] = {origin(rng), origin(rng), w, h}, s[4] = {origin(rng), origin(rng), w, h};
+    const bool stretch = round % 3 == 0;
+    const int d[4] = {origin(rng), origin(rng), w, h};
+    const int s[4] = {origin(rng), origin(rng), stretch ? extent(rng) : w, stretch ? extent(rng) : h};
     ReferenceStretch(expected, dw, dh, d, words(src, from, sw, sh), sw, sh, s);
     for (int i = 0; i < dw * dh; ++i)
       std::memcpy(want.data() + (pixel(dst, to, dw, i) - dst.bits), &expected[i], to / 8);
-    ASSERT_TRUE(BitBlt(dst.dc, d[0], d[1], w, h, src.dc, s[0], s[1], SRCCOPY));
+    ASSERT_TRUE(stretch ? StretchBlt(dst.dc, d[0], d[1], w, h, src.dc, s[0], s[1], s[2], s[3], SRCCOPY)
+                        : BitBlt(dst.dc, d[0], d[1], w, h, src.dc, s[0], s[1], SRCCOPY));
     ASSERT_EQ(std::vector<BYTE>(dst.bits, dst.bits + want.size()), want)
-        << from << " to " << to << " bits, round " << round;
+        << from << " to " << to << " bits, round " << round << ": dst " << d[0] << "," << d[1] << " "
+        << w << "x" << h << " src " << s[0] << "," << s[1] << " " << s[2] << "x" << s[3];
   }
 }
 
@@ -207,20 +188,6 @@ TEST_F(Platform, HandlesFollowSelectionRulesAndDieWithTheirObjects) {
   EXPECT_EQ(SetStretchBltMode(a, COLORONCOLOR), BLACKONWHITE);
   EXPECT_TRUE(DeleteObject(reused));
   EXPECT_TRUE(DeleteDC(a));
-}
-
-// Large reservations start on a 2 MiB boundary (where transparent huge pages
-// can back them); small ones keep their exact extents.
-TEST(StandIn, LargeReservationsAreAlignedForHugePages) {
-  for (const SIZE_T bytes : {SIZE_T{4096}, SIZE_T{2} << 20, (SIZE_T{5} << 20) + 4096}) {
-    auto* p = static_cast<BYTE*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE, PAGE_NOACCESS));
-    ASSERT_NE(p, nullptr);
-    EXPECT_TRUE(bytes < (SIZE_T{2} << 20) || reinterpret_cast<std::uintptr_t>(p) % (2 << 20) == 0) << bytes;
-    ASSERT_EQ(VirtualAlloc(p, bytes, MEM_COMMIT, PAGE_READWRITE), p);
-    EXPECT_EQ(kt::VirtualExtents(p).committed, bytes);
-    p[bytes - 1] = 1;
-    EXPECT_TRUE(VirtualFree(p, 0, MEM_RELEASE));
-  }
 }
 
 TEST(PlatformResources, FoundByIntegerAndStringNamesOfTheirModule) {

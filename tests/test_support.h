@@ -47,8 +47,6 @@ class TestDib : public CRZDIBBase2 {
   using CRZDIBBase2::_GetOddFrame;
   using CRZDIBBase2::_GetEvenFrame;
   using CRZDIBBase2::_OddFieldToOddField;
-  using CRZDIBBase2::_InitScaling;
-  using CRZDIBBase2::_DeleteScaling;
 };
 
 // Makes allocations fail for the lifetime of the guard; always switches the
@@ -162,10 +160,6 @@ class TestDib2 : public CRZDIB2 {
   bool IsNilBlock() const { return _IsNil(CRZDIBBase2::_IGetData()); }
 
   using CRZDIB2::_CopyBeforeWrite;
-  using CRZDIB2::_GetQuarterDIB;
-  using CRZDIB2::_GetEighthDIB;
-  using CRZDIB2::_GetOddFrame;
-  using CRZDIB2::_GetEvenFrame;
 };
 
 // Counts the blocks and buffers made and released through the storage hooks
