@@ -8,25 +8,18 @@ namespace {
 
 using Capture = kt::SmallScreen;
 
-// A 32-bit picture drawn at (0, 0) of a fresh device bitmap.
+// A 32-bit picture drawn at (0, 0) of a client's DC.
 struct Scene {
   CRZDIB2 picture;
-  kt::DeviceBitmap surface{40, 30};
-  Scene() {
-    EXPECT_TRUE(kt::CreateRandom(picture, 32, 40, 30, 1, 5));
-    BITMAPINFOHEADER* h = picture.GetBitmapInfoHeader();
-    h->biSize = 40;
-    StretchDIBits(surface.dc, 0, 0, 40, 30, 0, 0, 40, 30, picture.GetBytes(),
-                  reinterpret_cast<BITMAPINFO*>(h), DIB_RGB_COLORS, SRCCOPY);
-    h->biSize = 144;
-  }
+  kt::ClientDc surface{40, 30};
+  Scene() { EXPECT_TRUE(kt::CreateRandom(picture, 32, 40, 30, 1, 5) && picture.Draw(surface.cdc, nullptr)); }
 };
 
 TEST_F(Capture, CreateFromDCTakesTheAreaAsA24BitBitmapOrFailsWithoutChange) {
   const Scene scene;
   kt::CountingDib2 dib;
   RECT area{10, 20, 35, 27};
-  ASSERT_TRUE(dib.CreateFromDC(scene.surface.dc, &area));
+  ASSERT_TRUE(dib.CreateFromDC(scene.surface.surface.dc, &area));
   EXPECT_EQ(dib.DIBBitCount(), 24);
   EXPECT_EQ(dib.DIBWidth(), 25);
   EXPECT_EQ(dib.DIBHeight(), 7);
@@ -38,37 +31,48 @@ TEST_F(Capture, CreateFromDCTakesTheAreaAsA24BitBitmapOrFailsWithoutChange) {
     }
   }
   // No area: the size of the screen, whatever the DC.
-  ASSERT_TRUE(dib.CreateFromDC(scene.surface.dc, nullptr));
+  ASSERT_TRUE(dib.CreateFromDC(scene.surface.surface.dc, nullptr));
   EXPECT_EQ(dib.DIBWidth(), GetSystemMetrics(SM_CXSCREEN));
   EXPECT_EQ(dib.DIBHeight(), GetSystemMetrics(SM_CYSCREEN));
 
   // Failures before the grab leave the bitmap as it was.
   kt::FillRandom(dib, 6);
   const std::vector<BYTE> before = kt::Pixels(dib);
-  for (RECT bad : {RECT{10, 20, 10, 70}, RECT{10, 20, 30, 10}}) EXPECT_FALSE(dib.CreateFromDC(scene.surface.dc, &bad));
+  for (RECT bad : {RECT{10, 20, 10, 70}, RECT{10, 20, 30, 10}}) EXPECT_FALSE(dib.CreateFromDC(scene.surface.surface.dc, &bad));
   EXPECT_FALSE(dib.CreateFromDC(nullptr, &area));
   EXPECT_EQ(dib.DIBWidth(), GetSystemMetrics(SM_CXSCREEN));
   EXPECT_EQ(kt::Pixels(dib), before);
 }
 
-TEST_F(Capture, DrawToDesktopThenCreateFromDesktopGivesTheSamePixels) {
+// What DrawToDesktop (natural size, stretched) and DrawDIBsAlphaToDesktop (the
+// alpha channel as grey, at the origin when no size is given) put on the
+// desktop; the bitmap stays as it was.
+TEST_F(Capture, CreateFromDesktopReadsWhatIsDrawnThere) {
   for (WORD bits : {8, 24, 32}) {
     SCOPED_TRACE(testing::Message() << bits << " bits");
-    CRZDIB2 src;
+    kt::CountingDib2 src;
     ASSERT_TRUE(kt::CreateRandom(src, bits, 7, 5, 1, bits));
-    ASSERT_TRUE(src.DrawToDesktop(10, 20, 0, 0));  // empty: natural size at (10, 20)
+    const std::vector<BYTE> pixels = kt::Pixels(src);
+    ASSERT_TRUE(src.DrawToDesktop(10, 20, 0, 0));
+    ASSERT_TRUE(src.DrawToDesktop(20, 0, 34, 5));
+    ASSERT_EQ(src.DrawDIBsAlphaToDesktop(30, 30, 0, 0), bits == 32);
+    EXPECT_EQ(kt::Pixels(src), pixels);
+    EXPECT_EQ(src.GetRzBmiHeader()->biSize, 144u);
     kt::CountingDib2 grab;
     ASSERT_TRUE(grab.CreateFromDesktop(nullptr));
     ASSERT_EQ(grab.DIBWidth(), GetSystemMetrics(SM_CXSCREEN));
     ASSERT_EQ(grab.DIBHeight(), GetSystemMetrics(SM_CYSCREEN));
-    for (int y = 0; y < 5; ++y) {
-      for (int x = 0; x < 7; ++x) ASSERT_EQ(kt::Shown(grab, x + 10, y + 20), kt::Shown(src, x, y));
+    for (int i = 0; i < 7 * 5; ++i) {
+      const int x = i % 7, y = i / 7;
+      ASSERT_EQ(kt::Shown(grab, x + 10, y + 20), kt::Shown(src, x, y)) << x << ", " << y;
+      ASSERT_EQ(kt::Shown(grab, 2 * x + 21, y), kt::Shown(src, x, y)) << x << ", " << y;
+      if (bits == 32) {
+        const BYTE alpha = src.GetBytes()[(4 - y) * 28 + 4 * x + 3];
+        ASSERT_EQ(kt::Shown(grab, x, y), alpha * 0x010101u) << x << ", " << y;
+      }
     }
-    ASSERT_TRUE(src.DrawToDesktop(0, 0, 14, 5));  // twice as wide
-    RECT area{0, 0, 14, 5};
-    ASSERT_TRUE(grab.CreateFromDesktop(&area));
-    for (int x = 0; x < 14; ++x) ASSERT_EQ(kt::Shown(grab, x, 2), kt::Shown(src, x / 2, 2));
   }
+  EXPECT_FALSE(CRZDIB2().DrawToDesktop(0, 0, 0, 0));
 }
 
 TEST_F(Capture, EveryAllocationFailingInTurnLeavesTheBitmapWholeOrEmpty) {

@@ -29,7 +29,7 @@ TEST(X11Threads, ThreadsDrawAndCaptureTheirOwnAreasThroughOneConnection) {
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(failures, 0);
-  for (int t = 0; t < kThreads && kt::x11::HasPrograms("import"); ++t) {
+  for (int t = 0; t < kThreads && kt::x11::HasImport(); ++t) {
     EXPECT_EQ(kt::x11::Import(display, t * kSide, 10, kSide, kSide), kt::x11::Drawn(last[t])) << t;
   }
   kolvex::platform::SetVirtualScreenSize(1920, 1080);
