@@ -8,18 +8,14 @@ namespace {
 
 using Capture = kt::SmallScreen;
 
-// A 32-bit picture drawn at (0, 0) of a client's DC.
-struct Scene {
-  CRZDIB2 picture;
-  kt::ClientDc surface{40, 30};
-  Scene() { EXPECT_TRUE(kt::CreateRandom(picture, 32, 40, 30, 1, 5) && picture.Draw(surface.cdc, nullptr)); }
-};
-
 TEST_F(Capture, CreateFromDCTakesTheAreaAsA24BitBitmapOrFailsWithoutChange) {
-  const Scene scene;
+  CRZDIB2 picture;
+  kt::ClientDc surface(40, 30);
+  ASSERT_TRUE(kt::CreateRandom(picture, 32, 40, 30, 1, 5) && picture.Draw(surface.cdc, nullptr));
+  const HDC dc = surface.cdc.GetSafeHdc();
   kt::CountingDib2 dib;
   RECT area{10, 20, 35, 27};
-  ASSERT_TRUE(dib.CreateFromDC(scene.surface.surface.dc, &area));
+  ASSERT_TRUE(dib.CreateFromDC(dc, &area));
   EXPECT_EQ(dib.DIBBitCount(), 24);
   EXPECT_EQ(dib.DIBWidth(), 25);
   EXPECT_EQ(dib.DIBHeight(), 7);
@@ -27,18 +23,18 @@ TEST_F(Capture, CreateFromDCTakesTheAreaAsA24BitBitmapOrFailsWithoutChange) {
   EXPECT_EQ(dib.GetRzBmiHeader()->biSize, 144u);
   for (int y = 0; y < 7; ++y) {
     for (int x = 0; x < 25; ++x) {
-      ASSERT_EQ(kt::Shown(dib, x, y), kt::Shown(scene.picture, x + 10, y + 20)) << x << ", " << y;
+      ASSERT_EQ(kt::Shown(dib, x, y), kt::Shown(picture, x + 10, y + 20)) << x << ", " << y;
     }
   }
   // No area: the size of the screen, whatever the DC.
-  ASSERT_TRUE(dib.CreateFromDC(scene.surface.surface.dc, nullptr));
+  ASSERT_TRUE(dib.CreateFromDC(dc, nullptr));
   EXPECT_EQ(dib.DIBWidth(), GetSystemMetrics(SM_CXSCREEN));
   EXPECT_EQ(dib.DIBHeight(), GetSystemMetrics(SM_CYSCREEN));
 
   // Failures before the grab leave the bitmap as it was.
   kt::FillRandom(dib, 6);
   const std::vector<BYTE> before = kt::Pixels(dib);
-  for (RECT bad : {RECT{10, 20, 10, 70}, RECT{10, 20, 30, 10}}) EXPECT_FALSE(dib.CreateFromDC(scene.surface.surface.dc, &bad));
+  for (RECT bad : {RECT{10, 20, 10, 70}, RECT{10, 20, 30, 10}}) EXPECT_FALSE(dib.CreateFromDC(dc, &bad));
   EXPECT_FALSE(dib.CreateFromDC(nullptr, &area));
   EXPECT_EQ(dib.DIBWidth(), GetSystemMetrics(SM_CXSCREEN));
   EXPECT_EQ(kt::Pixels(dib), before);

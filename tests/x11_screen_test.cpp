@@ -11,76 +11,8 @@ namespace {
 using kt::x11::Drawn;
 using kt::x11::Image;
 
-class Xvfb : public kt::NoLeaks, public testing::WithParamInterface<const char*> {
- protected:
-  void SetUp() override {
-    NoLeaks::SetUp();
-    display_ = kt::x11::FixtureDisplay(GetParam());
-    if (display_.empty()) GTEST_SKIP() << "Xvfb is not installed";
-    if (!kt::x11::HasImport()) GTEST_SKIP() << "needs imagemagick";
-    std::string why;
-    ASSERT_TRUE(kolvex::platform::UseDisplay(display_.c_str(), &why)) << why;
-  }
-  void TearDown() override {
-    NoLeaks::TearDown();
-    kolvex::platform::SetVirtualScreenSize(1920, 1080);
-  }
-  Image Import(int x, int y, int w, int h) const { return kt::x11::Import(display_, x, y, w, h); }
-
-  std::string display_;
-};
-
-// Drawing at natural size, stretched and over the corner is what import reads;
-// captures read what import reads, and black off the screen.
-TEST_P(Xvfb, ImportReadsWhatIsDrawnAndCaptureReadsWhatImportReads) {
-  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  for (WORD bits : {8, 24, 32}) {
-    SCOPED_TRACE(testing::Message() << bits << " bits");
-    CRZDIB2 dib;
-    ASSERT_TRUE(kt::CreateRandom(dib, bits, 23, 17, 1, bits));
-    ASSERT_TRUE(dib.DrawToDesktop(5, 3, 0, 0));
-    ASSERT_TRUE(dib.DrawToDesktop(40, 3, 86, 12));
-    ASSERT_TRUE(dib.DrawToDesktop(w - 10, h - 6, w + 13, h + 11));
-    EXPECT_EQ(Import(5, 3, 23, 17), Drawn(dib));
-    EXPECT_EQ(Import(40, 3, 46, 9), Drawn(dib, 46, 9));
-    Image corner{10, 6, {}};
-    for (int i = 0; i < 60; ++i) corner.px.push_back(kt::Shown(dib, i % 10, i / 10));
-    EXPECT_EQ(Import(w - 10, h - 6, 10, 6), corner);
-
-    RECT edge{w - 10, h - 6, w + 3, h + 2};
-    kt::CountingDib2 grab;
-    ASSERT_TRUE(grab.CreateFromDesktop(&edge));
-    for (int i = 0; i < 13 * 8; ++i) {
-      const int x = i % 13, y = i / 13;
-      ASSERT_EQ(kt::Shown(grab, x, y), x < 10 && y < 6 ? corner.px[y * 10 + x] : 0u) << x << "," << y;
-    }
-    ASSERT_TRUE(grab.CreateFromDesktop(nullptr));
-    EXPECT_EQ(Drawn(grab), Import(0, 0, w, h));
-  }
-  // Whole rows into a top-down DIB section below its first row (on a display
-  // that shares memory, one over a megabyte is filled in place).
-  const BITMAPINFO info = kt::Info(w, -h - 1, 32);
-  void* bits = nullptr;
-  kt::DeviceBitmap section(1, 1);
-  HBITMAP bm = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  SelectObject(section.dc, bm);
-  HDC screen = GetDC(nullptr);
-  ASSERT_TRUE(BitBlt(section.dc, 0, 1, w, h, screen, 0, 0, SRCCOPY));
-  ReleaseDC(nullptr, screen);
-  Image rows{w, h, {}};
-  for (int i = 0; i < w * h; ++i) rows.px.push_back(static_cast<std::uint32_t*>(bits)[w + i] & 0xFFFFFF);
-  EXPECT_EQ(rows, Import(0, 0, w, h));
-  SelectObject(section.dc, section.bm);
-  DeleteObject(bm);
-}
-
-INSTANTIATE_TEST_SUITE_P(, Xvfb, testing::Values("shm", "plain"), [](const auto& info) {
-  return std::string(info.param);
-});
-
-// ---- Choosing the screen, and losing it ----
-
-class Display : public kt::NoLeaks {
+// The fixture's displays; the virtual screen again afterwards.
+class Xvfb : public kt::NoLeaks {
  protected:
   void SetUp() override {
     NoLeaks::SetUp();
@@ -91,10 +23,64 @@ class Display : public kt::NoLeaks {
     NoLeaks::TearDown();
     kolvex::platform::SetVirtualScreenSize(1920, 1080);
   }
+
   std::string display_;
 };
 
-TEST_F(Display, TheFirstUseChoosesTheScreenAndUseDisplayChangesIt) {
+// On each display (with MIT-SHM, then with image requests) and at each depth:
+// what is drawn at natural size, stretched and over the corner is what import
+// reads; captures read what import reads, and black off the screen.
+TEST_F(Xvfb, ImportReadsWhatIsDrawnAndCaptureReadsWhatImportReads) {
+  if (!kt::x11::HasImport()) GTEST_SKIP() << "needs imagemagick";
+  for (const std::string& display : {display_, kt::x11::FixtureDisplay("plain")}) {
+    ASSERT_TRUE(kolvex::platform::UseDisplay(display.c_str()));
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    for (WORD bits : {8, 24, 32}) {
+      SCOPED_TRACE(testing::Message() << display << ", " << bits << " bits");
+      CRZDIB2 dib;
+      ASSERT_TRUE(kt::CreateRandom(dib, bits, 23, 17, 1, bits));
+      ASSERT_TRUE(dib.DrawToDesktop(5, 3, 0, 0));
+      ASSERT_TRUE(dib.DrawToDesktop(40, 3, 86, 12));
+      ASSERT_TRUE(dib.DrawToDesktop(w - 10, h - 6, w + 13, h + 11));
+      EXPECT_EQ(kt::x11::Import(display, 5, 3, 23, 17), Drawn(dib));
+      EXPECT_EQ(kt::x11::Import(display, 40, 3, 46, 9), Drawn(dib, 46, 9));
+      Image corner{10, 6, {}};
+      for (int i = 0; i < 60; ++i) corner.px.push_back(kt::Shown(dib, i % 10, i / 10));
+      EXPECT_EQ(kt::x11::Import(display, w - 10, h - 6, 10, 6), corner);
+
+      RECT edge{w - 10, h - 6, w + 3, h + 2};
+      kt::CountingDib2 grab;
+      ASSERT_TRUE(grab.CreateFromDesktop(&edge));
+      for (int i = 0; i < 13 * 8; ++i) {
+        const int x = i % 13, y = i / 13;
+        ASSERT_EQ(kt::Shown(grab, x, y), x < 10 && y < 6 ? corner.px[y * 10 + x] : 0u) << x << "," << y;
+      }
+      ASSERT_TRUE(grab.CreateFromDesktop(nullptr));
+      EXPECT_EQ(Drawn(grab), kt::x11::Import(display, 0, 0, w, h));
+    }
+  }
+  // Whole rows into a top-down DIB section below its first row: over a
+  // megabyte, filled in place through shared memory.
+  ASSERT_TRUE(kolvex::platform::UseDisplay(display_.c_str()));
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  const BITMAPINFO info = kt::Info(w, -h - 1, 32);
+  void* bits = nullptr;
+  kt::DeviceBitmap section(1, 1);
+  HBITMAP bm = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  SelectObject(section.dc, bm);
+  HDC screen = GetDC(nullptr);
+  ASSERT_TRUE(BitBlt(section.dc, 0, 1, w, h, screen, 0, 0, SRCCOPY));
+  ReleaseDC(nullptr, screen);
+  Image rows{w, h, {}};
+  for (int i = 0; i < w * h; ++i) rows.px.push_back(static_cast<std::uint32_t*>(bits)[w + i] & 0xFFFFFF);
+  EXPECT_EQ(rows, kt::x11::Import(display_, 0, 0, w, h));
+  SelectObject(section.dc, section.bm);
+  DeleteObject(bm);
+}
+
+// ---- Choosing the screen, and losing it ----
+
+TEST_F(Xvfb, TheFirstUseChoosesTheScreenAndUseDisplayChangesIt) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process that has not chosen yet
   const struct {
     const char* display;
@@ -135,7 +121,7 @@ bool SharedMemoryAttached() {
   return std::string(std::istreambuf_iterator<char>(maps), {}).find("SYSV") != std::string::npos;
 }
 
-TEST_F(Display, ALostDisplayFailsEveryCallAndKeepsNothing) {
+TEST_F(Xvfb, ALostDisplayFailsEveryCallAndKeepsNothing) {
   const int fds = OpenFds();
   kt::x11::PrivateXvfb server("64x48x24");
   ASSERT_TRUE(kolvex::platform::UseDisplay(server.display.c_str()));

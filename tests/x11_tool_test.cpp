@@ -24,20 +24,22 @@ TEST(ToolWithoutDisplay, EveryScreenCommandSaysItNeedsOne) {
   }
 }
 
+// An XCB reply, freed with the object.
+template <class Reply>
+std::unique_ptr<Reply, decltype(&std::free)> Owned(Reply* reply) {
+  return {reply, &std::free};
+}
+
 // The title of the first top-level window that has one (and the window).
 std::pair<xcb_window_t, std::string> TitledWindow(xcb_connection_t* c) {
   const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-  std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
-      xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr), &std::free);
+  const auto tree = Owned(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
   for (int i = 0; tree != nullptr && i < xcb_query_tree_children_length(tree.get()); ++i) {
     const xcb_window_t w = xcb_query_tree_children(tree.get())[i];
-    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> name(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 64),
-                               nullptr),
-        &std::free);
+    const auto name =
+        Owned(xcb_get_property_reply(c, xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 64), nullptr));
     const int length = name != nullptr ? xcb_get_property_value_length(name.get()) : 0;
-    if (length > 0)
-      return {w, std::string(static_cast<const char*>(xcb_get_property_value(name.get())), length)};
+    if (length > 0) return {w, std::string(static_cast<const char*>(xcb_get_property_value(name.get())), length)};
   }
   return {};
 }
@@ -46,9 +48,7 @@ std::pair<xcb_window_t, std::string> TitledWindow(xcb_connection_t* c) {
 void Press(xcb_connection_t* c, xcb_window_t window, xcb_keysym_t key) {
   const xcb_setup_t* setup = xcb_get_setup(c);
   const int count = setup->max_keycode - setup->min_keycode + 1;
-  std::unique_ptr<xcb_get_keyboard_mapping_reply_t, decltype(&std::free)> map(
-      xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr),
-      &std::free);
+  const auto map = Owned(xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr));
   xcb_key_press_event_t event{};
   event.response_type = XCB_KEY_PRESS;
   event.event = window;
