@@ -1,11 +1,7 @@
 #!/bin/sh
-# The library on a real screen against ImageMagick: what DrawToDesktop puts on
-# the desktop is, byte for byte, what `import -window root` reads and what
-# CreateFromDesktop reads back. The screen must be 24-bit TrueColor.
-#
-#   screen_check.sh DISPLAY_FILE WORK_DIR PROBE_COMMAND...
-# DISPLAY_FILE holds the X display; PROBE_COMMAND runs tests/screen_probe.
-# Exit status 77 (skipped) when ImageMagick is missing.
+# What DrawToDesktop puts on a real (24-bit TrueColor) screen is, byte for
+# byte, what ImageMagick's import reads and what CreateFromDesktop reads back.
+#   screen_check.sh DISPLAY_FILE WORK_DIR PROBE_COMMAND...   (77: skipped)
 set -eu
 
 display_file=$1

@@ -1,7 +1,5 @@
-// The library on a real screen, for tests/screen_check.sh:
-//   screen_probe FILE X Y OUT
-// draws the bitmap file at (X, Y) with DrawToDesktop, captures that area with
-// CreateFromDesktop and saves it as OUT. Exit status 0 when every call succeeded.
+// For tests/screen_check.sh: `screen_probe FILE X Y OUT` draws the bitmap file
+// at (X, Y) with DrawToDesktop, captures that area and saves it as OUT.
 
 #include <kolvex/kolvex.h>
 

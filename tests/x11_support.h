@@ -1,6 +1,5 @@
-// Helpers of the X11 suites: the fixture's Xvfb displays, processes of a
-// test's own, and ImageMagick's import as a reader of the root window that is
-// not ours.
+// Helpers of the X11 suites: the fixture's Xvfb displays, processes of their
+// own, and ImageMagick's import as a reader of the root window that is not ours.
 #pragma once
 
 #include "io_support.h"
