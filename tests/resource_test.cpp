@@ -10,7 +10,6 @@ using Resource = kt::NoLeaks;
 using kt::BmpFields;
 using kt::MakeBmp;
 
-
 TEST_F(Resource, ASavedBitmapLoadsBackByEveryFormOfItsName) {
   CRZDIB2 src;
   ASSERT_TRUE(kt::CreateRandom(src, 24, 5, 3, 1, 11));
