@@ -39,20 +39,19 @@ TEST(PlatformMfc, DeviceContextObjectOwnsWhatItWraps) {
 }
 
 TEST(PlatformMfc, FilesReadWriteSeekAndReportFailureByException) {
-  const kt::TempFile temp;
-  const char* path = temp.path();
+  const kt::TempFile file;
   {
-    CFile f(path, CFile::modeCreate | CFile::modeReadWrite);
+    CFile f(file.path(), CFile::modeCreate | CFile::modeReadWrite);
     f.Write("abcdef", 6);
     EXPECT_EQ(f.Seek(-4, CFile::end), 2u);
     char buf[8] = {};
     EXPECT_EQ(f.Read(buf, 8), 4u);
     EXPECT_STREQ(buf, "cdef");
   }
-  std::remove(path);
+  std::remove(file.path());
   CFileException error;
   CFile missing;
-  EXPECT_FALSE(missing.Open(path, CFile::modeRead, &error));
+  EXPECT_FALSE(missing.Open(file.path(), CFile::modeRead, &error));
   EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
   if (const std::string device = kt::FullDevice(); !device.empty()) {
     CFile full(device.c_str(), CFile::modeWrite);

@@ -1,6 +1,5 @@
-// CreateFromResource: the documented block layout, every form of the name,
-// colour tables skipped, top-down rows flipped, refusals and allocation
-// failures.
+// CreateFromResource: the block layout, every form of the name, colour tables
+// skipped, top-down rows flipped, refusals and allocation failures.
 
 #include "bmp_builder.h"
 #include "io_support.h"
@@ -11,15 +10,13 @@ using Resource = kt::NoLeaks;
 using kt::BmpFields;
 using kt::MakeBmp;
 
-using Registered = kt::ScopedResource;
-
 TEST_F(Resource, ASavedBitmapLoadsBackByEveryFormOfItsName) {
   CRZDIB2 src;
   ASSERT_TRUE(kt::CreateRandom(src, 24, 5, 3, 1, 11));
   src.GetRzBmiHeader()->biYPelsPerMeter = 3780;
   src.GetRzBmiHeader()->dwAlphaFlag = 2;
   const std::vector<BYTE> file = kt::SaveToMemory(src);
-  const Registered resource(101, file);
+  const kt::ScopedResource resource(101, file);
 
   using Load = bool (*)(CRZDIB2&);
   const Load loads[] = {
@@ -45,7 +42,7 @@ TEST_F(Resource, ColourTablesAreSkippedAndTopDownRowsFlipped) {
   std::vector<BYTE> file =
       MakeBmp(BmpFields{.width = 3, .height = -2, .bits = 8, .clrUsed = 4, .palette = kt::MakePalette(4, false),
                       .pixels = {1, 2, 3, 0, 4, 5, 6, 0, 0xEE, 0xFF}, .signature = false});
-  const Registered resource(102, file);
+  const kt::ScopedResource resource(102, file);
   kt::CountingDib2 dib;
   ASSERT_TRUE(dib.CreateFromResource(102u, nullptr));
   EXPECT_EQ(dib.DIBBitCount(), 8);
@@ -58,7 +55,6 @@ TEST_F(Resource, ColourTablesAreSkippedAndTopDownRowsFlipped) {
 TEST_F(Resource, RefusalsLeaveTheBitmapEmpty) {
   const BmpFields refused[] = {
       {.width = 0},
-      {.width = -3},
       {.height = 0},
       {.infoSize = 124},
       {.bits = 2},
@@ -72,7 +68,7 @@ TEST_F(Resource, RefusalsLeaveTheBitmapEmpty) {
   for (const BmpFields& s : refused) files.push_back(MakeBmp(s));
   files.push_back(std::vector<BYTE>(files.back().begin(), files.back().begin() + 53));
   for (const std::vector<BYTE>& file : files) {
-    const Registered resource(103, file);
+    const kt::ScopedResource resource(103, file);
     kt::CountingDib2 dib;
     ASSERT_TRUE(dib.Create(24, 4, 4, 1));
     EXPECT_FALSE(dib.CreateFromResource(103u, nullptr));
@@ -84,9 +80,8 @@ TEST_F(Resource, RefusalsLeaveTheBitmapEmpty) {
   EXPECT_FALSE(dib.IsValidDIB());
 }
 
-// kolvex_add_resources made these files resources of this program (see
-// tests/CMakeLists.txt): compiled in by the resource compiler on Windows,
-// registered at start-up elsewhere. They load as the files themselves do.
+// Files that kolvex_add_resources (tests/CMakeLists.txt) made resources of
+// this program load as the files themselves do.
 TEST_F(Resource, FilesAddedByTheBuildAreResourcesOfTheProgram) {
   const std::pair<LPCSTR, const char*> added[] = {
       {MAKEINTRESOURCE(7001), "/fuzz/corpus/ok-both-24bit-3x2.bmp"},
@@ -104,7 +99,7 @@ TEST_F(Resource, FilesAddedByTheBuildAreResourcesOfTheProgram) {
 }
 
 TEST_F(Resource, EveryAllocationFailingInTurnFailsCleanly) {
-  const Registered resource(104, MakeBmp(BmpFields{.width = 7, .height = -5}));
+  const kt::ScopedResource resource(104, MakeBmp(BmpFields{.width = 7, .height = -5}));
   kt::CountingDib2 dib;
   kt::FailEachAllocationInTurn([&] { return dib.CreateFromResource(104u, nullptr); },
                                [&](int n, bool loaded) { EXPECT_EQ(dib.IsValidDIB(), loaded) << n; });

@@ -1,7 +1,6 @@
-// The screen: the same capture and drawing cases on the virtual screen and on
-// Xvfb displays with and without MIT-SHM, where programs that are not ours
-// check them (import reads what the library drew, xwud shows what it must
-// capture); then choosing the screen, and a display that dies.
+// The screen on Xvfb displays with and without MIT-SHM, against ImageMagick's
+// import as a reader that is not ours; then choosing the screen, and a display
+// that dies.
 
 #include "x11_support.h"
 
@@ -12,162 +11,8 @@ namespace {
 using kt::x11::Drawn;
 using kt::x11::Image;
 
-enum class Kind { Virtual, Shm, Plain };
-
-class Screens : public kt::NoLeaks, public testing::WithParamInterface<Kind> {
- protected:
-  void SetUp() override {
-    NoLeaks::SetUp();
-    if (GetParam() == Kind::Virtual) {
-      ASSERT_TRUE(kolvex::platform::SetVirtualScreenSize(320, 200));
-    } else {
-      display_ = kt::x11::FixtureDisplay(GetParam() == Kind::Shm ? "shm" : "plain");
-      if (display_.empty()) GTEST_SKIP() << "Xvfb is not installed";
-      if (!kt::x11::HasPrograms("import convert xwud")) GTEST_SKIP() << "needs imagemagick and x11-apps";
-      std::string why;
-      ASSERT_TRUE(kolvex::platform::UseDisplay(display_.c_str(), &why)) << why;
-    }
-    w_ = GetSystemMetrics(SM_CXSCREEN);
-    h_ = GetSystemMetrics(SM_CYSCREEN);
-  }
-  void TearDown() override {
-    xwud_.reset();
-    NoLeaks::TearDown();
-    kolvex::platform::SetVirtualScreenSize(1920, 1080);
-  }
-
-  // What the screen shows: as import reads it, or on the virtual screen
-  // through a BitBlt from a screen DC.
-  Image Look(int x, int y, int w, int h) const {
-    if (!display_.empty()) return kt::x11::Import(display_, x, y, w, h);
-    kt::DeviceBitmap copy(w, h);
-    HDC screen = GetDC(nullptr);
-    BitBlt(copy.dc, 0, 0, w, h, screen, x, y, SRCCOPY);
-    ReleaseDC(nullptr, screen);
-    Image out{w, h, kt::ReadBack(copy.dc, copy.bm, w, h)};
-    for (auto& p : out.px) p &= 0xFFFFFF;
-    return out;
-  }
-
-  // Shows `image` at (x, y): by xwud, or by StretchDIBits onto a screen DC.
-  void Show(const Image& image, int x, int y) {
-    if (!display_.empty()) return xwud_.emplace(display_, image, x, y), void();
-    BITMAPINFO info = kt::Info(image.w, -image.h, 32);
-    HDC screen = GetDC(nullptr);
-    StretchDIBits(screen, x, y, image.w, image.h, 0, 0, image.w, image.h, image.px.data(), &info, DIB_RGB_COLORS, SRCCOPY);
-    ReleaseDC(nullptr, screen);
-  }
-
-  std::string display_;
-  std::optional<kt::x11::Xwud> xwud_;
-  int w_ = 0, h_ = 0;
-};
-
-bool DrawOnScreenDc(CRZDIB2& dib, int x, int y, int w, int h) {
-  CDC dc;
-  dc.Attach(GetWindowDC(GetDesktopWindow()));
-  const bool drawn =
-      dib.Draw(dc, CRect(x, y, x + w, y + h), CRect(0, 0, dib.DIBWidth(), dib.DIBHeight()), nullptr);
-  ReleaseDC(GetDesktopWindow(), dc.Detach());
-  return drawn;
-}
-
-TEST_P(Screens, DrawingPutsExactlyThePixelsOnTheScreen) {
-  struct Case {
-    const char* name;
-    int w, h;  // on the screen
-    bool (*draw)(CRZDIB2&, int x, int y, int w, int h);
-  };
-  const Case cases[] = {
-      {"DrawToDesktop, natural size", 23, 17, [](CRZDIB2& d, int x, int y, int, int) { return d.DrawToDesktop(x, y, 0, 0); }},
-      {"DrawToDesktop, stretched", 46, 9,
-       [](CRZDIB2& d, int x, int y, int w, int h) { return d.DrawToDesktop(x, y, x + w, y + h); }},
-      {"Draw on a screen CDC", 31, 17, DrawOnScreenDc},
-  };
-  int i = 0;
-  for (const Case& c : cases) {
-    for (WORD bits : {8, 24, 32}) {
-      for (bool section : {false, true}) {
-        SCOPED_TRACE(testing::Message() << c.name << ", " << bits << " bits" << (section ? ", DIB section" : ""));
-        CRZDIB2 dib;
-        BITMAPINFOHEADER format = kt::Info(23, 17, bits).bmiHeader;
-        ASSERT_TRUE(section ? dib.CreateDIBSection(&format, 1) : dib.Create(bits, 23, 17, 1));
-        kt::FillRandom(dib, bits + i);
-        const int x = 5 + i % 4 * 50, y = 3 + i++ / 4 * 20;
-        ASSERT_TRUE(c.draw(dib, x, y, c.w, c.h));
-        EXPECT_EQ(Look(x, y, c.w, c.h), Drawn(dib, c.w, c.h));
-      }
-    }
-  }
-  // The alpha channel as grey, at the origin whatever the corner says.
-  CRZDIB2 dib;
-  ASSERT_TRUE(kt::CreateRandom(dib, 32, 19, 11, 1, 3));
-  ASSERT_TRUE(dib.DrawDIBsAlphaToDesktop(100, 50, 0, 0));
-  for (BYTE* p = dib.GetBytes(); p < dib.GetBytes() + dib.DIBSize(); p += 4) p[0] = p[1] = p[2] = p[3];
-  EXPECT_EQ(Look(0, 0, 19, 11), Drawn(dib));
-}
-
-TEST_P(Screens, DrawingAndCaptureAreClippedAtTheEdges) {
-  CRZDIB2 dib;
-  ASSERT_TRUE(kt::CreateRandom(dib, 24, 23, 17, 1, 9));
-  Image expected = Look(0, 0, w_, h_);
-  const POINT corners[] = {{-5, -4}, {w_ - 10, -4}, {-5, h_ - 6}, {w_ - 10, h_ - 6}};
-  for (const POINT& at : corners) ASSERT_TRUE(dib.DrawToDesktop(at.x, at.y, at.x + 23, at.y + 17));
-  for (int i = 0; i < w_ * h_; ++i) {
-    const int x = i % w_, y = i / w_;
-    for (const POINT& at : corners) {
-      if (x >= at.x && x < at.x + 23 && y >= at.y && y < at.y + 17) expected.px[i] = kt::Shown(dib, x - at.x, y - at.y);
-    }
-  }
-  EXPECT_EQ(Look(0, 0, w_, h_), expected);
-  // A capture over the corner: what lies off the screen reads black.
-  RECT area{w_ - 10, h_ - 6, w_ + 3, h_ + 2};
-  kt::CountingDib2 grab;
-  ASSERT_TRUE(grab.CreateFromDesktop(&area));
-  for (int i = 0; i < 13 * 8; ++i) {
-    const int x = i % 13, y = i / 13;
-    ASSERT_EQ(kt::Shown(grab, x, y), x < 10 && y < 6 ? kt::Shown(dib, x, y) : 0u) << x << "," << y;
-  }
-}
-
-TEST_P(Screens, CaptureReadsWhatTheScreenShows) {
-  CRZDIB2 dib;
-  ASSERT_TRUE(kt::CreateRandom(dib, 24, 37, 29, 1, 4));
-  Show(Drawn(dib), 3, 5);
-  RECT area{3, 5, 40, 34};
-  kt::CountingDib2 grab;
-  // xwud paints its window once the server has mapped it.
-  EXPECT_TRUE(kt::x11::Eventually([&] { return grab.CreateFromDesktop(&area) && Drawn(grab) == Drawn(dib); }));
-  EXPECT_EQ(grab.DIBBitCount(), 24);
-  EXPECT_TRUE(grab.IsNonInterlaced());
-  HDC screen = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
-  ASSERT_TRUE(grab.CreateFromDC(screen, &area));
-  EXPECT_EQ(Drawn(grab), Drawn(dib));
-  ASSERT_TRUE(grab.CreateFromDC(screen, nullptr));
-  EXPECT_EQ(Drawn(grab), Look(0, 0, w_, h_));
-  // Whole rows into a top-down DIB section (on a display that shares memory,
-  // one over a megabyte is filled in place), below its first row.
-  const BITMAPINFO info = kt::Info(w_, -h_ - 1, 32);
-  void* bits = nullptr;
-  kt::DeviceBitmap section(1, 1);
-  HBITMAP bm = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  SelectObject(section.dc, bm);
-  ASSERT_TRUE(BitBlt(section.dc, 0, 1, w_, h_, screen, 0, 0, SRCCOPY));
-  Image rows{w_, h_, {}};
-  for (int i = 0; i < w_ * h_; ++i) rows.px.push_back(static_cast<std::uint32_t*>(bits)[w_ + i] & 0xFFFFFF);
-  EXPECT_EQ(rows, Look(0, 0, w_, h_));
-  SelectObject(section.dc, section.bm);
-  DeleteObject(bm);
-  DeleteDC(screen);
-}
-
-INSTANTIATE_TEST_SUITE_P(, Screens, testing::Values(Kind::Virtual, Kind::Shm, Kind::Plain), [](const auto& info) {
-  return std::string(info.param == Kind::Virtual ? "Virtual" : info.param == Kind::Shm ? "XvfbShm" : "XvfbPlain");
-});
-
-// ---- Choosing the screen, and losing it ----
-
-class Display : public kt::NoLeaks {
+// The fixture's displays; the virtual screen again afterwards.
+class Xvfb : public kt::NoLeaks {
  protected:
   void SetUp() override {
     NoLeaks::SetUp();
@@ -178,10 +23,63 @@ class Display : public kt::NoLeaks {
     NoLeaks::TearDown();
     kolvex::platform::SetVirtualScreenSize(1920, 1080);
   }
+
   std::string display_;
 };
 
-TEST_F(Display, TheFirstUseChoosesTheScreenAndUseDisplayChangesIt) {
+// With and without MIT-SHM, at each depth: import reads what is drawn (natural
+// size, stretched, over the corner); captures read what import reads.
+TEST_F(Xvfb, ImportReadsWhatIsDrawnAndCaptureReadsWhatImportReads) {
+  if (!kt::x11::HasImport()) GTEST_SKIP() << "needs imagemagick";
+  for (const std::string& display : {display_, kt::x11::FixtureDisplay("plain")}) {
+    ASSERT_TRUE(kolvex::platform::UseDisplay(display.c_str()));
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    for (WORD bits : {8, 24, 32}) {
+      SCOPED_TRACE(testing::Message() << display << ", " << bits << " bits");
+      CRZDIB2 dib;
+      ASSERT_TRUE(kt::CreateRandom(dib, bits, 23, 17, 1, bits));
+      ASSERT_TRUE(dib.DrawToDesktop(5, 3, 0, 0));
+      ASSERT_TRUE(dib.DrawToDesktop(40, 3, 86, 12));
+      ASSERT_TRUE(dib.DrawToDesktop(w - 10, h - 6, w + 13, h + 11));
+      EXPECT_EQ(kt::x11::Import(display, 5, 3, 23, 17), Drawn(dib));
+      EXPECT_EQ(kt::x11::Import(display, 40, 3, 46, 9), Drawn(dib, 46, 9));
+      Image corner{10, 6, {}};
+      for (int i = 0; i < 60; ++i) corner.px.push_back(kt::Shown(dib, i % 10, i / 10));
+      EXPECT_EQ(kt::x11::Import(display, w - 10, h - 6, 10, 6), corner);
+
+      RECT edge{w - 10, h - 6, w + 3, h + 2};
+      kt::CountingDib2 grab;
+      ASSERT_TRUE(grab.CreateFromDesktop(&edge));
+      for (int i = 0; i < 13 * 8; ++i) {
+        const int x = i % 13, y = i / 13;
+        ASSERT_EQ(kt::Shown(grab, x, y), x < 10 && y < 6 ? corner.px[y * 10 + x] : 0u) << x << "," << y;
+      }
+      ASSERT_TRUE(grab.CreateFromDesktop(nullptr));
+      EXPECT_EQ(Drawn(grab), kt::x11::Import(display, 0, 0, w, h));
+    }
+  }
+  // Whole rows into a top-down DIB section below its first row: over a
+  // megabyte, filled in place through shared memory.
+  ASSERT_TRUE(kolvex::platform::UseDisplay(display_.c_str()));
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  const BITMAPINFO info = kt::Info(w, -h - 1, 32);
+  void* bits = nullptr;
+  kt::DeviceBitmap section(1, 1);
+  HBITMAP bm = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  SelectObject(section.dc, bm);
+  HDC screen = GetDC(nullptr);
+  ASSERT_TRUE(BitBlt(section.dc, 0, 1, w, h, screen, 0, 0, SRCCOPY));
+  ReleaseDC(nullptr, screen);
+  Image rows{w, h, {}};
+  for (int i = 0; i < w * h; ++i) rows.px.push_back(static_cast<std::uint32_t*>(bits)[w + i] & 0xFFFFFF);
+  EXPECT_EQ(rows, kt::x11::Import(display_, 0, 0, w, h));
+  SelectObject(section.dc, section.bm);
+  DeleteObject(bm);
+}
+
+// ---- Choosing the screen, and losing it ----
+
+TEST_F(Xvfb, TheFirstUseChoosesTheScreenAndUseDisplayChangesIt) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process that has not chosen yet
   const struct {
     const char* display;
@@ -208,7 +106,6 @@ TEST_F(Display, TheFirstUseChoosesTheScreenAndUseDisplayChangesIt) {
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 64);  // the screen stays
   }
   ASSERT_TRUE(kolvex::platform::UseDisplay(display_.c_str()));
-  EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 640);
   ASSERT_TRUE(kolvex::platform::SetVirtualScreenSize(64, 48));  // selects the virtual screen
   EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 64);
 }
@@ -222,7 +119,7 @@ bool SharedMemoryAttached() {
   return std::string(std::istreambuf_iterator<char>(maps), {}).find("SYSV") != std::string::npos;
 }
 
-TEST_F(Display, ALostDisplayFailsEveryCallAndKeepsNothing) {
+TEST_F(Xvfb, ALostDisplayFailsEveryCallAndKeepsNothing) {
   const int fds = OpenFds();
   kt::x11::PrivateXvfb server("64x48x24");
   ASSERT_TRUE(kolvex::platform::UseDisplay(server.display.c_str()));

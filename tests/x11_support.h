@@ -1,6 +1,5 @@
-// Helpers of the X11 suites: the fixture's Xvfb displays, processes of a
-// test's own, and programs that are not ours as oracles: ImageMagick's import
-// reads the root window, xwud shows an image in a window of its own.
+// Helpers of the X11 suites: the fixture's Xvfb displays, processes of their
+// own, and ImageMagick's import as a reader of the root window that is not ours.
 #pragma once
 
 #include "io_support.h"
@@ -38,9 +37,7 @@ inline std::string FixtureDisplay(const char* which) {
   return name;
 }
 
-inline bool HasPrograms(const std::string& names) {
-  return std::system(("for p in " + names + "; do command -v $p >/dev/null || exit 1; done").c_str()) == 0;
-}
+inline bool HasImport() { return std::system("command -v import >/dev/null") == 0; }
 
 // Calls `done` until it answers true, for about five seconds at most.
 inline bool Eventually(const std::function<bool()>& done) {
@@ -107,23 +104,5 @@ inline Image Import(const std::string& display, int x, int y, int w, int h) {
   ::pclose(ppm);
   return out;
 }
-
-// `image` in a window of xwud at (x, y) of `display` while the object lives.
-class Xwud {
- public:
-  Xwud(const std::string& display, const Image& image, int x, int y) {
-    FILE* convert = ::popen(("convert ppm:- xwd:" + xwd_).c_str(), "w");
-    std::fprintf(convert, "P6 %d %d 255\n", image.w, image.h);
-    for (std::uint32_t p : image.px) std::fputc(p >> 16, convert), std::fputc(p >> 8 & 255, convert), std::fputc(p & 255, convert);
-    ::pclose(convert);
-    shown_ = std::make_unique<Child>(std::vector<std::string>{"xwud", "-display", display, "-in", xwd_, "-geometry",
-                                                              "+" + std::to_string(x) + "+" + std::to_string(y)});
-  }
-  ~Xwud() { std::remove(xwd_.c_str()); }
-
- private:
-  std::string xwd_ = "/tmp/kolvex-xwud-" + std::to_string(::getpid()) + ".xwd";
-  std::unique_ptr<Child> shown_;
-};
 
 }  // namespace kt::x11
