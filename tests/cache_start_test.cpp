@@ -11,12 +11,6 @@ namespace {
 // The GDI objects of a child process before it cached a DIB section.
 DWORD g_gdiBeforeCaching = 0;
 
-// Registered before the cache is made, so it runs after the cache's own
-// release at exit: every GDI object must be gone by then.
-void CheckGdiObjectsAtExit() {
-  if (kt::GdiObjects() != g_gdiBeforeCaching) _exit(3);
-}
-
 CDIBCacheInfo Key() {
   CDIBCacheInfo info{};
   info.bInfoValid = 1;
@@ -42,14 +36,18 @@ TEST(CacheStart, AFailedCreationIsRetriedByALaterCall) {
   EXPECT_TRUE(CRZDIB2::SetCacheCapacityKB(0));
 }
 
-// Caches a DIB section that only the cache then holds, and exits normally.
+// Caches a DIB section that only the cache then holds, and exits normally; a
+// check registered before the cache was made runs after the cache's own
+// release at exit, and finds every GDI object gone.
 [[noreturn]] void CacheASectionAndExit() {
   g_gdiBeforeCaching = kt::GdiObjects();
-  std::atexit(CheckGdiObjectsAtExit);
+  std::atexit([] {
+    if (kt::GdiObjects() != g_gdiBeforeCaching) _exit(3);
+  });
   CRZDIB2::SetCacheCapacityKB(10);
   {
     CRZDIB2 section;
-    BITMAPINFOHEADER f{sizeof(BITMAPINFOHEADER), 8, 8, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    BITMAPINFOHEADER f = kt::Info(8, 8, 32).bmiHeader;
     if (!section.CreateDIBSection(&f, 1)) _exit(1);
     section.SetCacheInfo(Key());
     if (!section.CacheThis()) _exit(2);

@@ -1,4 +1,5 @@
-// Creation, reshaping, raw byte copies and clearing.
+// Creation, the header and its size field, geometry by depth, the flag
+// setters and clearing.
 
 #include "test_support.h"
 
@@ -9,19 +10,35 @@ namespace {
 
 using kt::TestDib;
 
-TEST(Create, PrimitiveLaysOutHeaderThenPixelsAndLeavesASharersCopy) {
-  TestDib dib;
-  ASSERT_TRUE(dib.Create(24, 5, 3, 0));
-  EXPECT_EQ(dib.AllocSize(), 192u);
-  EXPECT_EQ(dib.GetBytes(), reinterpret_cast<BYTE*>(dib.GetRzBmiHeader()) + 144);
-  tagRZBMINFOHEADER expected = kt::MakeHeader(24, 5, 3, 0);
-  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);  // every other byte zero
-
-  dib.ClearDIB(0x42);
-  TestDib b(dib);
-  ASSERT_TRUE(b.Create(32, 2, 2, 1));  // releases its reference only
-  EXPECT_EQ(dib.Refs(), 1);
-  EXPECT_EQ(dib.GetBytes()[0], 0x42);
+TEST(Create, LaysOutHeaderThenPaddedRowsByDepth) {
+  for (WORD bits : {1, 4, 8, 16, 24, 32, 64}) {
+    for (int width = 1; width <= 33; width += 4) {  // every remainder of a 32-bit word
+      SCOPED_TRACE(testing::Message() << bits << " bits, width " << width);
+      const int stride = kt::Stride(bits, width);
+      TestDib dib;
+      ASSERT_TRUE(dib.Create(bits, width, 3, 0));
+      EXPECT_EQ(dib.DIBBytesPerLine(), stride);
+      EXPECT_EQ(dib.DIBSize(), stride * 3);
+      EXPECT_EQ(dib.AllocSize(), 144u + static_cast<UINT>(stride) * 3);
+      EXPECT_EQ(dib.GetBytes(), reinterpret_cast<BYTE*>(dib.GetRzBmiHeader()) + 144);
+      const tagRZBMINFOHEADER expected = kt::MakeHeader(bits, width, 3, 0);
+      EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);  // every other byte zero
+      // Copies out take 144 and 40 bytes.
+      tagRZBMINFOHEADER out{};
+      dib.GetRzBmiHeader(out);
+      EXPECT_EQ(std::memcmp(&out, &expected, sizeof out), 0);
+      BITMAPINFOHEADER bih{};
+      dib.GetBitmapInfoHeader(bih);
+      EXPECT_EQ(bih.biSize, 40u);
+      EXPECT_EQ(std::memcmp(reinterpret_cast<BYTE*>(&bih) + 4, reinterpret_cast<BYTE*>(&out) + 4, 36), 0);
+    }
+  }
+  TestDib empty;  // copies out of the empty bitmap are all zero
+  tagRZBMINFOHEADER out;
+  std::memset(&out, 0xAB, sizeof out);
+  empty.GetRzBmiHeader(out);
+  const tagRZBMINFOHEADER zero{};
+  EXPECT_EQ(std::memcmp(&out, &zero, sizeof out), 0);
 }
 
 TEST(Create, RefusesNegativeAndOverflowingGeometry) {
@@ -70,31 +87,45 @@ TEST(Create, FromHeadersAndBitmaps) {
   EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);
 }
 
+// Reshaping by a header takes its fields but keeps biSize at 144 and, from a
+// BITMAPINFOHEADER, the extension words; the interlace argument wins.
+TEST(CreateOrModify, HeaderOverloadsTakeTheirFields) {
+  TestDib dib;
+  ASSERT_TRUE(dib.Create(24, 5, 3, 0));
+  tagRZBMINFOHEADER header = kt::MakeHeader(24, 4, 3, 0);
+  header.dwReserved1[1] = 9;
+  ASSERT_TRUE(dib.CreateOrModify(header, 1));
+  EXPECT_EQ(dib.GetInterlacedFlag(), 1u);
+  BITMAPINFOHEADER bih{40, 3, 3, 0, 24, 0, 0, 0, 1234, 0, 0};
+  ASSERT_TRUE(dib.CreateOrModify(bih, 0));
+  EXPECT_EQ(dib.GetRzBmiSize(), 144u);
+  EXPECT_EQ(dib.GetRzBmiHeader()->biYPelsPerMeter, 1234);
+  EXPECT_EQ(dib.GetRzBmiHeader()->dwReserved1[1], 9u);
+  TestDib src;
+  ASSERT_TRUE(src.Create(32, 2, 2, 7));
+  ASSERT_TRUE(dib.CreateOrModify(static_cast<const CRZDIBBase2&>(src)));
+  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), src.GetRzBmiHeader(), 144), 0);
+}
+
 // Every call that takes a caller's extended header, on both classes: a biSize
-// outside 40..144 is refused (the bitmap unchanged by Create, empty after the
-// others) and never stored; 40..144 are kept, and later copies place the
-// pixels biSize bytes behind the header without reading or writing past the
-// buffer, even under a short header with a tiny image.
+// outside 40..144 is refused and never stored (Create keeps the bitmap, the
+// others empty it); 40..144 are kept, and copies place the pixels biSize
+// bytes behind the header without reading or writing past the buffer.
 template <class Dib>
 void CheckCallersHeaderSizes() {
-  struct EntryPoint {
-    const char* name;
-    bool keepsTheBitmap;  // on refusal
-    std::function<bool(Dib&, tagRZBMINFOHEADER&, BYTE*)> call;
-  };
-  const EntryPoint entries[] = {
+  using Call = std::function<bool(Dib&, tagRZBMINFOHEADER&, BYTE*)>;
+  const std::tuple<const char*, bool, Call> entries[] = {
       {"Create", true, [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return d.Create(&h); }},
-      {"CreateOrModify", false,
-       [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return d.CreateOrModify(h, 1); }},
+      {"CreateOrModify", false, [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return d.CreateOrModify(h, 1); }},
       {"Attach", false, [](Dib& d, tagRZBMINFOHEADER& h, BYTE* bits) { return d.Attach(&h, bits); }},
       {"the header constructor", false,
        [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return (d = Dib(&h)).IsValidDIB(); }},
       {"the attaching constructor", false,
        [](Dib& d, tagRZBMINFOHEADER& h, BYTE* bits) { return (d = Dib(&h, bits)).IsValidDIB(); }},
   };
-  for (const EntryPoint& entry : entries) {
+  for (const auto& [name, keepsTheBitmap, call] : entries) {
     for (DWORD size : {0u, 39u, 145u, 148u, 8192u, 40u, 100u, 144u}) {
-      SCOPED_TRACE(testing::Message() << entry.name << ", biSize " << size);
+      SCOPED_TRACE(testing::Message() << name << ", biSize " << size);
       const bool accepted = size >= 40 && size <= 144;
       tagRZBMINFOHEADER header = kt::MakeHeader(8, 4, 1);  // 4 pixel bytes
       header.biSize = size;
@@ -102,10 +133,10 @@ void CheckCallersHeaderSizes() {
       Dib dib;
       ASSERT_TRUE(dib.Create(24, 4, 3, 1));
       const CRzDibBaseData2* before = dib.Data();
-      ASSERT_EQ(entry.call(dib, header, bits.data()), accepted);
+      ASSERT_EQ(call(dib, header, bits.data()), accepted);
       if (!accepted) {
-        EXPECT_EQ(dib.Data() == before, entry.keepsTheBitmap);
-        EXPECT_EQ(dib.GetRzBmiSize(), entry.keepsTheBitmap ? 144u : 0u);
+        EXPECT_EQ(dib.Data() == before, keepsTheBitmap);
+        EXPECT_EQ(dib.GetRzBmiSize(), keepsTheBitmap ? 144u : 0u);
         continue;
       }
       EXPECT_EQ(dib.GetRzBmiSize(), size);
@@ -128,57 +159,6 @@ void CheckCallersHeaderSizes() {
 TEST(Create, CallersHeaderSizesOutside40To144AreRefusedEverywhere) {
   CheckCallersHeaderSizes<TestDib>();
   CheckCallersHeaderSizes<kt::TestDib2>();
-}
-
-// Reshaping keeps an unshared created buffer that holds the new image and
-// its header (locked or not) and takes the header the overload gives.
-TEST(CreateOrModify, ReshapesInPlaceOnlyAnUnsharedBufferThatFits) {
-  TestDib dib;
-  ASSERT_TRUE(dib.Create(24, 5, 3, 0));  // nAllocSize 192
-  BYTE* const pixels = dib.GetBytes();
-  tagRZBMINFOHEADER header = kt::MakeHeader(24, 4, 3, 0);  // needs 180
-  header.dwReserved1[1] = 9;
-  ASSERT_TRUE(dib.CreateOrModify(header, 1));
-  EXPECT_EQ(dib.GetInterlacedFlag(), 1u);  // the argument wins over the header's word
-  BITMAPINFOHEADER bih{40, 3, 3, 0, 24, 0, 0, 0, 1234, 0, 0};
-  ASSERT_TRUE(dib.CreateOrModify(bih, 0));
-  EXPECT_EQ(dib.GetRzBmiSize(), 144u);
-  EXPECT_EQ(dib.GetRzBmiHeader()->biYPelsPerMeter, 1234);
-  EXPECT_EQ(dib.GetRzBmiHeader()->dwReserved1[1], 9u);  // the extension words stay
-  dib.LockDIB();
-  ASSERT_TRUE(dib.CreateOrModify(32, 4, 3, 1));  // needs exactly 192
-  EXPECT_EQ(dib.GetBytes(), pixels);
-  EXPECT_TRUE(dib.IsLocked());  // reshaped and still locked
-  dib.UnlockDIB();
-
-  TestDib src;
-  ASSERT_TRUE(src.Create(32, 2, 2, 7));
-  TestDib sharer(dib);  // shared: recreated even where it would fit
-  ASSERT_TRUE(dib.CreateOrModify(static_cast<const CRZDIBBase2&>(src)));
-  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), src.GetRzBmiHeader(), 144), 0);
-  EXPECT_NE(dib.GetBytes(), pixels);
-  EXPECT_EQ(sharer.DIBWidth(), 4);
-  ASSERT_TRUE(sharer.CreateOrModify(kt::MakeHeader(24, 5, 3, 0), 1));  // unshared again
-  EXPECT_EQ(sharer.GetBytes(), pixels);
-  ASSERT_TRUE(sharer.CreateOrModify(24, 5, 4, 1));  // needs 208 with the header: a new buffer
-  EXPECT_EQ(sharer.AllocSize(), 208u);
-}
-
-TEST(CopyDibBytes, CopiesRawBytesIntoThisBitmapsPrivateCopyWhenLargeEnough) {
-  TestDib src;
-  ASSERT_TRUE(kt::CreateRandom(src, 24, 4, 3, 1, 11));  // 36 bytes
-  // (bits, width, height) of destinations: as large, larger, too small.
-  for (auto [bits, w, h] : {std::tuple{32, 3, 3}, std::tuple{8, 8, 8}, std::tuple{8, 2, 2}}) {
-    TestDib dst;
-    ASSERT_TRUE(dst.Create(static_cast<WORD>(bits), w, h, 1));
-    dst.ClearDIB(0x77);
-    const TestDib sharer(dst);
-    std::vector<BYTE> expected = kt::Pixels(dst);
-    if (dst.DIBSize() >= 36) std::copy_n(src.GetBytes(), 36, expected.begin());
-    dst.CopyDibBytes(src);
-    EXPECT_EQ(kt::Pixels(dst), expected) << bits << " bits " << w << "x" << h;
-    EXPECT_EQ(sharer.GetBytes()[0], 0x77);
-  }
 }
 
 // A pixel fill writes every pixel of 24 and 32 bits and no padding byte, the
@@ -217,6 +197,36 @@ TEST(ClearDIB, PixelAndByteFillsByDepth) {
   header.biWidth = -2;
   negative.ClearDIB(0u);
   for (BYTE b : memory) ASSERT_EQ(b, 0xCD);
+}
+
+// Each setter on a sharer: (alpha flag before, setter, flag after, whether
+// it writes a private copy first rather than the shared header).
+TEST(Header, FlagSettersWriteInPlaceOrOnAPrivateCopy) {
+  using Setter = void (*)(TestDib&);
+  const std::tuple<DWORD, Setter, DWORD, bool> cases[] = {
+      {1, [](TestDib& d) { d.SetAlphaPremultiplied(true); }, 2, false},
+      {3, [](TestDib& d) { d.SetAlphaPremultiplied(false); }, 1, true},
+      {2, [](TestDib& d) { d.SetAlphaValid(false); }, 3, true},
+      {3, [](TestDib& d) { d.SetAlphaValid(true); }, 2, false},
+      {0xF0, [](TestDib& d) { d.SetAlphaValid(false); }, 0xF1, true},  // undefined bits travel
+      {0, [](TestDib& d) { d.ncbwSetAlphaFlag(5); }, 5, false},
+      {0, [](TestDib& d) { d.SetInterlacedFlag(0); }, 0, true},
+  };
+  for (const auto& [before, set, after, copies] : cases) {
+    TestDib a;
+    ASSERT_TRUE(a.Create(32, 2, 2, 1));
+    a.ncbwSetAlphaFlag(before);
+    TestDib b(a);
+    set(b);
+    EXPECT_EQ(b.GetAlphaFlag(), after) << before;
+    EXPECT_EQ(a.Data() != b.Data(), copies) << before;
+    EXPECT_EQ(a.GetAlphaFlag(), copies ? before : after) << before;
+    EXPECT_EQ(a.GetInterlacedFlag(), 1u);
+  }
+  TestDib empty;  // without a header the setters write nothing (the empty block is read-only)
+  empty.SetInterlacedFlag(1);
+  empty.SetAlphaValid(false);
+  EXPECT_TRUE(empty.IsNilBlock());
 }
 
 }  // namespace

@@ -41,7 +41,6 @@ class TestDib : public CRZDIBBase2 {
   const LONG* ColumnMap() const { return pColumnMap; }
   const LONG* RowMap() const { return pRowMap; }
 
-  using CRZDIBBase2::_CopyBeforeWrite;
   using CRZDIBBase2::_GetQuarterDIB;
   using CRZDIBBase2::_GetEighthDIB;
   using CRZDIBBase2::_GetOddFrame;
@@ -158,8 +157,6 @@ class TestDib2 : public CRZDIB2 {
   CRzDibData2* Data() const { return _IGetData(); }
   LONG Refs() const { return _IGetData()->nRefs; }
   bool IsNilBlock() const { return _IsNil(CRZDIBBase2::_IGetData()); }
-
-  using CRZDIB2::_CopyBeforeWrite;
 };
 
 // Counts the blocks and buffers made and released through the storage hooks
@@ -227,17 +224,16 @@ inline BITMAPINFO Info(LONG w, LONG h, WORD bits) {
 
 // A bitmap compatible with the screen (made from a screen DC: GDI makes a
 // memory DC's compatible bitmaps monochrome), selected into a memory DC.
-inline HBITMAP ScreenBitmap(int w, int h) {
-  HDC screen = GetDC(nullptr);
-  HBITMAP bm = CreateCompatibleBitmap(screen, w, h);
-  ReleaseDC(nullptr, screen);
-  return bm;
-}
 struct DeviceBitmap {
   HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP bm;
-  HGDIOBJ old;
-  DeviceBitmap(int w, int h) : bm(ScreenBitmap(w, h)), old(SelectObject(dc, bm)) {}
+  HBITMAP bm = nullptr;
+  HGDIOBJ old = nullptr;
+  DeviceBitmap(int w, int h) {
+    HDC screen = GetDC(nullptr);
+    bm = CreateCompatibleBitmap(screen, w, h);
+    ReleaseDC(nullptr, screen);
+    old = SelectObject(dc, bm);
+  }
   ~DeviceBitmap() {
     SelectObject(dc, old);
     DeleteObject(bm);
