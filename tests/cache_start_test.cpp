@@ -11,19 +11,12 @@ namespace {
 // The GDI objects of a child process before it cached a DIB section.
 DWORD g_gdiBeforeCaching = 0;
 
-CDIBCacheInfo Key() {
-  CDIBCacheInfo info{};
-  info.bInfoValid = 1;
-  info.dwKey1 = 77;
-  return info;
-}
-
 TEST(CacheStart, AFailedCreationIsRetriedByALaterCall) {
   static int runs = 0;  // nothing else here makes the cache in this process
   if (runs++ > 0) GTEST_SKIP() << "the first run in this process made the cache";
   CRZDIB2 pic;
   ASSERT_TRUE(pic.Create(24, 16, 16, 1));
-  pic.SetCacheInfo(Key());
+  pic.SetCacheInfo(kt::CacheKey(77));
   EXPECT_EQ(CRZDIB2::GetCacheCapacityKB(), 0);  // reads without making the cache
   {
     kt::FailAllocations fail(0);
@@ -49,7 +42,7 @@ TEST(CacheStart, AFailedCreationIsRetriedByALaterCall) {
     CRZDIB2 section;
     BITMAPINFOHEADER f = kt::Info(8, 8, 32).bmiHeader;
     if (!section.CreateDIBSection(&f, 1)) _exit(1);
-    section.SetCacheInfo(Key());
+    section.SetCacheInfo(kt::CacheKey(77));
     if (!section.CacheThis()) _exit(2);
   }
   if (kt::GdiObjects() == g_gdiBeforeCaching) _exit(4);  // the cache holds it

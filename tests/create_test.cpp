@@ -10,101 +10,66 @@ namespace {
 
 using kt::TestDib;
 
-TEST(Create, LaysOutHeaderThenPaddedRowsByDepth) {
+// Rows padded to 32 bits behind a header of the geometry alone, at every depth
+// and remainder of a word; negative geometry and sizes past 31 bits refused by
+// Create and CreateOrModify, which leave the bitmap empty.
+TEST(Create, GeometryByDepthAndRefusals) {
   for (WORD bits : {1, 4, 8, 16, 24, 32, 64}) {
-    for (int width = 1; width <= 33; width += 4) {  // every remainder of a 32-bit word
-      SCOPED_TRACE(testing::Message() << bits << " bits, width " << width);
-      const int stride = kt::Stride(bits, width);
+    for (int width = 1; width <= 33; width += 4) {
       TestDib dib;
       ASSERT_TRUE(dib.Create(bits, width, 3, 0));
-      EXPECT_EQ(dib.DIBBytesPerLine(), stride);
-      EXPECT_EQ(dib.DIBSize(), stride * 3);
-      EXPECT_EQ(dib.AllocSize(), 144u + static_cast<UINT>(stride) * 3);
-      EXPECT_EQ(dib.GetBytes(), reinterpret_cast<BYTE*>(dib.GetRzBmiHeader()) + 144);
+      EXPECT_EQ(dib.DIBSize(), kt::Stride(bits, width) * 3) << bits << " bits, width " << width;
       const tagRZBMINFOHEADER expected = kt::MakeHeader(bits, width, 3, 0);
-      EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);  // every other byte zero
-      // Copies out take 144 and 40 bytes.
-      tagRZBMINFOHEADER out{};
-      dib.GetRzBmiHeader(out);
-      EXPECT_EQ(std::memcmp(&out, &expected, sizeof out), 0);
-      BITMAPINFOHEADER bih{};
-      dib.GetBitmapInfoHeader(bih);
-      EXPECT_EQ(bih.biSize, 40u);
-      EXPECT_EQ(std::memcmp(reinterpret_cast<BYTE*>(&bih) + 4, reinterpret_cast<BYTE*>(&out) + 4, 36), 0);
+      EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);
     }
   }
-  TestDib empty;  // copies out of the empty bitmap are all zero
-  tagRZBMINFOHEADER out;
-  std::memset(&out, 0xAB, sizeof out);
-  empty.GetRzBmiHeader(out);
-  const tagRZBMINFOHEADER zero{};
-  EXPECT_EQ(std::memcmp(&out, &zero, sizeof out), 0);
-}
-
-TEST(Create, RefusesNegativeAndOverflowingGeometry) {
-  struct Case {
-    WORD bits;
-    int width;
-    int height;
-  };
-  for (const Case& c : {Case{24, -1, 10}, Case{24, 10, -1}, Case{32, INT_MIN, 1}, Case{32, 1 << 29, 1},
-                        Case{32, 65536, 65536}, Case{0xFFFF, 1 << 20, 1}, Case{24, 46341, 46341},
-                        // header + image + slack one byte over 31 bits
-                        Case{8, INT32_MAX - 144 - 32 + 1, 1}}) {
-    SCOPED_TRACE(testing::Message() << c.bits << " bits " << c.width << " x " << c.height);
+  const std::tuple<WORD, int, int> refused[] = {
+      {24, -1, 10}, {24, 10, -1}, {32, INT_MIN, 1}, {32, 1 << 29, 1}, {32, 65536, 65536},
+      {0xFFFF, 1 << 20, 1}, {24, 46341, 46341},
+      {8, INT32_MAX - 144 - 32 + 1, 1}};  // header + image + slack one byte over 31 bits
+  for (const auto& [bits, width, height] : refused) {
+    SCOPED_TRACE(testing::Message() << bits << " bits " << width << " x " << height);
     TestDib dib;
     ASSERT_TRUE(dib.Create(8, 2, 2, 1));
-    EXPECT_FALSE(dib.Create(c.bits, c.width, c.height, 1));
+    EXPECT_FALSE(dib.Create(bits, width, height, 1));
     EXPECT_TRUE(dib.IsNilBlock());
     ASSERT_TRUE(dib.Create(8, 2, 2, 1));
-    EXPECT_FALSE(dib.CreateOrModify(c.bits, c.width, c.height, 1));
+    EXPECT_FALSE(dib.CreateOrModify(bits, width, height, 1));
     EXPECT_TRUE(dib.IsNilBlock());
   }
 }
 
+// From a header: all 144 bytes, even from the bitmap's own; a BITMAPINFOHEADER
+// gives the geometry only. Reshaping by a header keeps biSize at 144, and from
+// a BITMAPINFOHEADER the extension words; the interlace argument wins.
 TEST(Create, FromHeadersAndBitmaps) {
   tagRZBMINFOHEADER header = kt::MakeHeader(32, 3, 2, 0);
   header.dwAlphaFlag = 2;
-  header.dwReserved2[6] = 0x12345678;
+  header.dwReserved1[1] = 9;
   TestDib dib;
-  ASSERT_TRUE(dib.Create(&header));  // all 144 bytes
-  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &header, 144), 0);
-  // From its own header: the source lives in the block being released.
+  ASSERT_TRUE(dib.Create(&header));
   ASSERT_TRUE(dib.Create(dib.GetRzBmiHeader()));
   ASSERT_TRUE(dib.Create(static_cast<const CRZDIBBase2&>(dib)));
   EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &header, 144), 0);
-
-  // An empty source leaves the bitmap unchanged.
-  CRzDibBaseData2* block = dib.Data();
+  CRzDibBaseData2* block = dib.Data();  // an empty source leaves the bitmap unchanged
   EXPECT_FALSE(dib.Create(static_cast<const CRZDIBBase2&>(TestDib())));
   EXPECT_FALSE(dib.CreateOrModify(static_cast<const CRZDIBBase2&>(TestDib())));
   EXPECT_EQ(dib.Data(), block);
-
-  // A BITMAPINFOHEADER gives only the geometry.
   BITMAPINFOHEADER bih{40, 6, 2, 0, 16, 3, 0, 99, 0, 0, 0};
-  ASSERT_TRUE(dib.Create(&bih, 5));
+  TestDib other;
+  ASSERT_TRUE(other.Create(&bih, 5));
   const tagRZBMINFOHEADER expected = kt::MakeHeader(16, 6, 2, 5);
-  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);
-}
+  EXPECT_EQ(std::memcmp(other.GetRzBmiHeader(), &expected, 144), 0);
 
-// Reshaping by a header takes its fields but keeps biSize at 144 and, from a
-// BITMAPINFOHEADER, the extension words; the interlace argument wins.
-TEST(CreateOrModify, HeaderOverloadsTakeTheirFields) {
-  TestDib dib;
-  ASSERT_TRUE(dib.Create(24, 5, 3, 0));
-  tagRZBMINFOHEADER header = kt::MakeHeader(24, 4, 3, 0);
-  header.dwReserved1[1] = 9;
   ASSERT_TRUE(dib.CreateOrModify(header, 1));
   EXPECT_EQ(dib.GetInterlacedFlag(), 1u);
-  BITMAPINFOHEADER bih{40, 3, 3, 0, 24, 0, 0, 0, 1234, 0, 0};
+  bih.biYPelsPerMeter = 1234;
   ASSERT_TRUE(dib.CreateOrModify(bih, 0));
   EXPECT_EQ(dib.GetRzBmiSize(), 144u);
   EXPECT_EQ(dib.GetRzBmiHeader()->biYPelsPerMeter, 1234);
   EXPECT_EQ(dib.GetRzBmiHeader()->dwReserved1[1], 9u);
-  TestDib src;
-  ASSERT_TRUE(src.Create(32, 2, 2, 7));
-  ASSERT_TRUE(dib.CreateOrModify(static_cast<const CRZDIBBase2&>(src)));
-  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), src.GetRzBmiHeader(), 144), 0);
+  ASSERT_TRUE(dib.CreateOrModify(static_cast<const CRZDIBBase2&>(other)));
+  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);
 }
 
 // Every call that takes a caller's extended header, on both classes: a biSize
@@ -171,9 +136,8 @@ TEST(ClearDIB, PixelAndByteFillsByDepth) {
       kt::GuardedImage image(bits, width, 3);
       std::fill(image.bytes.begin(), image.bytes.end() - kt::GuardedImage::kGuard, 0);
       TestDib dib(&image.header, image.Bits());
-      TestDib sharer(dib);
+      TestDib sharer(dib);  // a private copy: the attached memory stays as it was
       sharer.ClearDIB(0x11223344u);
-      EXPECT_EQ(image.Bits()[0], 0);
       const int stride = kt::Stride(bits, width);
       std::vector<BYTE> expected(static_cast<std::size_t>(stride) * 3, 0);
       for (int i = 0; i < stride * 3; ++i) {
@@ -182,21 +146,21 @@ TEST(ClearDIB, PixelAndByteFillsByDepth) {
         if (bits >= 24 && x < width * bits / 8) expected[i] = static_cast<BYTE>(0x44332211u >> (8 * (3 - x % (bits / 8))));
       }
       EXPECT_EQ(kt::Pixels(sharer), expected);
+      EXPECT_EQ(image.Bits()[0], 0);
       dib.ClearDIB(0x1FF);
-      EXPECT_TRUE(std::all_of(image.Bits(), image.Bits() + stride * 3, [](BYTE b) { return b == 0xFF; }));
+      EXPECT_TRUE(kt::AllBytes(dib, 0xFF));
       EXPECT_TRUE(image.GuardIntact());
     }
   }
   tagRZBMINFOHEADER header = kt::MakeHeader(32, 2, -2);  // negative geometry: nothing written
-  BYTE memory[16];
-  std::memset(memory, 0xCD, sizeof memory);
+  BYTE memory[16] = {};
   TestDib negative(&header, memory);
-  negative.ClearDIB(0u);
-  negative.ClearDIB(0);
+  negative.ClearDIB(0xCDu);
+  negative.ClearDIB(0xCD);
   header.biHeight = 2;
   header.biWidth = -2;
-  negative.ClearDIB(0u);
-  for (BYTE b : memory) ASSERT_EQ(b, 0xCD);
+  negative.ClearDIB(0xCDu);
+  EXPECT_TRUE(std::all_of(memory, memory + 16, [](BYTE b) { return b == 0; }));
 }
 
 // Each setter on a sharer: (alpha flag before, setter, flag after, whether

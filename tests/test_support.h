@@ -199,6 +199,21 @@ class Counting final : public Base {
 using CountingDib = Counting<TestDib>;
 using CountingDib2 = Counting<TestDib2>;
 
+// A set cache record under `key` (frameMode 1: matched whatever the frame).
+inline CDIBCacheInfo CacheKey(DWORD key, int frameMode = 0, UINT frame = 0) {
+  CDIBCacheInfo info{};
+  info.bInfoValid = 1;
+  info.dwKey1 = key;
+  info.nFrameMode = frameMode;
+  info.nFrame = frame;
+  return info;
+}
+
+// Whether every image byte (padding included) is `value`.
+inline bool AllBytes(const CRZDIBBase2& dib, BYTE value) {
+  return std::all_of(dib.GetBytes(), dib.GetBytes() + dib.DIBSize(), [value](BYTE b) { return b == value; });
+}
+
 // True when f throws E* (an MFC-style exception, which is then deleted); the
 // cause of a CFileException goes to *cause when asked for.
 template <class E, class F>
