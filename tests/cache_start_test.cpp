@@ -1,6 +1,5 @@
-// The life of the process-wide cache: made on first use (a failed attempt may
-// be repeated) and emptied when the process exits. A suite of its own, so that
-// no other test has made the cache before it.
+// The cache made on first use and emptied at exit: alone in its suite, so no
+// other test has made it.
 
 #include "test_support.h"
 
@@ -29,9 +28,7 @@ TEST(CacheStart, AFailedCreationIsRetriedByALaterCall) {
   EXPECT_TRUE(CRZDIB2::SetCacheCapacityKB(0));
 }
 
-// Caches a DIB section that only the cache then holds, and exits normally; a
-// check registered before the cache was made runs after the cache's own
-// release at exit, and finds every GDI object gone.
+// Caches a section only the cache holds; the atexit check runs after the cache's release.
 [[noreturn]] void CacheASectionAndExit() {
   g_gdiBeforeCaching = kt::GdiObjects();
   std::atexit([] {
@@ -51,7 +48,6 @@ TEST(CacheStart, AFailedCreationIsRetriedByALaterCall) {
 
 TEST(CacheStartDeathTest, EntriesAreReleasedAtExit) {
   if (const char* why = kt::AtExitBlindSpot()) GTEST_SKIP() << "not observable here: " << why;
-  // A child of its own, started afresh, in which the cache is made only here.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(CacheASectionAndExit(), ::testing::ExitedWithCode(0), "");
 }

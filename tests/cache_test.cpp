@@ -1,6 +1,5 @@
-// The shared image cache: capacity and refusals, kilobyte accounting,
-// least-used eviction, lookups, and allocation failures. Whether a bitmap is
-// cached is read from its block's count (an entry holds one): no hit counted.
+// The image cache. Whether a bitmap is cached is read from its block's count,
+// which an entry raises by one and which, unlike a lookup, counts no hit.
 
 #include "io_support.h"
 
@@ -79,8 +78,7 @@ TEST_F(Cache, EvictsTheLeastUsedAndOfEqualOnesTheEarliest) {
   EXPECT_EQ(CRZDIB2::GetCacheUsedKB(), 4);
 }
 
-// A lookup shares the cached block, which outlives its maker; an entry of
-// nFrameMode 1 matches any frame, one of 0 only its own; a writer copies.
+// An entry of nFrameMode 1 matches any frame, one of 0 only its own.
 TEST_F(Cache, LookupsShareTheBlockAndWritesLeaveTheCachedPixels) {
   ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(1000));
   TestDib2 still, moving;

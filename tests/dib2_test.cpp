@@ -1,5 +1,4 @@
-// CRZDIB2: its own storage for every block the core makes, the DIB section and
-// its teardown, and the cache record carried by the block.
+// CRZDIB2: its own storage for every block, the DIB section, and the cache record.
 
 #include "io_support.h"
 
@@ -11,9 +10,7 @@ using Dib2 = kt::NoLeaks;
 
 BITMAPINFOHEADER Format(LONG w, LONG h, WORD bits) { return kt::Info(w, h, bits).bmiHeader; }
 
-// Header and pixels lie in CRZDIB2's own page-granular storage, committed for
-// the header, the image and the slack behind it, in a block with room for the
-// record (asan faults a write past a base-sized block).
+// Page-granular storage for header, image and slack, in a block with room for the record.
 void ExpectPlainStorage(CRZDIB2& dib) {
   const tagRZBMINFOHEADER* h = dib.GetRzBmiHeader();
   ASSERT_NE(h, nullptr);
@@ -49,9 +46,7 @@ TEST_F(Dib2, EveryOperationMakesDerivedBlocksInItsOwnStorage) {
   EXPECT_EQ(attached.GetCacheInfo().dwKey1, 2u);
 }
 
-// The section and its DC are the block's: a sharer's release leaves them, a
-// writer leaves with plain storage and the record, the last owner tears them
-// down.
+// The section and its DC belong to the block: only its last owner tears them down.
 TEST_F(Dib2, CreateDIBSectionPlacesThePixelsInTheSectionUntilTheLastOwnerGoes) {
   CountingDib2 a;
   BITMAPINFOHEADER f = Format(5, 3, 24);
@@ -92,8 +87,7 @@ TEST_F(Dib2, CreateDIBSectionPlacesThePixelsInTheSectionUntilTheLastOwnerGoes) {
   EXPECT_TRUE(a.IsValidDIB());
   EXPECT_EQ(a.GetCacheInfo().bInfoValid, 0);
   a.Delete();
-  // GDI refuses to delete a selected bitmap, so the section is gone only if it
-  // was selected out (or its DC deleted) first.
+  // GDI deletes no selected bitmap: the section had to be selected out first.
   EXPECT_EQ(GetObjectA(section, 0, nullptr), 0);
   EXPECT_FALSE(DeleteDC(dc));
 }

@@ -1,7 +1,4 @@
-// CRZDIB2 blocks and the shared image cache used from many threads at once:
-// the atomic count, concurrent copy-before-write, caching, looking up, writing
-// and releasing the same pictures while the capacity changes under them, and
-// records rewritten under lookups. Meant for the tsan preset.
+// Blocks and the image cache used from many threads at once (for the tsan preset).
 
 #include "test_support.h"
 
@@ -18,8 +15,7 @@ TEST_F(Dib2Threads, ConcurrentWritersEachGetAPrivateCopyWithTheRecord) {
   record.bInfoValid = 1;
   record.dwKey2 = 0x5EED;
   for (int round = 0; round < 200; ++round) {
-    // The writers hold the only references: while one copies the block, the
-    // others let go of it, and one of them frees it.
+    // The writers hold the only references: one copies while others let go.
     std::vector<CountingDib2> writers(kThreads);
     {
       CountingDib2 source;
@@ -97,8 +93,7 @@ TEST_F(CacheThreads, CacheLookUpWriteAndReleaseTheSamePictures) {
   }
 }
 
-// SetCacheInfo rewrites the record of a cached block in place (the entry's
-// record with it) while other threads look entries up by their records.
+// SetCacheInfo rewrites a cached block's record while other threads look it up.
 TEST_F(CacheThreads, RecordOfACachedBlockRewrittenUnderLookups) {
   CountingDib2 pic;
   ASSERT_TRUE(pic.Create(32, 8, 8, 1));

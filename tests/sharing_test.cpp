@@ -1,5 +1,4 @@
-// Shared data blocks: assignment, copy-before-write, locking, reshaping,
-// attach and release, and the state each leaves when an allocation fails.
+// Shared blocks: sharing, copy-before-write, locking, attach, and allocation failures.
 
 #include "io_support.h"
 
@@ -12,8 +11,7 @@ using kt::CountingDib;
 
 using Sharing = kt::NoLeaks;
 
-// What each bitmap must show, kept apart from the library: its 144 header
-// bytes followed by its pixel bytes (empty for the empty bitmap), and its lock.
+// What a bitmap must show: header and pixel bytes (none when empty), and its lock.
 struct Model {
   std::vector<BYTE> bytes;
   bool locked = false;
@@ -27,11 +25,8 @@ std::vector<BYTE> Snapshot(const CRZDIBBase2& dib) {
   return out;
 }
 
-// Random sharing, copying, writing, locking, reshaping and releasing over a
-// few bitmaps, against the plain model: every bitmap shows its own bytes
-// whoever shares it, a block's count is its number of owners (a locked block
-// has one), nothing leaks, and a copy or reshape keeps the target's unshared
-// storage (and its lock) exactly when it holds the new image and its header.
+// Every bitmap shows its model's bytes, a block counts its owners (a locked one has one),
+// and copies and reshapes keep unshared storage (and its lock) exactly when it fits.
 TEST_F(Sharing, RandomOperationsAgreeWithAPlainModel) {
   // Equal image sizes (64, 64) and sizes a header's length apart (48, 64, 80, 192).
   const std::tuple<WORD, int, int> shapes[] = {{24, 5, 4}, {32, 4, 4}, {8, 3, 3}, {24, 5, 3},
@@ -126,8 +121,7 @@ TEST_F(Sharing, RandomOperationsAgreeWithAPlainModel) {
   }
 }
 
-// Attached memory is written in place while unshared, never reshaped, freed
-// or written by a sharer, whatever a client's block hook leaves in bCreated.
+// Never reshaped, freed or written by a sharer, whatever a client's hook leaves in bCreated.
 TEST_F(Sharing, AttachedMemoryStaysTheCallers) {
   tagRZBMINFOHEADER header = kt::MakeHeader(24, 3, 2);
   const tagRZBMINFOHEADER headerBefore = header;
@@ -161,8 +155,7 @@ TEST_F(Sharing, AttachedMemoryStaysTheCallers) {
   EXPECT_TRUE(hooked.IsAttached());
 }
 
-// Creations report false with the bitmap empty and nothing made left behind,
-// whichever allocation fails.
+
 TEST_F(Sharing, CreationsFailEachAllocationInTurnAndLeaveTheBitmapEmpty) {
   tagRZBMINFOHEADER header = kt::MakeHeader(32, 5, 5, 0);
   tagRZBMINFOHEADER attached = kt::MakeHeader(8, 4, 1);
@@ -186,9 +179,7 @@ TEST_F(Sharing, CreationsFailEachAllocationInTurnAndLeaveTheBitmapEmpty) {
   }
 }
 
-// A failed copy-before-write raises through the mutator: without a block the
-// writer ends empty, without a buffer it holds a new block with no header;
-// the other owner keeps its block and pixels either way.
+// Without a block the writer ends empty, without a buffer it holds a headerless block.
 TEST_F(Sharing, CopyBeforeWriteRaisesWithTheDocumentedState) {
   CountingDib a;
   ASSERT_TRUE(kt::CreateRandom(a, 24, 4, 4, 1, 1));
