@@ -145,9 +145,6 @@ TEST(ClearDIB, PixelAndByteFillsByDepth) {
   TestDib negative(&header, memory);
   negative.ClearDIB(0xCDu);
   negative.ClearDIB(0xCD);
-  header.biHeight = 2;
-  header.biWidth = -2;
-  negative.ClearDIB(0xCDu);
   EXPECT_TRUE(std::all_of(memory, memory + 16, [](BYTE b) { return b == 0; }));
 }
 

@@ -2,6 +2,8 @@
 
 #include "io_support.h"
 
+#include <functional>
+
 namespace {
 
 using kt::CountingDib2;
@@ -50,11 +52,9 @@ TEST_F(Dib2, EveryOperationMakesDerivedBlocksInItsOwnStorage) {
 TEST_F(Dib2, CreateDIBSectionPlacesThePixelsInTheSectionUntilTheLastOwnerGoes) {
   CountingDib2 a;
   BITMAPINFOHEADER f = Format(5, 3, 24);
-  f.biXPelsPerMeter = 77;
   ASSERT_TRUE(a.CreateDIBSection(&f, 0));
   EXPECT_EQ(kt::GdiObjects(), gdiStart_ + 2);  // the section and its DC
-  tagRZBMINFOHEADER expected = kt::MakeHeader(24, 5, 3, 0);
-  expected.biXPelsPerMeter = 77;
+  const tagRZBMINFOHEADER expected = kt::MakeHeader(24, 5, 3, 0);
   EXPECT_EQ(std::memcmp(a.GetRzBmiHeader(), &expected, 144), 0);
   DIBSECTION ds{};
   const HBITMAP section = a.GetDIBSection();
@@ -92,22 +92,34 @@ TEST_F(Dib2, CreateDIBSectionPlacesThePixelsInTheSectionUntilTheLastOwnerGoes) {
   EXPECT_FALSE(DeleteDC(dc));
 }
 
-TEST_F(Dib2, CreateDIBSectionFailureLeavesTheBitmapEmptyAndReleasesEverything) {
-  CountingDib2 a;
-  ASSERT_TRUE(a.Create(24, 4, 4, 1));
-  BITMAPINFOHEADER zeroWidth = Format(0, 4, 24);
-  EXPECT_FALSE(a.CreateDIBSection(&zeroWidth, 1));
-  EXPECT_TRUE(a.IsNilBlock());
+// Whichever allocation fails, a creation leaves the bitmap empty and releases all it made.
+TEST_F(Dib2, CreationsFailEachAllocationInTurnAndLeaveTheBitmapEmpty) {
+  tagRZBMINFOHEADER header = kt::MakeHeader(32, 5, 5, 0);
+  tagRZBMINFOHEADER attached = kt::MakeHeader(8, 4, 1);
+  BYTE pixels[4] = {};
   BITMAPINFOHEADER f = Format(7, 5, 24);
-  ASSERT_TRUE(a.Create(8, 2, 2, 1));
-  kt::FailEachAllocationInTurn([&] { return a.CreateDIBSection(&f, 1); }, [&](int n, bool ok) {
-    if (ok) return;
-    EXPECT_TRUE(a.IsNilBlock()) << n;
-    EXPECT_EQ(CountingDib2::liveBlocks + CountingDib2::liveBuffers, 0) << n;
-    EXPECT_EQ(kt::GdiObjects(), gdiStart_) << n;
-    ASSERT_TRUE(a.Create(8, 2, 2, 1));
-  });
-  EXPECT_TRUE(a.IsDIBSection());
+  const std::pair<const char*, std::function<bool(CountingDib2&)>> cases[] = {
+      {"Create", [](CountingDib2& d) { return d.Create(24, 17, 9, 1); }},
+      {"Create from a header", [&](CountingDib2& d) { return d.Create(&header); }},
+      {"Attach", [&](CountingDib2& d) { return d.Attach(&attached, pixels); }},
+      {"CreateOrModify that must reallocate", [](CountingDib2& d) { return d.CreateOrModify(32, 30, 30, 1); }},
+      {"CreateDIBSection", [&](CountingDib2& d) { return d.CreateDIBSection(&f, 1); }},
+  };
+  CountingDib2 dib;
+  for (const auto& [name, op] : cases) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(dib.Create(8, 3, 3, 1));
+    kt::FailEachAllocationInTurn([&] { return op(dib); }, [&](int n, bool ok) {
+      if (ok) return;
+      EXPECT_TRUE(dib.IsNilBlock()) << n;
+      EXPECT_EQ(CountingDib2::liveBlocks + CountingDib2::liveBuffers, 0) << n;
+      EXPECT_EQ(kt::GdiObjects(), gdiStart_) << n;
+      ASSERT_TRUE(dib.Create(8, 3, 3, 1));
+    });
+  }
+  BITMAPINFOHEADER zeroWidth = Format(0, 4, 24);  // refused by GDI: empty as well
+  EXPECT_FALSE(dib.CreateDIBSection(&zeroWidth, 1));
+  EXPECT_TRUE(dib.IsNilBlock());
 }
 
 TEST(CacheInfo, ComparisonsCoverTheirFields) {
