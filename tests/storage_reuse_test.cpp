@@ -49,7 +49,8 @@ TEST(StorageReuse, KeptStorageNeverExceedsTheLimitAndFaultInjectionFailsIt) {
   EXPECT_EQ(GetStorageReuseKeptKB(), 0);
 }
 
-// Each maker into fresh storage, then into a released dirtied region: the same bytes.
+// Each maker into fresh storage of CRZDIB2's own, then into a released dirtied
+// region of it: the same bytes.
 TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
   CRZDIB2 src;
   ASSERT_TRUE(kt::CreateRandom(src, 32, 100, 61, 0, 6));
@@ -63,6 +64,11 @@ TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
          d = src;
          d.SetInterlacedFlag(1);
          return d.GetBytes() != src.GetBytes();
+       }},
+      {"the header constructor", [](CRZDIB2& d) {
+         tagRZBMINFOHEADER h = kt::MakeHeader(24, 5, 3, 0);
+         d = CRZDIB2(&h);
+         return d.IsValidDIB();
        }},
       {"quarter writing nothing", [&](CRZDIB2& d) {
          LazyQuarter lazy;
@@ -93,6 +99,8 @@ TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
     EXPECT_EQ(kt::VirtualExtents(base).reserved, extents.reserved);
     EXPECT_EQ(kt::VirtualExtents(base).committed, extents.committed);
     EXPECT_TRUE(PixelsToCommitEnd(reused) == fresh);
+    reused.SetCacheInfo(kt::CacheKey(1));  // a full CRZDIB2 block (asan checks the write)
+    EXPECT_TRUE(reused.EqualCacheInfo(kt::CacheKey(1)));
   }
 }
 
