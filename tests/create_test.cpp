@@ -36,7 +36,8 @@ TEST(Create, GeometryByDepthAndRefusals) {
   }
 }
 
-// Reshaping by a BITMAPINFOHEADER keeps biSize 144 and the extension words.
+// From a header all 144 bytes (even from the bitmap's own), from a BITMAPINFOHEADER the
+// geometry; reshaping by one keeps biSize 144 and the extension words.
 TEST(Create, FromHeadersAndBitmaps) {
   tagRZBMINFOHEADER header = kt::MakeHeader(32, 3, 2, 0);
   header.dwAlphaFlag = 2;
