@@ -86,9 +86,8 @@ TEST_F(Cache, LookupsShareTheBlockAndWritesLeaveTheCachedPixels) {
   Make(moving, kt::CacheKey(2, 0, 5), 24, 7, 5, 50);
   ASSERT_TRUE(still.CacheThis());
   ASSERT_TRUE(moving.CacheThis());
-  CDIBCacheInfo later = still.GetCacheInfo();
-  CDIBCacheInfo laterMoving = moving.GetCacheInfo();
-  later.nFrame = laterMoving.nFrame = 6;
+  const CDIBCacheInfo later = kt::CacheKey(1, 1, 6);
+  const CDIBCacheInfo laterMoving = kt::CacheKey(2, 0, 6);
   const CRzDibData2* block = still.Data();
   still.Delete();
 
