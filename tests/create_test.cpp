@@ -105,6 +105,9 @@ void CheckCallersHeaderSizes() {
       EXPECT_EQ(copy.GetBytes(), reinterpret_cast<BYTE*>(copy.GetRzBmiHeader()) + size);
       EXPECT_EQ(std::memcmp(copy.GetBytes(), dib.GetBytes(), 4), 0);
       EXPECT_EQ(std::memcmp(copy.GetRzBmiHeader(), dib.GetRzBmiHeader(), size), 0);
+      tagRZBMINFOHEADER out;
+      copy.GetRzBmiHeader(out);  // all 144 bytes, whatever biSize says: the buffer holds them
+      EXPECT_EQ(std::memcmp(&out, copy.GetRzBmiHeader(), size), 0);
       Dib assigned;  // header and pixels as one run, as in the copy
       assigned.AssignCopy(copy);
       EXPECT_EQ(std::memcmp(assigned.GetRzBmiHeader(), copy.GetRzBmiHeader(), size + 4), 0);
