@@ -1,6 +1,5 @@
-// The life of the process-wide cache: made on first use (a failed attempt may
-// be repeated) and emptied when the process exits. A suite of its own, so that
-// no other test has made the cache before it.
+// The cache made on first use and emptied at exit: alone in its suite, so no
+// other test has made it.
 
 #include "test_support.h"
 
@@ -11,25 +10,12 @@ namespace {
 // The GDI objects of a child process before it cached a DIB section.
 DWORD g_gdiBeforeCaching = 0;
 
-// Registered before the cache is made, so it runs after the cache's own
-// release at exit: every GDI object must be gone by then.
-void CheckGdiObjectsAtExit() {
-  if (kt::GdiObjects() != g_gdiBeforeCaching) _exit(3);
-}
-
-CDIBCacheInfo Key() {
-  CDIBCacheInfo info{};
-  info.bInfoValid = 1;
-  info.dwKey1 = 77;
-  return info;
-}
-
 TEST(CacheStart, AFailedCreationIsRetriedByALaterCall) {
   static int runs = 0;  // nothing else here makes the cache in this process
   if (runs++ > 0) GTEST_SKIP() << "the first run in this process made the cache";
   CRZDIB2 pic;
   ASSERT_TRUE(pic.Create(24, 16, 16, 1));
-  pic.SetCacheInfo(Key());
+  pic.SetCacheInfo(kt::CacheKey(77));
   EXPECT_EQ(CRZDIB2::GetCacheCapacityKB(), 0);  // reads without making the cache
   {
     kt::FailAllocations fail(0);
@@ -42,16 +28,18 @@ TEST(CacheStart, AFailedCreationIsRetriedByALaterCall) {
   EXPECT_TRUE(CRZDIB2::SetCacheCapacityKB(0));
 }
 
-// Caches a DIB section that only the cache then holds, and exits normally.
+// Caches a section only the cache holds; the atexit check runs after the cache's release.
 [[noreturn]] void CacheASectionAndExit() {
   g_gdiBeforeCaching = kt::GdiObjects();
-  std::atexit(CheckGdiObjectsAtExit);
+  std::atexit([] {
+    if (kt::GdiObjects() != g_gdiBeforeCaching) _exit(3);
+  });
   CRZDIB2::SetCacheCapacityKB(10);
   {
     CRZDIB2 section;
-    BITMAPINFOHEADER f{sizeof(BITMAPINFOHEADER), 8, 8, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    BITMAPINFOHEADER f = kt::Info(8, 8, 32).bmiHeader;
     if (!section.CreateDIBSection(&f, 1)) _exit(1);
-    section.SetCacheInfo(Key());
+    section.SetCacheInfo(kt::CacheKey(77));
     if (!section.CacheThis()) _exit(2);
   }
   if (kt::GdiObjects() == g_gdiBeforeCaching) _exit(4);  // the cache holds it
@@ -60,7 +48,6 @@ TEST(CacheStart, AFailedCreationIsRetriedByALaterCall) {
 
 TEST(CacheStartDeathTest, EntriesAreReleasedAtExit) {
   if (const char* why = kt::AtExitBlindSpot()) GTEST_SKIP() << "not observable here: " << why;
-  // A child of its own, started afresh, in which the cache is made only here.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(CacheASectionAndExit(), ::testing::ExitedWithCode(0), "");
 }

@@ -1,4 +1,4 @@
-// Creation, reshaping, raw byte copies and clearing.
+// Creation, headers and their size field, geometry, flag setters and clearing.
 
 #include "test_support.h"
 
@@ -9,92 +9,82 @@ namespace {
 
 using kt::TestDib;
 
-TEST(Create, PrimitiveLaysOutHeaderThenPixelsAndLeavesASharersCopy) {
-  TestDib dib;
-  ASSERT_TRUE(dib.Create(24, 5, 3, 0));
-  EXPECT_EQ(dib.AllocSize(), 192u);
-  EXPECT_EQ(dib.GetBytes(), reinterpret_cast<BYTE*>(dib.GetRzBmiHeader()) + 144);
-  tagRZBMINFOHEADER expected = kt::MakeHeader(24, 5, 3, 0);
-  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);  // every other byte zero
-
-  dib.ClearDIB(0x42);
-  TestDib b(dib);
-  ASSERT_TRUE(b.Create(32, 2, 2, 1));  // releases its reference only
-  EXPECT_EQ(dib.Refs(), 1);
-  EXPECT_EQ(dib.GetBytes()[0], 0x42);
-}
-
-TEST(Create, RefusesNegativeAndOverflowingGeometry) {
-  struct Case {
-    WORD bits;
-    int width;
-    int height;
-  };
-  for (const Case& c : {Case{24, -1, 10}, Case{24, 10, -1}, Case{32, INT_MIN, 1}, Case{32, 1 << 29, 1},
-                        Case{32, 65536, 65536}, Case{0xFFFF, 1 << 20, 1}, Case{24, 46341, 46341},
-                        // header + image + slack one byte over 31 bits
-                        Case{8, INT32_MAX - 144 - 32 + 1, 1}}) {
-    SCOPED_TRACE(testing::Message() << c.bits << " bits " << c.width << " x " << c.height);
+// Rows padded to 32 bits behind a header of the geometry alone; refusals empty the bitmap.
+TEST(Create, GeometryByDepthAndRefusals) {
+  for (WORD bits : {1, 4, 8, 16, 24, 32, 64}) {
+    for (int width = 1; width <= 33; width += 4) {
+      TestDib dib;
+      ASSERT_TRUE(dib.Create(bits, width, 3, 0));
+      EXPECT_EQ(dib.DIBSize(), kt::Stride(bits, width) * 3) << bits << " bits, width " << width;
+      const tagRZBMINFOHEADER expected = kt::MakeHeader(bits, width, 3, 0);
+      EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);
+    }
+  }
+  const std::tuple<WORD, int, int> refused[] = {
+      {24, -1, 10}, {24, 10, -1}, {32, INT_MIN, 1}, {32, 1 << 29, 1}, {32, 65536, 65536},
+      {0xFFFF, 1 << 20, 1}, {24, 46341, 46341},
+      {8, INT32_MAX - 144 - 32 + 1, 1}};  // header + image + slack one byte over 31 bits
+  for (const auto& [bits, width, height] : refused) {
+    SCOPED_TRACE(testing::Message() << bits << " bits " << width << " x " << height);
     TestDib dib;
     ASSERT_TRUE(dib.Create(8, 2, 2, 1));
-    EXPECT_FALSE(dib.Create(c.bits, c.width, c.height, 1));
+    EXPECT_FALSE(dib.Create(bits, width, height, 1));
     EXPECT_TRUE(dib.IsNilBlock());
     ASSERT_TRUE(dib.Create(8, 2, 2, 1));
-    EXPECT_FALSE(dib.CreateOrModify(c.bits, c.width, c.height, 1));
+    EXPECT_FALSE(dib.CreateOrModify(bits, width, height, 1));
     EXPECT_TRUE(dib.IsNilBlock());
   }
 }
 
+// From a header all 144 bytes (even from the bitmap's own), from a BITMAPINFOHEADER the
+// geometry; reshaping by one keeps biSize 144 and the extension words.
 TEST(Create, FromHeadersAndBitmaps) {
   tagRZBMINFOHEADER header = kt::MakeHeader(32, 3, 2, 0);
   header.dwAlphaFlag = 2;
-  header.dwReserved2[6] = 0x12345678;
+  header.dwReserved1[1] = 9;
   TestDib dib;
-  ASSERT_TRUE(dib.Create(&header));  // all 144 bytes
-  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &header, 144), 0);
-  // From its own header: the source lives in the block being released.
+  ASSERT_TRUE(dib.Create(&header));
   ASSERT_TRUE(dib.Create(dib.GetRzBmiHeader()));
   ASSERT_TRUE(dib.Create(static_cast<const CRZDIBBase2&>(dib)));
   EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &header, 144), 0);
-
-  // An empty source leaves the bitmap unchanged.
-  CRzDibBaseData2* block = dib.Data();
+  CRzDibBaseData2* block = dib.Data();  // an empty source leaves the bitmap unchanged
   EXPECT_FALSE(dib.Create(static_cast<const CRZDIBBase2&>(TestDib())));
   EXPECT_FALSE(dib.CreateOrModify(static_cast<const CRZDIBBase2&>(TestDib())));
   EXPECT_EQ(dib.Data(), block);
-
-  // A BITMAPINFOHEADER gives only the geometry.
   BITMAPINFOHEADER bih{40, 6, 2, 0, 16, 3, 0, 99, 0, 0, 0};
-  ASSERT_TRUE(dib.Create(&bih, 5));
+  TestDib other;
+  ASSERT_TRUE(other.Create(&bih, 5));
   const tagRZBMINFOHEADER expected = kt::MakeHeader(16, 6, 2, 5);
+  EXPECT_EQ(std::memcmp(other.GetRzBmiHeader(), &expected, 144), 0);
+
+  ASSERT_TRUE(dib.CreateOrModify(header, 1));
+  EXPECT_EQ(dib.GetInterlacedFlag(), 1u);
+  bih.biYPelsPerMeter = 1234;
+  ASSERT_TRUE(dib.CreateOrModify(bih, 0));
+  EXPECT_EQ(dib.GetRzBmiSize(), 144u);
+  EXPECT_EQ(dib.GetRzBmiHeader()->biYPelsPerMeter, 1234);
+  EXPECT_EQ(dib.GetRzBmiHeader()->dwReserved1[1], 9u);
+  ASSERT_TRUE(dib.CreateOrModify(static_cast<const CRZDIBBase2&>(other)));
   EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);
 }
 
-// Every call that takes a caller's extended header, on both classes: a biSize
-// outside 40..144 is refused (the bitmap unchanged by Create, empty after the
-// others) and never stored; 40..144 are kept, and later copies place the
-// pixels biSize bytes behind the header without reading or writing past the
-// buffer, even under a short header with a tiny image.
+// Every entry point taking a caller's header refuses a biSize outside 40..144;
+// copies of the others keep the pixels biSize bytes behind the header.
 template <class Dib>
 void CheckCallersHeaderSizes() {
-  struct EntryPoint {
-    const char* name;
-    bool keepsTheBitmap;  // on refusal
-    std::function<bool(Dib&, tagRZBMINFOHEADER&, BYTE*)> call;
-  };
-  const EntryPoint entries[] = {
+  using Call = std::function<bool(Dib&, tagRZBMINFOHEADER&, BYTE*)>;
+  const std::tuple<const char*, bool, Call> entries[] = {
       {"Create", true, [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return d.Create(&h); }},
-      {"CreateOrModify", false,
-       [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return d.CreateOrModify(h, 1); }},
+      {"CreateOrModify", false, [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return d.CreateOrModify(h, 1); }},
       {"Attach", false, [](Dib& d, tagRZBMINFOHEADER& h, BYTE* bits) { return d.Attach(&h, bits); }},
       {"the header constructor", false,
        [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return (d = Dib(&h)).IsValidDIB(); }},
       {"the attaching constructor", false,
        [](Dib& d, tagRZBMINFOHEADER& h, BYTE* bits) { return (d = Dib(&h, bits)).IsValidDIB(); }},
   };
-  for (const EntryPoint& entry : entries) {
+  for (const auto& [name, keepsTheBitmap, call] : entries) {
     for (DWORD size : {0u, 39u, 145u, 148u, 8192u, 40u, 100u, 144u}) {
-      SCOPED_TRACE(testing::Message() << entry.name << ", biSize " << size);
+      SCOPED_TRACE(testing::Message() << name << ", biSize " << size);
       const bool accepted = size >= 40 && size <= 144;
       tagRZBMINFOHEADER header = kt::MakeHeader(8, 4, 1);  // 4 pixel bytes
       header.biSize = size;
@@ -102,25 +92,25 @@ void CheckCallersHeaderSizes() {
       Dib dib;
       ASSERT_TRUE(dib.Create(24, 4, 3, 1));
       const CRzDibBaseData2* before = dib.Data();
-      ASSERT_EQ(entry.call(dib, header, bits.data()), accepted);
+      ASSERT_EQ(call(dib, header, bits.data()), accepted);
       if (!accepted) {
-        EXPECT_EQ(dib.Data() == before, entry.keepsTheBitmap);
-        EXPECT_EQ(dib.GetRzBmiSize(), entry.keepsTheBitmap ? 144u : 0u);
+        EXPECT_EQ(dib.Data() == before, keepsTheBitmap);
+        EXPECT_EQ(dib.GetRzBmiSize(), keepsTheBitmap ? 144u : 0u);
         continue;
       }
       EXPECT_EQ(dib.GetRzBmiSize(), size);
       std::memset(dib.GetBytes(), 0x5A, 4);
-      Dib copied(dib);
-      copied.LockDIB();  // a private copy of a shared block
-      Dib assigned;
-      assigned.AssignCopy(dib);
-      for (const Dib* copy : {&copied, &assigned}) {
-        EXPECT_EQ(copy->GetBytes(), reinterpret_cast<BYTE*>(copy->GetRzBmiHeader()) + size);
-        EXPECT_EQ(std::memcmp(copy->GetBytes(), dib.GetBytes(), 4), 0);
-        tagRZBMINFOHEADER out;
-        copy->GetRzBmiHeader(out);  // all 144 bytes, whatever biSize says
-        EXPECT_EQ(std::memcmp(&out, dib.GetRzBmiHeader(), size), 0);
-      }
+      Dib copy(dib);
+      copy.LockDIB();  // a private copy of a shared block
+      EXPECT_EQ(copy.GetBytes(), reinterpret_cast<BYTE*>(copy.GetRzBmiHeader()) + size);
+      EXPECT_EQ(std::memcmp(copy.GetBytes(), dib.GetBytes(), 4), 0);
+      EXPECT_EQ(std::memcmp(copy.GetRzBmiHeader(), dib.GetRzBmiHeader(), size), 0);
+      tagRZBMINFOHEADER out;
+      copy.GetRzBmiHeader(out);  // all 144 bytes, whatever biSize says: the buffer holds them
+      EXPECT_EQ(std::memcmp(&out, copy.GetRzBmiHeader(), size), 0);
+      Dib assigned;  // header and pixels as one run, as in the copy
+      assigned.AssignCopy(copy);
+      EXPECT_EQ(std::memcmp(assigned.GetRzBmiHeader(), copy.GetRzBmiHeader(), size + 4), 0);
     }
   }
 }
@@ -130,60 +120,7 @@ TEST(Create, CallersHeaderSizesOutside40To144AreRefusedEverywhere) {
   CheckCallersHeaderSizes<kt::TestDib2>();
 }
 
-// Reshaping keeps an unshared created buffer that holds the new image and
-// its header (locked or not) and takes the header the overload gives.
-TEST(CreateOrModify, ReshapesInPlaceOnlyAnUnsharedBufferThatFits) {
-  TestDib dib;
-  ASSERT_TRUE(dib.Create(24, 5, 3, 0));  // nAllocSize 192
-  BYTE* const pixels = dib.GetBytes();
-  tagRZBMINFOHEADER header = kt::MakeHeader(24, 4, 3, 0);  // needs 180
-  header.dwReserved1[1] = 9;
-  ASSERT_TRUE(dib.CreateOrModify(header, 1));
-  EXPECT_EQ(dib.GetInterlacedFlag(), 1u);  // the argument wins over the header's word
-  BITMAPINFOHEADER bih{40, 3, 3, 0, 24, 0, 0, 0, 1234, 0, 0};
-  ASSERT_TRUE(dib.CreateOrModify(bih, 0));
-  EXPECT_EQ(dib.GetRzBmiSize(), 144u);
-  EXPECT_EQ(dib.GetRzBmiHeader()->biYPelsPerMeter, 1234);
-  EXPECT_EQ(dib.GetRzBmiHeader()->dwReserved1[1], 9u);  // the extension words stay
-  dib.LockDIB();
-  ASSERT_TRUE(dib.CreateOrModify(32, 4, 3, 1));  // needs exactly 192
-  EXPECT_EQ(dib.GetBytes(), pixels);
-  EXPECT_TRUE(dib.IsLocked());  // reshaped and still locked
-  dib.UnlockDIB();
-
-  TestDib src;
-  ASSERT_TRUE(src.Create(32, 2, 2, 7));
-  TestDib sharer(dib);  // shared: recreated even where it would fit
-  ASSERT_TRUE(dib.CreateOrModify(static_cast<const CRZDIBBase2&>(src)));
-  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), src.GetRzBmiHeader(), 144), 0);
-  EXPECT_NE(dib.GetBytes(), pixels);
-  EXPECT_EQ(sharer.DIBWidth(), 4);
-  ASSERT_TRUE(sharer.CreateOrModify(kt::MakeHeader(24, 5, 3, 0), 1));  // unshared again
-  EXPECT_EQ(sharer.GetBytes(), pixels);
-  ASSERT_TRUE(sharer.CreateOrModify(24, 5, 4, 1));  // needs 208 with the header: a new buffer
-  EXPECT_EQ(sharer.AllocSize(), 208u);
-}
-
-TEST(CopyDibBytes, CopiesRawBytesIntoThisBitmapsPrivateCopyWhenLargeEnough) {
-  TestDib src;
-  ASSERT_TRUE(kt::CreateRandom(src, 24, 4, 3, 1, 11));  // 36 bytes
-  // (bits, width, height) of destinations: as large, larger, too small.
-  for (auto [bits, w, h] : {std::tuple{32, 3, 3}, std::tuple{8, 8, 8}, std::tuple{8, 2, 2}}) {
-    TestDib dst;
-    ASSERT_TRUE(dst.Create(static_cast<WORD>(bits), w, h, 1));
-    dst.ClearDIB(0x77);
-    const TestDib sharer(dst);
-    std::vector<BYTE> expected = kt::Pixels(dst);
-    if (dst.DIBSize() >= 36) std::copy_n(src.GetBytes(), 36, expected.begin());
-    dst.CopyDibBytes(src);
-    EXPECT_EQ(kt::Pixels(dst), expected) << bits << " bits " << w << "x" << h;
-    EXPECT_EQ(sharer.GetBytes()[0], 0x77);
-  }
-}
-
-// A pixel fill writes every pixel of 24 and 32 bits and no padding byte, the
-// highest byte into every byte of 8 bits, nothing at other depths; a byte
-// fill writes every byte; neither touches a sharer or a byte past the image.
+// Pixel fills: 24 and 32 bits per pixel, not the padding; 8 bits the top byte; others nothing.
 TEST(ClearDIB, PixelAndByteFillsByDepth) {
   for (WORD bits : {1, 8, 16, 24, 32}) {
     for (int width : {3, 5}) {
@@ -191,9 +128,8 @@ TEST(ClearDIB, PixelAndByteFillsByDepth) {
       kt::GuardedImage image(bits, width, 3);
       std::fill(image.bytes.begin(), image.bytes.end() - kt::GuardedImage::kGuard, 0);
       TestDib dib(&image.header, image.Bits());
-      TestDib sharer(dib);
+      TestDib sharer(dib);  // a private copy: the attached memory stays as it was
       sharer.ClearDIB(0x11223344u);
-      EXPECT_EQ(image.Bits()[0], 0);
       const int stride = kt::Stride(bits, width);
       std::vector<BYTE> expected(static_cast<std::size_t>(stride) * 3, 0);
       for (int i = 0; i < stride * 3; ++i) {
@@ -202,21 +138,47 @@ TEST(ClearDIB, PixelAndByteFillsByDepth) {
         if (bits >= 24 && x < width * bits / 8) expected[i] = static_cast<BYTE>(0x44332211u >> (8 * (3 - x % (bits / 8))));
       }
       EXPECT_EQ(kt::Pixels(sharer), expected);
+      EXPECT_EQ(image.Bits()[0], 0);
       dib.ClearDIB(0x1FF);
-      EXPECT_TRUE(std::all_of(image.Bits(), image.Bits() + stride * 3, [](BYTE b) { return b == 0xFF; }));
+      EXPECT_TRUE(kt::AllBytes(dib, 0xFF));
       EXPECT_TRUE(image.GuardIntact());
     }
   }
   tagRZBMINFOHEADER header = kt::MakeHeader(32, 2, -2);  // negative geometry: nothing written
-  BYTE memory[16];
-  std::memset(memory, 0xCD, sizeof memory);
+  BYTE memory[16] = {};
   TestDib negative(&header, memory);
-  negative.ClearDIB(0u);
-  negative.ClearDIB(0);
-  header.biHeight = 2;
-  header.biWidth = -2;
-  negative.ClearDIB(0u);
-  for (BYTE b : memory) ASSERT_EQ(b, 0xCD);
+  negative.ClearDIB(0xCDu);
+  negative.ClearDIB(0xCD);
+  EXPECT_TRUE(std::all_of(memory, memory + 16, [](BYTE b) { return b == 0; }));
+}
+
+// On a sharer: (flag before, setter, flag after, whether it writes a private copy).
+TEST(Header, FlagSettersWriteInPlaceOrOnAPrivateCopy) {
+  using Setter = void (*)(TestDib&);
+  const std::tuple<DWORD, Setter, DWORD, bool> cases[] = {
+      {1, [](TestDib& d) { d.SetAlphaPremultiplied(true); }, 2, false},
+      {3, [](TestDib& d) { d.SetAlphaPremultiplied(false); }, 1, true},
+      {2, [](TestDib& d) { d.SetAlphaValid(false); }, 3, true},
+      {3, [](TestDib& d) { d.SetAlphaValid(true); }, 2, false},
+      {0xF0, [](TestDib& d) { d.SetAlphaValid(false); }, 0xF1, true},  // undefined bits travel
+      {0, [](TestDib& d) { d.ncbwSetAlphaFlag(5); }, 5, false},
+      {0, [](TestDib& d) { d.SetInterlacedFlag(0); }, 0, true},
+  };
+  for (const auto& [before, set, after, copies] : cases) {
+    TestDib a;
+    ASSERT_TRUE(a.Create(32, 2, 2, 1));
+    a.ncbwSetAlphaFlag(before);
+    TestDib b(a);
+    set(b);
+    EXPECT_EQ(b.GetAlphaFlag(), after) << before;
+    EXPECT_EQ(a.Data() != b.Data(), copies) << before;
+    EXPECT_EQ(a.GetAlphaFlag(), copies ? before : after) << before;
+    EXPECT_EQ(a.GetInterlacedFlag(), 1u);
+  }
+  TestDib empty;  // without a header the setters write nothing (the empty block is read-only)
+  empty.SetInterlacedFlag(1);
+  empty.SetAlphaValid(false);
+  EXPECT_TRUE(empty.IsNilBlock());
 }
 
 }  // namespace

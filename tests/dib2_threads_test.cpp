@@ -1,6 +1,4 @@
-// CRZDIB2 blocks used from many threads at once: the atomic count, concurrent
-// copy-before-write, teardown on whichever thread lets go last. Meant for the
-// tsan preset.
+// Blocks and the image cache used from many threads at once (for the tsan preset).
 
 #include "test_support.h"
 
@@ -8,31 +6,16 @@ namespace {
 
 using kt::CountingDib2;
 
-constexpr int kThreads = 8;
-
 using Dib2Threads = kt::NoLeaks;
-
-TEST_F(Dib2Threads, ManyThreadsShareAndReleaseOneBlock) {
-  CountingDib2 source;
-  ASSERT_TRUE(source.Create(24, 16, 16, 1));
-  kt::RunThreads(kThreads, [&](int) {
-    for (int i = 0; i < 2000; ++i) {
-      CountingDib2 a(source);
-      CountingDib2 b;
-      b = a;  // shares again, from a copy
-    }
-  });
-  EXPECT_EQ(source.Refs(), 1);
-  EXPECT_EQ(CountingDib2::liveBlocks, 1);
-}
+using CacheThreads = kt::NoLeaks;
 
 TEST_F(Dib2Threads, ConcurrentWritersEachGetAPrivateCopyWithTheRecord) {
+  constexpr int kThreads = 8;
   CDIBCacheInfo record{};
   record.bInfoValid = 1;
   record.dwKey2 = 0x5EED;
   for (int round = 0; round < 200; ++round) {
-    // The writers hold the only references: while one copies the block, the
-    // others let go of it, and one of them frees it.
+    // The writers hold the only references: one copies while others let go.
     std::vector<CountingDib2> writers(kThreads);
     {
       CountingDib2 source;
@@ -43,26 +26,100 @@ TEST_F(Dib2Threads, ConcurrentWritersEachGetAPrivateCopyWithTheRecord) {
     kt::RunThreads(kThreads, [&](int t) {
       CountingDib2& mine = writers[static_cast<std::size_t>(t)];
       mine.ClearDIB(t);  // copy-before-write, unless the others have already gone
-      const BYTE* p = mine.GetBytes();
-      EXPECT_TRUE(std::all_of(p, p + mine.DIBSize(), [t](BYTE b) { return b == t; }));
+      EXPECT_TRUE(kt::AllBytes(mine, static_cast<BYTE>(t)));
       EXPECT_TRUE(mine.EqualCacheInfo(record));
       EXPECT_EQ(mine.Refs(), 1);
     });
+    EXPECT_EQ(CountingDib2::liveBlocks, kThreads);
   }
 }
 
-TEST_F(Dib2Threads, WhicheverThreadLetsGoLastTearsDownTheSection) {
-  for (int round = 0; round < 20; ++round) {
-    std::vector<CRZDIB2> copies(kThreads);
-    {
-      CRZDIB2 section;
-      BITMAPINFOHEADER f{sizeof(BITMAPINFOHEADER), 8, 8, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-      ASSERT_TRUE(section.CreateDIBSection(&f, 1));
-      for (CRZDIB2& c : copies) c = section;
-    }
-    kt::RunThreads(kThreads, [&](int t) { copies[static_cast<std::size_t>(t)].Delete(); });
-    EXPECT_EQ(kt::GdiObjects(), gdiStart_) << "round " << round;
+// Odd pictures are found from any frame, even ones from frame 0 only.
+CDIBCacheInfo Key(int picture, UINT frame) {
+  return kt::CacheKey(static_cast<DWORD>(picture), picture % 2, picture % 2 == 1 ? frame : 0);
+}
+
+TEST_F(CacheThreads, CacheLookUpWriteAndReleaseTheSamePictures) {
+  // The pictures stay with this thread: an entry frees nothing while its picture lives here.
+  std::vector<CountingDib2> pictures(6);
+  for (int k = 0; k < 6; ++k) {
+    CountingDib2& pic = pictures[static_cast<std::size_t>(k)];
+    ASSERT_TRUE(pic.Create(32, 32, 32, 1));  // 4 KB each
+    pic.ClearDIB(k + 1);
+    pic.SetCacheInfo(Key(k, 0));
   }
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(12));  // three of six: evictions all the time
+  kt::RunThreads(8, [&pictures](int t) {
+    std::mt19937 rng(static_cast<std::uint32_t>(t));
+    for (int i = 0; i < 1500; ++i) {
+      const int k = static_cast<int>(rng() % 6);
+      const CountingDib2& pic = pictures[static_cast<std::size_t>(k)];
+      CountingDib2 mine;
+      switch (rng() % 5) {
+        case 0:
+          mine = pic;
+          mine.CacheThis();
+          break;
+        case 1:
+        case 2:
+          if (!mine.LookupCache(Key(k, rng()))) break;
+          EXPECT_TRUE(kt::AllBytes(mine, k + 1));
+          mine.ClearDIB(100 + t);  // a private copy; the cached pixels stay
+          EXPECT_TRUE(kt::AllBytes(mine, 100 + t));
+          break;
+        case 3:
+          pic.UnCacheThis();
+          break;
+        default:
+          if (t == 0) {
+            EXPECT_TRUE(CRZDIB2::SetCacheCapacityKB(rng() % 4 == 0 ? 0 : 12));
+          } else {
+            // A picture only the cache will hold, torn down by whichever thread evicts it.
+            CRZDIB2 section;
+            BITMAPINFOHEADER f = kt::Info(8, 8, 32).bmiHeader;
+            ASSERT_TRUE(section.CreateDIBSection(&f, 1));
+            section.SetCacheInfo(Key(100 + t, 0));
+            section.CacheThis();
+          }
+      }
+    }
+  });
+  EXPECT_LE(CRZDIB2::GetCacheUsedKB(), 12);
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(0));
+  EXPECT_EQ(CountingDib2::liveBlocks, 6);
+  for (int k = 0; k < 6; ++k) {
+    EXPECT_EQ(pictures[static_cast<std::size_t>(k)].Refs(), 1) << "picture " << k;
+    EXPECT_TRUE(kt::AllBytes(pictures[static_cast<std::size_t>(k)], k + 1)) << "picture " << k;
+  }
+}
+
+// SetCacheInfo rewrites a cached block's record while other threads look it up.
+TEST_F(CacheThreads, RecordOfACachedBlockRewrittenUnderLookups) {
+  CountingDib2 pic;
+  ASSERT_TRUE(pic.Create(32, 8, 8, 1));
+  pic.ClearDIB(7);
+  pic.SetCacheInfo(Key(0, 0));
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(1000));
+  ASSERT_TRUE(pic.CacheThis());
+  std::atomic<int> lookups{0};
+  std::atomic<bool> written{false};
+  kt::RunThreads(5, [&](int t) {
+    if (t == 0) {
+      while (lookups.load() < 100) std::this_thread::yield();  // the lookups are under way
+      for (int i = 1; i <= 2000; ++i) pic.SetCacheInfo(Key(i % 2 == 0 ? 0 : 2, 0));
+      written = true;
+    }
+    for (int k = 0; !written.load(); k = 2 - k, ++lookups) {
+      CountingDib2 mine;
+      EXPECT_TRUE(!mine.LookupCache(Key(k, 0)) || kt::AllBytes(mine, 7));
+    }
+  });
+  CountingDib2 found;
+  EXPECT_FALSE(found.LookupCache(Key(2, 0)));
+  EXPECT_TRUE(found.LookupCache(Key(0, 0)));  // the last record written
+  found.Delete();
+  ASSERT_TRUE(CRZDIB2::SetCacheCapacityKB(0));
+  EXPECT_EQ(pic.Refs(), 1);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// Shared data blocks: assignment, copy-before-write, locking, attach and release.
+// Shared blocks: sharing, copy-before-write, locking, attach, and allocation failures.
 
-#include "test_support.h"
+#include "io_support.h"
+
+#include <map>
 
 namespace {
 
@@ -8,167 +10,136 @@ using kt::CountingDib;
 
 using Sharing = kt::NoLeaks;
 
-TEST_F(Sharing, AssignmentSharesUntilAWriteThenCopiesHeaderAndEveryByte) {
-  CountingDib a;
-  ASSERT_TRUE(kt::CreateRandom(a, 24, 7, 5, 0, 2));
-  a.ncbwSetAlphaFlag(0x55);
-  a.GetRzBmiHeader()->dwReserved3[13] = 0xDEADBEEF;
-  const auto before = kt::Pixels(a);
+// What a bitmap must show: header and pixel bytes (none when empty), and its lock.
+struct Model {
+  std::vector<BYTE> bytes;
+  bool locked = false;
+};
 
-  CountingDib b;
-  b = a;
-  EXPECT_EQ(a.GetBytes(), b.GetBytes());
-  EXPECT_EQ(a.Refs(), 2);
-  ASSERT_TRUE(b._CopyBeforeWrite());
-  EXPECT_NE(a.GetBytes(), b.GetBytes());
-  EXPECT_EQ(kt::Pixels(b), before);  // padding bytes included
-  EXPECT_EQ(std::memcmp(a.GetRzBmiHeader(), b.GetRzBmiHeader(), 144), 0);
-  EXPECT_FALSE(b._CopyBeforeWrite());  // unshared now: nothing to do
-
-  CountingDib c(a);
-  c.ClearDIB(0);  // a mutator copies first
-  EXPECT_NE(a.GetBytes(), c.GetBytes());
-  EXPECT_EQ(kt::Pixels(a), before);
-  EXPECT_EQ(a.Refs(), 1);
-  EXPECT_EQ(c.Refs(), 1);
-  EXPECT_EQ(CountingDib::liveBlocks, 3);
+std::vector<BYTE> Snapshot(const CRZDIBBase2& dib) {
+  if (!dib.IsValidDIB()) return {};
+  const auto* header = reinterpret_cast<const BYTE*>(dib.GetRzBmiHeader());
+  std::vector<BYTE> out(header, header + 144);
+  out.insert(out.end(), dib.GetBytes(), dib.GetBytes() + dib.DIBSize());
+  return out;
 }
 
-TEST_F(Sharing, LockedSourceIsCopiedAndLockedTargetReusedWhenLargeEnough) {
-  CountingDib a;
-  ASSERT_TRUE(kt::CreateRandom(a, 32, 3, 3, 1, 3));
-  ASSERT_NE(a.LockDIB(), nullptr);
-  CountingDib b;
-  b = a;
-  CountingDib c(a);  // copy construction follows the same rule
-  for (CountingDib* copy : {&b, &c}) {
-    EXPECT_NE(copy->GetBytes(), a.GetBytes());
-    EXPECT_EQ(kt::Pixels(*copy), kt::Pixels(a));
-    EXPECT_FALSE(copy->IsLocked());
+// Every bitmap shows its model's bytes, a block counts its owners (a locked one has one),
+// and copies and reshapes keep unshared storage (and its lock) exactly when it fits.
+TEST_F(Sharing, RandomOperationsAgreeWithAPlainModel) {
+  // Equal image sizes (64, 64) and sizes a header's length apart (48, 64, 80, 192).
+  const std::tuple<WORD, int, int> shapes[] = {{24, 5, 4}, {32, 4, 4}, {8, 3, 3}, {24, 5, 3},
+                                               {32, 2, 2}, {8, 13, 5}, {32, 8, 6}};
+  std::vector<CountingDib> dibs(4);
+  std::vector<Model> model(dibs.size());
+  std::mt19937 rng(2024);
+  const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  for (int step = 0; step < 4000; ++step) {
+    const std::size_t i = pick(dibs.size());
+    const std::size_t j = pick(dibs.size());
+    CountingDib& dib = dibs[i];
+    Model& m = model[i];
+    const auto [bits, width, height] = shapes[pick(std::size(shapes))];
+    const int op = static_cast<int>(pick(9));
+    SCOPED_TRACE(testing::Message() << "step " << step << ", operation " << op << " on " << i << " from " << j);
+    switch (op) {
+      case 0:  // shares, or copies when either side is locked
+      case 1: {  // AssignCopy: from an empty source or itself, the target stays as it is
+        const bool empty = model[j].bytes.empty();
+        const bool same = op == 0 ? dib.Data() == dibs[j].Data() : i == j;
+        const bool copies = !empty && !same && (op == 1 || m.locked || model[j].locked);
+        const bool reused = copies && !m.bytes.empty() && dib.Refs() <= 1 && dib.DIBSize() >= dibs[j].DIBSize();
+        BYTE* const pixels = dib.GetBytes();
+        if (op == 0) {
+          dib = dibs[j];
+        } else {
+          dib.AssignCopy(dibs[j]);
+        }
+        EXPECT_TRUE(!reused || dib.GetBytes() == pixels);
+        if (op == 0 && empty) m = {};
+        if (!empty && !same) m = {model[j].bytes, m.locked && reused};
+        break;
+      }
+      case 2: {
+        const BYTE value = static_cast<BYTE>(rng());
+        dib.ClearDIB(static_cast<int>(value));
+        if (!m.bytes.empty()) std::fill(m.bytes.begin() + 144, m.bytes.end(), value);
+        break;
+      }
+      case 3:  // raw pixel bytes, when this image is at least as large
+        dib.CopyDibBytes(dibs[j]);
+        if (!m.bytes.empty() && !model[j].bytes.empty() && m.bytes.size() >= model[j].bytes.size()) {
+          std::copy(model[j].bytes.begin() + 144, model[j].bytes.end(), m.bytes.begin() + 144);
+        }
+        break;
+      case 4:  // a locked bitmap is written through its pointers
+        if (dib.LockDIB() != nullptr) {
+          const std::size_t at = pick(static_cast<std::size_t>(dib.DIBSize()));
+          dib.GetBytes()[at] = m.bytes[144 + at] = static_cast<BYTE>(rng());
+          m.locked = true;
+        }
+        break;
+      case 5:
+        dib.UnlockDIB();
+        m.locked = false;
+        break;
+      case 6:  // new storage, its extension words stamped while unshared
+        ASSERT_TRUE(dib.Create(bits, width, height, 1));
+        dib.GetRzBmiHeader()->dwReserved3[13] = static_cast<DWORD>(rng());
+        m = {Snapshot(dib), false};
+        break;
+      case 7: {
+        const int image = kt::Stride(bits, width) * height;
+        const bool inPlace = !m.bytes.empty() && dib.Refs() <= 1 && dib.AllocSize() >= 144u + image;
+        BYTE* const pixels = dib.GetBytes();
+        ASSERT_TRUE(dib.CreateOrModify(bits, width, height, 0));
+        EXPECT_EQ(dib.DIBSize(), image);
+        EXPECT_TRUE(!inPlace || dib.GetBytes() == pixels);
+        m = {Snapshot(dib), m.locked && inPlace};
+        break;
+      }
+      default:
+        dib.Delete();
+        m = {};
+    }
+    std::map<const CRzDibBaseData2*, int> owners;
+    for (std::size_t k = 0; k < dibs.size(); ++k) {
+      ASSERT_EQ(Snapshot(dibs[k]), model[k].bytes) << "bitmap " << k;
+      if (model[k].bytes.empty()) continue;
+      ASSERT_EQ(dibs[k].IsLocked(), model[k].locked) << "bitmap " << k;
+      ++owners[dibs[k].Data()];
+      ASSERT_GE(dibs[k].AllocSize(), 144u + static_cast<UINT>(dibs[k].DIBSize())) << "bitmap " << k;
+    }
+    for (const auto& [block, count] : owners) ASSERT_EQ(block->nRefs < 0 ? 1 : block->nRefs, count);
+    ASSERT_EQ(CountingDib::liveBlocks, static_cast<int>(owners.size()));
+    ASSERT_EQ(CountingDib::liveBuffers, static_cast<int>(owners.size()));
   }
-
-  CountingDib target, src;
-  ASSERT_TRUE(target.Create(32, 4, 4, 1));
-  ASSERT_TRUE(kt::CreateRandom(src, 24, 5, 4, 1, 4));  // exactly as large: 64 bytes
-  target.LockDIB();
-  BYTE* pixels = target.GetBytes();
-  target = src;
-  EXPECT_EQ(target.GetBytes(), pixels);
-  EXPECT_TRUE(target.IsLocked());
-  EXPECT_EQ(std::memcmp(target.GetBytes(), src.GetBytes(), src.DIBSize()), 0);
-  ASSERT_TRUE(src.Create(32, 8, 8, 1));  // now too large: fresh unlocked storage
-  target = src;
-  EXPECT_NE(target.GetBytes(), pixels);
-  EXPECT_FALSE(target.IsLocked());
 }
 
-TEST_F(Sharing, SelfAndEmptyAssignments) {
-  CountingDib a;
-  ASSERT_TRUE(a.Create(8, 4, 4, 1));
-  CRzDibBaseData2* block = a.Data();
-  const CountingDib& same = a;
-  a = same;
-  a.AssignCopy(a);  // from itself: nothing happens
-  CountingDib empty;
-  a.AssignCopy(empty);  // an empty source leaves the target as it was
-  EXPECT_EQ(a.Data(), block);
-  EXPECT_EQ(a.Refs(), 1);
-  a = empty;
-  EXPECT_TRUE(a.IsNilBlock());
-
-  CountingDib headerless;  // attached to nothing: a block without a header
-  ASSERT_TRUE(headerless.Attach(nullptr, nullptr));
-  EXPECT_EQ(headerless.LockDIB(), nullptr);
-  ASSERT_TRUE(a.Create(8, 4, 4, 1));
-  a = headerless;  // a source without header empties the target
-  EXPECT_TRUE(a.IsNilBlock());
-}
-
-TEST_F(Sharing, OwnersReleaseOneReferenceEachInAnyOrder) {
-  std::vector<CountingDib> owners(10);
-  ASSERT_TRUE(owners[0].Create(24, 3, 3, 1));
-  for (size_t i = 1; i < owners.size(); ++i) owners[i] = owners[0];
-  EXPECT_EQ(owners[0].Refs(), 10);
-  for (size_t i : {3u, 0u, 9u, 5u, 5u}) owners[i].Delete();  // a second Delete does nothing
-  EXPECT_EQ(owners[1].Refs(), 6);
-  EXPECT_EQ(CountingDib::liveBlocks, 1);
-  for (size_t i : {1u, 2u, 4u, 6u, 7u}) owners[i].Delete();
-  owners[8].Detach();
-  EXPECT_EQ(CountingDib::liveBlocks, 0);
-}
-
-TEST_F(Sharing, LockingRules) {
-  CountingDib empty;
-  EXPECT_EQ(empty.LockDIB(), nullptr);
-  empty.UnlockDIB();
-  EXPECT_EQ(empty.Refs(), -1);
-
-  CountingDib a;
-  ASSERT_TRUE(a.Create(24, 2, 2, 1));
-  a.LockDIB();
-  a.LockDIB();
-  a.UnlockDIB();
-  EXPECT_FALSE(a.IsLocked());  // locks are not counted
-
-  CountingDib b(a);
-  tagRZBMINFOHEADER* locked = b.LockDIB();  // a sharer locks a copy of its own
-  EXPECT_NE(locked, a.GetRzBmiHeader());
-  EXPECT_EQ(a.Refs(), 1);
-  b.Delete();  // a locked block is freed by its owner (the fixture checks)
-
-  // Unlocking a bitmap that is not locked must not disturb a shared count.
-  CountingDib c(a);
-  c.UnlockDIB();
-  EXPECT_EQ(a.Refs(), 2);
-}
-
-TEST_F(Sharing, AssignCopyReusesLargeEnoughUnsharedStorage) {
-  CountingDib big, small;
-  ASSERT_TRUE(big.Create(24, 10, 10, 0));
-  ASSERT_TRUE(kt::CreateRandom(small, 32, 4, 3, 1, 5));
-  small.ncbwSetAlphaFlag(1);
-  BYTE* pixels = big.GetBytes();
-  big.AssignCopy(small);
-  EXPECT_EQ(big.GetBytes(), pixels);
-  EXPECT_EQ(std::memcmp(big.GetRzBmiHeader(), small.GetRzBmiHeader(), 144), 0);
-  EXPECT_EQ(std::memcmp(big.GetBytes(), small.GetBytes(), small.DIBSize()), 0);
-
-  CountingDib src;  // the other way round needs new storage
-  ASSERT_TRUE(kt::CreateRandom(src, 24, 20, 20, 1, 6));
-  small.AssignCopy(src);
-  EXPECT_EQ(kt::Pixels(small), kt::Pixels(src));
-
-  const auto before = kt::Pixels(src);  // a shared target is never written
-  CountingDib sharer(src);
-  ASSERT_TRUE(small.Create(24, 2, 2, 1));  // would fit in place
-  sharer.AssignCopy(small);
-  EXPECT_NE(src.GetBytes(), sharer.GetBytes());
-  EXPECT_EQ(kt::Pixels(src), before);
-}
-
+// Never reshaped, freed or written by a sharer, whatever a client's hook leaves in bCreated.
 TEST_F(Sharing, AttachedMemoryStaysTheCallers) {
   tagRZBMINFOHEADER header = kt::MakeHeader(24, 3, 2);
-  BYTE pixels[24];
-  for (int i = 0; i < 24; ++i) pixels[i] = static_cast<BYTE>(i);
   const tagRZBMINFOHEADER headerBefore = header;
+  BYTE pixels[24] = {};
   {
     CountingDib a;
     ASSERT_TRUE(a.Attach(&header, pixels));
     EXPECT_EQ(CountingDib::liveBuffers, 0);
     CountingDib b(a);
-    b.ClearDIB(0xEE);  // the writer gets a created copy
+    b.ClearDIB(0xEE);
     EXPECT_TRUE(b.IsCreated());
-    for (int i = 0; i < 24; ++i) ASSERT_EQ(pixels[i], i);
-
-    a.ClearDIB(0x11);  // unshared attached memory is written in place...
-    EXPECT_EQ(pixels[0], 0x11);
-    ASSERT_TRUE(a.CreateOrModify(24, 2, 2, 1));  // ...but never reshaped
+    EXPECT_EQ(pixels[0], 0);
+    a.ClearDIB(0x11);
+    EXPECT_EQ(pixels[23], 0x11);
+    ASSERT_TRUE(a.CreateOrModify(24, 2, 2, 1));
     EXPECT_TRUE(a.IsCreated());
+    CountingDib headerless;  // attached to nothing: a source that empties its target
+    ASSERT_TRUE(headerless.Attach(nullptr, nullptr));
+    EXPECT_EQ(headerless.LockDIB(), nullptr);
+    a = headerless;
+    EXPECT_TRUE(a.IsNilBlock());
   }
-  // Releasing never freed nor wrote the caller's memory (ASan would report a bad free).
   EXPECT_EQ(std::memcmp(&header, &headerBefore, sizeof header), 0);
-
-  // Nor does a client's block hook that leaves the flag set make it the library's to free.
   struct DirtyHook : kt::TestDib {
     void _IAllocData() override {
       kt::TestDib::_IAllocData();
@@ -177,7 +148,23 @@ TEST_F(Sharing, AttachedMemoryStaysTheCallers) {
   } hooked;
   ASSERT_TRUE(hooked.Attach(&header, pixels));
   EXPECT_TRUE(hooked.IsAttached());
-  hooked.Detach();
+}
+
+// Without a block the writer ends empty, without a buffer it holds a headerless block.
+TEST_F(Sharing, CopyBeforeWriteRaisesWithTheDocumentedState) {
+  CountingDib a;
+  ASSERT_TRUE(kt::CreateRandom(a, 24, 4, 4, 1, 1));
+  const auto before = kt::Pixels(a);
+  for (int k : {0, 1}) {
+    CountingDib b(a);
+    kt::FailAllocations fail(k);
+    EXPECT_TRUE(kt::Throws<CMemoryException>([&] { b.ClearDIB(9); })) << k;
+    EXPECT_EQ(b.IsNilBlock(), k == 0);
+    EXPECT_EQ(b.GetRzBmiHeader(), nullptr);
+    EXPECT_EQ(b.Refs(), k == 0 ? -1 : 1);
+    EXPECT_EQ(a.Refs(), 1);
+  }
+  EXPECT_EQ(kt::Pixels(a), before);
 }
 
 }  // namespace

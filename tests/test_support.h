@@ -1,6 +1,5 @@
-// Shared helpers for the test suites: bitmap classes that reach the protected
-// members and count what their storage hooks make, a fault-injection guard,
-// small image builders, GDI read-backs and a fixture that fails on leaks.
+// Helpers of every suite: open and counting bitmap classes, fault injection,
+// image builders, GDI read-backs and a fixture that fails on leaks.
 #pragma once
 
 #include "portable.h"
@@ -19,8 +18,7 @@
 
 namespace kt {
 
-// The base class cannot be instantiated; this is the smallest client class,
-// with the protected interface opened up for inspection.
+// The smallest client class of the abstract base, its protected members opened.
 class TestDib : public CRZDIBBase2 {
  public:
   TestDib() = default;
@@ -41,7 +39,6 @@ class TestDib : public CRZDIBBase2 {
   const LONG* ColumnMap() const { return pColumnMap; }
   const LONG* RowMap() const { return pRowMap; }
 
-  using CRZDIBBase2::_CopyBeforeWrite;
   using CRZDIBBase2::_GetQuarterDIB;
   using CRZDIBBase2::_GetEighthDIB;
   using CRZDIBBase2::_GetOddFrame;
@@ -49,8 +46,7 @@ class TestDib : public CRZDIBBase2 {
   using CRZDIBBase2::_OddFieldToOddField;
 };
 
-// Makes allocations fail for the lifetime of the guard; always switches the
-// injection off again, so no test leaks it into the next.
+// Makes allocations fail for the guard's lifetime, and always stops again.
 class FailAllocations {
  public:
   explicit FailAllocations(long long after) { kolvex::testing::FailAllocationsAfter(after); }
@@ -85,8 +81,7 @@ inline std::vector<BYTE> Pixels(const CRZDIBBase2& dib) {
   return std::vector<BYTE>(dib.GetBytes(), dib.GetBytes() + dib.DIBSize());
 }
 
-// The pixel bytes of every stored row, padding left out: what transforms
-// define when they leave the padding of their rows undefined.
+// The pixel bytes of every row without padding, which transforms leave undefined.
 inline std::vector<BYTE> RowBytes(const CRZDIBBase2& dib) {
   std::vector<BYTE> out;
   const auto used = static_cast<std::size_t>(dib.DIBWidth() * dib.DIBBitCount() / 8);
@@ -109,8 +104,7 @@ inline tagRZBMINFOHEADER MakeHeader(WORD bitCount, LONG width, LONG height, DWOR
   return h;
 }
 
-// A caller's header and pixel buffer for Attach(), with guard bytes right
-// after the image: an operation that writes past the last pixel byte changes them.
+// A caller's header and pixels for Attach(), with guard bytes right after the image.
 struct GuardedImage {
   static constexpr int kGuard = 64;
   static constexpr BYTE kGuardByte = 0xA5;
@@ -158,13 +152,10 @@ class TestDib2 : public CRZDIB2 {
   CRzDibData2* Data() const { return _IGetData(); }
   LONG Refs() const { return _IGetData()->nRefs; }
   bool IsNilBlock() const { return _IsNil(CRZDIBBase2::_IGetData()); }
-
-  using CRZDIB2::_CopyBeforeWrite;
 };
 
-// Counts the blocks and buffers made and released through the storage hooks
-// of Base (TestDib or TestDib2), so tests can prove that every path releases
-// what it made; atomic, since threaded suites release from many threads.
+// Counts the live blocks and buffers made through Base's storage hooks (atomic:
+// threaded suites release from many threads).
 template <class Base>
 class Counting final : public Base {
  public:
@@ -202,8 +193,22 @@ class Counting final : public Base {
 using CountingDib = Counting<TestDib>;
 using CountingDib2 = Counting<TestDib2>;
 
-// True when f throws E* (an MFC-style exception, which is then deleted); the
-// cause of a CFileException goes to *cause when asked for.
+// A set cache record under `key` (frameMode 1: matched whatever the frame).
+inline CDIBCacheInfo CacheKey(DWORD key, int frameMode = 0, UINT frame = 0) {
+  CDIBCacheInfo info{};
+  info.bInfoValid = 1;
+  info.dwKey1 = key;
+  info.nFrameMode = frameMode;
+  info.nFrame = frame;
+  return info;
+}
+
+// Whether every image byte (padding included) is `value`.
+inline bool AllBytes(const CRZDIBBase2& dib, BYTE value) {
+  return std::all_of(dib.GetBytes(), dib.GetBytes() + dib.DIBSize(), [value](BYTE b) { return b == value; });
+}
+
+// True when f throws E* (then deleted); a CFileException's cause goes to *cause.
 template <class E, class F>
 bool Throws(F&& f, int* cause = nullptr) {
   try {
@@ -225,19 +230,17 @@ inline BITMAPINFO Info(LONG w, LONG h, WORD bits) {
   return bmi;
 }
 
-// A bitmap compatible with the screen (made from a screen DC: GDI makes a
-// memory DC's compatible bitmaps monochrome), selected into a memory DC.
-inline HBITMAP ScreenBitmap(int w, int h) {
-  HDC screen = GetDC(nullptr);
-  HBITMAP bm = CreateCompatibleBitmap(screen, w, h);
-  ReleaseDC(nullptr, screen);
-  return bm;
-}
+// A screen-compatible bitmap (a memory DC's would be monochrome) in a memory DC.
 struct DeviceBitmap {
   HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP bm;
-  HGDIOBJ old;
-  DeviceBitmap(int w, int h) : bm(ScreenBitmap(w, h)), old(SelectObject(dc, bm)) {}
+  HBITMAP bm = nullptr;
+  HGDIOBJ old = nullptr;
+  DeviceBitmap(int w, int h) {
+    HDC screen = GetDC(nullptr);
+    bm = CreateCompatibleBitmap(screen, w, h);
+    ReleaseDC(nullptr, screen);
+    old = SelectObject(dc, bm);
+  }
   ~DeviceBitmap() {
     SelectObject(dc, old);
     DeleteObject(bm);
@@ -255,8 +258,7 @@ inline Pixels32 ReadBack(HDC dc, HBITMAP bm, int w, int h) {
   return out;
 }
 
-// The reserved and committed bytes of the reservation that starts at base,
-// found by walking it with VirtualQuery as a Windows program would.
+// The reserved and committed bytes of the reservation at base, by VirtualQuery.
 struct Extents {
   SIZE_T reserved = 0;
   SIZE_T committed = 0;
@@ -274,8 +276,7 @@ inline Extents VirtualExtents(const void* base) {
   return e;
 }
 
-// A fixture that fails a test which leaks a counted block or buffer (of either
-// class) or a GDI object, and that always ends fault injection.
+// Fails a test that leaks a counted block or buffer or a GDI object; ends fault injection.
 class NoLeaks : public ::testing::Test {
  protected:
   void SetUp() override {
