@@ -1,6 +1,5 @@
-// What the suites need from the system they run on, in one place, so that no
-// test carries a conditional for it. portable_posix.cpp and
-// portable_windows.cpp implement it; CMake picks one.
+// What the suites need from the system they run on, so that no test carries a
+// conditional for it; portable_posix.cpp or portable_windows.cpp implements it.
 #pragma once
 
 #include <kolvex/kolvex.h>
@@ -45,16 +44,14 @@ BYTE* MapPages(std::size_t bytes);
 void ProtectPage(BYTE* page);
 void UnmapPages(BYTE* base, std::size_t bytes);
 
-// The live GDI objects of this process: GetGuiResources(GR_GDIOBJECTS), or
-// where the system answers 0 (Wine) the entries of the GDI handle table the
-// system maps into every process. Compare counts taken in one process.
+// The live GDI objects of this process (where GetGuiResources answers 0, as
+// under Wine, the process's entries of the GDI handle table); compare counts
+// taken in one process.
 DWORD GdiObjects();
 
 // Registers `bytes` as resource `id` of type 8000 of the module that
 // CRZDIB2::CreateFromResource(id, nullptr) searches, for the life of the
-// object. Linux: the stand-in's resource table. Windows: a copy of kolvex.dll
-// with the resource written into it, loaded as a data file and made the module
-// state's instance, as an MFC program does with a resource DLL.
+// object: the stand-in's table, or on Windows a resource DLL of its own.
 class ScopedResource {
  public:
   ScopedResource(WORD id, const std::vector<BYTE>& bytes);
@@ -92,21 +89,18 @@ struct DecodedBitmap {
   std::vector<std::uint32_t> pixels;  // 0xRRGGBB, rows from the top
 };
 
-// Reads the bitmap file at `path` with a decoder that is not the library's:
-// PIL on Linux, the system's LoadImage on Windows. False when the decoder
-// refuses the file or cannot be run.
+// Reads the bitmap file at `path` with a decoder that is not the library's
+// (PIL; on Windows LoadImage): false when it refuses the file or cannot run.
 bool DecodeIndependently(const std::string& path, DecodedBitmap& out);
 
 // Why a handler that the program registers with std::atexit() cannot see what
 // the library's static objects do when the process exits; null where it can.
 const char* AtExitBlindSpot();
 
-// A named pipe that carries no byte, for the life of the object: a FIFO on
-// Linux, its writing end held open by this process when `writer` is set; a
-// pipe served by this process on Windows (where `writer` changes nothing).
-// Release() closes what this process holds and wakes anything still waiting
-// to open or read the pipe, so that a test of a call that must not wait fails
-// instead of hanging.
+// A named pipe that carries no byte, for the life of the object (on Linux a
+// FIFO whose writing end this process holds when `writer` is set). Release()
+// closes what this process holds and wakes anything waiting to open or read
+// it, so that a test of a call that must not wait fails instead of hanging.
 class QuietPipe {
  public:
   explicit QuietPipe(bool writer);
@@ -122,8 +116,7 @@ class QuietPipe {
   std::unique_ptr<State> state_;
 };
 
-// A file whose writes fail because its device is full; empty where the system
-// has none (Windows).
+// A file on a full device (/dev/full); empty where there is none (Windows).
 std::string FullDevice();
 
 }  // namespace kt
