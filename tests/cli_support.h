@@ -80,9 +80,7 @@ class ToolTest : public ::testing::Test {
   // The names in a directory of the test, hidden ones included, sorted.
   std::vector<std::string> Listing(const std::string& sub = "") const {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(sub.empty() ? dir_ : Path(sub))) {
-      names.push_back(e.path().filename().string());
-    }
+    for (const auto& e : std::filesystem::directory_iterator(Path(sub))) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }

@@ -70,38 +70,19 @@ TEST_F(Tool, SignalDuringALargeWriteLeavesNoTemporaryFile) {
   EXPECT_TRUE(caught) << "the write always ended before the signal";
 }
 
-TEST_F(Tool, NamedPipesAndDirectoriesAreNoFiles) {
-  ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
-  const std::string good = MakeInput("good.bmp", 24, 6, 4, 2);
-  const std::string fifo = Quoted(Path("fifo"));
-  const std::pair<std::string, std::string> cases[] = {
-      {"mirror " + fifo + " " + Quoted(Path("o.bmp")), Path("fifo") + ": not a regular file\n"},
-      {"mirror " + Quoted(dir_) + " " + Quoted(Path("o.bmp")), dir_ + ": not a regular file\n"},
-      {"mirror -o " + Quoted(Path("d")) + " " + Quoted(good) + " " + fifo, Path("fifo") + ": not a regular file\n2 frames, 1 failed\n"},
-      {"mirror " + Quoted(good) + " " + fifo, Path("fifo") + ": cannot write (no process reads the pipe)\n"},
-  };
-  for (const auto& [args, err] : cases) {
-    // A regression fails by the timeout's status instead of hanging.
-    const ToolRun r = Shell("timeout 20 '" KOLVEX_TOOL "' " + args);
-    EXPECT_EQ(r.status, 1) << args;
-    EXPECT_EQ(r.err, err);
-  }
-  // With a reader the pipe receives the file (which fits in the pipe's buffer).
-  const int reader = ::open(Path("fifo").c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_EQ(Kolvex("mirror", {good, Path("fifo")}).status, 0);
-  std::vector<BYTE> got(4096);
-  got.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::read(reader, got.data(), got.size()))));
-  ::close(reader);
-  ASSERT_EQ(Kolvex("mirror", {good, Path("o.bmp")}).status, 0);
-  EXPECT_EQ(got, FileBytes(Path("o.bmp")));
-}
-
-// Stale temporaries of dead processes are swept; the output keeps an alpha
-// mask that PIL reads, goes through symbolic links, keeps a name of 255 bytes
-// and an existing file's mode.
-TEST_F(Tool, OutputsSweepStaleTemporariesKeepAlphaFollowLinksNamesAndModes) {
-  const std::string input = Path("in.bmp");
-  WriteFile(input, kt::MakeBmp({5, 3, 32, 3, 124, 0, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}}));
+// Outputs go through symbolic links, under a name of 255 bytes, over a file
+// whose mode they keep, with the alpha that PIL reads; named pipes and
+// directories are no files (`timeout` ends a regression that waits); stale
+// temporaries of dead processes are swept.
+TEST_F(Tool, PathsOfEveryKind) {
+  const std::string in = Path("in.bmp"), out = Path("out.bmp"), fifo = Path("fifo"), longest = Path(std::string(251, 'n') + ".bmp");
+  WriteFile(in, kt::MakeBmp({5, 3, 32, 3, 124, 0, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}}));
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::mkdir(Path("sub").c_str(), 0777), 0);
+  ASSERT_EQ(::symlink("../t.bmp", Path("sub/rel.bmp").c_str()), 0);  // a link to a relative link
+  ASSERT_EQ(::symlink("sub/rel.bmp", Path("chain.bmp").c_str()), 0);
+  WriteFile(Path("kept.bmp"), {'o', 'l', 'd'});
+  std::filesystem::permissions(Path("kept.bmp"), std::filesystem::perms(0640));
   // A process number that no process has (above the kernel's limit).
   const std::string stale = ".kolvex-partial-99999999-AbCdEf", recent = ".kolvex-partial-99999998-AbCdEf";
   const std::string live = ".kolvex-partial-" + std::to_string(::getpid()) + "-AbCdEf", foreign = ".other-99999999-AbCdEf";
@@ -110,29 +91,44 @@ TEST_F(Tool, OutputsSweepStaleTemporariesKeepAlphaFollowLinksNamesAndModes) {
     const char* when = name == &recent ? "tomorrow" : "2001-01-01";
     ASSERT_EQ(Shell("touch -d '" + std::string(when) + "' " + Quoted(Path(*name))).status, 0);
   }
-  ASSERT_EQ(Kolvex("mirror", {input, Path("out.bmp")}).status, 0);
-  EXPECT_EQ(Listing(), (std::vector<std::string>{live, recent, foreign, "in.bmp", "out.bmp"}));
-  const ToolRun pil = kt::RunProgram("/usr/bin/python3", {"-c", "import sys; from PIL import Image; a, b = map(Image.open, sys.argv[1:]); "
-                                     "print(b.mode, a.transpose(Image.Transpose.FLIP_LEFT_RIGHT).tobytes() == b.tobytes())", input, Path("out.bmp")});
-  EXPECT_EQ(pil.out, "RGBA True\n") << pil.err;
-  const std::vector<BYTE> mirrored = FileBytes(Path("out.bmp"));
-
-  // A link to a relative link in another directory.
-  ASSERT_EQ(::mkdir(Path("sub").c_str(), 0777), 0);
-  ASSERT_EQ(::symlink("../t.bmp", Path("sub/rel.bmp").c_str()), 0);
-  ASSERT_EQ(::symlink("sub/rel.bmp", Path("chain.bmp").c_str()), 0);
-  ASSERT_EQ(Kolvex("mirror", {input, Path("chain.bmp")}).status, 0);
+  const struct {
+    std::vector<std::string> paths;
+    std::string err;
+    std::string lands = "";  // where the output is when the run succeeds
+  } cases[] = {
+      {{in, out}, "", out},
+      {{in, Path("chain.bmp")}, "", Path("t.bmp")},
+      {{in, longest}, "", longest},
+      {{in, Path("kept.bmp")}, "", Path("kept.bmp")},
+      {{fifo, Path("o.bmp")}, fifo + ": not a regular file\n"},
+      {{dir_, Path("o.bmp")}, dir_ + ": not a regular file\n"},
+      {{"-o", Path("d"), in, fifo}, fifo + ": not a regular file\n2 frames, 1 failed\n"},
+      {{in, fifo}, fifo + ": cannot write (no process reads the pipe)\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"20", KOLVEX_TOOL, "mirror"};
+    args.insert(args.end(), c.paths.begin(), c.paths.end());
+    const ToolRun r = kt::RunProgram("/usr/bin/timeout", args);
+    EXPECT_EQ(r.status, c.lands.empty() ? 1 : 0) << c.paths.back();
+    EXPECT_EQ(r.err, c.err);
+    if (!c.lands.empty()) {
+      EXPECT_EQ(FileBytes(c.lands), FileBytes(out)) << c.lands;
+    }
+  }
   EXPECT_TRUE(std::filesystem::is_symlink(Path("chain.bmp")));
-  EXPECT_EQ(FileBytes(Path("t.bmp")), mirrored);
-  const std::string longest = Path(std::string(251, 'n') + ".bmp");  // 255 bytes, the most a name holds
-  EXPECT_EQ(Kolvex("mirror", {input, longest}).status, 0);
-  EXPECT_EQ(FileBytes(longest), mirrored);
-  const std::string kept = Path("kept.bmp");
-  WriteFile(kept, {'o', 'l', 'd'});
-  std::filesystem::permissions(kept, std::filesystem::perms(0640));
-  ASSERT_EQ(Kolvex("mirror", {input, kept}).status, 0);
-  EXPECT_EQ(FileBytes(kept), mirrored);
-  EXPECT_EQ(std::filesystem::status(kept).permissions(), std::filesystem::perms(0640));
+  EXPECT_EQ(std::filesystem::status(Path("kept.bmp")).permissions(), std::filesystem::perms(0640));
+  EXPECT_FALSE(std::filesystem::exists(Path(stale)));
+  for (const std::string& kept : {live, recent, foreign}) EXPECT_TRUE(std::filesystem::exists(Path(kept))) << kept;
+  const ToolRun pil = kt::RunProgram("/usr/bin/python3", {"-c", "import sys; from PIL import Image; a, b = map(Image.open, sys.argv[1:]); "
+                                     "print(b.mode, a.transpose(Image.Transpose.FLIP_LEFT_RIGHT).tobytes() == b.tobytes())", in, out});
+  EXPECT_EQ(pil.out, "RGBA True\n") << pil.err;
+  // With a reader the pipe receives the file (which fits in the pipe's buffer).
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_EQ(Kolvex("mirror", {in, fifo}).status, 0);
+  std::vector<BYTE> got(4096);
+  got.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::read(reader, got.data(), got.size()))));
+  ::close(reader);
+  EXPECT_EQ(got, FileBytes(out));
 }
 
 // Mirror holds the image and its result only (a 1-bit file of 0.5 MB loads as

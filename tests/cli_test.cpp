@@ -9,24 +9,19 @@ namespace {
 using kt::ToolRun;
 using Tool = kt::ToolTest;
 
-// The library's own result for a subcommand on a loaded input.
-using LibraryOp = bool (*)(CRZDIB2& in, CRZDIB2& out);
-
 TEST_F(Tool, EveryDepthThroughEverySubcommandMatchesTheLibrary) {
   const struct {
     const char* args;  // subcommand and its own arguments
     bool colourOnly;   // the library takes 24 and 32 bits only
-    LibraryOp op;
+    bool (*op)(CRZDIB2& in, CRZDIB2& out);  // the library's own result
     std::string warning = "";
   } cases[] = {
       {"quarter", true, [](CRZDIB2& in, CRZDIB2& out) { return out.CreateQuarter(in); }},
       // --field is the library's own field; --field=even and --field=odd name
       // picture rows from the top: the frame the library doubles from that field.
       {"quarter --field", true, [](CRZDIB2& in, CRZDIB2& out) { return in.SetInterlacedFlag(0), out.CreateQuarter(in); }},
-      {"quarter --field=even", true,
-       [](CRZDIB2& in, CRZDIB2& out) { return in.SetInterlacedFlag(0), out.CreateInterpolatedFrame(in, 0, 0) && out.CreateQuarter(out); }},
-      {"quarter --field=odd", true,
-       [](CRZDIB2& in, CRZDIB2& out) { return in.SetInterlacedFlag(0), out.CreateInterpolatedFrame(in, 1, 0) && out.CreateQuarter(out); }},
+      {"quarter --field=even", true, [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 0, 0) && out.CreateQuarter(out); }},
+      {"quarter --field=odd", true, [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 1, 0) && out.CreateQuarter(out); }},
       {"eighth", true, [](CRZDIB2& in, CRZDIB2& out) { return out.CreateEighth(in); }},
       {"eighth --field", true, [](CRZDIB2& in, CRZDIB2& out) { return in.SetInterlacedFlag(0), out.CreateEighth(in); }},
       {"scale 50x7", true, [](CRZDIB2& in, CRZDIB2& out) { return out.CreateScaled(in, 50, 7); }},
@@ -35,7 +30,6 @@ TEST_F(Tool, EveryDepthThroughEverySubcommandMatchesTheLibrary) {
       {"mirror --horizontal --vertical", true, [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Mirror(1, 1, in); }},
       {"field --odd --interpolate", false, [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 1, 1); }},
       {"field --even", false, [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 0, 0); }},
-      {"brightness 100", true, [](CRZDIB2& in, CRZDIB2& out) { return (out = in).AdjustBrightness(100); }},
       {"brightness -2147483648", true, [](CRZDIB2& in, CRZDIB2& out) { return (out = in).AdjustBrightness(0); },
        "kolvex brightness: level -2147483648 is outside 0 to 255; using 0\n"},
       {"brightness 2147483647", true, [](CRZDIB2& in, CRZDIB2& out) { return (out = in).AdjustBrightness(255); },
@@ -59,19 +53,15 @@ TEST_F(Tool, EveryDepthThroughEverySubcommandMatchesTheLibrary) {
       const ToolRun r = Kolvex(c.args, {path, out});
       ASSERT_EQ(r.status, 0) << r.err;
       EXPECT_EQ(r.err, c.warning);
-      CRZDIB2 in, colour, result, expected, got;
+      CRZDIB2 in, expected, got;
       Load(path, in);
-      if (c.colourOnly && in.DIBBitCount() == 8) {
-        kt::ConvertGrey(in, colour);
-        ASSERT_TRUE(c.op(colour, result));
-        kt::ConvertGrey(result, expected);
-      } else {
-        ASSERT_TRUE(c.op(in, expected));
-      }
+      const bool grey = c.colourOnly && in.DIBBitCount() == 8;  // widened for the operation, then narrowed
+      if (grey) kt::ConvertGrey(CRZDIB2(in), in);
+      ASSERT_TRUE(c.op(in, expected));
+      if (grey) kt::ConvertGrey(CRZDIB2(expected), expected);
       Load(out, got);
-      EXPECT_EQ(got.DIBBitCount(), expected.DIBBitCount());
-      EXPECT_EQ(got.DIBWidth(), expected.DIBWidth());
-      EXPECT_EQ(got.DIBHeight(), expected.DIBHeight());
+      EXPECT_EQ(std::tuple(got.DIBBitCount(), got.DIBWidth(), got.DIBHeight()),
+                std::tuple(expected.DIBBitCount(), expected.DIBWidth(), expected.DIBHeight()));
       EXPECT_EQ(kt::RowBytes(got), kt::RowBytes(expected));
       // Without an alpha mask in the input, 32 bits come out in the library's form.
       if (got.DIBBitCount() == 32) {

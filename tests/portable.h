@@ -24,14 +24,10 @@ inline std::filesystem::path ScratchPath(const std::string& what, const char* ex
 
 // The text a child wrote, "\r\n" line ends read as "\n"; the file is removed.
 inline std::string ReadAndRemove(const std::filesystem::path& path) {
-  std::string text;
-  {
-    std::ifstream in(path, std::ios::binary);
-    for (std::istreambuf_iterator<char> c(in), end; c != end; ++c) {
-      if (*c == '\n' && !text.empty() && text.back() == '\r') text.pop_back();
-      text.push_back(*c);
-    }
-  }
+  std::ifstream in(path, std::ios::binary);
+  std::string text{std::istreambuf_iterator<char>(in), {}};
+  in.close();
+  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
   std::error_code ignored;
   std::filesystem::remove(path, ignored);
   return text;
@@ -56,8 +52,6 @@ class ScopedResource {
  public:
   ScopedResource(WORD id, const std::vector<BYTE>& bytes);
   ~ScopedResource();
-  ScopedResource(const ScopedResource&) = delete;
-  ScopedResource& operator=(const ScopedResource&) = delete;
 
   struct State;  // the system's record of the registration
 
@@ -105,8 +99,6 @@ class QuietPipe {
  public:
   explicit QuietPipe(bool writer);
   ~QuietPipe();
-  QuietPipe(const QuietPipe&) = delete;
-  QuietPipe& operator=(const QuietPipe&) = delete;
   const char* path() const;
   void Release();
 

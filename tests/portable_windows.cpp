@@ -1,6 +1,5 @@
-// The suites' system needs on Windows: VirtualAlloc pages, GDI objects counted
-// in the system's handle table where GetGuiResources answers 0 (Wine), resources
-// written into a scratch module, CreateProcess, and LoadImage as the decoder.
+// The suites' system needs on Windows: VirtualAlloc, the GDI handle table,
+// a scratch resource module, CreateProcess, and LoadImage as the decoder.
 
 #include "portable.h"
 
@@ -59,17 +58,11 @@ void WarmUpGdi() {
   ::ReleaseDC(::GetDesktopWindow(), window);
 }
 
-// The command line that CreateProcess hands over: words with spaces quoted
-// (the suites pass no quotes, nor a backslash at a word's end).
+// The command line that CreateProcess hands over: every word quoted (the
+// suites pass no quotes, nor a backslash at a word's end).
 std::string CommandLine(const std::string& program, const std::vector<std::string>& args) {
-  auto quote = [](const std::string& a) {
-    if (!a.empty() && a.find_first_of(" \t") == std::string::npos) return a;
-    std::string quoted(1, '"');
-    quoted.append(a).push_back('"');
-    return quoted;
-  };
-  std::string line = quote(program);
-  for (const std::string& a : args) line.append(" ").append(quote(a));
+  std::string line = '"' + program + '"';
+  for (const std::string& a : args) line.append(" \"").append(a).append("\"");
   return line;
 }
 
@@ -118,9 +111,8 @@ struct ScopedResource::State {
 
 namespace {
 
-// A copy of the library's DLL (any PE file takes resources) with `bytes` as
-// resource `id` of type 8000, loaded as a data file. Failures are reported
-// and leave state.module null.
+// A copy of the library's DLL with `bytes` as resource `id` of type 8000,
+// loaded as a data file; a failure is reported and leaves state.module null.
 void WriteResourceModule(ScopedResource::State& state, WORD id, const std::vector<BYTE>& bytes) {
   HMODULE library = nullptr;
   ASSERT_TRUE(::GetModuleHandleExA(
