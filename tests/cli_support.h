@@ -20,21 +20,6 @@ inline std::string ReadText(const std::string& path) {
 
 inline std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
-// An 8-bit grey image as 24-bit pixels, or back (every channel must agree).
-inline void ConvertGrey(const CRZDIB2& from, CRZDIB2& to) {
-  const bool widen = from.DIBBitCount() == 8;
-  ASSERT_TRUE(to.Create(widen ? 24 : 8, from.DIBWidth(), from.DIBHeight(), 1));
-  for (int y = 0; y < from.DIBHeight(); ++y) {
-    for (int x = 0; x < from.DIBWidth(); ++x) {
-      const BYTE* p = from.GetBytes() + y * from.DIBBytesPerLine() + (widen ? x : 3 * x);
-      BYTE* q = to.GetBytes() + y * to.DIBBytesPerLine() + (widen ? 3 * x : x);
-      if (widen) q[1] = q[2] = p[0];
-      ASSERT_TRUE(widen || (p[0] == p[1] && p[1] == p[2])) << "grey stays grey";
-      q[0] = p[0];
-    }
-  }
-}
-
 class ToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
