@@ -13,14 +13,10 @@ using Tool = kt::ToolTest;
 TEST_F(Tool, JobsGiveTheOutputsAndMessagesOfOneJob) {
   std::vector<std::string> inputs;
   for (int i = 0; i < 7; ++i) {
-    const std::string name = "f" + std::to_string(i) + ".bmp";
-    inputs.push_back(Path(name));
-    if (i == 3 || i == 5) {
-      std::ofstream(inputs.back()) << "broken";
-    } else {
-      MakeInput(name, i % 2 == 0 ? 24 : 8, 40 + i, 30 - i, static_cast<std::uint32_t>(i));
-    }
+    inputs.push_back(MakeInput("f" + std::to_string(i) + ".bmp", i % 2 == 0 ? 24 : 8, 40 + i, 30 - i, static_cast<std::uint32_t>(i)));
   }
+  std::ofstream(inputs[3]) << "broken";
+  std::ofstream(inputs[5]) << "broken";
   const std::string err = inputs[3] + ": not a bitmap file (no BM signature)\n" + inputs[5] +
                           ": not a bitmap file (no BM signature)\n7 frames, 2 failed\n";
   for (int jobs : {1, 2, 3}) {

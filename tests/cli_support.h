@@ -13,11 +13,6 @@ namespace kt {
 
 using ToolRun = ProgramRun;
 
-inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 inline std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
 class ToolTest : public ::testing::Test {
@@ -56,8 +51,8 @@ class ToolTest : public ::testing::Test {
   }
 
   static std::vector<BYTE> FileBytes(const std::string& path) {
-    const std::string s = ReadText(path);
-    return std::vector<BYTE>(s.begin(), s.end());
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
   }
 
   static void Load(const std::string& path, CRZDIB2& dib) { ASSERT_TRUE(dib.CreateFromFile(path.c_str())) << path; }

@@ -1,13 +1,13 @@
 // The kolvex tool among the system's files and processes (POSIX): signals,
-// named pipes, links, names, modes, temporaries, alpha, peak memory and broken
-// streams of frames.
+// paths of every kind, memory and broken streams of frames.
 
 #include "cli_support.h"
 
 #include <csignal>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 
 namespace {
 
@@ -15,53 +15,37 @@ using kt::Quoted;
 using kt::ToolRun;
 using Tool = kt::ToolTest;
 
-// The tool started in the background, its standard error kept in a file.
-struct Running {
-  pid_t pid;
-  Running(const std::vector<std::string>& args, const std::string& errPath) : pid(::fork()) {
-    if (pid != 0) return;
-    std::freopen(errPath.c_str(), "w", stderr);
-    std::vector<char*> argv{const_cast<char*>(KOLVEX_TOOL)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(KOLVEX_TOOL, argv.data());
-    ::_exit(127);
-  }
-  // The exit status, or -1 when a signal ended it.
-  int Wait() const {
-    int raw = 0;
-    ::waitpid(pid, &raw, 0);
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  }
-};
-
 // A batch of two 144 MB frames, stopped once the temporary file of the second
-// holds bytes, then interrupted; a write that ends first is tried again.
+// (named by the tool's process number) holds bytes, then ended by SIGTERM; a
+// write that ends first is tried again.
 TEST_F(Tool, SignalDuringALargeWriteLeavesNoTemporaryFile) {
   const std::string in = MakeInput("in.bmp", 24, 40, 30, 1), in2 = MakeInput("in2.bmp", 24, 40, 30, 2);
   bool caught = false;
   for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
     std::filesystem::remove_all(Path("out"));
-    Running tool({"scale", "8000x6000", "--jobs", "1", "-o", Path("out"), in, in2}, Path("err"));
-    const std::string prefix = ".kolvex-partial-" + std::to_string(tool.pid) + "-";
+    ToolRun r;
+    std::thread tool([&] { r = Kolvex("scale 8000x6000 --jobs 1 -o", {Path("out"), in, in2}); });
     std::string temp;
     for (int i = 0; i < 30000 && temp.empty(); ++i, ::usleep(1000)) {
       std::error_code error;
       for (const auto& e : std::filesystem::directory_iterator(Path("out"), error)) {
-        const bool ours = e.path().filename().string().starts_with(prefix);
-        if (ours && std::filesystem::exists(Path("out/in.bmp")) && e.file_size(error) > 0) temp = e.path().string();
+        const bool partial = e.path().filename().string().starts_with(".kolvex-partial-");
+        if (partial && std::filesystem::exists(Path("out/in.bmp")) && e.file_size(error) > 0) temp = e.path().string();
       }
     }
-    ::kill(tool.pid, SIGSTOP);
-    int stopped = 0;  // once stopped, no system call of the tool is still under way
-    ::waitpid(tool.pid, &stopped, WUNTRACED);
-    caught = !temp.empty() && std::filesystem::exists(temp);
-    ::kill(tool.pid, SIGTERM);
-    ::kill(tool.pid, SIGCONT);
-    const int status = tool.Wait();
+    const pid_t pid = temp.empty() ? 0 : std::stoi(temp.substr(temp.rfind("partial-") + 8));
+    if (pid > 0) {
+      ::kill(pid, SIGSTOP);
+      int stopped = 0;  // once stopped, no system call of the tool is still under way
+      ::waitpid(pid, &stopped, WUNTRACED);
+      caught = std::filesystem::exists(temp);
+      ::kill(pid, SIGTERM);
+      ::kill(pid, SIGCONT);
+    }
+    tool.join();
     if (!caught) continue;
-    EXPECT_EQ(status, 128 + SIGTERM);
-    EXPECT_EQ(kt::ReadText(Path("err")), "2 frames, 0 failed, interrupted after 1\n");
+    EXPECT_EQ(r.status, 128 + SIGTERM);
+    EXPECT_EQ(r.err, "2 frames, 0 failed, interrupted after 1\n");
     EXPECT_EQ(Listing("out"), std::vector<std::string>{"in.bmp"});
     CRZDIB2 whole;
     Load(Path("out/in.bmp"), whole);
@@ -71,9 +55,8 @@ TEST_F(Tool, SignalDuringALargeWriteLeavesNoTemporaryFile) {
 }
 
 // Outputs go through symbolic links, under a name of 255 bytes, over a file
-// whose mode they keep, with the alpha that PIL reads; named pipes and
-// directories are no files (`timeout` ends a regression that waits); stale
-// temporaries of dead processes are swept.
+// whose mode they keep, with the alpha PIL reads; pipes and directories are no
+// files (`timeout` ends a regression that waits); stale temporaries are swept.
 TEST_F(Tool, PathsOfEveryKind) {
   const std::string in = Path("in.bmp"), out = Path("out.bmp"), fifo = Path("fifo"), longest = Path(std::string(251, 'n') + ".bmp");
   WriteFile(in, kt::MakeBmp({5, 3, 32, 3, 124, 0, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}}));
@@ -131,9 +114,8 @@ TEST_F(Tool, PathsOfEveryKind) {
   EXPECT_EQ(got, FileBytes(out));
 }
 
-// Under a limit of its address space: mirror holds the image and its result
-// only (a 1-bit file of 6 MB loads as 144 MB of 24-bit pixels); info reads the
-// headers of a 2 GB file only.
+// Under a limit of its address space, mirror holds the image and its result
+// only (a 6 MB 1-bit file loads as 144 MB); info reads a 2 GB file's headers.
 TEST_F(Tool, MemoryIsWhatTheCommandNeeds) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "sanitizers reserve address space of their own";

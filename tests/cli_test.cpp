@@ -1,6 +1,5 @@
-// The kolvex tool end to end: every subcommand's output against the library's
-// own result on the same input, for every depth a file loads as, and the
-// documented failures.
+// The kolvex tool end to end: every subcommand against the library's own
+// result on the same input, and the documented failures.
 
 #include "cli_support.h"
 
@@ -9,7 +8,7 @@ namespace {
 using kt::ToolRun;
 using Tool = kt::ToolTest;
 
-TEST_F(Tool, EveryDepthThroughEverySubcommandMatchesTheLibrary) {
+TEST_F(Tool, EverySubcommandMatchesTheLibrary) {
   const struct {
     const char* args;  // subcommand and its own arguments
     bool (*op)(CRZDIB2& in, CRZDIB2& out);  // the library's own result
@@ -34,8 +33,7 @@ TEST_F(Tool, EveryDepthThroughEverySubcommandMatchesTheLibrary) {
        "kolvex brightness: level 2147483647 is outside 0 to 255; using 255\n"},
       {"median", [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Median3x3(in); }},
   };
-  // Files as other programs write them, loading as 24 and 32 bits, of both
-  // parities of height (8-bit grey: the pipe test).
+  // Files as other programs write them, of both parities of height.
   const std::pair<const char*, kt::BmpFields> inputs[] = {
       {"palette4", {37, 22, 4, 0, 40, 0, {}, kt::MakePalette(16, false)}},
       {"rgb565", {37, -21, 16, 3, 40, 0, {0xF800, 0x07E0, 0x001F}}},
@@ -121,24 +119,14 @@ TEST_F(Tool, FailuresWriteNothingAndNeverReplaceAnInput) {
   EXPECT_EQ(help.out.rfind("usage: kolvex scale", 0), 0u) << help.out;
 }
 
-TEST_F(Tool, WeaveTakesEachFieldFromItsFileAndCaptureTheVirtualScreen) {
-  const std::string even = MakeInput("even.bmp", 24, 9, 6, 1);
-  const std::string odd = MakeInput("odd.bmp", 24, 9, 6, 2);
+TEST_F(Tool, WeaveTakesEachFieldFromItsFile) {
+  const std::string even = MakeInput("even.bmp", 24, 9, 6, 1), odd = MakeInput("odd.bmp", 24, 9, 6, 2);
   ASSERT_EQ(Kolvex("weave", {even, odd, Path("frame.bmp")}).status, 0);
   CRZDIB2 e, o, expected;
   Load(even, e);
   Load(odd, o);
   ASSERT_TRUE(expected.Create(e) && expected.CopyField(e, 0) && expected.CopyField(o, 1));
   EXPECT_EQ(FileBytes(Path("frame.bmp")), kt::SaveToMemory(expected));
-
-  const std::string screen = MakeInput("screen.bmp", 24, 30, 20, 4);
-  const ToolRun r = Kolvex("capture --rect 5,3,21,13 --screen", {screen, Path("grab.bmp")});
-  ASSERT_EQ(r.status, 0) << r.err;
-  CRZDIB2 painted, grabbed;
-  Load(screen, painted);
-  Load(Path("grab.bmp"), grabbed);
-  ASSERT_TRUE(grabbed.DIBWidth() == 16 && grabbed.DIBHeight() == 10);
-  for (int i = 0; i < 160; ++i) ASSERT_EQ(kt::Shown(grabbed, i % 16, i / 16), kt::Shown(painted, i % 16 + 5, i / 16 + 3)) << i;
 }
 
 TEST_F(Tool, DemoWritesEveryStageAsAValidBitmap) {
@@ -152,14 +140,13 @@ TEST_F(Tool, DemoWritesEveryStageAsAValidBitmap) {
     ASSERT_TRUE(kt::DecodeIndependently(path, decoded)) << path;
     EXPECT_EQ(decoded.height, decoded.width * 9 / 16) << path;
   }
-  CRZDIB2 card, captured;  // the capture of the painted card is the card
+  CRZDIB2 card, captured;  // the virtual screen's capture of the painted card is the card
   Load(Path("demo/01-testcard.bmp"), card);
   Load(Path("demo/02-capture.bmp"), captured);
   EXPECT_EQ(kt::Pixels(card), kt::Pixels(captured));
 }
 
-// info on files ImageMagick wrote (tests/data/bitmaps): each one's own format,
-// and what it loads as.
+// info on files ImageMagick wrote: each one's own format and what it loads as.
 TEST_F(Tool, InfoTellsEachFilesOwnFormatAndWhatItLoadsAs) {
   const std::string dir = KOLVEX_SOURCE_DIR "/tests/data/bitmaps/";
   const ToolRun r = Kolvex("info --json", {dir + "im-core-4.bmp", dir + "missing.bmp"});
@@ -173,7 +160,6 @@ TEST_F(Tool, InfoTellsEachFilesOwnFormatAndWhatItLoadsAs) {
 
   const ToolRun text = Kolvex("info", {dir + "im-4444.bmp"});
   EXPECT_EQ(text.status, 0);
-  EXPECT_EQ(text.out.rfind(dir + "im-4444.bmp: 13 x 7, bottom-up rows, 334 bytes\n", 0), 0u) << text.out;
   EXPECT_NE(text.out.find("\n  loads as:    32 bits per pixel (with alpha), 364 bytes of pixels\n"), std::string::npos) << text.out;
 }
 

@@ -40,14 +40,12 @@ BYTE* MapPages(std::size_t bytes);
 void ProtectPage(BYTE* page);
 void UnmapPages(BYTE* base, std::size_t bytes);
 
-// The live GDI objects of this process (where GetGuiResources answers 0, as
-// under Wine, the process's entries of the GDI handle table); compare counts
-// taken in one process.
+// The live GDI objects of this process (under Wine, its entries of the GDI
+// handle table); compare counts taken in one process.
 DWORD GdiObjects();
 
 // Registers `bytes` as resource `id` of type 8000 of the module that
-// CRZDIB2::CreateFromResource(id, nullptr) searches, for the life of the
-// object: the stand-in's table, or on Windows a resource DLL of its own.
+// CRZDIB2::CreateFromResource(id, nullptr) searches, for the object's life.
 class ScopedResource {
  public:
   ScopedResource(WORD id, const std::vector<BYTE>& bytes);
@@ -66,8 +64,7 @@ struct ProgramRun {
 };
 
 // Runs `program` with `args` (no shell in between), its standard output and
-// error written to the files `out` and `err`, and waits for it: the exit code,
-// -1 when it could not start or did not exit.
+// error into the files `out` and `err`, and waits for it: the exit code or -1.
 int RunWithOutputs(const std::string& program, const std::vector<std::string>& args,
                    const std::filesystem::path& out, const std::filesystem::path& err);
 
@@ -91,10 +88,9 @@ bool DecodeIndependently(const std::string& path, DecodedBitmap& out);
 // the library's static objects do when the process exits; null where it can.
 const char* AtExitBlindSpot();
 
-// A named pipe that carries no byte, for the life of the object (on Linux a
-// FIFO whose writing end this process holds when `writer` is set). Release()
-// closes what this process holds and wakes anything waiting to open or read
-// it, so that a test of a call that must not wait fails instead of hanging.
+// A named pipe that carries no byte (a FIFO whose writing end this process
+// holds when `writer` is set); Release() wakes anything waiting to open or
+// read it, so that a test of a call that must not wait fails, not hangs.
 class QuietPipe {
  public:
   explicit QuietPipe(bool writer);

@@ -78,8 +78,7 @@ bool DecodeIndependently(const std::string& path, DecodedBitmap& out) {
   return out.pixels.size() == static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
 }
 
-// One list of exit handlers for the program and its shared libraries, run in
-// the reverse order of registration.
+// One list of exit handlers for the program and its shared libraries.
 const char* AtExitBlindSpot() { return nullptr; }
 
 std::string FullDevice() { return "/dev/full"; }

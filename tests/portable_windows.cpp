@@ -11,6 +11,12 @@
 
 namespace kt {
 
+struct ScopedResource::State {
+  std::filesystem::path file;
+  HMODULE module = nullptr;
+  HINSTANCE previous = nullptr;
+};
+
 namespace {
 
 // One entry of the GDI handle table, as 64-bit Windows (and Wine) lay it out.
@@ -26,12 +32,7 @@ constexpr std::size_t kGdiHandleEntries = 0x10000;
 constexpr std::size_t kPebGdiTableOffset = 0xF8;
 
 DWORD CountHandleTable() {
-  PROCESS_BASIC_INFORMATION process{};
-  if (::NtQueryInformationProcess(::GetCurrentProcess(), ProcessBasicInformation, &process,
-                                  sizeof process, nullptr) != 0) {
-    return 0;
-  }
-  const auto* peb = reinterpret_cast<const BYTE*>(process.PebBaseAddress);
+  const auto* peb = reinterpret_cast<const BYTE*>(::NtCurrentTeb()->ProcessEnvironmentBlock);
   const auto* table = *reinterpret_cast<const GdiHandleEntry* const*>(peb + kPebGdiTableOffset);
   if (table == nullptr) return 0;
   const auto self = static_cast<std::uint16_t>(::GetCurrentProcessId());
@@ -72,6 +73,28 @@ HANDLE InheritableFile(const std::filesystem::path& path) {
                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// A copy of the library's DLL with `bytes` as resource `id` of type 8000,
+// loaded as a data file; a failure is reported and leaves state.module null.
+void WriteResourceModule(ScopedResource::State& state, WORD id, const std::vector<BYTE>& bytes) {
+  HMODULE library = nullptr;
+  ASSERT_TRUE(::GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&AfxGetModuleState), &library));
+  char self[MAX_PATH];
+  ASSERT_GT(::GetModuleFileNameA(library, self, MAX_PATH), 0u);
+  state.file = ScratchPath("resources", ".dll");
+  std::filesystem::copy_file(self, state.file);
+  const std::string file = state.file.string();
+  HANDLE update = ::BeginUpdateResourceA(file.c_str(), FALSE);
+  ASSERT_NE(update, nullptr);
+  ASSERT_TRUE(::UpdateResourceA(update, MAKEINTRESOURCE(8000), MAKEINTRESOURCE(id),
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())));
+  ASSERT_TRUE(::EndUpdateResourceA(update, FALSE));
+  state.module = ::LoadLibraryExA(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(state.module, nullptr);
+}
+
 }  // namespace
 
 std::size_t PageSize() {
@@ -98,42 +121,9 @@ void UnmapPages(BYTE* base, std::size_t) { ::VirtualFree(base, 0, MEM_RELEASE); 
 DWORD GdiObjects() {
   const DWORD reported = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
   if (reported != 0) return reported;
-  static const bool warm = (WarmUpGdi(), true);
-  (void)warm;
+  [[maybe_unused]] static const bool warm = (WarmUpGdi(), true);
   return CountHandleTable();
 }
-
-struct ScopedResource::State {
-  std::filesystem::path file;
-  HMODULE module = nullptr;
-  HINSTANCE previous = nullptr;
-};
-
-namespace {
-
-// A copy of the library's DLL with `bytes` as resource `id` of type 8000,
-// loaded as a data file; a failure is reported and leaves state.module null.
-void WriteResourceModule(ScopedResource::State& state, WORD id, const std::vector<BYTE>& bytes) {
-  HMODULE library = nullptr;
-  ASSERT_TRUE(::GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCSTR>(&AfxGetModuleState), &library));
-  char self[MAX_PATH];
-  ASSERT_GT(::GetModuleFileNameA(library, self, MAX_PATH), 0u);
-  state.file = ScratchPath("resources", ".dll");
-  std::filesystem::copy_file(self, state.file);
-  const std::string file = state.file.string();
-  HANDLE update = ::BeginUpdateResourceA(file.c_str(), FALSE);
-  ASSERT_NE(update, nullptr);
-  ASSERT_TRUE(::UpdateResourceA(update, MAKEINTRESOURCE(8000), MAKEINTRESOURCE(id),
-                                MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
-                                const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())));
-  ASSERT_TRUE(::EndUpdateResourceA(update, FALSE));
-  state.module = ::LoadLibraryExA(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  ASSERT_NE(state.module, nullptr);
-}
-
-}  // namespace
 
 ScopedResource::ScopedResource(WORD id, const std::vector<BYTE>& bytes) : state_(new State) {
   WriteResourceModule(*state_, id, bytes);
