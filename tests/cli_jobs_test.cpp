@@ -1,13 +1,12 @@
-// The kolvex tool on several threads, for a batch of files and for a stream of
-// frames between two ffmpeg processes; labelled "threads", so that the
-// ThreadSanitizer build runs the tool under it too.
+// The kolvex tool on several threads (a batch of files, a stream between two
+// ffmpegs); labelled "threads", so that ThreadSanitizer runs the tool too.
 
 #include "cli_support.h"
 
 namespace {
 
 using kt::Quoted;
-using kt::ToolRun;
+using kt::ProgramRun;
 using Tool = kt::ToolTest;
 
 TEST_F(Tool, JobsGiveTheOutputsAndMessagesOfOneJob) {
@@ -22,7 +21,7 @@ TEST_F(Tool, JobsGiveTheOutputsAndMessagesOfOneJob) {
   for (int jobs : {1, 2, 3}) {
     const std::string dir = "out" + std::to_string(jobs);
     inputs.insert(inputs.begin(), Path(dir));
-    const ToolRun r = Kolvex("scale 31x17 --jobs " + std::to_string(jobs) + " -o", inputs);
+    const ProgramRun r = Kolvex("scale 31x17 --jobs " + std::to_string(jobs) + " -o", inputs);
     inputs.erase(inputs.begin());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, err);
@@ -31,7 +30,7 @@ TEST_F(Tool, JobsGiveTheOutputsAndMessagesOfOneJob) {
       EXPECT_EQ(FileBytes(Path(dir + "/" + name)), FileBytes(Path("out1/" + name))) << jobs << " jobs: " << name;
     }
   }
-  const ToolRun quiet = Kolvex("mirror --quiet -o", {Path("q"), inputs[0], inputs[1]});
+  const ProgramRun quiet = Kolvex("mirror --quiet -o", {Path("q"), inputs[0], inputs[1]});
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.err, "");
 }
@@ -52,7 +51,7 @@ TEST_F(Tool, PipeBetweenTwoFfmpegsGivesEveryFrameInOrder) {
                     " -f rawvideo " + Quoted(source)).status, 0);
     const std::string to = raw ? "-f rawvideo - | kolvex pipe --size 98x61 --format " + form : "-f image2pipe -c:v bmp - | kolvex pipe";
     const std::string from = raw ? "-f rawvideo -pix_fmt " + form + " -s 196x122" : "-f image2pipe -c:v bmp";
-    const ToolRun r = Shell("ffmpeg -v error -f rawvideo -pix_fmt " + pixfmt + " -s 98x61 -i " + Quoted(source) + " " + to +
+    const ProgramRun r = Shell("ffmpeg -v error -f rawvideo -pix_fmt " + pixfmt + " -s 98x61 -i " + Quoted(source) + " " + to +
                             " --jobs " + std::to_string(bytes) + " scale 196x122 mirror --vertical mirror | ffmpeg -v error " +
                             from + " -i - -pix_fmt " + pixfmt + " -y -f rawvideo " + Quoted(result));
     ASSERT_EQ(r.status, 0) << r.err;

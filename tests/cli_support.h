@@ -11,8 +11,6 @@
 
 namespace kt {
 
-using ToolRun = ProgramRun;
-
 inline std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
 class ToolTest : public ::testing::Test {
@@ -26,14 +24,14 @@ class ToolTest : public ::testing::Test {
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
   // Runs the tool (no shell in between) with the words of `line`, then `paths`.
-  static ToolRun Kolvex(const std::string& line, std::vector<std::string> paths = {}) {
+  static ProgramRun Kolvex(const std::string& line, std::vector<std::string> paths = {}) {
     std::istringstream words(line);
     paths.insert(paths.begin(), std::istream_iterator<std::string>(words), {});
     return RunProgram(KOLVEX_TOOL, paths);
   }
 
   // Runs `line` with the POSIX shell, where `kolvex` stands for the tool.
-  static ToolRun Shell(const std::string& line) {
+  static ProgramRun Shell(const std::string& line) {
     return RunProgram("/bin/sh", {"-c", "kolvex() { '" KOLVEX_TOOL "' \"$@\"; }; " + line});
   }
 

@@ -12,18 +12,17 @@
 namespace {
 
 using kt::Quoted;
-using kt::ToolRun;
+using kt::ProgramRun;
 using Tool = kt::ToolTest;
 
-// A batch of two 144 MB frames, stopped once the temporary file of the second
-// (named by the tool's process number) holds bytes, then ended by SIGTERM; a
-// write that ends first is tried again.
+// Two frames of 144 MB, stopped once the second one's temporary file (named by
+// the tool's process number) holds bytes, then ended; retried if the write wins.
 TEST_F(Tool, SignalDuringALargeWriteLeavesNoTemporaryFile) {
   const std::string in = MakeInput("in.bmp", 24, 40, 30, 1), in2 = MakeInput("in2.bmp", 24, 40, 30, 2);
   bool caught = false;
   for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
     std::filesystem::remove_all(Path("out"));
-    ToolRun r;
+    ProgramRun r;
     std::thread tool([&] { r = Kolvex("scale 8000x6000 --jobs 1 -o", {Path("out"), in, in2}); });
     std::string temp;
     for (int i = 0; i < 30000 && temp.empty(); ++i, ::usleep(1000)) {
@@ -47,9 +46,7 @@ TEST_F(Tool, SignalDuringALargeWriteLeavesNoTemporaryFile) {
     EXPECT_EQ(r.status, 128 + SIGTERM);
     EXPECT_EQ(r.err, "2 frames, 0 failed, interrupted after 1\n");
     EXPECT_EQ(Listing("out"), std::vector<std::string>{"in.bmp"});
-    CRZDIB2 whole;
-    Load(Path("out/in.bmp"), whole);
-    EXPECT_EQ(whole.DIBWidth(), 8000);
+    EXPECT_EQ(std::filesystem::file_size(Path("out/in.bmp")), 54 + 24000ull * 6000);  // the first frame whole
   }
   EXPECT_TRUE(caught) << "the write always ended before the signal";
 }
@@ -91,7 +88,7 @@ TEST_F(Tool, PathsOfEveryKind) {
   for (const auto& c : cases) {
     std::vector<std::string> args{"20", KOLVEX_TOOL, "mirror"};
     args.insert(args.end(), c.paths.begin(), c.paths.end());
-    const ToolRun r = kt::RunProgram("/usr/bin/timeout", args);
+    const ProgramRun r = kt::RunProgram("/usr/bin/timeout", args);
     EXPECT_EQ(r.status, c.lands.empty() ? 1 : 0) << c.paths.back();
     EXPECT_EQ(r.err, c.err);
     if (!c.lands.empty()) {
@@ -102,7 +99,7 @@ TEST_F(Tool, PathsOfEveryKind) {
   EXPECT_EQ(std::filesystem::status(Path("kept.bmp")).permissions(), std::filesystem::perms(0640));
   EXPECT_FALSE(std::filesystem::exists(Path(stale)));
   for (const std::string& kept : {live, recent, foreign}) EXPECT_TRUE(std::filesystem::exists(Path(kept))) << kept;
-  const ToolRun pil = kt::RunProgram("/usr/bin/python3", {"-c", "import sys; from PIL import Image; a, b = map(Image.open, sys.argv[1:]); "
+  const ProgramRun pil = kt::RunProgram("/usr/bin/python3", {"-c", "import sys; from PIL import Image; a, b = map(Image.open, sys.argv[1:]); "
                                      "print(b.mode, a.transpose(Image.Transpose.FLIP_LEFT_RIGHT).tobytes() == b.tobytes())", in, out});
   EXPECT_EQ(pil.out, "RGBA True\n") << pil.err;
   // With a reader the pipe receives the file (which fits in the pipe's buffer).
@@ -124,7 +121,7 @@ TEST_F(Tool, MemoryIsWhatTheCommandNeeds) {
   WriteFile(Path("big.bmp"), kt::MakeBmp({.width = 16384, .height = 40000, .pixels = {0}}));
   std::filesystem::resize_file(Path("big.bmp"), 54 + 49152ull * 40000);  // sparse: no disk blocks
   for (const std::string& args : {"mirror " + Path("one.bmp") + " " + Path("out.bmp"), "info " + Path("big.bmp")}) {
-    const ToolRun r = Shell("prlimit --as=" + std::to_string(2 * 144 + 96) + "000000 '" KOLVEX_TOOL "' " + args);
+    const ProgramRun r = Shell("prlimit --as=" + std::to_string(2 * 144 + 96) + "000000 '" KOLVEX_TOOL "' " + args);
     EXPECT_EQ(r.status, 0) << args << ": " << r.err;
   }
 }
@@ -144,7 +141,7 @@ TEST_F(Tool, PipeRefusesTruncatedAndResizedStreams) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    const ToolRun r = Shell(c.line);
+    const ProgramRun r = Shell(c.line);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "kolvex pipe: standard input: " + c.err);
     EXPECT_EQ(r.out.size(), c.written);

@@ -5,7 +5,7 @@
 
 namespace {
 
-using kt::ToolRun;
+using kt::ProgramRun;
 using Tool = kt::ToolTest;
 
 TEST_F(Tool, EverySubcommandMatchesTheLibrary) {
@@ -45,7 +45,7 @@ TEST_F(Tool, EverySubcommandMatchesTheLibrary) {
     WriteFile(path, kt::MakeBmp(fields));
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(name) + ": " + c.args);
-      const ToolRun r = Kolvex(c.args, {path, out});
+      const ProgramRun r = Kolvex(c.args, {path, out});
       ASSERT_EQ(r.status, 0) << r.err;
       EXPECT_EQ(r.err, c.warning);
       CRZDIB2 in, expected, got;
@@ -105,7 +105,7 @@ TEST_F(Tool, FailuresWriteNothingAndNeverReplaceAnInput) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(&c - cases) + ": " + c.args);
-    const ToolRun r = Kolvex(c.args, c.paths);
+    const ProgramRun r = Kolvex(c.args, c.paths);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(c.status == 2 ? r.err.substr(0, c.err.size()) : r.err, c.err);
     EXPECT_EQ(FileBytes(input), original);
@@ -114,7 +114,7 @@ TEST_F(Tool, FailuresWriteNothingAndNeverReplaceAnInput) {
   // Nothing half-written or temporary is left.
   EXPECT_EQ(Listing(), (std::vector<std::string>{"a", "d", "file", "new", "screen.bmp", "taller.bmp", "thin.bmp"}));
   EXPECT_EQ(Listing("new"), std::vector<std::string>{"x.bmp"});
-  const ToolRun help = Kolvex("scale --help");
+  const ProgramRun help = Kolvex("scale --help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: kolvex scale", 0), 0u) << help.out;
 }
@@ -130,7 +130,7 @@ TEST_F(Tool, WeaveTakesEachFieldFromItsFile) {
 }
 
 TEST_F(Tool, DemoWritesEveryStageAsAValidBitmap) {
-  const ToolRun r = Kolvex("demo", {Path("demo")});
+  const ProgramRun r = Kolvex("demo", {Path("demo")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Listing("demo").size(), 9u);
   for (const std::string& name : Listing("demo")) {
@@ -149,7 +149,7 @@ TEST_F(Tool, DemoWritesEveryStageAsAValidBitmap) {
 // info on files ImageMagick wrote: each one's own format and what it loads as.
 TEST_F(Tool, InfoTellsEachFilesOwnFormatAndWhatItLoadsAs) {
   const std::string dir = KOLVEX_SOURCE_DIR "/tests/data/bitmaps/";
-  const ToolRun r = Kolvex("info --json", {dir + "im-core-4.bmp", dir + "missing.bmp"});
+  const ProgramRun r = Kolvex("info --json", {dir + "im-core-4.bmp", dir + "missing.bmp"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, dir + "missing.bmp: cannot open (No such file or directory)\n");
   EXPECT_EQ(r.out, "[\n  {\"file\": \"" + dir + "im-core-4.bmp\", \"width\": 13, \"height\": 7, \"rowOrder\": \"bottom-up\", "
@@ -158,7 +158,7 @@ TEST_F(Tool, InfoTellsEachFilesOwnFormatAndWhatItLoadsAs) {
                    "\"alpha\": false, \"imageBytes\": 280}},\n  {\"file\": \"" + dir + "missing.bmp\", \"error\": \"cannot open "
                    "(No such file or directory)\"}\n]\n");
 
-  const ToolRun text = Kolvex("info", {dir + "im-4444.bmp"});
+  const ProgramRun text = Kolvex("info", {dir + "im-4444.bmp"});
   EXPECT_EQ(text.status, 0);
   EXPECT_NE(text.out.find("\n  loads as:    32 bits per pixel (with alpha), 364 bytes of pixels\n"), std::string::npos) << text.out;
 }

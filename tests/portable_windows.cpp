@@ -32,7 +32,12 @@ constexpr std::size_t kGdiHandleEntries = 0x10000;
 constexpr std::size_t kPebGdiTableOffset = 0xF8;
 
 DWORD CountHandleTable() {
-  const auto* peb = reinterpret_cast<const BYTE*>(::NtCurrentTeb()->ProcessEnvironmentBlock);
+  PROCESS_BASIC_INFORMATION process{};
+  if (::NtQueryInformationProcess(::GetCurrentProcess(), ProcessBasicInformation, &process,
+                                  sizeof process, nullptr) != 0) {
+    return 0;
+  }
+  const auto* peb = reinterpret_cast<const BYTE*>(process.PebBaseAddress);
   const auto* table = *reinterpret_cast<const GdiHandleEntry* const*>(peb + kPebGdiTableOffset);
   if (table == nullptr) return 0;
   const auto self = static_cast<std::uint16_t>(::GetCurrentProcessId());
