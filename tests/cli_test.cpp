@@ -18,8 +18,8 @@ TEST_F(Tool, EverySubcommandMatchesTheLibrary) {
       // --field is the library's own field; --field=even and --field=odd name
       // picture rows from the top: the frame the library doubles from that field.
       {"quarter --field", [](CRZDIB2& in, CRZDIB2& out) { return in.SetInterlacedFlag(0), out.CreateQuarter(in); }},
-      {"quarter --field=even", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 0, 0) && out.CreateQuarter(out); }},
-      {"quarter --field=odd", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 1, 0) && out.CreateQuarter(out); }},
+      {"quarter --field=even", [](CRZDIB2& in, CRZDIB2& out) { return in.CreateInterpolatedFrame(CRZDIB2(in), 0, 0) && out.CreateQuarter(in); }},
+      {"quarter --field=odd", [](CRZDIB2& in, CRZDIB2& out) { return in.CreateInterpolatedFrame(CRZDIB2(in), 1, 0) && out.CreateQuarter(in); }},
       {"eighth", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateEighth(in); }},
       {"eighth --field", [](CRZDIB2& in, CRZDIB2& out) { return in.SetInterlacedFlag(0), out.CreateEighth(in); }},
       {"scale 50x7", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateScaled(in, 50, 7); }},
