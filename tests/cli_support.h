@@ -1,6 +1,5 @@
-// The kolvex tool run as a user runs it: a scratch directory per test, the
-// tool started with its words (no shell in between), files made and read back
-// with the library.
+// The kolvex tool run as a user runs it, in a scratch directory per test; files
+// made and read back with the library.
 #pragma once
 
 #include "bmp_builder.h"
@@ -8,42 +7,11 @@
 #include "portable.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
-#include <string>
-#include <vector>
-
-#ifndef KOLVEX_TOOL
-#error "KOLVEX_TOOL is the path of the kolvex executable"
-#endif
 
 namespace kt {
 
-using ToolRun = ProgramRun;
-
-inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
-
-// An 8-bit grey image as 24-bit pixels, or back (every channel must agree).
-inline void ConvertGrey(const CRZDIB2& from, CRZDIB2& to) {
-  const bool widen = from.DIBBitCount() == 8;
-  ASSERT_TRUE(to.Create(widen ? 24 : 8, from.DIBWidth(), from.DIBHeight(), 1));
-  for (int y = 0; y < from.DIBHeight(); ++y) {
-    for (int x = 0; x < from.DIBWidth(); ++x) {
-      const BYTE* p = from.GetBytes() + y * from.DIBBytesPerLine() + (widen ? x : 3 * x);
-      BYTE* q = to.GetBytes() + y * to.DIBBytesPerLine() + (widen ? 3 * x : x);
-      if (widen) q[1] = q[2] = p[0];
-      ASSERT_TRUE(widen || (p[0] == p[1] && p[1] == p[2])) << "grey stays grey";
-      q[0] = p[0];
-    }
-  }
-}
+inline std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
 class ToolTest : public ::testing::Test {
  protected:
@@ -55,11 +23,16 @@ class ToolTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-  // Runs the tool with the words of `line` (split at spaces), then `paths`.
-  static ToolRun Kolvex(const std::string& line, std::vector<std::string> paths = {}) {
+  // Runs the tool (no shell in between) with the words of `line`, then `paths`.
+  static ProgramRun Kolvex(const std::string& line, std::vector<std::string> paths = {}) {
     std::istringstream words(line);
     paths.insert(paths.begin(), std::istream_iterator<std::string>(words), {});
     return RunProgram(KOLVEX_TOOL, paths);
+  }
+
+  // Runs `line` with the POSIX shell, where `kolvex` stands for the tool.
+  static ProgramRun Shell(const std::string& line) {
+    return RunProgram("/bin/sh", {"-c", "kolvex() { '" KOLVEX_TOOL "' \"$@\"; }; " + line});
   }
 
   // A random bitmap file of the library's form; returns its path.
@@ -76,18 +49,16 @@ class ToolTest : public ::testing::Test {
   }
 
   static std::vector<BYTE> FileBytes(const std::string& path) {
-    const std::string s = ReadText(path);
-    return std::vector<BYTE>(s.begin(), s.end());
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
   }
 
   static void Load(const std::string& path, CRZDIB2& dib) { ASSERT_TRUE(dib.CreateFromFile(path.c_str())) << path; }
 
-  // The names in a directory of the test, hidden ones (temporaries) included, sorted.
+  // The names in a directory of the test, hidden ones included, sorted.
   std::vector<std::string> Listing(const std::string& sub = "") const {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(sub.empty() ? dir_ : Path(sub))) {
-      names.push_back(e.path().filename().string());
-    }
+    for (const auto& e : std::filesystem::directory_iterator(Path(sub))) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }

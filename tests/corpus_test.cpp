@@ -1,13 +1,8 @@
-// Replays the fuzz seed corpus through both loaders with the fuzz targets'
-// checks. File names say what to expect: "ok-both-", "ok-file-", "ok-res-",
-// "bad-".
+// The fuzz seed corpus through both loaders with the fuzz targets' checks; a
+// file's name says what to expect: "ok-both-", "ok-file-", "ok-res-", "bad-".
 
 #include "../fuzz/loader_checks.h"
 #include "test_support.h"
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace {
 

@@ -1,6 +1,5 @@
-// What the suites need from the system they run on, in one place, so that no
-// test carries a conditional for it. portable_posix.cpp and
-// portable_windows.cpp implement it; CMake picks one.
+// What the suites need from the system they run on, so that no test carries a
+// conditional for it; portable_posix.cpp or portable_windows.cpp implements it.
 #pragma once
 
 #include <kolvex/kolvex.h>
@@ -25,14 +24,10 @@ inline std::filesystem::path ScratchPath(const std::string& what, const char* ex
 
 // The text a child wrote, "\r\n" line ends read as "\n"; the file is removed.
 inline std::string ReadAndRemove(const std::filesystem::path& path) {
-  std::string text;
-  {
-    std::ifstream in(path, std::ios::binary);
-    for (std::istreambuf_iterator<char> c(in), end; c != end; ++c) {
-      if (*c == '\n' && !text.empty() && text.back() == '\r') text.pop_back();
-      text.push_back(*c);
-    }
-  }
+  std::ifstream in(path, std::ios::binary);
+  std::string text{std::istreambuf_iterator<char>(in), {}};
+  in.close();
+  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
   std::error_code ignored;
   std::filesystem::remove(path, ignored);
   return text;
@@ -45,22 +40,16 @@ BYTE* MapPages(std::size_t bytes);
 void ProtectPage(BYTE* page);
 void UnmapPages(BYTE* base, std::size_t bytes);
 
-// The live GDI objects of this process: GetGuiResources(GR_GDIOBJECTS), or
-// where the system answers 0 (Wine) the entries of the GDI handle table the
-// system maps into every process. Compare counts taken in one process.
+// The live GDI objects of this process (under Wine, its entries of the GDI
+// handle table); compare counts taken in one process.
 DWORD GdiObjects();
 
 // Registers `bytes` as resource `id` of type 8000 of the module that
-// CRZDIB2::CreateFromResource(id, nullptr) searches, for the life of the
-// object. Linux: the stand-in's resource table. Windows: a copy of kolvex.dll
-// with the resource written into it, loaded as a data file and made the module
-// state's instance, as an MFC program does with a resource DLL.
+// CRZDIB2::CreateFromResource(id, nullptr) searches, for the object's life.
 class ScopedResource {
  public:
   ScopedResource(WORD id, const std::vector<BYTE>& bytes);
   ~ScopedResource();
-  ScopedResource(const ScopedResource&) = delete;
-  ScopedResource& operator=(const ScopedResource&) = delete;
 
   struct State;  // the system's record of the registration
 
@@ -75,8 +64,7 @@ struct ProgramRun {
 };
 
 // Runs `program` with `args` (no shell in between), its standard output and
-// error written to the files `out` and `err`, and waits for it: the exit code,
-// -1 when it could not start or did not exit.
+// error into the files `out` and `err`, and waits for it: the exit code or -1.
 int RunWithOutputs(const std::string& program, const std::vector<std::string>& args,
                    const std::filesystem::path& out, const std::filesystem::path& err);
 
@@ -92,27 +80,21 @@ struct DecodedBitmap {
   std::vector<std::uint32_t> pixels;  // 0xRRGGBB, rows from the top
 };
 
-// Reads the bitmap file at `path` with a decoder that is not the library's:
-// PIL on Linux, the system's LoadImage on Windows. False when the decoder
-// refuses the file or cannot be run.
+// Reads the bitmap file at `path` with a decoder that is not the library's
+// (PIL; on Windows LoadImage): false when it refuses the file or cannot run.
 bool DecodeIndependently(const std::string& path, DecodedBitmap& out);
 
 // Why a handler that the program registers with std::atexit() cannot see what
 // the library's static objects do when the process exits; null where it can.
 const char* AtExitBlindSpot();
 
-// A named pipe that carries no byte, for the life of the object: a FIFO on
-// Linux, its writing end held open by this process when `writer` is set; a
-// pipe served by this process on Windows (where `writer` changes nothing).
-// Release() closes what this process holds and wakes anything still waiting
-// to open or read the pipe, so that a test of a call that must not wait fails
-// instead of hanging.
+// A named pipe that carries no byte (a FIFO whose writing end this process
+// holds when `writer` is set); Release() wakes anything waiting to open or
+// read it, so that a test of a call that must not wait fails, not hangs.
 class QuietPipe {
  public:
   explicit QuietPipe(bool writer);
   ~QuietPipe();
-  QuietPipe(const QuietPipe&) = delete;
-  QuietPipe& operator=(const QuietPipe&) = delete;
   const char* path() const;
   void Release();
 
@@ -122,8 +104,7 @@ class QuietPipe {
   std::unique_ptr<State> state_;
 };
 
-// A file whose writes fail because its device is full; empty where the system
-// has none (Windows).
+// A file on a full device (/dev/full); empty where there is none (Windows).
 std::string FullDevice();
 
 }  // namespace kt

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fcntl.h>
 #include <sstream>
 #include <spawn.h>
@@ -65,26 +64,21 @@ int RunWithOutputs(const std::string& program, const std::vector<std::string>& a
   return started == 0 && ::waitpid(pid, &raw, 0) == pid && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
-// PIL prints "width height", then each row from the top as hex rrggbb pixels.
+// PIL prints the width, the height and the pixels from the top as hex rrggbb.
 bool DecodeIndependently(const std::string& path, DecodedBitmap& out) {
   const ProgramRun run = RunProgram("/usr/bin/python3", {"-c", "import sys\nfrom PIL import Image\n"
-      "im = Image.open(sys.argv[1]).convert('RGB')\nw, h = im.size\nd = im.tobytes()\nprint(w, h)\n"
-      "for y in range(h): print(d[3 * w * y:3 * w * (y + 1)].hex())", path});
-  if (run.status != 0) return false;
+      "im = Image.open(sys.argv[1]).convert('RGB')\nprint(*im.size, im.tobytes().hex())", path});
   std::istringstream in(run.out);
+  std::string hex;
   out = DecodedBitmap{};
-  if (!(in >> out.width >> out.height)) return false;
-  std::string row;
-  while (in >> row) {
-    for (std::size_t x = 0; x + 6 <= row.size(); x += 6) {
-      out.pixels.push_back(static_cast<std::uint32_t>(std::stoul(row.substr(x, 6), nullptr, 16)));
-    }
+  if (run.status != 0 || !(in >> out.width >> out.height >> hex)) return false;
+  for (std::size_t x = 0; x + 6 <= hex.size(); x += 6) {
+    out.pixels.push_back(static_cast<std::uint32_t>(std::stoul(hex.substr(x, 6), nullptr, 16)));
   }
   return out.pixels.size() == static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
 }
 
-// One list of exit handlers for the program and its shared libraries, run in
-// the reverse order of registration.
+// One list of exit handlers for the program and its shared libraries.
 const char* AtExitBlindSpot() { return nullptr; }
 
 std::string FullDevice() { return "/dev/full"; }

@@ -1,6 +1,5 @@
-// The suites' system needs on Windows: VirtualAlloc pages, GDI objects counted
-// in the system's handle table where GetGuiResources answers 0 (Wine), resources
-// written into a scratch module, CreateProcess, and LoadImage as the decoder.
+// The suites' system needs on Windows: VirtualAlloc, the GDI handle table,
+// a scratch resource module, CreateProcess, and LoadImage as the decoder.
 
 #include "portable.h"
 
@@ -11,6 +10,12 @@
 #include <stdexcept>
 
 namespace kt {
+
+struct ScopedResource::State {
+  std::filesystem::path file;
+  HMODULE module = nullptr;
+  HINSTANCE previous = nullptr;
+};
 
 namespace {
 
@@ -59,17 +64,11 @@ void WarmUpGdi() {
   ::ReleaseDC(::GetDesktopWindow(), window);
 }
 
-// The command line that CreateProcess hands over: words with spaces quoted
-// (the suites pass no quotes, nor a backslash at a word's end).
+// The command line that CreateProcess hands over: every word quoted (the
+// suites pass no quotes, nor a backslash at a word's end).
 std::string CommandLine(const std::string& program, const std::vector<std::string>& args) {
-  auto quote = [](const std::string& a) {
-    if (!a.empty() && a.find_first_of(" \t") == std::string::npos) return a;
-    std::string quoted(1, '"');
-    quoted.append(a).push_back('"');
-    return quoted;
-  };
-  std::string line = quote(program);
-  for (const std::string& a : args) line.append(" ").append(quote(a));
+  std::string line = '"' + program + '"';
+  for (const std::string& a : args) line.append(" \"").append(a).append("\"");
   return line;
 }
 
@@ -77,6 +76,28 @@ HANDLE InheritableFile(const std::filesystem::path& path) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   return ::CreateFileA(path.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// A copy of the library's DLL with `bytes` as resource `id` of type 8000,
+// loaded as a data file; a failure is reported and leaves state.module null.
+void WriteResourceModule(ScopedResource::State& state, WORD id, const std::vector<BYTE>& bytes) {
+  HMODULE library = nullptr;
+  ASSERT_TRUE(::GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&AfxGetModuleState), &library));
+  char self[MAX_PATH];
+  ASSERT_GT(::GetModuleFileNameA(library, self, MAX_PATH), 0u);
+  state.file = ScratchPath("resources", ".dll");
+  std::filesystem::copy_file(self, state.file);
+  const std::string file = state.file.string();
+  HANDLE update = ::BeginUpdateResourceA(file.c_str(), FALSE);
+  ASSERT_NE(update, nullptr);
+  ASSERT_TRUE(::UpdateResourceA(update, MAKEINTRESOURCE(8000), MAKEINTRESOURCE(id),
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())));
+  ASSERT_TRUE(::EndUpdateResourceA(update, FALSE));
+  state.module = ::LoadLibraryExA(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(state.module, nullptr);
 }
 
 }  // namespace
@@ -105,43 +126,9 @@ void UnmapPages(BYTE* base, std::size_t) { ::VirtualFree(base, 0, MEM_RELEASE); 
 DWORD GdiObjects() {
   const DWORD reported = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
   if (reported != 0) return reported;
-  static const bool warm = (WarmUpGdi(), true);
-  (void)warm;
+  [[maybe_unused]] static const bool warm = (WarmUpGdi(), true);
   return CountHandleTable();
 }
-
-struct ScopedResource::State {
-  std::filesystem::path file;
-  HMODULE module = nullptr;
-  HINSTANCE previous = nullptr;
-};
-
-namespace {
-
-// A copy of the library's DLL (any PE file takes resources) with `bytes` as
-// resource `id` of type 8000, loaded as a data file. Failures are reported
-// and leave state.module null.
-void WriteResourceModule(ScopedResource::State& state, WORD id, const std::vector<BYTE>& bytes) {
-  HMODULE library = nullptr;
-  ASSERT_TRUE(::GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCSTR>(&AfxGetModuleState), &library));
-  char self[MAX_PATH];
-  ASSERT_GT(::GetModuleFileNameA(library, self, MAX_PATH), 0u);
-  state.file = ScratchPath("resources", ".dll");
-  std::filesystem::copy_file(self, state.file);
-  const std::string file = state.file.string();
-  HANDLE update = ::BeginUpdateResourceA(file.c_str(), FALSE);
-  ASSERT_NE(update, nullptr);
-  ASSERT_TRUE(::UpdateResourceA(update, MAKEINTRESOURCE(8000), MAKEINTRESOURCE(id),
-                                MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
-                                const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())));
-  ASSERT_TRUE(::EndUpdateResourceA(update, FALSE));
-  state.module = ::LoadLibraryExA(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  ASSERT_NE(state.module, nullptr);
-}
-
-}  // namespace
 
 ScopedResource::ScopedResource(WORD id, const std::vector<BYTE>& bytes) : state_(new State) {
   WriteResourceModule(*state_, id, bytes);
