@@ -13,10 +13,8 @@ using kt::TestDib2;
 using Filters = kt::NoLeaks;
 
 TEST_F(Filters, BrightnessMapsColourChannelsThroughTheClampedTable) {
-  // (level, offset subtracted from every colour value)
-  for (auto [level, offset] : std::array<std::pair<int, int>, 11>{
-           {{128, 0}, {0, -128}, {200, 72}, {255, 127}, {1000, 127}, {-50, -128}, {256, 127},
-            {-1, -128}, {INT_MAX, 127}, {INT_MIN, -128}, {INT_MIN + 127, -128}}}) {
+  for (int level : {128, 0, 200, 255, 1000, -50, 256, -1, INT_MAX, INT_MIN, INT_MIN + 127}) {
+    const int offset = std::clamp(level, 0, 255) - 128;  // subtracted from every colour value
     for (WORD bits : {24, 32}) {
       TestDib2 a;
       ASSERT_TRUE(a.Create(bits, 255, 2, 1));  // 24 bits: three padding bytes per row
@@ -38,54 +36,6 @@ TEST_F(Filters, BrightnessMapsColourChannelsThroughTheClampedTable) {
       EXPECT_EQ(kt::Pixels(a), before) << "the other sharer changed";
     }
   }
-}
-
-TEST_F(Filters, RefusalsAndEmptyImages) {
-  TestDib2 empty;
-  EXPECT_FALSE(empty.AdjustBrightness(0));
-  EXPECT_FALSE(empty.Median3x3(empty));
-  // (bits, width, height, brightness result, median result): a sharer's
-  // pixels stay as they were after a refusal or on an empty image.
-  for (auto [bits, w, h, brightness, median] : {std::tuple<WORD, int, int, bool, bool>{16, 5, 5, false, false},
-                                                {24, 0, 4, true, true}, {32, 4, 0, true, true}}) {
-    TestDib2 pic;
-    ASSERT_TRUE(kt::CreateRandom(pic, bits, w, h, 1, bits));
-    TestDib2 sharer;
-    sharer = pic;
-    const std::vector<BYTE> before = kt::Pixels(pic);
-    EXPECT_EQ(sharer.AdjustBrightness(0), brightness) << bits;
-    EXPECT_EQ(sharer.Median3x3(pic), median) << bits;
-    EXPECT_EQ(kt::Pixels(sharer), before);
-  }
-  TestDib2 src;
-  ASSERT_TRUE(src.Create(24, 5, 5, 1));
-  for (auto [bits, w, h] : {std::tuple<WORD, int, int>{32, 5, 5}, {24, 4, 5}, {24, 5, 6}}) {
-    TestDib2 dst;
-    ASSERT_TRUE(dst.Create(bits, w, h, 1));
-    EXPECT_FALSE(dst.Median3x3(src));
-  }
-  // Attached with a negative width: refused before any copy, which could not hold such an image.
-  kt::GuardedImage in(24, 4, 3);
-  in.header.biWidth = -4;
-  TestDib2 s(&in.header, in.Bits());
-  const std::vector<BYTE> before = in.bytes;
-  TestDib2 sharer(s);
-  EXPECT_FALSE(sharer.AdjustBrightness(0));
-  EXPECT_FALSE(sharer.Median3x3(s));
-  EXPECT_EQ(in.bytes, before);
-  // Attached top-down: brightness changes no row, the median takes over the first stored row only.
-  kt::GuardedImage down(24, 4, 3);
-  kt::GuardedImage out(24, 4, 3);
-  down.header.biHeight = out.header.biHeight = -3;
-  kt::FillNoise(down.Bits(), 36, 7);
-  TestDib2 from(&down.header, down.Bits());
-  TestDib2 to(&out.header, out.Bits());
-  std::vector<BYTE> expected = out.bytes;
-  EXPECT_TRUE(to.AdjustBrightness(0));
-  EXPECT_EQ(out.bytes, expected);
-  std::copy_n(down.bytes.begin(), 12, expected.begin());
-  EXPECT_TRUE(to.Median3x3(from));
-  EXPECT_EQ(out.bytes, expected);
 }
 
 // The median as a sort of the nine values. The first and last rows come whole
@@ -129,32 +79,74 @@ TEST_F(Filters, MedianMatchesASortOfTheNineValues) {
       for (int b = 0; b < src.DIBSize(); ++b) src.GetBytes()[b] &= 1;
     }
     if (i % 5 == 0) dst = src;  // sharing the source's block: the source stays
+    TestDib2& target = i % 5 == 1 ? src : dst;  // or the source itself, read before it is written
     const std::vector<BYTE> before = kt::Pixels(src);
-    const std::vector<BYTE> expected = ExpectedMedian(src, dst);
-    ASSERT_TRUE(dst.Median3x3(src));
-    EXPECT_EQ(kt::Pixels(dst), expected) << bits << " bits " << w << "x" << h;
-    EXPECT_EQ(kt::Pixels(src), before);
+    const std::vector<BYTE> expected = ExpectedMedian(src, target);
+    ASSERT_TRUE(target.Median3x3(src));
+    EXPECT_EQ(kt::Pixels(target), expected) << bits << " bits " << w << "x" << h;
+    if (&target == &dst) {
+      EXPECT_EQ(kt::Pixels(src), before);
+    }
   }
 }
 
-TEST_F(Filters, MedianFromASourceOnTheSamePixels) {
-  TestDib2 a;
-  ASSERT_TRUE(kt::CreateRandom(a, 24, 9, 7, 1, 4));
-  const std::vector<BYTE> expected = ExpectedMedian(a, a);
-  ASSERT_TRUE(a.Median3x3(a));
-  EXPECT_EQ(kt::Pixels(a), expected);
-
-  // Two objects on one caller's buffer.
+// Two objects on one caller's buffer.
+TEST_F(Filters, MedianFromAnotherObjectOnTheSamePixels) {
   kt::GuardedImage g(32, 11, 6);
-  TestDib2 x;
-  TestDib2 y;
-  ASSERT_TRUE(x.Attach(&g.header, g.Bits()));
-  ASSERT_TRUE(y.Attach(&g.header, g.Bits()));
+  TestDib2 x(&g.header, g.Bits());
+  TestDib2 y(&g.header, g.Bits());
   kt::FillRandom(x, 5);
-  const std::vector<BYTE> onBuffer = ExpectedMedian(y, x);
+  const std::vector<BYTE> expected = ExpectedMedian(y, x);
   ASSERT_TRUE(x.Median3x3(y));
-  EXPECT_EQ(kt::Pixels(x), onBuffer);
+  EXPECT_EQ(kt::Pixels(x), expected);
   EXPECT_TRUE(g.GuardIntact());
+}
+
+TEST_F(Filters, RefusalsAndEmptyImages) {
+  TestDib2 empty;
+  EXPECT_FALSE(empty.AdjustBrightness(0));
+  EXPECT_FALSE(empty.Median3x3(empty));
+  // (bits, width, height, result; target bits, width, height for the median):
+  // a sharer's pixels stay as they were after a refusal or on an empty image.
+  for (auto [bits, w, h, result, db, dw, dh] : {std::tuple<WORD, int, int, bool, WORD, int, int>{16, 5, 5, false, 16, 5, 5},
+                                                {24, 0, 4, true, 24, 0, 4}, {32, 4, 0, true, 32, 4, 0},
+                                                {24, 5, 5, true, 32, 5, 5}, {24, 5, 5, true, 24, 4, 5},
+                                                {24, 5, 5, true, 24, 5, 6}}) {
+    TestDib2 pic;
+    ASSERT_TRUE(kt::CreateRandom(pic, bits, w, h, 1, bits));
+    TestDib2 sharer;
+    sharer = pic;
+    const std::vector<BYTE> before = kt::Pixels(pic);
+    EXPECT_EQ(sharer.AdjustBrightness(128), result) << bits;
+    TestDib2 dst;
+    ASSERT_TRUE(kt::CreateRandom(dst, db, dw, dh, 1, 9));
+    EXPECT_EQ(dst.Median3x3(pic), result && db == bits && dw == w && dh == h) << bits;
+    EXPECT_EQ(kt::Pixels(sharer), before);
+  }
+  // Attached with a negative width: refused before any copy, which could not
+  // hold such an image. Attached top-down: brightness changes no row, the
+  // median takes over the first stored row only.
+  kt::GuardedImage in(24, 4, 3);
+  kt::GuardedImage out(24, 4, 3);
+  kt::FillNoise(in.Bits(), 36, 7);
+  TestDib2 from(&in.header, in.Bits());
+  TestDib2 to(&out.header, out.Bits());
+  const std::vector<BYTE> original = in.bytes;
+  in.header.biWidth = -4;
+  {
+    TestDib2 sharer(from);
+    EXPECT_FALSE(sharer.AdjustBrightness(0));
+    EXPECT_FALSE(sharer.Median3x3(from));
+  }
+  EXPECT_EQ(in.bytes, original);
+  in.header.biWidth = 4;
+  in.header.biHeight = out.header.biHeight = -3;
+  std::vector<BYTE> expected = out.bytes;
+  EXPECT_TRUE(to.AdjustBrightness(0));
+  EXPECT_EQ(out.bytes, expected);
+  std::copy_n(in.bytes.begin(), 12, expected.begin());
+  EXPECT_TRUE(to.Median3x3(from));
+  EXPECT_EQ(out.bytes, expected);
 }
 
 }  // namespace
