@@ -90,15 +90,20 @@ TEST_F(Filters, MedianMatchesASortOfTheNineValues) {
   }
 }
 
-// Two objects on one caller's buffer.
-TEST_F(Filters, MedianFromAnotherObjectOnTheSamePixels) {
-  kt::GuardedImage g(32, 11, 6);
+// Two objects on one caller's buffer, which has no slack after it; width 5
+// at 24 bits leaves padding at the end of each row.
+TEST_F(Filters, ASourceOnTheSamePixelsIsReadBeforeItIsOverwritten) {
+  kt::GuardedImage g(24, 5, 6);
   TestDib2 x(&g.header, g.Bits());
   TestDib2 y(&g.header, g.Bits());
   kt::FillRandom(x, 5);
-  const std::vector<BYTE> expected = ExpectedMedian(y, x);
+  std::vector<BYTE> expected = ExpectedMedian(y, x);
   ASSERT_TRUE(x.Median3x3(y));
   EXPECT_EQ(kt::Pixels(x), expected);
+  expected.clear();
+  for (int r = 5; r >= 0; --r) expected.insert(expected.end(), g.bytes.begin() + 16 * r, g.bytes.begin() + 16 * r + 15);
+  ASSERT_TRUE(x.Mirror(0, 1, y));
+  EXPECT_EQ(kt::RowBytes(x), expected);
   EXPECT_TRUE(g.GuardIntact());
 }
 

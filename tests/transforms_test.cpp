@@ -273,21 +273,6 @@ TEST(Mirror, MatchesAPlainLoopOnRandomImages) {
   }
 }
 
-// Two objects attached to one caller's buffer, which has no slack after it;
-// width 5 at 24 bits leaves padding at the end of each row.
-TEST(Mirror, SourceOnTheSamePixelsIsReadBeforeItIsOverwritten) {
-  kt::GuardedImage image(24, 5, 6);
-  TestDib a(&image.header, image.Bits());
-  TestDib b(&image.header, image.Bits());
-  kt::FillRandom(a, 6);
-  const Rows rows = StoredRows(b);
-  std::vector<BYTE> expected;
-  for (int r = 5; r >= 0; --r) expected.insert(expected.end(), rows[r].begin(), rows[r].begin() + 15);
-  ASSERT_TRUE(a.Mirror(0, 1, b));
-  EXPECT_EQ(kt::RowBytes(a), expected);
-  EXPECT_TRUE(image.GuardIntact());
-}
-
 // A refusal leaves the target's pixels as they were.
 TEST(Transforms, RefuseOtherDepthsMismatchedGeometriesAndEmptySources) {
   TestDib src;
