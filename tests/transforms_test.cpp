@@ -1,86 +1,72 @@
-// Reductions, scaling, field copies and frames, and mirroring, each against a
-// plain loop over random images (sources on the target's own pixels among
-// them); then what each refuses.
+// Transforms and filters. Each operation runs at every kernel level on random
+// images of every small size, attached to bytes pressed against an
+// inaccessible page (after the image, then before it, at any address), so a
+// kernel that touches a byte outside the image faults; every level must give
+// the bytes of a plain loop, padding and untouched bytes included. Then what
+// the creating calls choose, sharing, sources on the target's own pixels and
+// refusals.
 
 #include "io_support.h"
 
 #include <array>
+#include <climits>
+#include <functional>
+#include <string>
 #include <tuple>
 
 namespace {
 
-using kt::TestDib;
-using Rows = std::vector<std::vector<BYTE>>;
+using kolvex::testing::KernelLevel;
+using Pixels = kt::NoLeaks;
+using Bytes = std::vector<BYTE>;
 
-// Whole stored rows, padding included.
-Rows StoredRows(const CRZDIBBase2& dib) {
-  Rows rows;
-  const int stride = kt::Stride(dib.DIBBitCount(), dib.DIBWidth());
-  for (int r = 0; r < dib.DIBHeight(); ++r) {
-    rows.emplace_back(dib.GetBytes() + r * stride, dib.GetBytes() + (r + 1) * stride);
-  }
-  return rows;
-}
+// CRZDIB2 with the transforms' protected workers opened up.
+class Dib : public kt::TestDib2 {
+ public:
+  using kt::TestDib2::TestDib2;
+  Dib() = default;
+  using CRZDIBBase2::_GetQuarterDIB;
+  using CRZDIBBase2::_GetEighthDIB;
+  using CRZDIBBase2::_GetOddFrame;
+  using CRZDIBBase2::_GetEvenFrame;
+};
 
-// The bytes of pixel (x, y) of stored row y.
+// ---- Plain loops ----
+
 const BYTE* PixelAt(const CRZDIBBase2& dib, int x, int y) {
   return dib.GetBytes() + y * kt::Stride(dib.DIBBitCount(), dib.DIBWidth()) + x * dib.DIBBitCount() / 8;
+}
+
+// `out` (the bytes of a w x h target) with byte c of every pixel (x, y) of
+// each stored row y replaced by pixel(x, y, c); the padding stays.
+template <class F>
+Bytes EveryPixel(Bytes out, int w, int h, int bpp, F pixel) {
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      for (int c = 0; c < bpp; ++c) out[y * kt::Stride(8 * bpp, w) + x * bpp + c] = pixel(x, y, c);
+    }
+  }
+  return out;
 }
 
 // Rounded mean (sum + n/2) / n of each output byte over the source pixels it
 // covers: factor x factor blocks (field 0), or only the odd stored rows (field
 // 1) or the even ones (field 2): one row per quarter row, rows r and r + 2 per
 // eighth row.
-std::vector<BYTE> ExpectedReduction(const CRZDIBBase2& src, int factor, int field) {
-  const int bpp = src.DIBBitCount() / 8;
-  std::vector<BYTE> out;
-  for (int y = 0; y < src.DIBHeight() / factor; ++y) {
-    std::vector<int> rows;
-    for (int i = 0; i < factor; ++i) rows.push_back(factor * y + i);
-    if (field != 0) rows = {factor * y + (field == 1), factor * y + (field == 1) + 2};
-    if (field != 0 && factor == 2) rows.pop_back();
-    for (int x = 0; x < src.DIBWidth() / factor; ++x) {
-      for (int c = 0; c < bpp; ++c) {
-        int sum = 0;
-        for (int r : rows) {
-          for (int j = 0; j < factor; ++j) sum += PixelAt(src, factor * x + j, r)[c];
-        }
-        const int n = static_cast<int>(rows.size()) * factor;
-        out.push_back(static_cast<BYTE>((sum + n / 2) / n));
-      }
-    }
-  }
-  return out;
-}
-
-TEST(Reduce, MatchesTheRoundedMeansOnRandomImages) {
-  kt::RandomSizes random(31);
-  for (int i = 0; i < 300; ++i) {
-    const WORD bits = random.Between(0, 1) ? 32 : 24;
-    const int w = random.Between(0, 27);
-    const int h = random.Between(0, 27);
-    const DWORD flag = random.Between(0, 3);  // bit 0 clear: interlaced, field 1 only
-    TestDib src;
-    ASSERT_TRUE(kt::CreateRandom(src, bits, w, h, flag, random.Seed()));
-    SCOPED_TRACE(testing::Message() << bits << " bits " << w << "x" << h << " flag " << flag);
-    const int field = (flag & 1) ? 0 : 1;
-    TestDib quarter;
-    TestDib eighth;
-    ASSERT_TRUE(quarter.CreateQuarter(src));
-    ASSERT_TRUE(eighth.CreateEighth(src));
-    EXPECT_EQ(quarter.DIBWidth(), w / 2);
-    EXPECT_EQ(eighth.DIBHeight(), h / 4);
-    EXPECT_EQ(kt::RowBytes(quarter), ExpectedReduction(src, 2, field));
-    EXPECT_EQ(kt::RowBytes(eighth), ExpectedReduction(src, 4, field));
-    // Selectors of 2 and more take field 0.
-    ASSERT_TRUE(quarter._GetQuarterDIB(src, 2 + i % 3));
-    ASSERT_TRUE(eighth._GetEighthDIB(src, 2 + i % 3));
-    EXPECT_EQ(kt::RowBytes(quarter), ExpectedReduction(src, 2, 2));
-    EXPECT_EQ(kt::RowBytes(eighth), ExpectedReduction(src, 4, 2));
-    const std::vector<BYTE> fromItself = ExpectedReduction(src, 2, field);
-    ASSERT_TRUE(src.CreateQuarter(src));
-    EXPECT_EQ(kt::RowBytes(src), fromItself);
-  }
+Bytes Reduced(const CRZDIBBase2& src, int factor, int field, Bytes out) {
+  return EveryPixel(std::move(out), src.DIBWidth() / factor, src.DIBHeight() / factor, src.DIBBitCount() / 8,
+                    [&](int x, int y, int c) {
+                      std::vector<int> rows;
+                      for (int i = 0; i < factor; ++i) rows.push_back(factor * y + i);
+                      if (field != 0) rows = {factor * y + (field == 1), factor * y + (field == 1) + 2};
+                      if (field != 0 && factor == 2) rows.pop_back();
+                      int sum = 0;
+                      for (int r : rows) {
+                        for (int j = 0; j < factor; ++j) sum += PixelAt(src, factor * x + j, r)[c];
+                      }
+                      const int n = static_cast<int>(rows.size()) * factor;
+                      return static_cast<BYTE>((sum + n / 2) / n);
+                    });
 }
 
 // Source cell holding the centre of destination cell i of d over s cells, and
@@ -94,88 +80,22 @@ int SourceRow(int y, int d, int s, int rowMode) {
   return rowMode == 0 ? std::min(j / 2 * 2 + 1, s - 1) : j / 2 * 2;
 }
 
-std::vector<BYTE> ExpectedScaled(const CRZDIBBase2& src, int w, int h, int rowMode) {
-  std::vector<BYTE> out;
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const BYTE* p = PixelAt(src, Centre(x, w, src.DIBWidth()), SourceRow(y, h, src.DIBHeight(), rowMode));
-      out.insert(out.end(), p, p + src.DIBBitCount() / 8);
-    }
-  }
-  return out;
-}
-
-TEST(Scale, MatchesTheSamplerOnRandomImages) {
-  kt::RandomSizes random(17);
-  for (int i = 0; i < 300; ++i) {
-    const WORD bits = random.Between(0, 1) ? 32 : 24;
-    // The first round walks one long row: an error that builds up along it shows.
-    const int sw = i == 0 ? 1281 : random.Between(1, 29);
-    const int sh = random.Between(1, 29);
-    const int w = i == 0 ? 1920 : random.Between(1, 41);
-    const int h = random.Between(1, 41);
-    const DWORD srcFlag = random.Between(0, 1);
-    const DWORD dstFlag = random.Between(0, 1);
-    TestDib src;
-    ASSERT_TRUE(kt::CreateRandom(src, bits, sw, sh, srcFlag, random.Seed()));
-    SCOPED_TRACE(testing::Message() << bits << " bits " << sw << "x" << sh << " -> " << w << "x"
-                                    << h << " flags " << srcFlag << dstFlag);
-    // An interlaced source into a progressive result uses field 1 only; the
-    // same size is a plain copy.
-    const int mode = dstFlag && !srcFlag && !(sw == w && sh == h) ? 0 : -1;
-    TestDib dst;
-    ASSERT_TRUE(dst.CreateScaled(src, w, h, dstFlag));
-    EXPECT_EQ(dst.GetInterlacedFlag(), dstFlag);
-    EXPECT_EQ(kt::RowBytes(dst), ExpectedScaled(src, w, h, mode));
-    EXPECT_TRUE(dst.ColumnMap() == nullptr && dst.RowMap() == nullptr);
-
-    const auto before = kt::Pixels(src);
-    TestDib inPlace(src);  // takes the source's own flag (every row) and leaves its sharer alone
-    ASSERT_TRUE(inPlace.Scale(w, h));
-    EXPECT_EQ(kt::RowBytes(inPlace), ExpectedScaled(src, w, h, -1));
-    EXPECT_EQ(kt::Pixels(src), before);
-  }
-}
-
-// Only 24 and 32 bits are resized; any depth is copied at its own size.
-TEST(Scale, SameSizeCopiesAnyDepthOtherSizesOnly24And32) {
-  for (WORD bits : {1, 8, 16, 24, 32, 64}) {
-    TestDib src;
-    ASSERT_TRUE(kt::CreateRandom(src, bits, 7, 3, 1, bits));
-    TestDib dst;
-    ASSERT_TRUE(dst.CreateScaled(src, 7, 3));
-    EXPECT_EQ(kt::Pixels(dst), kt::Pixels(src)) << bits;  // padding included
-    const bool resizable = bits == 24 || bits == 32;
-    EXPECT_EQ(dst.CreateScaled(src, 5, 4), resizable) << bits;
-    EXPECT_EQ(dst.IsValidDIB(), resizable) << bits;  // a failure empties it
-    TestDib inPlace(src);
-    EXPECT_TRUE(inPlace.Scale(7, 3));  // the current size: the shared block stays
-    EXPECT_EQ(inPlace.Data(), src.Data());
-    EXPECT_EQ(inPlace.Scale(5, 4), resizable) << bits;
-    EXPECT_EQ(inPlace.Data() == src.Data(), !resizable);  // unchanged on failure
-  }
-}
-
-TEST(Scale, EveryAllocationFailureLeavesTheObjectUnchanged) {
-  kt::CountingDib dib;
-  ASSERT_TRUE(kt::CreateRandom(dib, 32, 8, 8, 1, 6));
-  const auto before = kt::Pixels(dib);
-  CRzDibBaseData2* block = dib.Data();
-  const int blocks = kt::CountingDib::liveBlocks;
-  kt::FailEachAllocationInTurn([&] { return dib.Scale(5, 3); }, [&](int n, bool ok) {
-    EXPECT_TRUE(dib.ColumnMap() == nullptr && dib.RowMap() == nullptr) << n;
-    if (ok) return;
-    EXPECT_EQ(dib.Data(), block) << n;
-    EXPECT_EQ(kt::Pixels(dib), before) << n;
-    EXPECT_EQ(kt::CountingDib::liveBlocks, blocks) << n;
+Bytes Scaled(const CRZDIBBase2& src, int w, int h, int rowMode, Bytes out) {
+  return EveryPixel(std::move(out), w, h, src.DIBBitCount() / 8, [&](int x, int y, int c) {
+    return PixelAt(src, Centre(x, w, src.DIBWidth()), SourceRow(y, h, src.DIBHeight(), rowMode))[c];
   });
-  EXPECT_EQ(dib.DIBWidth(), 5);
-  EXPECT_EQ(kt::CountingDib::liveBlocks, blocks);  // the new block came through dib's own hooks
+}
+
+Bytes Mirrored(const CRZDIBBase2& src, bool horizontal, bool vertical, Bytes out) {
+  const int w = src.DIBWidth();
+  const int h = src.DIBHeight();
+  return EveryPixel(std::move(out), w, h, src.DIBBitCount() / 8, [&](int x, int y, int c) {
+    return PixelAt(src, horizontal ? w - 1 - x : x, vertical ? h - 1 - y : y)[c];
+  });
 }
 
 // Row r of a frame rebuilt from stored field `field` (0: rows 0, 2...; 1:
-// rows 1, 3...): source rows to copy (one) or to average (two), written out
-// case by case.
+// rows 1, 3...): whole source rows to copy (one) or to average (two).
 std::vector<int> FrameSources(int r, int h, int field, bool interpolate) {
   const bool last = r == h - 1;
   if (!interpolate) {
@@ -188,21 +108,324 @@ std::vector<int> FrameSources(int r, int h, int field, bool interpolate) {
   return {r - 1, r + 1};
 }
 
-Rows ExpectedFrame(const Rows& src, int field, bool interpolate) {
-  const int h = static_cast<int>(src.size());
-  Rows out;
-  for (int r = 0; r < h; ++r) {
-    const std::vector<int> from = FrameSources(r, h, field, interpolate);
-    std::vector<BYTE> row = src[from[0]];
-    if (from.size() == 2) {
-      for (std::size_t i = 0; i < row.size(); ++i) row[i] = (src[from[0]][i] + src[from[1]][i] + 1) / 2;
+Bytes Framed(const CRZDIBBase2& src, int field, bool interpolate) {
+  const int stride = kt::Stride(src.DIBBitCount(), src.DIBWidth());
+  Bytes out;
+  for (int r = 0; r < src.DIBHeight(); ++r) {
+    const std::vector<int> from = FrameSources(r, src.DIBHeight(), field, interpolate);
+    for (int i = 0; i < stride; ++i) {
+      const int a = src.GetBytes()[from[0] * stride + i];
+      out.push_back(static_cast<BYTE>(from.size() == 1 ? a : (a + src.GetBytes()[from[1] * stride + i] + 1) / 2));
     }
-    out.push_back(row);
   }
   return out;
 }
 
-TEST(Fields, FramesAndFieldCopiesOnRandomImages) {
+// The stored field holding the picture's odd or even field: the top row is
+// stored last, so this turns on the height's parity.
+int StoredField(int height, bool odd) { return (height % 2 == 0) == odd ? 0 : 1; }
+
+// Colour values less clamp(level, 0, 255) - 128, saturated; alpha stays.
+Bytes Brightened(int level, int bits, int w, int h, const Bytes& before) {
+  const int offset = std::clamp(level, 0, 255) - 128;
+  return EveryPixel(before, w, h, bits / 8, [&](int x, int y, int c) {
+    const BYTE v = before[y * kt::Stride(bits, w) + x * bits / 8 + c];
+    return c == 3 ? v : static_cast<BYTE>(std::clamp(v - offset, 0, 255));
+  });
+}
+
+// The median as a sort of the nine values. The first and last rows come whole
+// from src; the padding of the other rows stays as it was.
+Bytes Median(const CRZDIBBase2& src, Bytes out) {
+  const BYTE* s = src.GetBytes();
+  const int bpp = src.DIBBitCount() / 8;
+  const int w = src.DIBWidth();
+  const int h = src.DIBHeight();
+  const int stride = kt::Stride(src.DIBBitCount(), w);
+  for (int y = 0; y < h; ++y) {
+    const bool border = y == 0 || y == h - 1;
+    for (int i = 0; i < (border ? stride : w * bpp); ++i) {
+      std::array<BYTE, 9> n{};
+      for (int k = 0; k < 9; ++k) n[k] = s[y * stride + i];
+      if (!border && i >= bpp && i < (w - 1) * bpp) {
+        for (int k = 0; k < 9; ++k) n[k] = s[(y + k / 3 - 1) * stride + i + (k % 3 - 1) * bpp];
+      }
+      std::sort(n.begin(), n.end());
+      out[static_cast<std::size_t>(y * stride + i)] = n[4];
+    }
+  }
+  return out;
+}
+
+// ---- Every kernel level on page-guarded images ----
+
+enum class Guard { After, Before };
+
+// A bitmap attached to pixel bytes that end where a mapped page ends
+// (Guard::After) or begin where one begins, or `shift` bytes later
+// (Guard::Before).
+struct PageGuardedImage {
+  PageGuardedImage(WORD bitCount, LONG width, LONG height, Guard guard, std::size_t shift = 0)
+      : header(kt::MakeHeader(bitCount, width, height)),
+        size(static_cast<std::size_t>(kt::Stride(bitCount, width)) * static_cast<std::size_t>(height)),
+        guard(guard),
+        shift(shift) {
+    const std::size_t page = kt::PageSize();
+    mapped = ((size + shift + page - 1) / page + 1) * page;
+    base = kt::MapPages(mapped);
+    BYTE* fence = guard == Guard::After ? base + mapped - page : base;
+    kt::ProtectPage(fence);
+    data = guard == Guard::After ? fence - size : base + page + shift;
+    dib.Attach(&header, data);
+  }
+  ~PageGuardedImage() {
+    dib.Detach();
+    kt::UnmapPages(base, mapped);
+  }
+  PageGuardedImage(const PageGuardedImage&) = delete;
+  PageGuardedImage& operator=(const PageGuardedImage&) = delete;
+
+  Bytes Contents() const { return {data, data + size}; }
+
+  tagRZBMINFOHEADER header;
+  std::size_t size;
+  Guard guard;
+  std::size_t shift;
+  std::size_t mapped = 0;
+  BYTE* base = nullptr;
+  BYTE* data = nullptr;
+  Dib dib;
+};
+
+// Runs `op(dst, src)` at every level into a page-guarded destination of the
+// given geometry, filled with the same noise each time (the input of an
+// operation in place), and expects `expected(noise)` of every level, or
+// without a plain loop the plain level's bytes.
+template <class Op>
+void ExpectEveryLevel(PageGuardedImage& src, LONG width, LONG height, const Op& op,
+                      const std::function<Bytes(const Bytes&)>& expected, const std::string& what) {
+  if (width <= 0 || height <= 0) return;
+  PageGuardedImage dst(src.header.biBitCount, width, height, src.guard, src.shift);
+  kt::FillNoise(dst.data, dst.size, 99);
+  Bytes want = expected ? expected(dst.Contents()) : Bytes{};
+  for (int level = 0; level <= static_cast<int>(kolvex::testing::BestKernelLevel()); ++level) {
+    EXPECT_TRUE(kolvex::testing::SetKernelLevel(static_cast<KernelLevel>(level)));
+    kt::FillNoise(dst.data, dst.size, 99);
+    EXPECT_TRUE(op(dst.dib, src.dib)) << what << " at level " << level;
+    if (want.empty()) want = dst.Contents();
+    EXPECT_TRUE(dst.Contents() == want) << what << " at level " << level;
+  }
+  kolvex::testing::SetKernelLevel(kolvex::testing::BestKernelLevel());
+}
+
+// Calls `family(src, label)` with a source of random bytes (for half of them
+// two values only: ties everywhere) for every bit count, width 1..67 (every
+// tail of every vector width at every pixel size) and a few wider, every
+// height, and both guards (with the given shifts when the guard is before).
+template <class Family>
+void ForEachSource(std::initializer_list<WORD> bitCounts, std::initializer_list<std::size_t> shifts, Family family) {
+  std::vector<int> widths;
+  for (int w = 1; w <= 67; ++w) widths.push_back(w);
+  for (int w : {96, 131, 257}) widths.push_back(w);
+  std::uint32_t seed = 1;
+  for (WORD bits : bitCounts) {
+    for (int width : widths) {
+      for (int height : {1, 2, 3, 5, 8, 13}) {
+        for (std::size_t shift : shifts) {
+          PageGuardedImage src(bits, width, height, shift == 0 && seed % 2 ? Guard::After : Guard::Before, shift);
+          kt::FillNoise(src.data, src.size, ++seed);
+          if (seed % 4 < 2) {
+            for (std::size_t i = 0; i < src.size; ++i) src.data[i] &= 1;
+          }
+          family(src, std::to_string(bits) + " bits " + std::to_string(width) + "x" + std::to_string(height) +
+                          (src.guard == Guard::After ? " guard after" : " guard before, shift " + std::to_string(shift)));
+        }
+      }
+    }
+  }
+}
+
+// Fills have no plain loop here: the plain level's bytes are the reference.
+void Fills(PageGuardedImage& src, const std::string& label) {
+  ExpectEveryLevel(
+      src, src.header.biWidth, src.header.biHeight,
+      [](auto& d, auto&) {
+        d.ClearDIB(static_cast<UINT>(0x80C0FFEEu));
+        return true;
+      },
+      nullptr, "fill of " + label);
+}
+
+// Mirroring at every depth; reductions (every field selector), scaling
+// (smaller within and beyond the kernels' source windows, larger with
+// repeated rows, wider but shorter; the same size is a whole copy),
+// interpolated frames and fills at 24 and 32 bits.
+void Transforms(PageGuardedImage& src, const std::string& label) {
+  const LONG w = src.header.biWidth;
+  const LONG h = src.header.biHeight;
+  const Dib& s = src.dib;
+  auto same = [&](LONG tw, LONG th, const auto& op, const std::function<Bytes(const Bytes&)>& expected,
+                  const std::string& what) { ExpectEveryLevel(src, tw, th, op, expected, what + " of " + label); };
+  for (int vertical : {0, 1}) {
+    same(w, h, [vertical](auto& d, auto& s) { return d.Mirror(1, vertical, s); },
+         [&](const Bytes& b) { return Mirrored(s, true, vertical, b); }, "mirror (vertical " + std::to_string(vertical) + ")");
+  }
+  if (src.header.biBitCount == 64) return;
+  for (int field : {0, 1, 2}) {
+    same(w / 2, h / 2, [field](auto& d, auto& s) { return d._GetQuarterDIB(s, field); },
+         [&](const Bytes& b) { return Reduced(s, 2, field, b); }, "quarter field " + std::to_string(field));
+    same(w / 4, h / 4, [field](auto& d, auto& s) { return d._GetEighthDIB(s, field); },
+         [&](const Bytes& b) { return Reduced(s, 4, field, b); }, "eighth field " + std::to_string(field));
+  }
+  const std::pair<LONG, LONG> targets[] = {{std::max<LONG>(1, w * 2 / 3), std::max<LONG>(1, h * 2 / 3)},
+                                           {std::max<LONG>(1, w / 3), h},
+                                           {w * 3 / 2 + 1, h * 3 / 2 + 1},
+                                           {w + 7, std::max<LONG>(1, h - 1)}};
+  for (const auto& [tw, th] : targets) {
+    same(tw, th, [tw = tw, th = th](auto& d, auto& s) { return d.Scale(s, tw, th); },
+         [&, tw = tw, th = th](const Bytes& b) { return tw == w && th == h ? src.Contents() : Scaled(s, tw, th, -1, b); },
+         "scale to " + std::to_string(tw) + "x" + std::to_string(th));
+  }
+  for (int odd : {0, 1}) {
+    same(w, h, [odd](auto& d, auto& s) { return odd != 0 ? d._GetOddFrame(s, 0, 1) : d._GetEvenFrame(s, 0, 1); },
+         [&](const Bytes&) { return Framed(s, StoredField(h, odd != 0), true); },
+         "interpolated frame (odd " + std::to_string(odd) + ")");
+  }
+  Fills(src, label);
+}
+
+// Brightness (24 and 32 bits, on the bitmap itself: the source gives the
+// geometry) at levels that move values up and down by the most, the least,
+// not at all and beyond the range; the median at every depth.
+void Filters(PageGuardedImage& src, const std::string& label) {
+  const LONG w = src.header.biWidth;
+  const LONG h = src.header.biHeight;
+  const WORD bits = src.header.biBitCount;
+  for (int level : {INT_MIN, -1, 0, 1, 127, 128, 129, 200, 255, 256, INT_MAX}) {
+    if (bits == 8) break;
+    ExpectEveryLevel(
+        src, w, h, [level](auto& d, auto&) { return d.AdjustBrightness(level); },
+        [&](const Bytes& b) { return Brightened(level, bits, w, h, b); }, "brightness " + std::to_string(level) + " of " + label);
+  }
+  ExpectEveryLevel(
+      src, w, h, [](auto& d, auto& s) { return d.Median3x3(s); }, [&](const Bytes& b) { return Median(src.dib, b); },
+      "median of " + label);
+}
+
+TEST(Kernels, TransformsMatchAPlainLoopAtEveryLevel) { ForEachSource({24, 32, 64}, {0, 0}, Transforms); }
+
+// Rows at addresses of every remainder modulo 4 (attached memory may lie
+// anywhere): vector kernels that align their steps to the rows meet rows that
+// need no first partial step at 8 and 24 bits only this way.
+TEST(Kernels, FiltersMatchAPlainLoopAtEveryLevel) { ForEachSource({8, 24, 32}, {0, 0, 1, 2, 3}, Filters); }
+
+// Unpadded frames are filled as one run, and runs of a megabyte or more take
+// the streaming path. With the guard page after them, these sizes start at
+// offsets 0, 4, 16, 24, 32 and 48 of a cache line.
+TEST(Kernels, FillsOfLongRunsMatchThePlainLevel) {
+  for (WORD bits : {24, 32}) {
+    for (LONG width : {1024, 1032, 1036}) {
+      for (Guard guard : {Guard::After, Guard::Before}) {
+        PageGuardedImage src(bits, width, 361, guard);
+        Fills(src, std::to_string(bits) + " bits " + std::to_string(width) + "x361");
+      }
+    }
+  }
+}
+
+// ---- What the creating calls choose ----
+
+TEST_F(Pixels, ReductionsTakeTheFieldOfTheSourceFlagAndReadTheirFormerPixels) {
+  kt::RandomSizes random(31);
+  for (int i = 0; i < 200; ++i) {
+    const WORD bits = random.Between(0, 1) ? 32 : 24;
+    const int w = random.Between(0, 27);
+    const int h = random.Between(0, 27);
+    const DWORD flag = random.Between(0, 3);  // bit 0 clear: interlaced, field 1 only
+    Dib src;
+    ASSERT_TRUE(kt::CreateRandom(src, bits, w, h, flag, random.Seed()));
+    SCOPED_TRACE(testing::Message() << bits << " bits " << w << "x" << h << " flag " << flag);
+    const int field = (flag & 1) ? 0 : 1;
+    Dib quarter;
+    Dib eighth;
+    ASSERT_TRUE(quarter.CreateQuarter(src));
+    ASSERT_TRUE(eighth.CreateEighth(src));
+    EXPECT_TRUE(quarter.DIBWidth() == w / 2 && quarter.DIBHeight() == h / 2 && eighth.DIBHeight() == h / 4);
+    EXPECT_EQ(kt::Pixels(quarter), Reduced(src, 2, field, kt::Pixels(quarter)));
+    EXPECT_EQ(kt::Pixels(eighth), Reduced(src, 4, field, kt::Pixels(eighth)));
+    ASSERT_TRUE(eighth._GetEighthDIB(src, 3 + i % 3));  // selectors of 2 and more take field 0
+    EXPECT_EQ(kt::Pixels(eighth), Reduced(src, 4, 2, kt::Pixels(eighth)));
+    ASSERT_TRUE(src.CreateQuarter(src));
+    EXPECT_EQ(kt::RowBytes(src), kt::RowBytes(quarter));
+  }
+}
+
+TEST_F(Pixels, ScalingSamplesTheCentresOfTheFieldItMay) {
+  kt::RandomSizes random(17);
+  for (int i = 0; i < 300; ++i) {
+    const WORD bits = random.Between(0, 1) ? 32 : 24;
+    // The first round walks one long row: an error that builds up along it shows.
+    const int sw = i == 0 ? 1281 : random.Between(1, 29);
+    const int sh = random.Between(1, 29);
+    const int w = i == 0 ? 1920 : random.Between(1, 41);
+    const int h = random.Between(1, 41);
+    const DWORD srcFlag = random.Between(0, 1);
+    const DWORD dstFlag = random.Between(0, 1);
+    Dib src;
+    ASSERT_TRUE(kt::CreateRandom(src, bits, sw, sh, srcFlag, random.Seed()));
+    SCOPED_TRACE(testing::Message() << bits << " bits " << sw << "x" << sh << " -> " << w << "x" << h << " flags "
+                                    << srcFlag << dstFlag);
+    // An interlaced source into a progressive result uses field 1 only; the
+    // same size is a plain copy.
+    const int mode = dstFlag && !srcFlag && !(sw == w && sh == h) ? 0 : -1;
+    Dib dst;
+    ASSERT_TRUE(dst.CreateScaled(src, w, h, dstFlag));
+    EXPECT_EQ(dst.GetInterlacedFlag(), dstFlag);
+    EXPECT_EQ(kt::Pixels(dst), Scaled(src, w, h, mode, kt::Pixels(dst)));
+    const Bytes before = kt::Pixels(src);
+    Dib inPlace(src);  // takes the source's own flag (every row) and leaves its sharer alone
+    ASSERT_TRUE(inPlace.Scale(w, h));
+    EXPECT_EQ(kt::Pixels(inPlace), Scaled(src, w, h, -1, kt::Pixels(inPlace)));
+    EXPECT_EQ(kt::Pixels(src), before);
+  }
+}
+
+// Only 24 and 32 bits are resized; any depth is copied at its own size.
+TEST_F(Pixels, ScalingToTheSameSizeCopiesAnyDepthOtherSizesOnly24And32) {
+  for (WORD bits : {1, 8, 16, 24, 32, 64}) {
+    Dib src;
+    ASSERT_TRUE(kt::CreateRandom(src, bits, 7, 3, 1, bits));
+    Dib dst;
+    ASSERT_TRUE(dst.CreateScaled(src, 7, 3));
+    EXPECT_EQ(kt::Pixels(dst), kt::Pixels(src)) << bits;  // padding included
+    const bool resizable = bits == 24 || bits == 32;
+    EXPECT_EQ(dst.CreateScaled(src, 5, 4), resizable) << bits;
+    EXPECT_EQ(dst.IsValidDIB(), resizable) << bits;  // a failure empties it
+    Dib inPlace(src);
+    EXPECT_TRUE(inPlace.Scale(7, 3));  // the current size: the shared block stays
+    EXPECT_EQ(inPlace.Data(), src.Data());
+    EXPECT_EQ(inPlace.Scale(5, 4), resizable) << bits;
+    EXPECT_EQ(inPlace.Data() == src.Data(), !resizable);  // unchanged on failure
+  }
+}
+
+TEST_F(Pixels, EveryAllocationFailureLeavesAScaledObjectUnchanged) {
+  kt::CountingDib dib;
+  ASSERT_TRUE(kt::CreateRandom(dib, 32, 8, 8, 1, 6));
+  const Bytes before = kt::Pixels(dib);
+  CRzDibBaseData2* block = dib.Data();
+  kt::FailEachAllocationInTurn([&] { return dib.Scale(5, 3); }, [&](int n, bool ok) {
+    EXPECT_TRUE(dib.ColumnMap() == nullptr && dib.RowMap() == nullptr) << n;
+    if (ok) return;
+    EXPECT_EQ(dib.Data(), block) << n;
+    EXPECT_EQ(kt::Pixels(dib), before) << n;
+    EXPECT_EQ(kt::CountingDib::liveBlocks, 1) << n;
+  });
+  EXPECT_EQ(dib.DIBWidth(), 5);
+  EXPECT_EQ(kt::CountingDib::liveBlocks, 1);  // the new block came through dib's own hooks
+}
+
+TEST_F(Pixels, FramesAndFieldCopiesTakeTheFieldOfTheParityAndSwapBit) {
   kt::RandomSizes random(41);
   for (int i = 0; i < 400; ++i) {
     const WORD bits = std::array<WORD, 3>{8, 24, 32}[random.Between(0, 2)];
@@ -211,72 +434,81 @@ TEST(Fields, FramesAndFieldCopiesOnRandomImages) {
     const int bOdd = random.Between(0, 1) * random.Between(1, 3);
     const int method = random.Between(-1, 2);
     const int nSwap = random.Between(0, 3);  // bit 0 takes the other field
-    TestDib src;
+    Dib src;
     ASSERT_TRUE(kt::CreateRandom(src, bits, w, h, 0, random.Seed()));
-    SCOPED_TRACE(testing::Message() << bits << " bits " << w << "x" << h << " odd " << bOdd
-                                    << " method " << method << " swap " << nSwap);
-    // The top row is stored last, so which stored field holds the picture's
-    // odd or even field turns on the height's parity.
-    const int field = (h % 2 == 0) == (bOdd != 0) ? 0 : 1;
-    TestDib dst;
+    SCOPED_TRACE(testing::Message() << bits << " bits " << w << "x" << h << " odd " << bOdd << " method " << method
+                                    << " swap " << nSwap);
+    const int field = StoredField(h, bOdd != 0);
+    Dib dst;
     ASSERT_TRUE(dst.CreateInterpolatedFrame(src, bOdd, method));
-    EXPECT_EQ(StoredRows(dst), ExpectedFrame(StoredRows(src), field, method == 1));
+    EXPECT_EQ(kt::Pixels(dst), Framed(src, field, method == 1));
     EXPECT_EQ(dst.GetInterlacedFlag(), 1u);
     ASSERT_TRUE(bOdd != 0 ? dst._GetOddFrame(src, nSwap, method) : dst._GetEvenFrame(src, nSwap, method));
-    EXPECT_EQ(StoredRows(dst), ExpectedFrame(StoredRows(src), field ^ (nSwap & 1), method == 1));
+    EXPECT_EQ(kt::Pixels(dst), Framed(src, field ^ (nSwap & 1), method == 1));
 
     kt::FillRandom(dst, random.Seed());  // CopyField replaces that field's rows only
-    Rows expected = StoredRows(dst);
-    const Rows shared = expected;
-    const TestDib sharer(dst);  // and writes a block of its own
-    for (int r = field; r < h; r += 2) expected[r] = StoredRows(src)[r];
+    const Bytes shared = kt::Pixels(dst);
+    const Dib sharer(dst);  // and writes a block of its own
+    Bytes expected = shared;
+    const int stride = kt::Stride(bits, w);
+    for (int r = field; r < h; r += 2) std::copy_n(src.GetBytes() + r * stride, stride, expected.begin() + r * stride);
     ASSERT_TRUE(dst.CopyField(src, bOdd));
-    EXPECT_EQ(StoredRows(dst), expected);
-    EXPECT_EQ(StoredRows(sharer), shared);
+    EXPECT_EQ(kt::Pixels(dst), expected);
+    EXPECT_EQ(kt::Pixels(sharer), shared);
 
-    expected = ExpectedFrame(StoredRows(src), field, method == 1);
+    expected = Framed(src, field, method == 1);
     ASSERT_TRUE(src.CreateInterpolatedFrame(src, bOdd, method));  // reads its former rows
-    EXPECT_EQ(StoredRows(src), expected);
+    EXPECT_EQ(kt::Pixels(src), expected);
   }
 }
 
-TEST(Mirror, MatchesAPlainLoopOnRandomImages) {
-  kt::RandomSizes random(23);
-  for (int i = 0; i < 200; ++i) {
-    const WORD bits = std::array<WORD, 3>{24, 32, 64}[random.Between(0, 2)];
-    const int w = random.Between(1, 21);
-    const int h = random.Between(1, 21);
-    // Any non-zero value requests the flip.
-    const int horizontal = std::array{0, 1, -1, 7}[random.Between(0, 3)];
-    const int vertical = std::array{0, 1, -5, 2}[random.Between(0, 3)];
-    TestDib src;
-    ASSERT_TRUE(kt::CreateRandom(src, bits, w, h, 1, random.Seed()));
-    SCOPED_TRACE(testing::Message() << bits << " bits " << w << "x" << h << " " << horizontal << "," << vertical);
-    const auto before = kt::Pixels(src);
-    std::vector<BYTE> expected;
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) {
-        const BYTE* p = PixelAt(src, horizontal != 0 ? w - 1 - x : x, vertical != 0 ? h - 1 - y : y);
-        expected.insert(expected.end(), p, p + bits / 8);
-      }
-    }
-    TestDib dst;
-    ASSERT_TRUE(dst.Create(bits, w, h, 0));
-    if (i % 4 == 0) dst = src;  // a destination sharing the source's block gets one of its own
-    TestDib& target = i % 4 == 1 ? src : dst;  // or the source itself, read before it is written
-    ASSERT_TRUE(target.Mirror(horizontal, vertical, src));
-    EXPECT_EQ(kt::RowBytes(target), expected);
-    if (&target == &dst) {
-      EXPECT_EQ(kt::Pixels(src), before);
-    }
-    EXPECT_EQ(src.Refs(), 1);
+// ---- Sharing, sources on the target's own pixels, refusals ----
+
+// Any non-zero value requests a flip. A target sharing the source's block
+// gets one of its own; a source on the target's pixels (the target itself, or
+// another object on one caller's buffer without slack after it) is read before
+// it is written.
+TEST_F(Pixels, SharersAndSourcesOnTheSamePixels) {
+  for (WORD bits : {24, 32}) {
+    Dib a;
+    ASSERT_TRUE(kt::CreateRandom(a, bits, 7, 5, 1, bits));
+    const Bytes before = kt::Pixels(a);
+    Dib b(a);
+    ASSERT_TRUE(b.Mirror(-1, 7, a));
+    EXPECT_EQ(kt::Pixels(b), Mirrored(a, true, true, before));
+    b = a;
+    ASSERT_TRUE(b.Median3x3(a));
+    EXPECT_EQ(kt::Pixels(b), Median(a, before));
+    b = a;
+    ASSERT_TRUE(b.AdjustBrightness(200));
+    EXPECT_EQ(kt::Pixels(b), Brightened(200, bits, 7, 5, before));
+    EXPECT_EQ(kt::Pixels(a), before);
+    b.AssignCopy(a);
+    ASSERT_TRUE(a.Mirror(1, 0, a));
+    EXPECT_EQ(kt::Pixels(a), Mirrored(b, true, false, before));
+    b.AssignCopy(a);
+    ASSERT_TRUE(a.Median3x3(a));
+    EXPECT_EQ(kt::Pixels(a), Median(b, kt::Pixels(b)));
   }
+  kt::GuardedImage image(24, 5, 6);
+  Dib x(&image.header, image.Bits());
+  Dib y(&image.header, image.Bits());
+  kt::FillRandom(x, 5);
+  Dib original;
+  original.AssignCopy(y);
+  ASSERT_TRUE(x.Mirror(0, 1, y));
+  EXPECT_EQ(kt::Pixels(x), Mirrored(original, false, true, kt::Pixels(original)));
+  original.AssignCopy(y);
+  ASSERT_TRUE(x.Median3x3(y));
+  EXPECT_EQ(kt::Pixels(x), Median(original, kt::Pixels(original)));
+  EXPECT_TRUE(image.GuardIntact());
 }
 
-// A refusal leaves the target's pixels as they were.
-TEST(Transforms, RefuseOtherDepthsMismatchedGeometriesAndEmptySources) {
-  TestDib src;
-  TestDib dst;
+// Other depths, mismatched geometries and empty sources are refused, and the
+// target's pixels stay; empty images are taken as they are.
+TEST_F(Pixels, RefusalsLeaveTheTarget) {
+  Dib src;
+  Dib dst;
   ASSERT_TRUE(src.Create(32, 6, 6, 0));
   src.ncbwSetAlphaFlag(3);
   src.GetRzBmiHeader()->biXPelsPerMeter = 2835;
@@ -286,52 +518,74 @@ TEST(Transforms, RefuseOtherDepthsMismatchedGeometriesAndEmptySources) {
   ASSERT_TRUE(src.Create(8, 6, 6, 1));
   EXPECT_FALSE(dst.CreateQuarter(src));  // keeps the reduced 8-bit geometry
   EXPECT_EQ(dst.DIBBitCount(), 8);
-  EXPECT_FALSE(dst.CreateEighth(TestDib()));  // an empty source empties this object
+  EXPECT_FALSE(dst.CreateEighth(Dib()));  // an empty source empties this object
   EXPECT_FALSE(dst.IsValidDIB());
   ASSERT_TRUE(src.Create(24, 0, 4, 1));  // nothing to sample from
   EXPECT_FALSE(dst.CreateScaled(src, 3, 3));
-  EXPECT_FALSE(dst.IsValidDIB());
+  EXPECT_FALSE(dst.AdjustBrightness(0) || dst.Median3x3(dst));
 
-  // (source bits, width, height; target bits, width, height)
-  for (auto [sb, sw, sh, db, dw, dh] : {std::tuple{24, 6, 6, 24, 3, 2}, std::tuple{8, 6, 3, 8, 6, 3},
-                                        std::tuple{16, 6, 3, 16, 6, 3}, std::tuple{24, 6, 3, 24, 6, 4},
-                                        std::tuple{24, 6, 3, 32, 6, 3}, std::tuple{24, 9, 9, 24, 4, 5}}) {
-    SCOPED_TRACE(testing::Message() << sb << " bits " << sw << "x" << sh << " into " << db << " bits " << dw << "x" << dh);
+  using Op = bool (*)(Dib&, const Dib&);
+  const std::pair<const char*, Op> ops[] = {
+      {"quarter", [](Dib& d, const Dib& s) { return d._GetQuarterDIB(s, 0); }},
+      {"mirror", [](Dib& d, const Dib& s) { return d.Mirror(1, 1, s); }},
+      {"frame", [](Dib& d, const Dib& s) { return d._GetOddFrame(s, 0, 1) || d.CopyField(s, 1); }},
+      {"scale", [](Dib& d, const Dib& s) { return d.Scale(s, 4, 4); }},  // this object is not 4 x 4
+      {"median", [](Dib& d, const Dib& s) { return d.Median3x3(s); }},
+      {"brightness", [](Dib& d, const Dib&) { return d.AdjustBrightness(128); }},
+  };
+  // (source bits, width, height; target bits, width, height; the operations refused)
+  for (auto [sb, sw, sh, db, dw, dh, refused] :
+       {std::tuple{24, 6, 6, 24, 3, 2, "quarter"}, std::tuple{24, 9, 9, 24, 4, 5, "quarter scale median"},
+        std::tuple{8, 6, 3, 8, 6, 3, "mirror"}, std::tuple{16, 6, 3, 16, 6, 3, "mirror median brightness"},
+        std::tuple{24, 6, 3, 24, 6, 4, "mirror frame median"}, std::tuple{24, 6, 3, 32, 6, 3, "mirror median"},
+        std::tuple{24, 5, 5, 24, 4, 5, "median"}}) {
     ASSERT_TRUE(src.Create(static_cast<WORD>(sb), sw, sh, 1));
     ASSERT_TRUE(kt::CreateRandom(dst, static_cast<WORD>(db), dw, dh, 1, 2));
-    const auto before = kt::Pixels(dst);
-    if (sw / 2 == dw) {  // a worker checks the reduced geometry
-      EXPECT_FALSE(dst._GetQuarterDIB(src, 0));
+    const Bytes before = kt::Pixels(dst);
+    for (const auto& [name, op] : ops) {
+      if (std::string(refused).find(name) != std::string::npos) {
+        EXPECT_FALSE(op(dst, src)) << name << " of " << sb << " bits " << sw << "x" << sh;
+      }
     }
-    if (sw == dw) {
-      EXPECT_FALSE(dst.Mirror(1, 1, src));
-    }
-    if (sw == dw && sh != dh) {
-      EXPECT_FALSE(dst._GetOddFrame(src, 0, 1) || dst.CopyField(src, 1));
-    }
-    if (sw > dw) {  // this object is not 4 x 4
-      EXPECT_FALSE(dst.Scale(src, 4, 4));
-    }
-    EXPECT_FALSE(dst.Mirror(1, 0, TestDib()) || dst.CopyField(TestDib(), 1));
+    EXPECT_FALSE(dst.Mirror(1, 0, Dib()) || dst.CopyField(Dib(), 1) || dst.Median3x3(Dib()));
     EXPECT_EQ(kt::Pixels(dst), before);
   }
-  ASSERT_TRUE(src.Create(24, 0, 3, 0));  // empty images are copied and framed as they are
-  ASSERT_TRUE(dst.Create(24, 0, 3, 0));
-  EXPECT_TRUE(dst.CopyField(src, 1));
-  EXPECT_TRUE(dst.CreateInterpolatedFrame(src, 0, 1));
+  for (auto [w, h] : {std::pair{0, 3}, std::pair{4, 0}}) {
+    ASSERT_TRUE(src.Create(24, w, h, 0));
+    ASSERT_TRUE(dst.Create(24, w, h, 0));
+    EXPECT_TRUE(dst.CopyField(src, 1) && dst.CreateInterpolatedFrame(src, 0, 1) && dst.Median3x3(src) &&
+                dst.AdjustBrightness(0));
+  }
 
-  // Attached with negative widths: nothing written.
+  // Attached with negative widths: refused before any copy, which could not
+  // hold such an image. Attached top-down: brightness changes no row, the
+  // median takes over the first stored row only.
   kt::GuardedImage in(24, 8, 4);
   kt::GuardedImage out(24, 4, 2);
-  TestDib from(&in.header, in.Bits());
-  TestDib to(&out.header, out.Bits());
+  kt::FillNoise(in.Bits(), 96, 7);
+  const Bytes original = in.bytes;
+  Dib from(&in.header, in.Bits());
+  Dib to(&out.header, out.Bits());
   in.header.biWidth = -8;
   EXPECT_FALSE(to._GetQuarterDIB(from, 0));
   out.header.biWidth = -4;
   EXPECT_FALSE(to._GetQuarterDIB(from, 0));
   EXPECT_TRUE(std::all_of(out.bytes.begin(), out.bytes.end(), [](BYTE b) { return b == kt::GuardedImage::kGuardByte; }));
+  {
+    const Dib sharer(from);
+    EXPECT_FALSE(Dib(sharer).AdjustBrightness(0) || Dib(sharer).Median3x3(from));
+  }
+  EXPECT_EQ(in.bytes, original);
   in.header.biWidth = -1;  // halves to width 0, still refused
   EXPECT_FALSE(dst.CreateQuarter(from));
+  in.header.biWidth = out.header.biWidth = 4;
+  in.header.biHeight = out.header.biHeight = -2;
+  Bytes expected = out.bytes;
+  EXPECT_TRUE(to.AdjustBrightness(0));
+  EXPECT_EQ(out.bytes, expected);
+  std::copy_n(in.bytes.begin(), 12, expected.begin());
+  EXPECT_TRUE(to.Median3x3(from));
+  EXPECT_EQ(out.bytes, expected);
 }
 
 }  // namespace
