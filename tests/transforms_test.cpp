@@ -1,10 +1,6 @@
-// Transforms and filters. Each operation runs at every kernel level on random
-// images of every small size, attached to bytes pressed against an
-// inaccessible page (after the image, then before it, at any address), so a
-// kernel that touches a byte outside the image faults; every level must give
-// the bytes of a plain loop, padding and untouched bytes included. Then what
-// the creating calls choose, sharing, sources on the target's own pixels and
-// refusals.
+// Transforms and filters: every kernel level, on random images of every small
+// size pressed against an inaccessible page, gives a plain loop's bytes; then
+// what the creating calls choose, sharing, aliasing and refusals.
 
 #include "io_support.h"
 
@@ -37,8 +33,7 @@ const BYTE* PixelAt(const CRZDIBBase2& dib, int x, int y) {
   return dib.GetBytes() + y * kt::Stride(dib.DIBBitCount(), dib.DIBWidth()) + x * dib.DIBBitCount() / 8;
 }
 
-// `out` (the bytes of a w x h target) with byte c of every pixel (x, y) of
-// each stored row y replaced by pixel(x, y, c); the padding stays.
+// `out` (a w x h target's bytes) with byte c of pixel (x, stored row y) set to pixel(x, y, c).
 template <class F>
 Bytes EveryPixel(Bytes out, int w, int h, int bpp, F pixel) {
   for (int y = 0; y < h; ++y) {
@@ -49,10 +44,8 @@ Bytes EveryPixel(Bytes out, int w, int h, int bpp, F pixel) {
   return out;
 }
 
-// Rounded mean (sum + n/2) / n of each output byte over the source pixels it
-// covers: factor x factor blocks (field 0), or only the odd stored rows (field
-// 1) or the even ones (field 2): one row per quarter row, rows r and r + 2 per
-// eighth row.
+// Rounded mean (sum + n/2) / n over factor x factor blocks (field 0), or the odd
+// (1) or even (2) stored rows only: one per quarter row, r and r + 2 per eighth row.
 Bytes Reduced(const CRZDIBBase2& src, int factor, int field, Bytes out) {
   return EveryPixel(std::move(out), src.DIBWidth() / factor, src.DIBHeight() / factor, src.DIBBitCount() / 8,
                     [&](int x, int y, int c) {
@@ -69,8 +62,7 @@ Bytes Reduced(const CRZDIBBase2& src, int factor, int field, Bytes out) {
                     });
 }
 
-// Source cell holding the centre of destination cell i of d over s cells, and
-// the source row of destination row y when only one field may be used.
+// The source cell holding the centre of cell i of d over s cells; rows of one field (mode 0 or 1).
 int Centre(int i, int d, int s) {
   return static_cast<int>((2 * std::int64_t{i} + 1) * s / (2 * std::int64_t{d}));
 }
@@ -94,8 +86,7 @@ Bytes Mirrored(const CRZDIBBase2& src, bool horizontal, bool vertical, Bytes out
   });
 }
 
-// Row r of a frame rebuilt from stored field `field` (0: rows 0, 2...; 1:
-// rows 1, 3...): whole source rows to copy (one) or to average (two).
+// Row r of a frame from stored field `field`: whole source rows to copy (one) or average (two).
 std::vector<int> FrameSources(int r, int h, int field, bool interpolate) {
   const bool last = r == h - 1;
   if (!interpolate) {
@@ -121,8 +112,7 @@ Bytes Framed(const CRZDIBBase2& src, int field, bool interpolate) {
   return out;
 }
 
-// The stored field holding the picture's odd or even field: the top row is
-// stored last, so this turns on the height's parity.
+// The stored field holding the picture's odd or even field (the top row is stored last).
 int StoredField(int height, bool odd) { return (height % 2 == 0) == odd ? 0 : 1; }
 
 // Colour values less clamp(level, 0, 255) - 128, saturated; alpha stays.
@@ -134,8 +124,7 @@ Bytes Brightened(int level, int bits, int w, int h, const Bytes& before) {
   });
 }
 
-// The median as a sort of the nine values. The first and last rows come whole
-// from src; the padding of the other rows stays as it was.
+// A sort of the nine values; the first and last rows come whole from src.
 Bytes Median(const CRZDIBBase2& src, Bytes out) {
   const BYTE* s = src.GetBytes();
   const int bpp = src.DIBBitCount() / 8;
@@ -161,9 +150,8 @@ Bytes Median(const CRZDIBBase2& src, Bytes out) {
 
 enum class Guard { After, Before };
 
-// A bitmap attached to pixel bytes that end where a mapped page ends
-// (Guard::After) or begin where one begins, or `shift` bytes later
-// (Guard::Before).
+// A bitmap on bytes that end where a mapped page ends (After) or begin
+// `shift` bytes after one begins (Before).
 struct PageGuardedImage {
   PageGuardedImage(WORD bitCount, LONG width, LONG height, Guard guard, std::size_t shift = 0)
       : header(kt::MakeHeader(bitCount, width, height)),
@@ -197,10 +185,8 @@ struct PageGuardedImage {
   Dib dib;
 };
 
-// Runs `op(dst, src)` at every level into a page-guarded destination of the
-// given geometry, filled with the same noise each time (the input of an
-// operation in place), and expects `expected(noise)` of every level, or
-// without a plain loop the plain level's bytes.
+// `op(dst, src)` at every level into a page-guarded target refilled with noise
+// each time must give `expected(noise)`, or without it the plain level's bytes.
 template <class Op>
 void ExpectEveryLevel(PageGuardedImage& src, LONG width, LONG height, const Op& op,
                       const std::function<Bytes(const Bytes&)>& expected, const std::string& what) {
@@ -218,10 +204,8 @@ void ExpectEveryLevel(PageGuardedImage& src, LONG width, LONG height, const Op& 
   kolvex::testing::SetKernelLevel(kolvex::testing::BestKernelLevel());
 }
 
-// Calls `family(src, label)` with a source of random bytes (for half of them
-// two values only: ties everywhere) for every bit count, width 1..67 (every
-// tail of every vector width at every pixel size) and a few wider, every
-// height, and both guards (with the given shifts when the guard is before).
+// family(src, label) on random sources (half of two values: ties) of widths 1..67 (every
+// vector tail at every pixel size) and wider, several heights, both guards and `shifts`.
 template <class Family>
 void ForEachSource(std::initializer_list<WORD> bitCounts, std::initializer_list<std::size_t> shifts, Family family) {
   std::vector<int> widths;
@@ -245,7 +229,6 @@ void ForEachSource(std::initializer_list<WORD> bitCounts, std::initializer_list<
   }
 }
 
-// Fills have no plain loop here: the plain level's bytes are the reference.
 void Fills(PageGuardedImage& src, const std::string& label) {
   ExpectEveryLevel(
       src, src.header.biWidth, src.header.biHeight,
@@ -256,10 +239,8 @@ void Fills(PageGuardedImage& src, const std::string& label) {
       nullptr, "fill of " + label);
 }
 
-// Mirroring at every depth; reductions (every field selector), scaling
-// (smaller within and beyond the kernels' source windows, larger with
-// repeated rows, wider but shorter; the same size is a whole copy),
-// interpolated frames and fills at 24 and 32 bits.
+// Mirroring at every depth; reductions, scaling (down, across, up; the same size a whole
+// copy), interpolated frames and fills (no plain loop) at 24 and 32 bits.
 void Transforms(PageGuardedImage& src, const std::string& label) {
   const LONG w = src.header.biWidth;
   const LONG h = src.header.biHeight;
@@ -294,9 +275,7 @@ void Transforms(PageGuardedImage& src, const std::string& label) {
   Fills(src, label);
 }
 
-// Brightness (24 and 32 bits, on the bitmap itself: the source gives the
-// geometry) at levels that move values up and down by the most, the least,
-// not at all and beyond the range; the median at every depth.
+// Brightness in place at 24 and 32 bits (levels inside and beyond the range); the median.
 void Filters(PageGuardedImage& src, const std::string& label) {
   const LONG w = src.header.biWidth;
   const LONG h = src.header.biHeight;
@@ -314,14 +293,10 @@ void Filters(PageGuardedImage& src, const std::string& label) {
 
 TEST(Kernels, TransformsMatchAPlainLoopAtEveryLevel) { ForEachSource({24, 32, 64}, {0, 0}, Transforms); }
 
-// Rows at addresses of every remainder modulo 4 (attached memory may lie
-// anywhere): vector kernels that align their steps to the rows meet rows that
-// need no first partial step at 8 and 24 bits only this way.
+// Rows at every address modulo 4: the only way aligning kernels meet rows needing no first step.
 TEST(Kernels, FiltersMatchAPlainLoopAtEveryLevel) { ForEachSource({8, 24, 32}, {0, 0, 1, 2, 3}, Filters); }
 
-// Unpadded frames are filled as one run, and runs of a megabyte or more take
-// the streaming path. With the guard page after them, these sizes start at
-// offsets 0, 4, 16, 24, 32 and 48 of a cache line.
+// Unpadded frames of a megabyte or more take the streaming path, from several cache-line offsets.
 TEST(Kernels, FillsOfLongRunsMatchThePlainLevel) {
   for (WORD bits : {24, 32}) {
     for (LONG width : {1024, 1032, 1036}) {
@@ -375,8 +350,7 @@ TEST_F(Pixels, ScalingSamplesTheCentresOfTheFieldItMay) {
     ASSERT_TRUE(kt::CreateRandom(src, bits, sw, sh, srcFlag, random.Seed()));
     SCOPED_TRACE(testing::Message() << bits << " bits " << sw << "x" << sh << " -> " << w << "x" << h << " flags "
                                     << srcFlag << dstFlag);
-    // An interlaced source into a progressive result uses field 1 only; the
-    // same size is a plain copy.
+    // An interlaced source into a progressive result uses field 1 only; the same size is a copy.
     const int mode = dstFlag && !srcFlag && !(sw == w && sh == h) ? 0 : -1;
     Dib dst;
     ASSERT_TRUE(dst.CreateScaled(src, w, h, dstFlag));
@@ -464,10 +438,8 @@ TEST_F(Pixels, FramesAndFieldCopiesTakeTheFieldOfTheParityAndSwapBit) {
 
 // ---- Sharing, sources on the target's own pixels, refusals ----
 
-// Any non-zero value requests a flip. A target sharing the source's block
-// gets one of its own; a source on the target's pixels (the target itself, or
-// another object on one caller's buffer without slack after it) is read before
-// it is written.
+// A sharer of the source gets a block of its own; a source on the target's pixels (itself, or
+// another object on one caller's buffer) is read before it is written. Any non-zero value flips.
 TEST_F(Pixels, SharersAndSourcesOnTheSamePixels) {
   for (WORD bits : {24, 32}) {
     Dib a;
@@ -504,8 +476,7 @@ TEST_F(Pixels, SharersAndSourcesOnTheSamePixels) {
   EXPECT_TRUE(image.GuardIntact());
 }
 
-// Other depths, mismatched geometries and empty sources are refused, and the
-// target's pixels stay; empty images are taken as they are.
+// Other depths, mismatched geometries and empty sources are refused, leaving the target.
 TEST_F(Pixels, RefusalsLeaveTheTarget) {
   Dib src;
   Dib dst;
@@ -518,11 +489,11 @@ TEST_F(Pixels, RefusalsLeaveTheTarget) {
   ASSERT_TRUE(src.Create(8, 6, 6, 1));
   EXPECT_FALSE(dst.CreateQuarter(src));  // keeps the reduced 8-bit geometry
   EXPECT_EQ(dst.DIBBitCount(), 8);
-  EXPECT_FALSE(dst.CreateEighth(Dib()));  // an empty source empties this object
-  EXPECT_FALSE(dst.IsValidDIB());
-  ASSERT_TRUE(src.Create(24, 0, 4, 1));  // nothing to sample from
-  EXPECT_FALSE(dst.CreateScaled(src, 3, 3));
+  EXPECT_FALSE(dst.CreateEighth(Dib()) || dst.IsValidDIB());  // an empty source empties this object
   EXPECT_FALSE(dst.AdjustBrightness(0) || dst.Median3x3(dst));
+  ASSERT_TRUE(src.Create(24, 0, 4, 1));  // nothing to sample from
+  ASSERT_TRUE(dst.Create(24, 3, 3, 1));
+  EXPECT_FALSE(dst.CreateScaled(src, 3, 3) || dst.IsValidDIB());
 
   using Op = bool (*)(Dib&, const Dib&);
   const std::pair<const char*, Op> ops[] = {
@@ -550,16 +521,15 @@ TEST_F(Pixels, RefusalsLeaveTheTarget) {
     EXPECT_FALSE(dst.Mirror(1, 0, Dib()) || dst.CopyField(Dib(), 1) || dst.Median3x3(Dib()));
     EXPECT_EQ(kt::Pixels(dst), before);
   }
-  for (auto [w, h] : {std::pair{0, 3}, std::pair{4, 0}}) {
+  for (auto [w, h] : {std::pair{0, 3}, std::pair{4, 0}}) {  // empty images are taken as they are
     ASSERT_TRUE(src.Create(24, w, h, 0));
     ASSERT_TRUE(dst.Create(24, w, h, 0));
     EXPECT_TRUE(dst.CopyField(src, 1) && dst.CreateInterpolatedFrame(src, 0, 1) && dst.Median3x3(src) &&
                 dst.AdjustBrightness(0));
   }
 
-  // Attached with negative widths: refused before any copy, which could not
-  // hold such an image. Attached top-down: brightness changes no row, the
-  // median takes over the first stored row only.
+  // Attached with negative widths: refused before any copy (which could not hold such an
+  // image). Top-down: brightness changes no row, the median takes over the first stored row.
   kt::GuardedImage in(24, 8, 4);
   kt::GuardedImage out(24, 4, 2);
   kt::FillNoise(in.Bits(), 96, 7);
@@ -567,14 +537,10 @@ TEST_F(Pixels, RefusalsLeaveTheTarget) {
   Dib from(&in.header, in.Bits());
   Dib to(&out.header, out.Bits());
   in.header.biWidth = -8;
-  EXPECT_FALSE(to._GetQuarterDIB(from, 0));
+  EXPECT_FALSE(to._GetQuarterDIB(from, 0) || Dib(from).AdjustBrightness(0) || Dib(from).Median3x3(from));
   out.header.biWidth = -4;
   EXPECT_FALSE(to._GetQuarterDIB(from, 0));
   EXPECT_TRUE(std::all_of(out.bytes.begin(), out.bytes.end(), [](BYTE b) { return b == kt::GuardedImage::kGuardByte; }));
-  {
-    const Dib sharer(from);
-    EXPECT_FALSE(Dib(sharer).AdjustBrightness(0) || Dib(sharer).Median3x3(from));
-  }
   EXPECT_EQ(in.bytes, original);
   in.header.biWidth = -1;  // halves to width 0, still refused
   EXPECT_FALSE(dst.CreateQuarter(from));
