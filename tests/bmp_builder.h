@@ -1,5 +1,4 @@
-// Builds bitmap files byte by byte, independently of the library, for loader
-// tests: every field is set explicitly so a test can break exactly one.
+// Bitmap files built byte by byte, independently of the library: a test can break any one field.
 #pragma once
 
 #include <cstdint>
@@ -34,8 +33,7 @@ inline void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
 
 inline size_t BmpStride(int bits, int width) { return static_cast<size_t>((bits * width + 31) / 32 * 4); }
 
-// Header sizes: 12 writes the core header (16-bit fields), under 40 the
-// classic header's fields cut short, over 40 the masks inside the header.
+// 12 writes the core header, under 40 the classic one cut short, over 40 the masks inside it.
 inline std::vector<uint8_t> MakeBmp(const BmpFields& s) {
   const size_t rows = static_cast<size_t>(s.height < 0 ? -static_cast<int64_t>(s.height) : s.height);
   std::vector<uint8_t> pixels = s.pixels;
@@ -64,8 +62,7 @@ inline std::vector<uint8_t> MakeBmp(const BmpFields& s) {
   }
   if (s.infoSize < 40) info.resize(s.infoSize);
   const size_t headers = 14 + info.size() + s.palette.size();
-  // An offset inside the headers is written as asked, with the pixels still
-  // behind the headers, so that only the offset is wrong.
+  // An offset inside the headers is written as asked, the pixels still behind them.
   const size_t off = s.offBits < 0 ? headers : static_cast<size_t>(s.offBits);
   const size_t at = std::max(headers, off);
   std::vector<uint8_t> f(at + pixels.size(), 0);
