@@ -185,31 +185,4 @@ TEST(Forms, HandBuiltHeadersTablesRowOrdersAndBitFieldsLoadAsDecodedHere) {
   }
 }
 
-// Through a file only the head is read: a file of 2 GiB - 1 bytes whose
-// headers promise a 24-bit image of 690 MB; one byte more is not loaded.
-TEST(Forms, HugeFilesAreDescribedFromTheirHeadAndNotLoaded) {
-  struct HugeFile : CMemFile {
-    ULONGLONG GetLength() const override { return (ULONGLONG{1} << 31) - 1 + extra; }
-    UINT Read(void* buffer, UINT count) override { return requested += count, CMemFile::Read(buffer, count); }
-    ULONGLONG requested = 0;
-    ULONGLONG extra = 0;
-  } huge;
-  const std::vector<std::uint8_t> head = MakeBmp(BmpFields{.width = 23000, .height = 10000, .pixels = std::vector<uint8_t>(2000)});
-  huge.Write(head.data(), static_cast<UINT>(head.size()));
-  huge.SeekToBegin();
-  kolvex::BitmapFileFormat f;
-  ASSERT_EQ(kolvex::DescribeBitmapFile(huge, f), nullptr);
-  EXPECT_LE(huge.requested, kolvex::kBitmapFileHeadBytes);
-  EXPECT_EQ(f.loadedBytes, 69000u * 10000u);
-  EXPECT_STREQ(f.headerKind, "BITMAPINFOHEADER");
-  huge.extra = 2;
-  huge.requested = 0;
-  huge.SeekToBegin();
-  CRZDIB2 dib;
-  const char* why = nullptr;
-  EXPECT_FALSE(dib.CreateFromFile(huge, &why));
-  EXPECT_STREQ(why, "not a bitmap file (too large)");
-  EXPECT_EQ(huge.requested, 0u);  // refused before a byte is read
-}
-
 }  // namespace

@@ -35,9 +35,7 @@ TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
   const std::pair<BmpFields, const char*> refused[] = {
       {{.signature = false}, "not a bitmap file (no BM signature)"},
       {{.infoSize = 18}, "unsupported bitmap (info header size)"},
-      {{.infoSize = 66}, "unsupported bitmap (info header size)"},
       {{.width = 0}, "invalid bitmap (width not positive)"},
-      {{.width = -3}, "invalid bitmap (width not positive)"},
       {{.height = 0}, "invalid bitmap (height)"},
       {{.height = INT_MIN, .pixels = {1}}, "invalid bitmap (height)"},
       {{.bits = 3}, "unsupported bitmap (bit count)"},
@@ -56,7 +54,6 @@ TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
       {{.bits = 32, .compression = 3, .masks = {0xFF, 0xFF00, 0xFF80}}, masks},
       {{.bits = 32, .compression = 3, .masks = {0, 0, 0}}, masks},
       {{.offBits = 20}, inside},
-      {{.bits = 8, .palette = p256, .offBits = 100}, inside},
       {{.bits = 8, .palette = p256, .offBits = 14 + 40 + 1024 - 1}, inside},  // one byte into the table
       {{.bits = 4}, inside},  // no table where one must be
       {{.bits = 4, .infoSize = 12, .offBits = 26}, "invalid bitmap (no colour table)"},
@@ -64,13 +61,11 @@ TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
       {{.bits = 24, .infoSize = 12, .pixels = {1, 2}}, truncated},
       {{.width = 100000000, .height = 1, .bits = 1, .palette = p2, .pixels = {1}}, truncated},
       {{.width = 1 << 30, .pixels = {1, 2, 3}}, "unsupported bitmap (too large)"},
-      {{.width = 100000, .height = 100000, .pixels = {1}}, "unsupported bitmap (too large)"},
       {{.width = 20000, .height = 20000, .bits = 8, .compression = 1, .pixels = {0, 1}},
        "unsupported bitmap (run-length image too large for its file)"},
       // 5 x 3 run-length images: runs and deltas past the padded row or the
       // top, codes after the last row, streams cut short.
       {rle({9, 1, 0, 1}), outside},
-      {rle({0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 1}), outside},
       {rle({9, 0x11, 0, 1}, 4), outside},
       {rle({0, 2, 9, 0, 0, 1}), outside},
       {rle({0, 2, 0, 3, 0, 1}), outside},
@@ -118,11 +113,17 @@ TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
   EXPECT_FALSE(dib.CreateFromMemory(nullptr, 0));
 }
 
-// Through CFile: the bytes from the file's position to its end, the reason
-// for a refusal, and a failing read reaching the caller.
-TEST_F(Load, AnOpenFileIsReadFromItsPositionWithTheReason) {
+// Through CFile: from the file's position to its end, with the reason for a refusal; a failing
+// read reaches the caller. Of a 2 GiB - 1 byte file whose headers promise a 690 MB image only
+// the head is read to describe it; one byte more is refused unread.
+TEST_F(Load, OpenFilesAreReadFromTheirPositionWithTheReason) {
+  struct File : CMemFile {
+    ULONGLONG GetLength() const override { return length != 0 ? length : CMemFile::GetLength(); }
+    UINT Read(void* buffer, UINT count) override { return requested += count, CMemFile::Read(buffer, count); }
+    ULONGLONG length = 0;
+    ULONGLONG requested = 0;
+  } file, huge;
   const std::vector<uint8_t> bmp = MakeBmp(BmpFields{.width = 3, .height = 2});
-  CMemFile file;
   file.Write("xyz", 3);
   file.Write(bmp.data(), static_cast<UINT>(bmp.size()));
   file.SeekToBegin();
@@ -144,6 +145,22 @@ TEST_F(Load, AnOpenFileIsReadFromItsPositionWithTheReason) {
   EXPECT_TRUE(kt::Throws<CFileException>([&] { dib.CreateFromFile(broken); }, &cause));
   EXPECT_EQ(cause, CFileException::hardIO);
   EXPECT_FALSE(dib.IsValidDIB());
+
+  const std::vector<uint8_t> head = MakeBmp(BmpFields{.width = 23000, .height = 10000, .pixels = std::vector<uint8_t>(2000)});
+  huge.Write(head.data(), static_cast<UINT>(head.size()));
+  huge.SeekToBegin();
+  huge.length = (ULONGLONG{1} << 31) - 1;
+  kolvex::BitmapFileFormat f;
+  ASSERT_EQ(kolvex::DescribeBitmapFile(huge, f), nullptr);
+  EXPECT_LE(huge.requested, kolvex::kBitmapFileHeadBytes);
+  EXPECT_EQ(f.loadedBytes, 69000u * 10000u);
+  EXPECT_STREQ(f.headerKind, "BITMAPINFOHEADER");
+  huge.length += 2;
+  huge.requested = 0;
+  huge.SeekToBegin();
+  EXPECT_FALSE(dib.CreateFromFile(huge, &why));
+  EXPECT_STREQ(why, "not a bitmap file (too large)");
+  EXPECT_EQ(huge.requested, 0u);
 }
 
 // A named pipe is refused at once, with or without a writer at its other end
