@@ -59,38 +59,6 @@ TEST(Forms, FilesOtherProgramsWroteLoadAsTheyDecodeThem) {
   EXPECT_EQ(compared, 41);
 }
 
-// What the sample files lack: deltas, early ends, RLE4. 5 x 3 images: the
-// palette indices of the stored rows from the bottom.
-TEST(Forms, RunLengthStreamsDecode) {
-  const struct {
-    const char* name;
-    bool four;  // BI_RLE4, else BI_RLE8
-    std::vector<std::uint8_t> stream;
-    std::string expect;
-  } cases[] = {
-      {"a delta skips pixels, which read entry 0", false, {1, 5, 0, 2, 2, 1, 1, 6, 0, 1}, "50000/00060/00000"},
-      {"an early end of bitmap", false, {5, 1, 0, 1}, "11111/00000/00000"},
-      {"the input ends once the last row is whole", false, {5, 1, 0, 0, 5, 2, 0, 0, 5, 3}, "11111/22222/33333"},
-      {"runs into the row's padding are dropped", false, {8, 1, 0, 0, 0, 7, 1, 2, 3, 4, 5, 6, 7, 0, 0, 1}, "11111/12345/00000"},
-      {"RLE4 encoded runs alternate nibbles", true, {5, 0x12, 0, 0, 4, 0x30, 0, 1}, "12121/30300/00000"},
-      {"RLE4 absolute runs of odd length, padded", true, {0, 3, 0x34, 0x50, 0, 0, 0, 5, 0x12, 0x34, 0x50, 0, 0, 1}, "34500/12345/00000"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    CRZDIB2 dib;
-    ASSERT_EQ(Load(dib, MakeBmp(BmpFields{.width = 5, .height = 3, .bits = static_cast<uint16_t>(c.four ? 4 : 8),
-                                          .compression = c.four ? 2u : 1u, .palette = kt::MakePalette(c.four ? 16 : 256, false),
-                                          .pixels = c.stream})),
-              nullptr);
-    std::string rows;
-    for (int i = 0; i < 15; ++i) {  // blue is the index in this palette
-      rows += "0123456789abcdef"[Argb(dib, i % 5, 2 - i / 5) & 0xF];
-      if (i % 5 == 4 && i < 14) rows += '/';
-    }
-    EXPECT_EQ(rows, c.expect);
-  }
-}
-
 // Bit replication written out: the channel's bits, repeated until there are
 // 8, cut at 8.
 std::uint32_t Replicated(std::uint32_t pixel, std::uint32_t mask) {
@@ -129,14 +97,25 @@ std::vector<std::uint8_t> CoreTable(std::vector<std::uint8_t> table) {
   return table;
 }
 
-TEST(Forms, HandBuiltHeadersTablesRowOrdersAndBitFieldsLoadAsDecodedHere) {
-  std::vector<std::pair<std::string, BmpFields>> files;
+// A 5 x 3 file of the palette indices in `rows` (stored rows from the bottom, "/" between).
+BmpFields Indices(const std::string& rows, uint16_t bits) {
+  BmpFields s{.width = 5, .height = 3, .bits = bits, .palette = kt::MakePalette(1 << bits, false)};
+  s.pixels.resize(3 * kt::BmpStride(bits, 5));
+  for (int i = 0; i < 15; ++i) {
+    s.pixels[i / 5 * kt::BmpStride(bits, 5) + i % 5 * bits / 8] |= static_cast<uint8_t>((rows[i / 5 * 6 + i % 5] - '0') << (8 - bits - i % 5 * bits % 8));
+  }
+  return s;
+}
+
+TEST(Forms, HandBuiltHeadersTablesRowOrdersRunsAndBitFieldsLoadAsDecodedHere) {
+  // Each file, and the plain one it decodes as.
+  std::vector<std::tuple<std::string, BmpFields, BmpFields>> files;
   for (uint16_t bits : {1, 2, 4, 8}) {
     const int indices = 1 << bits;
     auto add = [&](const std::string& name, auto edit) {
       BmpFields s{.width = 9, .height = 3, .bits = bits, .palette = kt::MakePalette(indices, false)};
       edit(s);
-      files.emplace_back(std::to_string(bits) + " bits, " + name, s);
+      files.emplace_back(std::to_string(bits) + " bits, " + name, s, s);
     };
     add("classic header", [](BmpFields&) {});
     add("core header", [](BmpFields& s) { s.infoSize = 12, s.palette = CoreTable(s.palette); });
@@ -162,17 +141,32 @@ TEST(Forms, HandBuiltHeadersTablesRowOrdersAndBitFieldsLoadAsDecodedHere) {
       {32, 6, 40, {0xFF000000, 0xFF0000, 0xFF00, 0xFF}}, {32, 3, 124, {0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000}},
   };
   for (const auto& [bits, compression, infoSize, masks] : layouts) {
-    files.emplace_back(std::to_string(bits) + " bits, bit fields of header " + std::to_string(infoSize),
-                       BmpFields{.width = 7, .height = 2, .bits = bits, .compression = compression, .infoSize = infoSize, .masks = masks});
+    const BmpFields s{.width = 7, .height = 2, .bits = bits, .compression = compression, .infoSize = infoSize, .masks = masks};
+    files.emplace_back(std::to_string(bits) + " bits, bit fields of header " + std::to_string(infoSize), s, s);
   }
-  for (const auto& [name, fields] : files) {
+  // What the sample files lack of run-length streams: deltas (skipped pixels read entry 0),
+  // early ends, runs into the padding (dropped), RLE4.
+  for (const auto& [name, stream, rows] : std::initializer_list<std::tuple<const char*, std::vector<uint8_t>, const char*>>{
+           {"RLE8 delta", {1, 5, 0, 2, 2, 1, 1, 6, 0, 1}, "50000/00060/00000"},
+           {"RLE8 early end", {5, 1, 0, 1}, "11111/00000/00000"},
+           {"RLE8 ending once the last row is whole", {5, 1, 0, 0, 5, 2, 0, 0, 5, 3}, "11111/22222/33333"},
+           {"RLE8 runs into the padding", {8, 1, 0, 0, 0, 7, 1, 2, 3, 4, 5, 6, 7, 0, 0, 1}, "11111/12345/00000"},
+           {"RLE4 encoded runs alternate nibbles", {5, 0x12, 0, 0, 4, 0x30, 0, 1}, "12121/30300/00000"},
+           {"RLE4 absolute runs, padded", {0, 3, 0x34, 0x50, 0, 0, 0, 5, 0x12, 0x34, 0x50, 0, 0, 1}, "34500/12345/00000"}}) {
+    const uint16_t bits = name[3] == '4' ? 4 : 8;
+    BmpFields s = Indices(rows, bits);
+    s.compression = bits == 4 ? 2 : 1;
+    s.pixels = stream;
+    files.emplace_back(name, s, Indices(rows, bits));
+  }
+  for (const auto& [name, fields, plain] : files) {
     SCOPED_TRACE(name);
-    const std::vector<std::uint8_t> file = MakeBmp(fields);
+    const std::vector<std::uint8_t> file = MakeBmp(plain);
     CRZDIB2 dib;
-    ASSERT_EQ(Load(dib, file), nullptr);
+    ASSERT_EQ(Load(dib, MakeBmp(fields)), nullptr);
     EXPECT_FALSE(dib.IsAlphaInvalid());
     for (int i = 0; i < fields.width * std::abs(fields.height); ++i) {
-      ASSERT_EQ(Argb(dib, i % fields.width, i / fields.width), Decoded(fields, file, i % fields.width, i / fields.width)) << std::hex << i;
+      ASSERT_EQ(Argb(dib, i % fields.width, i / fields.width), Decoded(plain, file, i % fields.width, i / fields.width)) << std::hex << i;
     }
   }
   // 8-bit values without a colour table, or with the grey ramp, keep their bytes.
