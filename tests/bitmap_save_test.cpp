@@ -63,20 +63,6 @@ TEST_F(Save, FilesHoldTheHeaderFieldsAGreyTableAndTheRowsAsStored) {
   }
 }
 
-// A memory file that throws the file exception once `budget` bytes are used.
-class FullFile : public CMemFile {
- public:
-  explicit FullFile(std::size_t budget) : budget_(budget) {}
-  void Write(const void* p, UINT n) override {
-    if (n > budget_) AfxThrowFileException(CFileException::diskFull, ENOSPC);
-    budget_ -= n;
-    CMemFile::Write(p, n);
-  }
-
- private:
-  std::size_t budget_;
-};
-
 TEST_F(Save, FailsWithoutPixelsOrWhenAWriteThrowsAndLeavesTheBitmapAlone) {
   CRZDIB2 empty;
   CMemFile nothing;
@@ -87,8 +73,17 @@ TEST_F(Save, FailsWithoutPixelsOrWhenAWriteThrowsAndLeavesTheBitmapAlone) {
   ASSERT_TRUE(kt::CreateRandom(dib, 8, 5, 3, 1, 3));
   const tagRZBMINFOHEADER header = *dib.GetRzBmiHeader();
   const std::vector<BYTE> pixels = kt::Pixels(dib);
+  struct FullFile : CMemFile {  // throws the file exception once `budget` bytes are used
+    void Write(const void* p, UINT n) override {
+      if (n > budget) AfxThrowFileException(CFileException::diskFull, ENOSPC);
+      budget -= n;
+      CMemFile::Write(p, n);
+    }
+    std::size_t budget = 0;
+  };
   for (std::size_t budget : {0, 14, 14 + 1064}) {  // each of the three writes fails in turn
-    FullFile file(budget);
+    FullFile file;
+    file.budget = budget;
     EXPECT_FALSE(dib.SaveAs(file)) << budget;
     EXPECT_EQ(file.GetLength(), budget);
   }
