@@ -1,5 +1,5 @@
 // CreateFromMemory and CreateFromFile: which files are refused and why, reads
-// through CFile, named pipes and allocation failures.
+// through CFile, named pipes.
 
 #include "bmp_builder.h"
 #include "io_support.h"
@@ -174,17 +174,6 @@ TEST_F(Load, NamedPipesAreRefusedWithoutWaiting) {
     if (!inTime) pipe.Release();
     EXPECT_TRUE(inTime) << writer;
     EXPECT_FALSE(loaded.get()) << writer;
-  }
-}
-
-TEST_F(Load, EveryAllocationFailingInTurnFailsCleanly) {
-  const std::vector<uint8_t> file = MakeBmp(BmpFields{.width = 5, .height = -3, .bits = 16});
-  const kt::TempFile temp(file);
-  for (bool fromDisk : {false, true}) {
-    kt::CountingDib2 dib;
-    kt::FailEachAllocationInTurn(
-        [&] { return fromDisk ? dib.CreateFromFile(temp.path()) : dib.CreateFromMemory(file.data(), file.size()); },
-        [&](int n, bool loaded) { EXPECT_EQ(dib.IsValidDIB(), loaded) << n; });
   }
 }
 
