@@ -1,5 +1,4 @@
-// Every form of bitmap file the loader reads: files ImageMagick and PIL wrote
-// against their own decodings, hand-built ones against decodings written here.
+// Every form the loader reads: sample files against their writers' decodings, hand-built ones against one here.
 
 #include "bmp_builder.h"
 #include "io_support.h"
@@ -13,8 +12,7 @@ namespace {
 using kt::BmpFields;
 using kt::MakeBmp;
 
-// Pixel (x, y from the top) of a loaded bitmap as 0xAARRGGBB: grey values
-// for 8 bits, the fourth byte for 32.
+// Pixel (x, y from the top) of a loaded bitmap as 0xAARRGGBB (grey for 8 bits).
 std::uint32_t Argb(const CRZDIBBase2& dib, int x, int y) {
   const std::size_t at = static_cast<std::size_t>(dib.DIBHeight() - 1 - y) * dib.DIBBytesPerLine() + static_cast<std::size_t>(4 * x + 3);
   return kt::Shown(dib, x, y) | (dib.DIBBitCount() == 32 ? std::uint32_t{dib.GetBytes()[at]} << 24 : 0);
@@ -38,8 +36,7 @@ TEST(Forms, FilesOtherProgramsWroteLoadAsTheyDecodeThem) {
     ASSERT_EQ(Load(dib, file), nullptr);
     ASSERT_TRUE(dib.DIBWidth() == width && dib.DIBHeight() == height);
     ASSERT_EQ(hex.size(), 8u * static_cast<std::size_t>(width * height));
-    // Narrow channels are widened each decoder its own way: the bits the file
-    // holds are compared; alpha where both read it.
+    // Each decoder widens narrow channels its own way: the file's bits are compared, alpha where both read it.
     kolvex::BitmapFileFormat f;
     ASSERT_EQ(kolvex::DescribeBitmapFile(file.data(), file.size(), file.size(), f), nullptr);
     const std::uint32_t masks[4] = {f.redMask, f.greenMask, f.blueMask, f.alphaMask};
@@ -59,8 +56,7 @@ TEST(Forms, FilesOtherProgramsWroteLoadAsTheyDecodeThem) {
   EXPECT_EQ(compared, 41);
 }
 
-// Bit replication written out: the channel's bits, repeated until there are
-// 8, cut at 8.
+// Bit replication written out: the channel's bits repeated to 8 or more, cut at 8.
 std::uint32_t Replicated(std::uint32_t pixel, std::uint32_t mask) {
   std::string bits, eight;
   for (std::uint32_t b = 0x80000000u; b != 0; b >>= 1) {
@@ -70,10 +66,8 @@ std::uint32_t Replicated(std::uint32_t pixel, std::uint32_t mask) {
   return bits.empty() ? 0 : static_cast<std::uint32_t>(std::stoul(eight.substr(0, 8), nullptr, 2));
 }
 
-// Pixel (x, y from the top) of a hand-built file as 0xAARRGGBB, decoded from
-// its fields and its last bytes (the pixels): an index into the table (3-byte
-// entries after a core header; entry 0 past its end), bit fields widened by
-// replication, or blue, green and red bytes.
+// Pixel (x, y from the top) of a hand-built file, from its fields and last bytes: a table index (3-byte
+// entries after a core header, entry 0 past its end), replicated bit fields, or blue, green, red.
 std::uint32_t Decoded(const BmpFields& s, const std::vector<std::uint8_t>& file, int x, int y) {
   const std::size_t rows = static_cast<std::size_t>(std::abs(s.height));
   const std::size_t row = s.height < 0 ? static_cast<std::size_t>(y) : rows - 1 - static_cast<std::size_t>(y);
@@ -144,8 +138,7 @@ TEST(Forms, HandBuiltHeadersTablesRowOrdersRunsAndBitFieldsLoadAsDecodedHere) {
     const BmpFields s{.width = 7, .height = 2, .bits = bits, .compression = compression, .infoSize = infoSize, .masks = masks};
     files.emplace_back(std::to_string(bits) + " bits, bit fields of header " + std::to_string(infoSize), s, s);
   }
-  // What the sample files lack of run-length streams: deltas (skipped pixels read entry 0),
-  // early ends, runs into the padding (dropped), RLE4.
+  // Runs the sample files lack: deltas (skipped pixels read entry 0), early ends, padding, RLE4.
   for (const auto& [name, stream, rows] : std::initializer_list<std::tuple<const char*, std::vector<uint8_t>, const char*>>{
            {"RLE8 delta", {1, 5, 0, 2, 2, 1, 1, 6, 0, 1}, "50000/00060/00000"},
            {"RLE8 early end", {5, 1, 0, 1}, "11111/00000/00000"},

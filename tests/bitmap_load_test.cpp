@@ -1,5 +1,4 @@
-// CreateFromMemory and CreateFromFile: which files are refused and why, reads
-// through CFile, named pipes.
+// CreateFromMemory and CreateFromFile: refusals and their reasons, reads through CFile, named pipes.
 
 #include "bmp_builder.h"
 #include "io_support.h"
@@ -19,8 +18,7 @@ std::string Problem(const std::vector<uint8_t>& file, std::size_t size) {
   return why ? why : "";
 }
 
-// Each refusal's reason, from the bytes alone and from a load through a file
-// (decided before any allocation after the read buffer), which empties the bitmap.
+// Each refusal's reason, from the bytes and from a file load (before any later allocation), which empties the bitmap.
 TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
   const auto p2 = kt::MakePalette(2, false), p16 = kt::MakePalette(16, false), p256 = kt::MakePalette(256, false);
   const char* masks = "invalid bitmap (bit-field masks)";
@@ -63,8 +61,7 @@ TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
       {{.width = 1 << 30, .pixels = {1, 2, 3}}, "unsupported bitmap (too large)"},
       {{.width = 20000, .height = 20000, .bits = 8, .compression = 1, .pixels = {0, 1}},
        "unsupported bitmap (run-length image too large for its file)"},
-      // 5 x 3 run-length images: runs and deltas past the padded row or the
-      // top, codes after the last row, streams cut short.
+      // 5 x 3 run-length images: runs and deltas past the row or the top, codes after it, streams cut short.
       {rle({9, 1, 0, 1}), outside},
       {rle({9, 0x11, 0, 1}, 4), outside},
       {rle({0, 2, 9, 0, 0, 1}), outside},
@@ -88,8 +85,7 @@ TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
     EXPECT_STREQ(why, reason);
     EXPECT_FALSE(dib.IsValidDIB());
   }
-  // Offsets past the end of the file, up to the largest the field holds, and
-  // a colour-table count that would reach past any file.
+  // Offsets past the end up to the largest the field holds; a colour-table count past any file.
   for (uint32_t off : {61u, 1u << 20, 0xFFFFFFFFu}) {
     std::vector<uint8_t> file = MakeBmp(BmpFields{});
     kt::PutLittleEndian(file, 10, off);
@@ -114,9 +110,8 @@ TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
   EXPECT_FALSE(dib.CreateFromMemory(nullptr, 0));
 }
 
-// Through CFile: from the file's position to its end, with the reason for a refusal; a failing
-// read reaches the caller. Of a 2 GiB - 1 byte file whose headers promise a 690 MB image only
-// the head is read to describe it; one byte more is refused unread.
+// Through CFile: from the file's position, with the reason for a refusal; a failing read reaches the caller.
+// A 2 GiB - 1 byte file promising 690 MB is described from its head; one byte more is refused unread.
 TEST_F(Load, OpenFilesAreReadFromTheirPositionWithTheReason) {
   struct File : CMemFile {
     ULONGLONG GetLength() const override { return length != 0 ? length : CMemFile::GetLength(); }
@@ -162,9 +157,8 @@ TEST_F(Load, OpenFilesAreReadFromTheirPositionWithTheReason) {
   EXPECT_EQ(huge.requested, 0u);
 }
 
-// A named pipe is refused at once, with or without a writer at its other end
-// (one still waiting after five seconds is released through the pipe, so that
-// a regression fails instead of hanging).
+// A named pipe is refused at once, with or without a writer (after five seconds the pipe releases a
+// load still waiting, so that a regression fails instead of hanging).
 TEST_F(Load, NamedPipesAreRefusedWithoutWaiting) {
   for (bool writer : {false, true}) {
     kt::QuietPipe pipe(writer);

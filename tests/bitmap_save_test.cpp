@@ -1,5 +1,4 @@
-// SaveAs: the exact file layout, the grey colour table, failing writes, and
-// saved files read back by an independent decoder and by the loader.
+// SaveAs: the exact layout, the grey table, failing writes, read-back by another decoder and the loader.
 
 #include "io_support.h"
 
@@ -11,8 +10,7 @@ using Save = kt::NoLeaks;
 using kt::Get32;
 using kt::SaveToMemory;
 
-// Every header field, a grey ramp then zeros in the colour-table area (sized by the depth or
-// biClrUsed), the rows as stored; the library's own fields stay out, the bitmap as it was.
+// Every header field, a grey ramp then zeros (sized by the depth or biClrUsed), the rows; the bitmap kept.
 TEST_F(Save, FilesHoldTheHeaderFieldsAGreyTableAndTheRowsAsStored) {
   struct Case {
     WORD bits;

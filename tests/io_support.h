@@ -97,8 +97,7 @@ struct ClientDc {
   }
 };
 
-// Runs with a small virtual screen and puts the default one back; where there is none
-// (Windows) the real one serves, and tests read its size with GetSystemMetrics.
+// A small virtual screen, the default one put back after (on Windows the real one, sized by GetSystemMetrics).
 class SmallScreen : public NoLeaks {
  protected:
   void SetUp() override {

@@ -1,6 +1,5 @@
-// Transforms and filters: every kernel level, on random images of every small
-// size pressed against an inaccessible page, gives a plain loop's bytes; then
-// what the creating calls choose, sharing, aliasing and refusals.
+// Transforms and filters: every kernel level on page-guarded random images gives a plain loop's
+// bytes; then what the creating calls choose, sharing, aliasing and refusals.
 
 #include "io_support.h"
 
@@ -27,7 +26,6 @@ class Dib : public kt::TestDib2 {
   using CRZDIBBase2::_GetEvenFrame;
 };
 
-// ---- Plain loops ----
 
 const BYTE* PixelAt(const CRZDIBBase2& dib, int x, int y) {
   return dib.GetBytes() + y * kt::Stride(dib.DIBBitCount(), dib.DIBWidth()) + x * dib.DIBBitCount() / 8;
@@ -144,12 +142,10 @@ Bytes Median(const CRZDIBBase2& src, Bytes out) {
   return out;
 }
 
-// ---- Every kernel level on page-guarded images ----
 
 enum class Guard { After, Before };
 
-// A bitmap on bytes that end where a mapped page ends (After) or begin
-// `shift` bytes after one begins (Before).
+// A bitmap on bytes that end where a mapped page ends (After) or begin `shift` bytes after one begins.
 struct PageGuardedImage {
   PageGuardedImage(WORD bitCount, LONG width, LONG height, Guard guard, std::size_t shift = 0)
       : header(kt::MakeHeader(bitCount, width, height)), guard(guard), shift(shift) {
@@ -176,8 +172,7 @@ struct PageGuardedImage {
   Dib dib;
 };
 
-// `op(dst, src)` at every level into a page-guarded target refilled with noise
-// each time must give `expected(noise)`, or without it the plain level's bytes.
+// op(dst, src) at every level into a target refilled with noise gives expected(noise), else the plain level's bytes.
 template <class Op>
 void ExpectEveryLevel(PageGuardedImage& src, LONG width, LONG height, const Op& op,
                       const std::function<Bytes(const Bytes&)>& expected, const std::string& what) {
@@ -195,10 +190,9 @@ void ExpectEveryLevel(PageGuardedImage& src, LONG width, LONG height, const Op& 
   kolvex::testing::SetKernelLevel(kolvex::testing::BestKernelLevel());
 }
 
-// family(src, label) on random sources (half of two values: ties) of widths 1..67 (every
-// vector tail at every pixel size) and wider, several heights, both guards; with the guard
-// before them the rows start at every address modulo 4 over the heights, the only way
-// aligning kernels meet rows that need no first step.
+// family(src, label) on random sources (half of two values: ties) of widths 1..67 (every vector tail at
+// every pixel size) and wider, several heights, both guards; with the guard before, rows start at every
+// address modulo 4 over the heights (the only way aligning kernels meet rows needing no first step).
 template <class Family>
 void ForEachSource(std::initializer_list<WORD> bitCounts, Family family) {
   std::vector<int> widths;
@@ -233,9 +227,8 @@ void Fills(PageGuardedImage& src, const std::string& label) {
       nullptr, "fill of " + label);
 }
 
-// Mirroring at 24, 32 and 64 bits; reductions, scaling (down, across, up; the same size a
-// whole copy), interpolated frames, fills (no plain loop) and brightness in place (levels
-// inside and beyond the range) at 24 and 32 bits; the median at 8, 24 and 32.
+// Mirroring at 24, 32 and 64 bits; reductions, scaling (the same size a whole copy), frames, fills (no plain
+// loop) and brightness in place (levels inside and beyond the range) at 24 and 32; the median at 8, 24, 32.
 void Transforms(PageGuardedImage& src, const std::string& label) {
   const LONG w = src.header.biWidth;
   const LONG h = src.header.biHeight;
@@ -293,7 +286,6 @@ TEST(Kernels, FillsOfLongRunsMatchThePlainLevel) {
   }
 }
 
-// ---- What the creating calls choose ----
 
 TEST_F(Pixels, ReductionsTakeTheFieldOfTheSourceFlagAndReadTheirFormerPixels) {
   for (DWORD flag : {0u, 1u, 2u, 3u}) {  // bit 0 clear: interlaced, field 1 only
@@ -395,7 +387,6 @@ TEST_F(Pixels, FramesAndFieldCopiesTakeTheFieldOfTheParityAndSwapBit) {
   }
 }
 
-// ---- Sharing, sources on the target's own pixels, refusals ----
 
 // A sharer of the source gets a block of its own; a source on the target's pixels (itself, or
 // another object on one caller's buffer) is read before it is written. Any non-zero value flips.

@@ -1,11 +1,9 @@
 #!/usr/bin/python3
-"""Writes tests/data/bitmaps: one small picture saved by ImageMagick and by PIL
-in every form each writes, and in decoded.txt each program's own decoding of
-every file it reads, a line "NAME DECODER ALPHA WIDTH HEIGHT RRGGBBAA...":
-ALPHA is "alpha" when the decoder read an alpha channel, else "opaque", the
-pixels run row by row from the top-left. Needs ImageMagick's convert and
-python3-pil; commit what it writes (the tests run where neither exists).
-"""
+"""Writes tests/data/bitmaps: a small picture saved by ImageMagick and PIL in every form each
+writes, and decoded.txt, each program's own decoding of every file it reads as a line "NAME
+DECODER ALPHA WIDTH HEIGHT RRGGBBAA..." (ALPHA "alpha" when it read an alpha channel, else
+"opaque"; pixels row by row from the top-left). Needs ImageMagick's convert and python3-pil;
+commit what it writes (the tests run where neither exists)."""
 import os
 import subprocess
 import sys
