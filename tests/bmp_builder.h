@@ -1,5 +1,4 @@
-// Builds bitmap files byte by byte, independently of the library, for loader
-// tests: every field is set explicitly so a test can break exactly one.
+// Bitmap files built byte by byte, independently of the library: a test can break any one field.
 #pragma once
 
 #include <cstdint>
@@ -24,18 +23,14 @@ struct BmpFields {
   bool signature = true;
 };
 
-inline void Put16(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-  v[at] = static_cast<uint8_t>(x);
-  v[at + 1] = static_cast<uint8_t>(x >> 8);
-}
-inline void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (8 * i));
+// `bytes` bytes of x, lowest first.
+inline void PutLittleEndian(std::vector<uint8_t>& v, size_t at, uint32_t x, int bytes = 4) {
+  for (int i = 0; i < bytes; ++i) v[at + i] = static_cast<uint8_t>(x >> (8 * i));
 }
 
 inline size_t BmpStride(int bits, int width) { return static_cast<size_t>((bits * width + 31) / 32 * 4); }
 
-// Header sizes: 12 writes the core header (16-bit fields), under 40 the
-// classic header's fields cut short, over 40 the masks inside the header.
+// 12 writes the core header, under 40 the classic one cut short, over 40 the masks inside it.
 inline std::vector<uint8_t> MakeBmp(const BmpFields& s) {
   const size_t rows = static_cast<size_t>(s.height < 0 ? -static_cast<int64_t>(s.height) : s.height);
   std::vector<uint8_t> pixels = s.pixels;
@@ -44,28 +39,27 @@ inline std::vector<uint8_t> MakeBmp(const BmpFields& s) {
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7 + 3);
   }
   std::vector<uint8_t> info(std::max<size_t>(s.infoSize, 40), 0);
-  Put32(info, 0, s.infoSize);
+  PutLittleEndian(info, 0, s.infoSize);
   if (s.infoSize == 12) {
-    Put16(info, 4, static_cast<uint32_t>(s.width));
-    Put16(info, 6, static_cast<uint32_t>(s.height));
-    Put16(info, 8, 1);
-    Put16(info, 10, s.bits);
+    PutLittleEndian(info, 4, static_cast<uint32_t>(s.width), 2);
+    PutLittleEndian(info, 6, static_cast<uint32_t>(s.height), 2);
+    PutLittleEndian(info, 8, 1, 2);
+    PutLittleEndian(info, 10, s.bits, 2);
   } else {
-    Put32(info, 4, static_cast<uint32_t>(s.width));
-    Put32(info, 8, static_cast<uint32_t>(s.height));
-    Put16(info, 12, 1);
-    Put16(info, 14, s.bits);
-    Put32(info, 16, s.compression);
-    Put32(info, 32, s.clrUsed);
+    PutLittleEndian(info, 4, static_cast<uint32_t>(s.width));
+    PutLittleEndian(info, 8, static_cast<uint32_t>(s.height));
+    PutLittleEndian(info, 12, 1, 2);
+    PutLittleEndian(info, 14, s.bits, 2);
+    PutLittleEndian(info, 16, s.compression);
+    PutLittleEndian(info, 32, s.clrUsed);
   }
   for (size_t i = 0; i < s.masks.size(); ++i) {
     if (s.infoSize == 40) info.resize(40 + 4 * s.masks.size());
-    Put32(info, 40 + 4 * i, s.masks[i]);
+    PutLittleEndian(info, 40 + 4 * i, s.masks[i]);
   }
   if (s.infoSize < 40) info.resize(s.infoSize);
   const size_t headers = 14 + info.size() + s.palette.size();
-  // An offset inside the headers is written as asked, with the pixels still
-  // behind the headers, so that only the offset is wrong.
+  // An offset inside the headers is written as asked, the pixels still behind them.
   const size_t off = s.offBits < 0 ? headers : static_cast<size_t>(s.offBits);
   const size_t at = std::max(headers, off);
   std::vector<uint8_t> f(at + pixels.size(), 0);
@@ -73,8 +67,8 @@ inline std::vector<uint8_t> MakeBmp(const BmpFields& s) {
     f[0] = 'B';
     f[1] = 'M';
   }
-  Put32(f, 2, static_cast<uint32_t>(f.size()));
-  Put32(f, 10, static_cast<uint32_t>(off));
+  PutLittleEndian(f, 2, static_cast<uint32_t>(f.size()));
+  PutLittleEndian(f, 10, static_cast<uint32_t>(off));
   std::copy(info.begin(), info.end(), f.begin() + 14);
   std::copy(s.palette.begin(), s.palette.end(), f.begin() + 14 + static_cast<std::ptrdiff_t>(info.size()));
   std::copy(pixels.begin(), pixels.end(), f.begin() + static_cast<std::ptrdiff_t>(at));

@@ -26,8 +26,7 @@ inline std::uint32_t Get32(const std::vector<BYTE>& v, std::size_t at) {
   return v[at] | v[at + 1] << 8 | v[at + 2] << 16 | static_cast<std::uint32_t>(v[at + 3]) << 24;
 }
 
-// The colour (0xRRGGBB) that drawing shows for pixel (x, y), y counted from
-// the top: grey levels for 8 bits, blue, green, red bytes otherwise.
+// The colour (0xRRGGBB) drawing shows for pixel (x, y from the top): grey for 8 bits.
 inline std::uint32_t Shown(const CRZDIBBase2& dib, int x, int y) {
   const BYTE* row = dib.GetBytes() +
                     static_cast<std::ptrdiff_t>(dib.DIBHeight() - 1 - y) * dib.DIBBytesPerLine();
@@ -36,9 +35,7 @@ inline std::uint32_t Shown(const CRZDIBBase2& dib, int x, int y) {
   return static_cast<std::uint32_t>(p[2]) << 16 | p[1] << 8 | p[0];
 }
 
-// The colour that a blit from the bitmap shows for pixel (x, y): a DIB section
-// of 8 bits shows its own colour table (GDI takes it from the bytes behind the
-// header's first 40; the stand-in's is the grey ramp), anything else as Shown.
+// The colour a blit shows for pixel (x, y): an 8-bit DIB section's own colour table, else Shown.
 inline std::uint32_t ShownByBlit(const CRZDIB2& dib, int x, int y) {
   if (!dib.IsDIBSection() || dib.DIBBitCount() != 8) return Shown(dib, x, y);
   RGBQUAD entry{};
@@ -47,10 +44,8 @@ inline std::uint32_t ShownByBlit(const CRZDIB2& dib, int x, int y) {
   return static_cast<std::uint32_t>(entry.rgbRed) << 16 | entry.rgbGreen << 8 | entry.rgbBlue;
 }
 
-// Runs call() with the n-th allocation of the library (n = 0: the first) and
-// every later one failing, for n = 0, 1, ... until it succeeds, and
-// check(n, result) after each call, with the injection off again. A call that
-// succeeds with no allocation at all is a fault of the test.
+// Runs call() with the library's n-th and later allocations failing, n = 0, 1, ... until it
+// succeeds, and check(n, result) after each with the injection off; success at n = 0 is a fault.
 template <class Call, class Check>
 void FailEachAllocationInTurn(Call call, Check check) {
   for (int n = 0; n < 32; ++n) {
@@ -102,9 +97,7 @@ struct ClientDc {
   }
 };
 
-// Runs with a small virtual screen and puts the default one back. Where there
-// is no virtual screen (Windows) the real one serves as it is: tests read its
-// size with GetSystemMetrics.
+// A small virtual screen, the default one put back after (on Windows the real one, sized by GetSystemMetrics).
 class SmallScreen : public NoLeaks {
  protected:
   void SetUp() override {

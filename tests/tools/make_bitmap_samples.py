@@ -1,11 +1,9 @@
 #!/usr/bin/python3
-"""Writes tests/data/bitmaps: one small picture saved by ImageMagick and by PIL
-in every form each writes, and in decoded.txt each program's own decoding of
-every file it reads, a line "NAME DECODER ALPHA WIDTH HEIGHT RRGGBBAA...":
-ALPHA is "alpha" when the decoder read an alpha channel, else "opaque", the
-pixels run row by row from the top-left. Needs ImageMagick's convert and
-python3-pil; commit what it writes (the tests run where neither exists).
-"""
+"""Writes tests/data/bitmaps: a small picture saved by ImageMagick and PIL in every form each
+writes, and decoded.txt, each program's own decoding of every file it reads as a line "NAME
+DECODER ALPHA WIDTH HEIGHT RRGGBBAA..." (ALPHA "alpha" when it read an alpha channel, else
+"opaque"; pixels row by row from the top-left). Needs ImageMagick's convert and python3-pil;
+commit what it writes (the tests run where neither exists)."""
 import os
 import subprocess
 import sys
@@ -36,16 +34,6 @@ MAGICK = [
 ]
 
 
-def picture():
-    """Colour ramps across and down, a partly transparent corner."""
-    image = Image.new("RGBA", (WIDTH, HEIGHT))
-    for y in range(HEIGHT):
-        for x in range(WIDTH):
-            alpha = 255 if x + y > 4 else 40 * (x + y)
-            image.putpixel((x, y), (x * 255 // (WIDTH - 1), y * 255 // (HEIGHT - 1), (x * 37 + y * 91) % 256, alpha))
-    return image
-
-
 def decode_magick(path):
     pixels = subprocess.run(["convert", path, "-depth", "8", "rgba:-"], capture_output=True)
     channels = subprocess.run(["identify", "-format", "%[channels]", path], capture_output=True)
@@ -66,22 +54,26 @@ def main():
     os.makedirs(OUT, exist_ok=True)
     for old in os.listdir(OUT):
         os.remove(os.path.join(OUT, old))
-    image = picture()
+    # Colour ramps across and down, a partly transparent corner.
+    image = Image.new("RGBA", (WIDTH, HEIGHT))
+    for y in range(HEIGHT):
+        for x in range(WIDTH):
+            alpha = 255 if x + y > 4 else 40 * (x + y)
+            image.putpixel((x, y), (x * 255 // (WIDTH - 1), y * 255 // (HEIGHT - 1), (x * 37 + y * 91) % 256, alpha))
     rgb = image.convert("RGB")
-    sources = {"rgb": os.path.join(OUT, "rgb.png"), "rgba": os.path.join(OUT, "rgba.png")}
-    rgb.save(sources["rgb"])
-    image.save(sources["rgba"])
+    sources = {"rgb": (rgb, os.path.join(OUT, "rgb.png")), "rgba": (image, os.path.join(OUT, "rgba.png"))}
+    for picture, path in sources.values():
+        picture.save(path)
     for name, source, args in MAGICK:
-        path = os.path.join(OUT, name)
-        subprocess.run(["convert", sources[source], *args[:-1], f"{args[-1]}:{path}"], check=True)
-    for source in sources.values():
-        os.remove(source)
+        subprocess.run(["convert", sources[source][1], *args[:-1], f"{args[-1]}:{os.path.join(OUT, name)}"], check=True)
+    for _, path in sources.values():
+        os.remove(path)
     short = rgb.quantize(6)
     short.putpalette(short.getpalette()[:18])  # a table of 6 entries (biClrUsed 6)
-    for name, picture_ in [("pil-1.bmp", image.convert("1")), ("pil-grey.bmp", image.convert("L")),
-                           ("pil-8-short.bmp", short), ("pil-8.bmp", rgb.quantize(200)),
-                           ("pil-24.bmp", rgb), ("pil-32.bmp", image)]:
-        picture_.save(os.path.join(OUT, name), format="BMP")
+    for name, picture in [("pil-1.bmp", image.convert("1")), ("pil-grey.bmp", image.convert("L")),
+                          ("pil-8-short.bmp", short), ("pil-8.bmp", rgb.quantize(200)),
+                          ("pil-24.bmp", rgb), ("pil-32.bmp", image)]:
+        picture.save(os.path.join(OUT, name), format="BMP")
 
     names = sorted(os.listdir(OUT))
     with open(os.path.join(OUT, "decoded.txt"), "w") as out:
@@ -91,8 +83,7 @@ def main():
                 if pixels is None or len(pixels) != 4 * WIDTH * HEIGHT:
                     print(f"{name}: {decoder} does not read it", file=sys.stderr)
                     continue
-                kind = "alpha" if alpha else "opaque"
-                out.write(f"{name} {decoder} {kind} {WIDTH} {HEIGHT} {pixels.hex()}\n")
+                out.write(f"{name} {decoder} {'alpha' if alpha else 'opaque'} {WIDTH} {HEIGHT} {pixels.hex()}\n")
 
 
 if __name__ == "__main__":
