@@ -26,7 +26,7 @@ namespace {
 // Large writes and reads go in pieces, so that a signal is seen between them.
 constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
 
-// Bitmap files the library reads stay below 2 GiB.
+// Files written with the tool's own header stay below 2 GiB, as the library's do.
 constexpr std::uint64_t kMaxFileBytes = 0x7FFFFFFF;
 
 const auto kRunStart = std::filesystem::file_time_type::clock::now();
@@ -53,28 +53,49 @@ void PutLe32(BYTE* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<BYTE>(v >> (8 * i));
 }
 
-// A CFile that writes to a descriptor, so that SaveAs streams into the output
-// instead of building the whole file in memory. A failure travels through
-// SaveAs as a framework exception and is rethrown afterwards as it was.
+// A CFile over a descriptor, so that the library reads inputs and SaveAs
+// streams outputs through the tool's own pieces and signal checks, never
+// holding a whole file only to copy it. A failure travels through the library
+// as a framework exception and is rethrown afterwards as it was.
 class DescriptorFile : public CFile {
  public:
   DescriptorFile(int fd, const std::string& name) : fd_(fd), name_(name) {}
-  void Write(const void* data, UINT count) override {
-    try {
-      WriteFully(fd_, static_cast<const BYTE*>(data), count, name_);
-    } catch (...) {
-      failure_ = std::current_exception();
-      AfxThrowFileException(CFileException::genericException);
-    }
+  UINT Read(void* data, UINT count) override {
+    return Keeping([&] { return static_cast<UINT>(ReadFully(fd_, static_cast<BYTE*>(data), count, name_)); });
   }
+  void Write(const void* data, UINT count) override {
+    Keeping([&] {
+      WriteFully(fd_, static_cast<const BYTE*>(data), count, name_);
+      return count;
+    });
+  }
+  // Inputs are read from their start and outputs written from theirs.
+  ULONGLONG GetPosition() const override { return position_; }
+  ULONGLONG GetLength() const override { return os::RegularFileSize(fd_).value_or(0); }
+  bool IsRegularFile() const override { return os::RegularFileSize(fd_).has_value(); }
   void RethrowFailure() const {
     if (failure_) std::rethrow_exception(failure_);
   }
 
  private:
+  // Runs one transfer, counting its bytes; its failure is kept for
+  // RethrowFailure and thrown on as a CFileException*.
+  template <class Transfer>
+  UINT Keeping(const Transfer& transfer) {
+    try {
+      const UINT done = transfer();
+      position_ += done;
+      return done;
+    } catch (...) {
+      failure_ = std::current_exception();
+      AfxThrowFileException(CFileException::genericException);
+    }
+  }
+
   int fd_;
   const std::string& name_;
   std::exception_ptr failure_;
+  ULONGLONG position_ = 0;
 };
 
 // A 32-bit file with a version-5 info header whose bit fields name byte 3 of
@@ -212,42 +233,29 @@ void WriteFully(int fd, const BYTE* data, std::size_t size, const std::string& n
   }
 }
 
-bool CarriesAlpha(const BYTE* data, std::size_t size) {
-  constexpr std::size_t kInfo = 14;
-  constexpr std::uint32_t kBitFields = 3;
-  constexpr std::uint32_t kAlphaBitFields = 6;
-  if (size < kInfo + 40 || data[kInfo + 14] != 32 || data[kInfo + 15] != 0) return false;
-  const std::uint32_t header = ReadLe32(data + kInfo);
-  const std::uint32_t compression = ReadLe32(data + kInfo + 16);
-  // The alpha mask is the fourth mask: inside headers of 56 bytes and more,
-  // otherwise right behind the 40-byte header.
-  std::size_t mask = 0;
-  if (header >= 56 && (compression == kBitFields || compression == kAlphaBitFields)) {
-    mask = kInfo + 52;
-  } else if (header == 40 && compression == kAlphaBitFields) {
-    mask = kInfo + 40 + 12;
-  } else {
-    return false;
+void WithInputFile(const std::string& path, const std::function<void(CFile&)>& use) {
+  Descriptor opened;
+  opened.fd = os::OpenForReading(path);
+  if (opened.fd < 0) throw FileError(path, ErrnoText("cannot open", errno));
+  DescriptorFile file(opened.fd, path);
+  try {
+    use(file);
+  } catch (CException* e) {
+    e->Delete();
+    file.RethrowFailure();
+    throw FileError(path, "cannot read");
+  } catch (...) {
+    file.RethrowFailure();
+    throw;
   }
-  return mask + 4 <= size && ReadLe32(data + mask) != 0;
 }
 
 void LoadBitmap(const std::string& path, CRZDIB2& dib, bool* alpha) {
-  Descriptor file;
-  file.fd = os::OpenForReading(path);
-  if (file.fd < 0) throw FileError(path, ErrnoText("cannot open", errno));
-  const auto size = os::RegularFileSize(file.fd);
-  if (!size) throw FileError(path, "not a regular file");
-  if (*size > kMaxFileBytes) throw FileError(path, "not a bitmap file (too large)");
-
-  // Not zeroed first: every byte used is read.
-  const std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[static_cast<std::size_t>(*size)]);
-  if (!bytes) throw FileError(path, "out of memory");
-  // A file that shrank meanwhile is judged by what was read.
-  const std::size_t length = ReadFully(file.fd, bytes.get(), static_cast<std::size_t>(*size), path);
-  if (const char* why = kolvex::BitmapFileProblem(bytes.get(), length)) throw FileError(path, why);
-  if (!dib.CreateFromMemory(bytes.get(), length)) throw FileError(path, "out of memory");
-  if (alpha != nullptr) *alpha = dib.DIBBitCount() == 32 && CarriesAlpha(bytes.get(), length);
+  WithInputFile(path, [&](CFile& file) {
+    const char* why = nullptr;
+    if (!dib.CreateFromFile(file, &why)) throw FileError(path, why);
+  });
+  if (alpha != nullptr) *alpha = CarriesAlpha(dib);
 }
 
 void CheckWritable(const CRZDIB2& dib, const std::string& name) {

@@ -6,6 +6,7 @@
 #include <kolvex/kolvex.h>
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -16,19 +17,30 @@ namespace kolvex::cli {
 class FileError : public std::runtime_error {
  public:
   FileError(const std::string& file, const std::string& reason)
-      : std::runtime_error(file + ": " + reason) {}
+      : std::runtime_error(file + ": " + reason), reason_(reason) {}
+  // The message without the file's name.
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string reason_;
 };
 
-// Loads a bitmap file into `dib`; `alpha` (when given) tells whether the file
-// carries an alpha channel (an alpha mask in its header). Only regular files
-// are read, and opening never waits on a pipe. The file's bytes are held only
-// while the image is made. Throws FileError naming the file and why, and
-// Interrupted.
+// Opens `path` for reading (never waiting on a pipe) and hands it to `use` as
+// a CFile from its start, read in pieces so that a signal is seen between
+// them. Throws FileError ("cannot open (...)") naming the file; a read that
+// fails inside `use` reaches the caller as the FileError or Interrupted it
+// met, whatever `use` made of the framework exception.
+void WithInputFile(const std::string& path, const std::function<void(CFile&)>& use);
+
+// Loads a bitmap file into `dib` with the library's reader; `alpha` (when
+// given) tells whether the file carries an alpha channel (an alpha mask in
+// its header, which the loaded bitmap's alpha flag reports). Only regular
+// files are read. The file's bytes are held only while the image is made.
+// Throws FileError naming the file and why, and Interrupted.
 void LoadBitmap(const std::string& path, CRZDIB2& dib, bool* alpha = nullptr);
 
-// Whether the bitmap file image data[0, size) carries an alpha channel: a
-// 32-bit file whose bit fields include an alpha mask.
-bool CarriesAlpha(const BYTE* data, std::size_t size);
+// Whether a loaded bitmap carries its file's alpha channel.
+inline bool CarriesAlpha(const CRZDIB2& dib) { return dib.DIBBitCount() == 32 && !dib.IsAlphaInvalid(); }
 
 // Writes `dib` as a bitmap file at `path`: the library's form (SaveAs), or
 // with `alpha` and 32 bits a version-5 header whose masks name byte 3 as

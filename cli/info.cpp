@@ -3,16 +3,13 @@
 // described in a few kilobytes of memory.
 
 #include "commands.h"
+#include "files.h"
 #include "options.h"
 
 #include <kolvex/kolvex.h>
 
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <memory>
 #include <string>
 
 namespace kolvex::cli {
@@ -24,24 +21,19 @@ struct Description {
   std::uint64_t fileBytes = 0;
 };
 
-// Reads the head of the file at `path` and describes it into `d`: an empty
-// string, or why not.
+// Describes the file at `path` into `d` from its head: an empty string, or
+// why not.
 std::string Describe(const std::string& path, Description& d) {
-  std::error_code error;
-  // Checked before opening: opening a FIFO would wait for a writer.
-  const auto status = std::filesystem::status(path, error);
-  if (!error && !std::filesystem::is_regular_file(status)) return "not a regular file";
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) return std::string("cannot open (") + std::strerror(errno) + ")";
-  d.fileBytes = std::filesystem::file_size(path, error);
-  if (error) return "cannot read (" + error.message() + ")";
-  BYTE head[kolvex::kBitmapFileHeadBytes];
-  const std::size_t read = std::fread(head, 1, sizeof head, file.get());
-  if (std::ferror(file.get())) return std::string("cannot read (") + std::strerror(errno) + ")";
-  // A file that shrank meanwhile is judged by what it still holds.
-  if (read < sizeof head) d.fileBytes = read;
-  const char* why = kolvex::DescribeBitmapFile(head, read, d.fileBytes, d.format);
-  return why != nullptr ? why : "";
+  try {
+    WithInputFile(path, [&](CFile& file) {
+      if (!file.IsRegularFile()) throw FileError(path, "not a regular file");
+      d.fileBytes = file.GetLength();
+      if (const char* why = kolvex::DescribeBitmapFile(file, d.format)) throw FileError(path, why);
+    });
+  } catch (const FileError& e) {
+    return e.reason();
+  }
+  return "";
 }
 
 bool HasMasks(const kolvex::BitmapFileFormat& f) { return f.bitCount == 16 || f.bitCount == 32; }

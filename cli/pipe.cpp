@@ -175,7 +175,7 @@ void ProcessFrame(const Reader& reader, Geometry rawSize, const std::vector<Oper
     if (!frame.dib.CreateFromMemory(frame.bytes.data(), frame.bytes.size())) {
       throw FileError(name, "out of memory");
     }
-    frame.alpha = frame.dib.DIBBitCount() == 32 && CarriesAlpha(frame.bytes.data(), frame.bytes.size());
+    frame.alpha = CarriesAlpha(frame.dib);
   }
   std::vector<BYTE>().swap(frame.bytes);
   frame.input = {frame.dib.DIBWidth(), frame.dib.DIBHeight()};
