@@ -20,7 +20,8 @@
 
 namespace {
 
-constexpr std::size_t kPage = 4096;
+using kolvex::platform::detail::kPageBytes;
+
 // A few regions of one size serve the frames of a few streams at once; a few
 // dozen in all keep every search short next to the page faults it saves.
 constexpr std::size_t kPerSize = 4;
@@ -157,9 +158,9 @@ void* FreshPages(std::size_t reserveBytes, std::size_t commitBytes) {
 }
 
 std::optional<std::size_t> WholePages(std::size_t bytes) {
-  const auto rounded = kolvex::detail::CheckedAdd(bytes, kPage - 1);
+  const auto rounded = kolvex::detail::CheckedAdd(bytes, kPageBytes - 1);
   if (!rounded) return std::nullopt;
-  return *rounded / kPage * kPage;
+  return *rounded / kPageBytes * kPageBytes;
 }
 
 // Gives everything kept back when the process ends, and keeps nothing that a

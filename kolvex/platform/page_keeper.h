@@ -7,6 +7,9 @@
 
 namespace kolvex::platform::detail {
 
+// The unit in which VirtualAlloc commits and the keeper compares regions.
+inline constexpr std::size_t kPageBytes = 4096;
+
 struct Pages {
   void* base = nullptr;  // null when memory ran out
   bool reused = false;   // a kept region: its committed pages hold what its last owner wrote

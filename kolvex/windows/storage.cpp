@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr std::size_t kPageBytes = 4096;
+using kolvex::platform::detail::kPageBytes;
 
 // The MMX probe: this build has no MMX code paths, so it always answers 0.
 int ProbeMMX() { return 0; }
