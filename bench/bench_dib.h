@@ -4,6 +4,7 @@
 #pragma once
 
 #include <kolvex/kolvex.h>
+#include <kolvex/testing.h>
 
 class BenchDib final : public CRZDIB2 {
  public:

@@ -5,6 +5,7 @@
 #include "portable.h"
 
 #include <kolvex/kolvex.h>
+#include <kolvex/testing.h>
 
 #include <gtest/gtest.h>
 
