@@ -2,7 +2,7 @@
 // device-independent bitmap has, how big its colour table is, the grey ramp
 // that stands for a table the library does not keep, how narrow channels
 // widen to 8 bits, and how a bitmap file lays out its headers. The file
-// reader and writer (windows/bitmap_file*.cpp), drawing and the GDI stand-in
+// reader and writer (dib/bitmap_file*.cpp), drawing and the GDI stand-in
 // take each of these facts from here.
 //
 // Extending the reader: a new info header kind is a row of kInfoHeaderKinds;

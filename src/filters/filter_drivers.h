@@ -1,6 +1,6 @@
 // Internal: the image drivers of the pixel filters. Each takes core's pixel
 // view of an image, picks its row kernel (filter_rows.h) once per call and
-// walks the stored rows. The CRZDIB2 members (windows/filters.cpp) check the
+// walks the stored rows. The CRZDIB2 members (dib/dib_filters.cpp) check the
 // bitmaps and make the pixels their own before they call these.
 #pragma once
 
