@@ -54,8 +54,17 @@ void BitBltToSection(benchmark::State& state, bool topDown) {
   const Frame f = FrameOf(state);
   if (!ScreenFits(state, f)) return;
   BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), f.width, topDown ? -f.height : f.height, 1, f.bits, BI_RGB, 0, 0, 0,
-                    0, 0};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER),
+                    f.width,
+                    topDown ? -f.height : f.height,
+                    1,
+                    f.bits,
+                    BI_RGB,
+                    0,
+                    0,
+                    0,
+                    0,
+                    0};
   void* bits = nullptr;
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);

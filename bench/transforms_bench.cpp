@@ -47,16 +47,19 @@ void Run(benchmark::State& state, const std::function<bool(BenchDib&, const Benc
 void BM_Memcpy(benchmark::State& state) { kolvex_bench::MemcpyBaseline(state); }
 
 void BM_Quarter(benchmark::State& state) {
-  Run(state, [](BenchDib& d, const BenchDib& s) { return d.CreateQuarter(s); }, false);
+  Run(
+      state, [](BenchDib& d, const BenchDib& s) { return d.CreateQuarter(s); }, false);
 }
 
 void BM_Eighth(benchmark::State& state) {
-  Run(state, [](BenchDib& d, const BenchDib& s) { return d.CreateEighth(s); }, false);
+  Run(
+      state, [](BenchDib& d, const BenchDib& s) { return d.CreateEighth(s); }, false);
 }
 
 // 1920x1080 to 1280x720 and 2560x1440; other frames by the same ratios.
 void BM_ScaleDown(benchmark::State& state) {
-  Run(state,
+  Run(
+      state,
       [](BenchDib& d, const BenchDib& s) {
         return d.CreateScaled(s, s.DIBWidth() * 2 / 3, s.DIBHeight() * 2 / 3);
       },
@@ -64,7 +67,8 @@ void BM_ScaleDown(benchmark::State& state) {
 }
 
 void BM_ScaleUp(benchmark::State& state) {
-  Run(state,
+  Run(
+      state,
       [](BenchDib& d, const BenchDib& s) {
         return d.CreateScaled(s, s.DIBWidth() * 4 / 3, s.DIBHeight() * 4 / 3);
       },
@@ -72,19 +76,23 @@ void BM_ScaleUp(benchmark::State& state) {
 }
 
 void BM_MirrorHorizontal(benchmark::State& state) {
-  Run(state, [](BenchDib& d, const BenchDib& s) { return d.Mirror(1, 0, s); }, true);
+  Run(
+      state, [](BenchDib& d, const BenchDib& s) { return d.Mirror(1, 0, s); }, true);
 }
 
 void BM_MirrorVertical(benchmark::State& state) {
-  Run(state, [](BenchDib& d, const BenchDib& s) { return d.Mirror(0, 1, s); }, true);
+  Run(
+      state, [](BenchDib& d, const BenchDib& s) { return d.Mirror(0, 1, s); }, true);
 }
 
 void BM_CopyField(benchmark::State& state) {
-  Run(state, [](BenchDib& d, const BenchDib& s) { return d.CopyField(s, 1); }, true);
+  Run(
+      state, [](BenchDib& d, const BenchDib& s) { return d.CopyField(s, 1); }, true);
 }
 
 void BM_InterpolatedFrame(benchmark::State& state) {
-  Run(state, [](BenchDib& d, const BenchDib& s) { return d.CreateInterpolatedFrame(s, 1, 1); },
+  Run(
+      state, [](BenchDib& d, const BenchDib& s) { return d.CreateInterpolatedFrame(s, 1, 1); },
       false);
 }
 

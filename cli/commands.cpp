@@ -5,8 +5,8 @@
 #include "interrupt.h"
 #include "jobs.h"
 #include "operations.h"
-#include "os.h"
 #include "options.h"
+#include "os.h"
 #include "progress.h"
 
 #include <kolvex/kolvex.h>
@@ -133,7 +133,8 @@ Status RunFrames(const Args& args, std::size_t skip, const Operation& op) {
   if (jobs.size() == 1 && interrupted) {
     std::fprintf(stderr, "%s: interrupted; nothing written\n", jobs[0].output.c_str());
   } else if (jobs.size() > 1 && (!quiet || failed > 0 || signalled)) {
-    std::string summary = std::to_string(jobs.size()) + " frames, " + std::to_string(failed) + " failed";
+    std::string summary =
+        std::to_string(jobs.size()) + " frames, " + std::to_string(failed) + " failed";
     if (signalled) summary += ", interrupted after " + std::to_string(finished);
     progress.Message(summary);
   }
@@ -155,7 +156,9 @@ Status Eighth(const std::vector<std::string>& words) { return RunOperation("eigh
 Status Scale(const std::vector<std::string>& words) { return RunOperation("scale", words); }
 Status Mirror(const std::vector<std::string>& words) { return RunOperation("mirror", words); }
 Status Field(const std::vector<std::string>& words) { return RunOperation("field", words); }
-Status Brightness(const std::vector<std::string>& words) { return RunOperation("brightness", words); }
+Status Brightness(const std::vector<std::string>& words) {
+  return RunOperation("brightness", words);
+}
 Status Median(const std::vector<std::string>& words) { return RunOperation("median", words); }
 
 // ---- Single-file commands ----
@@ -209,8 +212,9 @@ void LoadScreen(const std::string& path) {
   LoadBitmap(path, screen);
   // The virtual screen takes the file's size; where there is none (Windows),
   // the real screen is painted as it is.
-  const bool ready = kolvex::platform::SetVirtualScreenSize(screen.DIBWidth(), screen.DIBHeight()) ||
-                     !kolvex::platform::IsVirtualScreen();
+  const bool ready =
+      kolvex::platform::SetVirtualScreenSize(screen.DIBWidth(), screen.DIBHeight()) ||
+      !kolvex::platform::IsVirtualScreen();
   if (!ready || !screen.DrawToDesktop(0, 0, 0, 0)) {
     throw FileError(path, "cannot paint it onto the screen");
   }
@@ -308,8 +312,8 @@ const std::vector<Command>& Commands() {
        Weave},
       {"brightness", Summary("brightness"), BatchUsage("brightness"), Brightness},
       {"median", Summary("median"), BatchUsage("median"), Median},
-      {"pipe", "video frames from standard input through operations to standard output",
-       kPipeUsage, RunPipe},
+      {"pipe", "video frames from standard input through operations to standard output", kPipeUsage,
+       RunPipe},
       {"capture", "the X display's screen to a bitmap file",
        "usage: kolvex capture [--rect L,T,R,B] [--screen FILE] OUTPUT\n"
        "Captures the screen of the X display DISPLAY names.\n"

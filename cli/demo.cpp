@@ -78,12 +78,14 @@ class Demo {
   explicit Demo(std::string dir) : dir_(std::move(dir)) {}
 
   // Runs one stage, prints its line and saves `result` (when given) as `file`.
-  void Stage(const char* name, const char* file, CRZDIB2* result, const std::function<bool()>& work) {
+  void Stage(const char* name, const char* file, CRZDIB2* result,
+             const std::function<bool()>& work) {
     const auto start = std::chrono::steady_clock::now();
     const bool ok = work();
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    if (!ok) throw FileError(file != nullptr ? dir_ + "/" + file : name, std::string(name) + " failed");
+    if (!ok)
+      throw FileError(file != nullptr ? dir_ + "/" + file : name, std::string(name) + " failed");
     std::string size = "";
     if (result != nullptr && result->IsValidDIB()) {
       size = std::to_string(result->DIBWidth()) + " x " + std::to_string(result->DIBHeight()) +
@@ -109,7 +111,8 @@ Status RunDemo(const std::vector<std::string>& words) {
   if (args.positional.size() > 1) throw UsageError("expected at most one directory");
   const std::string dir = args.positional.empty() ? "kolvex-demo" : args.positional[0];
   if (!os::MakeDirectory(dir)) {
-    std::fprintf(stderr, "%s: cannot create the directory (%s)\n", dir.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "%s: cannot create the directory (%s)\n", dir.c_str(),
+                 std::strerror(errno));
     return kFailed;
   }
 
@@ -129,13 +132,15 @@ Status RunDemo(const std::vector<std::string>& words) {
       });
     }
     demo.Stage("test card", "01-testcard.bmp", &card, [&] { return MakeTestCard(card); });
-    demo.Stage("paint onto the screen", nullptr, &card, [&] { return card.DrawToDesktop(0, 0, 0, 0); });
+    demo.Stage("paint onto the screen", nullptr, &card,
+               [&] { return card.DrawToDesktop(0, 0, 0, 0); });
     demo.Stage("capture the screen", "02-capture.bmp", &captured,
                [&] { return captured.CreateFromDesktop(&cardArea); });
-    demo.Stage("quarter", "03-quarter.bmp", &quarter, [&] { return quarter.CreateQuarter(captured); });
+    demo.Stage("quarter", "03-quarter.bmp", &quarter,
+               [&] { return quarter.CreateQuarter(captured); });
     demo.Stage("eighth", "04-eighth.bmp", &eighth, [&] { return eighth.CreateEighth(captured); });
     demo.Stage("frame from odd field", "05-odd-field-interpolated.bmp", &frame, [&] {
-      fields = captured;           // shares the pixels...
+      fields = captured;            // shares the pixels...
       fields.SetInterlacedFlag(0);  // ...until it marks its own copy as two fields
       return frame.CreateInterpolatedFrame(fields, 1, 1);
     });

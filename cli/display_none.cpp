@@ -10,7 +10,9 @@ constexpr const char* kNoX11 = "this build has no X11 support (it was built with
 
 }  // namespace
 
-void UseRealScreen(const char* command) { throw FileError(std::string("kolvex ") + command, kNoX11); }
+void UseRealScreen(const char* command) {
+  throw FileError(std::string("kolvex ") + command, kNoX11);
+}
 
 void ShowPictures(std::vector<Picture>&) { throw FileError("kolvex show", kNoX11); }
 

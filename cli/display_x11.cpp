@@ -53,7 +53,9 @@ struct Shown {
 
 // The library draws `dib` at width x height into a 32-bit top-down DIB section.
 Shown Draw(CRZDIB2& dib, int width, int height) {
-  Shown shown{width, height, std::vector<BYTE>(static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height))};
+  Shown shown{
+      width, height,
+      std::vector<BYTE>(static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height))};
   BITMAPINFO info{};
   info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
   CDC dc;
@@ -62,8 +64,8 @@ Shown Draw(CRZDIB2& dib, int width, int height) {
   HBITMAP section = CreateDIBSection(dc.GetSafeHdc(), &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (section == nullptr) Fail("out of memory");
   HGDIOBJ previous = SelectObject(dc.GetSafeHdc(), section);
-  const bool drawn =
-      dib.Draw(dc, CRect(0, 0, width, height), CRect(0, 0, dib.DIBWidth(), dib.DIBHeight()), nullptr);
+  const bool drawn = dib.Draw(dc, CRect(0, 0, width, height),
+                              CRect(0, 0, dib.DIBWidth(), dib.DIBHeight()), nullptr);
   if (drawn) std::memcpy(shown.rows.data(), bits, shown.rows.size());
   SelectObject(dc.GetSafeHdc(), previous);
   DeleteObject(section);
@@ -90,7 +92,8 @@ class Viewer {
     // The rows go out as they are: B, G, R and a fourth byte per pixel.
     bool fourBytes = false;
     for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem != 0; xcb_format_next(&f)) {
-      fourBytes = fourBytes || (f.data->depth == screen_->root_depth && f.data->bits_per_pixel == 32);
+      fourBytes =
+          fourBytes || (f.data->depth == screen_->root_depth && f.data->bits_per_pixel == 32);
     }
     if ((screen_->root_depth != 24 && screen_->root_depth != 32) || !fourBytes ||
         setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) {
@@ -119,8 +122,10 @@ class Viewer {
               KeysymOf(reinterpret_cast<const xcb_key_press_event_t*>(event.get())->detail);
           if (key == kQ || key == kEscape) return;
           const std::size_t n = pictures_.size();
-          if (key == kSpace || key == kRight || key == kDown || key == kPageDown) Open((current_ + 1) % n);
-          if (key == kLeft || key == kUp || key == kPageUp || key == kBackSpace) Open((current_ + n - 1) % n);
+          if (key == kSpace || key == kRight || key == kDown || key == kPageDown)
+            Open((current_ + 1) % n);
+          if (key == kLeft || key == kUp || key == kPageUp || key == kBackSpace)
+            Open((current_ + n - 1) % n);
           break;
         }
         case XCB_CLIENT_MESSAGE: {
@@ -137,7 +142,8 @@ class Viewer {
  private:
   xcb_atom_t Atom(const char* name) {
     const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        conn_.get(), xcb_intern_atom(conn_.get(), 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+        conn_.get(),
+        xcb_intern_atom(conn_.get(), 0, static_cast<std::uint16_t>(std::strlen(name)), name),
         nullptr));
     if (reply == nullptr) Fail("lost the connection to the X display");
     return reply->atom;
@@ -155,7 +161,8 @@ class Viewer {
   xcb_keysym_t KeysymOf(xcb_keycode_t code) const {
     const int per = keyboard_->keysyms_per_keycode;
     const int index = (code - minKeycode_) * per;
-    if (per == 0 || code < minKeycode_ || index >= xcb_get_keyboard_mapping_keysyms_length(keyboard_.get())) {
+    if (per == 0 || code < minKeycode_ ||
+        index >= xcb_get_keyboard_mapping_keysyms_length(keyboard_.get())) {
       return 0;
     }
     return xcb_get_keyboard_mapping_keysyms(keyboard_.get())[index];
@@ -178,7 +185,8 @@ class Viewer {
     if (pictures_.size() > 1)
       title += " [" + std::to_string(i + 1) + "/" + std::to_string(pictures_.size()) + "]";
 
-    const std::uint32_t size[] = {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
+    const std::uint32_t size[] = {static_cast<std::uint32_t>(width),
+                                  static_cast<std::uint32_t>(height)};
     if (window_ == 0) {
       window_ = xcb_generate_id(conn_.get());
       const std::uint32_t values[] = {screen_->black_pixel,
@@ -187,12 +195,13 @@ class Viewer {
                         static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0,
                         XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
                         XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
-      xcb_change_property(conn_.get(), XCB_PROP_MODE_REPLACE, window_, wmProtocols_, XCB_ATOM_ATOM, 32, 1,
-                          &wmDelete_);
+      xcb_change_property(conn_.get(), XCB_PROP_MODE_REPLACE, window_, wmProtocols_, XCB_ATOM_ATOM,
+                          32, 1, &wmDelete_);
       SetTitle(title);
       xcb_map_window(conn_.get(), window_);
     } else {
-      xcb_configure_window(conn_.get(), window_, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+      xcb_configure_window(conn_.get(), window_, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
+                           size);
       SetTitle(title);
       Paint();
     }
@@ -201,8 +210,8 @@ class Viewer {
 
   void SetTitle(const std::string& title) {
     const auto length = static_cast<std::uint32_t>(title.size());
-    xcb_change_property(conn_.get(), XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                        length, title.data());
+    xcb_change_property(conn_.get(), XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME,
+                        XCB_ATOM_STRING, 8, length, title.data());
     xcb_change_property(conn_.get(), XCB_PROP_MODE_REPLACE, window_, netWmName_, utf8_, 8, length,
                         title.data());
   }
@@ -247,7 +256,8 @@ class Viewer {
 
 void UseRealScreen(const char* command) {
   std::string why;
-  if (!kolvex::platform::UseDisplay(nullptr, &why)) throw FileError(std::string("kolvex ") + command, why);
+  if (!kolvex::platform::UseDisplay(nullptr, &why))
+    throw FileError(std::string("kolvex ") + command, why);
 }
 
 void ShowPictures(std::vector<Picture>& pictures) {

@@ -5,6 +5,8 @@
 
 #include <kolvex/platform/mfc.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -14,10 +16,9 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
-#include <new>
 #include <mutex>
+#include <new>
 #include <set>
-#include <unistd.h>
 
 namespace kolvex::cli {
 
@@ -61,7 +62,8 @@ class DescriptorFile : public CFile {
  public:
   DescriptorFile(int fd, const std::string& name) : fd_(fd), name_(name) {}
   UINT Read(void* data, UINT count) override {
-    return Keeping([&] { return static_cast<UINT>(ReadFully(fd_, static_cast<BYTE*>(data), count, name_)); });
+    return Keeping(
+        [&] { return static_cast<UINT>(ReadFully(fd_, static_cast<BYTE*>(data), count, name_)); });
   }
   void Write(const void* data, UINT count) override {
     Keeping([&] {
@@ -104,8 +106,8 @@ bool SaveWithAlpha(CRZDIB2& dib, CFile& file) {
   constexpr std::size_t kFileHeader = 14;
   constexpr std::size_t kInfoHeader = 124;
   constexpr std::uint32_t kBitFields = 3;
-  constexpr std::uint32_t kSrgb = 0x73524742;    // 'sRGB'
-  constexpr std::uint32_t kIntentImages = 4;     // LCS_GM_IMAGES
+  constexpr std::uint32_t kSrgb = 0x73524742;  // 'sRGB'
+  constexpr std::uint32_t kIntentImages = 4;   // LCS_GM_IMAGES
   const auto image = static_cast<std::uint64_t>(dib.DIBBytesPerLine()) *
                      static_cast<std::uint64_t>(dib.DIBHeight());
   const std::uint64_t total = kFileHeader + kInfoHeader + image;

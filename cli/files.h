@@ -40,7 +40,9 @@ void WithInputFile(const std::string& path, const std::function<void(CFile&)>& u
 void LoadBitmap(const std::string& path, CRZDIB2& dib, bool* alpha = nullptr);
 
 // Whether a loaded bitmap carries its file's alpha channel.
-inline bool CarriesAlpha(const CRZDIB2& dib) { return dib.DIBBitCount() == 32 && !dib.IsAlphaInvalid(); }
+inline bool CarriesAlpha(const CRZDIB2& dib) {
+  return dib.DIBBitCount() == 32 && !dib.IsAlphaInvalid();
+}
 
 // Writes `dib` as a bitmap file at `path`: the library's form (SaveAs), or
 // with `alpha` and 32 bits a version-5 header whose masks name byte 3 as

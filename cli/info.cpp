@@ -59,9 +59,9 @@ void PrintText(const std::string& path, const Description& d) {
   std::printf("  compression: %s\n", f.compressionName);
   if (HasMasks(f)) {
     const int digits = f.bitCount / 4;
-    std::printf("  bit fields:  red %s, green %s, blue %s, alpha %s\n", Hex(f.redMask, digits).c_str(),
-                Hex(f.greenMask, digits).c_str(), Hex(f.blueMask, digits).c_str(),
-                Hex(f.alphaMask, digits).c_str());
+    std::printf("  bit fields:  red %s, green %s, blue %s, alpha %s\n",
+                Hex(f.redMask, digits).c_str(), Hex(f.greenMask, digits).c_str(),
+                Hex(f.blueMask, digits).c_str(), Hex(f.alphaMask, digits).c_str());
   }
   if (f.paletteEntries == 0) {
     std::printf("  palette:     none\n");
@@ -69,8 +69,8 @@ void PrintText(const std::string& path, const Description& d) {
     std::printf("  palette:     %" PRIu32 " entries\n", f.paletteEntries);
   }
   std::printf("  pixels at:   byte %" PRIu32 "\n", f.pixelOffset);
-  std::printf("  loads as:    %u bits per pixel (%s), %" PRIu32 " bytes of pixels\n", f.loadedBitCount,
-              LoadedKind(f), f.loadedBytes);
+  std::printf("  loads as:    %u bits per pixel (%s), %" PRIu32 " bytes of pixels\n",
+              f.loadedBitCount, LoadedKind(f), f.loadedBytes);
 }
 
 // A JSON string: quotes, backslashes and control characters escaped; other
@@ -106,8 +106,9 @@ std::string Json(const std::string& path, const Description& d) {
          ", \"header\": \"" + f.headerKind + "\", \"headerBytes\": " + number(f.headerBytes) +
          ", \"bitCount\": " + number(f.bitCount) + ", \"compression\": \"" + f.compressionName +
          "\", \"masks\": " + masks + ", \"paletteEntries\": " + number(f.paletteEntries) +
-         ", \"pixelOffset\": " + number(f.pixelOffset) + ", \"loadsAs\": {\"bitCount\": " +
-         number(f.loadedBitCount) + ", \"alpha\": " + (f.loadedAlpha ? "true" : "false") +
+         ", \"pixelOffset\": " + number(f.pixelOffset) +
+         ", \"loadsAs\": {\"bitCount\": " + number(f.loadedBitCount) +
+         ", \"alpha\": " + (f.loadedAlpha ? "true" : "false") +
          ", \"imageBytes\": " + number(f.loadedBytes) + "}}";
 }
 

@@ -57,7 +57,8 @@ class FieldFrame : public CRZDIB2 {
   }
 
  protected:
-  bool _InitScaling(int dstWidth, int dstHeight, int srcWidth, int srcHeight, int rowMode) override {
+  bool _InitScaling(int dstWidth, int dstHeight, int srcWidth, int srcHeight,
+                    int rowMode) override {
     return CRZDIB2::_InitScaling(dstWidth, dstHeight, srcWidth, srcHeight,
                                  rowMode == 0 ? rowMode_ : rowMode);
   }
@@ -78,7 +79,8 @@ Operation Reduction(const Args& args, const char* name, int divisor) {
               return divisor == 2 ? out.CreateQuarter(in) : out.CreateEighth(in);
             }
             FieldFrame result;
-            return result.Reduce(in, divisor, StoredField(field, in.DIBHeight())) && Share(out, result);
+            return result.Reduce(in, divisor, StoredField(field, in.DIBHeight())) &&
+                   Share(out, result);
           }};
 }
 
@@ -93,7 +95,8 @@ Operation MakeScale(const Args& args) {
   return {"scale", true, [field, w, h](CRZDIB2& in, CRZDIB2& out) {
             if (field == FieldChoice::None) return out.CreateScaled(in, w, h);
             FieldFrame result;
-            return result.ScaleField(in, w, h, StoredField(field, in.DIBHeight())) && Share(out, result);
+            return result.ScaleField(in, w, h, StoredField(field, in.DIBHeight())) &&
+                   Share(out, result);
           }};
 }
 
@@ -106,7 +109,8 @@ Operation MakeMirror(const Args& args) {
 }
 
 Operation MakeField(const Args& args) {
-  if (args.Has("--odd") == args.Has("--even")) throw UsageError("give exactly one of --odd and --even");
+  if (args.Has("--odd") == args.Has("--even"))
+    throw UsageError("give exactly one of --odd and --even");
   const int odd = args.Has("--odd") ? 1 : 0;
   const int interpolate = args.Has("--interpolate") ? 1 : 0;
   return {"field", false, [odd, interpolate](CRZDIB2& in, CRZDIB2& out) {
@@ -121,8 +125,8 @@ Operation MakeBrightness(const Args& args) {
     // The library holds the level to 0..255 itself; doing it here first keeps
     // the extremes away from its arithmetic and tells the user.
     level = level < 0 ? 0 : 255;
-    std::fprintf(stderr, "kolvex brightness: level %s is outside 0 to 255; using %d\n", text.c_str(),
-                 level);
+    std::fprintf(stderr, "kolvex brightness: level %s is outside 0 to 255; using %d\n",
+                 text.c_str(), level);
   }
   return {"brightness", true, [level](CRZDIB2& in, CRZDIB2& out) {
             return in.AdjustBrightness(level) && Share(out, in);
@@ -134,38 +138,47 @@ Operation MakeMedian(const Args&) {
           [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Median3x3(in); }};
 }
 
-#define FIELD_OPTIONS                                                                          \
-  "  --field       keep to one field of an interlaced frame: rows 1, 3, 5... counted\n"      \
-  "                from the bottom, which are the even picture rows (0, 2, 4... from\n"      \
-  "                the top) when the height is even and the odd ones when it is odd\n"       \
-  "  --field=even  keep to picture rows 0, 2, 4... counted from the top\n"                   \
+#define FIELD_OPTIONS                                                                   \
+  "  --field       keep to one field of an interlaced frame: rows 1, 3, 5... counted\n" \
+  "                from the bottom, which are the even picture rows (0, 2, 4... from\n" \
+  "                the top) when the height is even and the odd ones when it is odd\n"  \
+  "  --field=even  keep to picture rows 0, 2, 4... counted from the top\n"              \
   "  --field=odd   keep to picture rows 1, 3, 5... counted from the top\n"
 
-#define GREY_NOTE                                                                    \
-  "8-bit grey files are widened to 24 bits for the operation and the result is\n"   \
+#define GREY_NOTE                                                                 \
+  "8-bit grey files are widened to 24 bits for the operation and the result is\n" \
   "narrowed back (exactly); palette, 16-bit and 1/4-bit files load as 24 bits.\n"
 
 }  // namespace
 
 const std::vector<OperationDef>& OperationDefs() {
   static const std::vector<OperationDef> defs = {
-      {"quarter", "halve width and height (2x2 means, rounded)",
+      {"quarter",
+       "halve width and height (2x2 means, rounded)",
        "usage: kolvex quarter [--field[=even|odd]] INPUT OUTPUT\n"
        "Each output pixel is the mean of a 2x2 block, rounded half up. Rows count\n"
        "from the bottom, as bitmap files store them: an odd width drops the last\n"
        "column and an odd height the top row. With a field, each output pixel is\n"
        "the mean of 2 pixels of the field's row in each pair of rows.\n" FIELD_OPTIONS GREY_NOTE
        "Memory: the image and a result of a quarter of its size.\n",
-       {"--field"}, {"--field"}, nullptr, MakeQuarter},
-      {"eighth", "divide width and height by four (4x4 means, rounded)",
+       {"--field"},
+       {"--field"},
+       nullptr,
+       MakeQuarter},
+      {"eighth",
+       "divide width and height by four (4x4 means, rounded)",
        "usage: kolvex eighth [--field[=even|odd]] INPUT OUTPUT\n"
        "Each output pixel is the mean of a 4x4 block, rounded half up. Rows count\n"
        "from the bottom: a width that is no multiple of 4 drops the last 1 to 3\n"
        "columns, such a height the top 1 to 3 rows. With a field, each output pixel\n"
        "is the mean of 8 pixels: 4 in each of the field's two rows of the group.\n" FIELD_OPTIONS
            GREY_NOTE "Memory: the image and a result of a sixteenth of its size.\n",
-       {"--field"}, {"--field"}, nullptr, MakeEighth},
-      {"scale", "resize by nearest-neighbour sampling",
+       {"--field"},
+       {"--field"},
+       nullptr,
+       MakeEighth},
+      {"scale",
+       "resize by nearest-neighbour sampling",
        "usage: kolvex scale WIDTHxHEIGHT [--field[=even|odd]] INPUT OUTPUT\n"
        "Each output pixel copies the input pixel under its centre: input column\n"
        "floor((2x + 1) * W / (2 * WIDTH)) for output column x, and the same for rows\n"
@@ -174,15 +187,23 @@ const std::vector<OperationDef>& OperationDefs() {
        "from the bottom). With a field, rows are taken from that field only (held\n"
        "at the last row for the topmost output rows) and the result is progressive.\n" FIELD_OPTIONS
            GREY_NOTE "Memory: the image and a result of the new size.\n",
-       {"--field"}, {"--field"}, "WIDTHxHEIGHT", MakeScale},
-      {"mirror", "flip left to right and/or top to bottom",
+       {"--field"},
+       {"--field"},
+       "WIDTHxHEIGHT",
+       MakeScale},
+      {"mirror",
+       "flip left to right and/or top to bottom",
        "usage: kolvex mirror [--horizontal] [--vertical] INPUT OUTPUT\n"
        "  --horizontal  reverse each row (the default when neither is given)\n"
        "  --vertical    reverse the order of the rows\n" GREY_NOTE
        "Memory: the image and a result of the same size (a 1-bit file of W x H\n"
        "pixels loads as 3 x W x H bytes).\n",
-       {"--horizontal", "--vertical"}, {}, nullptr, MakeMirror},
-      {"field", "a progressive frame from one field of an interlaced frame",
+       {"--horizontal", "--vertical"},
+       {},
+       nullptr,
+       MakeMirror},
+      {"field",
+       "a progressive frame from one field of an interlaced frame",
        "usage: kolvex field --odd|--even [--interpolate] INPUT OUTPUT\n"
        "Picture rows count from the top here: the even field is rows 0, 2, 4...,\n"
        "the odd field rows 1, 3, 5.... Every depth is taken as it loads.\n"
@@ -191,22 +212,33 @@ const std::vector<OperationDef>& OperationDefs() {
        "                  above and below (an edge row repeats the nearest field row)\n"
        "                  instead of repeating field rows\n"
        "Memory: the image and a result of the same size.\n",
-       {"--odd", "--even", "--interpolate"}, {}, nullptr, MakeField},
-      {"brightness", "brighten or darken through a clamped table",
+       {"--odd", "--even", "--interpolate"},
+       {},
+       nullptr,
+       MakeField},
+      {"brightness",
+       "brighten or darken through a clamped table",
        "usage: kolvex brightness LEVEL INPUT OUTPUT\n"
        "LEVEL 128 keeps the values. Each step below 128 adds 1 to every colour\n"
        "channel (brighter), each step above subtracts 1 (darker), and results are\n"
        "held to 0..255: level 0 adds 128, level 255 subtracts 127. A level outside\n"
        "0..255 acts as 0 or 255, with a warning. Alpha is kept.\n" GREY_NOTE
        "Memory: the image alone (changed in place).\n",
-       {}, {}, "LEVEL", MakeBrightness},
-      {"median", "3x3 median filter (borders kept)",
+       {},
+       {},
+       "LEVEL",
+       MakeBrightness},
+      {"median",
+       "3x3 median filter (borders kept)",
        "usage: kolvex median INPUT OUTPUT\n"
        "Each channel of each pixel becomes the median of its 3x3 neighbourhood; the\n"
        "first and last rows and columns are copied. At 32 bits alpha is filtered\n"
        "too. Every depth is taken as it loads.\n"
        "Memory: the image and a result of the same size.\n",
-       {}, {}, nullptr, MakeMedian},
+       {},
+       {},
+       nullptr,
+       MakeMedian},
   };
   return defs;
 }

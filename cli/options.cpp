@@ -66,7 +66,8 @@ std::vector<int> ParseInts(const std::string& text, std::size_t count) {
     start = comma + 1;
   }
   if (values.size() != count) {
-    throw UsageError("'" + text + "' must be " + std::to_string(count) + " numbers separated by commas");
+    throw UsageError("'" + text + "' must be " + std::to_string(count) +
+                     " numbers separated by commas");
   }
   return values;
 }

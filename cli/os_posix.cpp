@@ -2,13 +2,14 @@
 
 #include "os.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
 
 namespace kolvex::cli::os {
 
@@ -73,7 +74,8 @@ bool FollowLinks(std::string& path) {
     }
     target.resize(static_cast<std::size_t>(n));
     const auto slash = path.find_last_of('/');
-    path = target[0] == '/' || slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+    path = target[0] == '/' || slash == std::string::npos ? target
+                                                          : path.substr(0, slash + 1) + target;
   }
   errno = ELOOP;
   return false;
@@ -131,9 +133,7 @@ bool MakeDirectory(const std::string& path) {
 
 long ProcessId() { return static_cast<long>(::getpid()); }
 
-bool ProcessRuns(long pid) {
-  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
-}
+bool ProcessRuns(long pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
 
 unsigned CoreCount() {
   cpu_set_t set;

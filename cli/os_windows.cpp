@@ -6,14 +6,14 @@
 
 #include "os.h"
 
-#include <windows.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <thread>
 
 namespace kolvex::cli::os {
@@ -46,8 +46,9 @@ int ErrnoOf(DWORD error) {
 
 // A file's identity: its volume and its index on it.
 bool Identity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-  const HANDLE h = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE h =
+      ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   const bool ok = ::GetFileInformationByHandle(h, &info) != 0;
   ::CloseHandle(h);
@@ -132,7 +133,9 @@ bool SameFile(const std::string& a, const std::string& b) {
   return ia && ia == IdentityOf(b);
 }
 
-bool MakeDirectory(const std::string& path) { return ::_mkdir(path.c_str()) == 0 || errno == EEXIST; }
+bool MakeDirectory(const std::string& path) {
+  return ::_mkdir(path.c_str()) == 0 || errno == EEXIST;
+}
 
 long ProcessId() { return static_cast<long>(::GetCurrentProcessId()); }
 

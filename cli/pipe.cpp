@@ -63,7 +63,7 @@ struct Frame {
   std::uint64_t number = 0;  // from 1
   std::vector<BYTE> bytes;   // as read, and then the raw result
   CRZDIB2 dib;
-  Geometry input;            // the frame's size as it came
+  Geometry input;  // the frame's size as it came
   bool alpha = false;
 };
 
@@ -251,8 +251,7 @@ Status RunPipe(const std::vector<std::string>& words) {
   std::uint64_t written = 0;
   try {
     RunOrdered<Frame>(
-        jobs,
-        [&](Frame& frame) { return Interruption() == 0 && reader.Next(frame); },
+        jobs, [&](Frame& frame) { return Interruption() == 0 && reader.Next(frame); },
         [&](Frame& frame) { ProcessFrame(reader, rawSize, chain, frame); },
         [&](Frame& frame) {
           if (reader.raw()) {

@@ -32,7 +32,8 @@ bool WidenGrey(const CRZDIB2& grey, CRZDIB2& colour) {
 }
 
 bool NarrowToGrey(const CRZDIB2& colour, CRZDIB2& grey) {
-  if (!grey.Create(8, colour.DIBWidth(), colour.DIBHeight(), colour.GetInterlacedFlag())) return false;
+  if (!grey.Create(8, colour.DIBWidth(), colour.DIBHeight(), colour.GetInterlacedFlag()))
+    return false;
   const auto width = static_cast<std::size_t>(colour.DIBWidth());
   for (int y = 0; y < colour.DIBHeight(); ++y) BgrToGreyRow(Row(colour, y), Row(grey, y), width);
   return true;

@@ -1,7 +1,8 @@
 #include "progress.h"
 
-#include <cstdio>
 #include <unistd.h>
+
+#include <cstdio>
 
 namespace kolvex::cli {
 

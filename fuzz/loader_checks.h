@@ -38,7 +38,8 @@ inline const char* CheckMemoryLoad(const std::uint8_t* data, std::size_t size,
     return "loader and BitmapFileProblem disagree";
   }
   kolvex::BitmapFileFormat format;
-  const std::size_t head = size < kolvex::kBitmapFileHeadBytes ? size : kolvex::kBitmapFileHeadBytes;
+  const std::size_t head =
+      size < kolvex::kBitmapFileHeadBytes ? size : kolvex::kBitmapFileHeadBytes;
   const bool described = kolvex::DescribeBitmapFile(data, head, size, format) == nullptr;
   const bool runLength = format.compression == 1 || format.compression == 2;
   if (described != loaded && !(described && runLength)) {
@@ -51,7 +52,8 @@ inline const char* CheckMemoryLoad(const std::uint8_t* data, std::size_t size,
     return "loaded header out of range";
   }
   if (format.width != h.biWidth || format.height != h.biHeight ||
-      format.loadedBitCount != h.biBitCount || format.loadedBytes != static_cast<std::uint32_t>(dib.DIBSize()) ||
+      format.loadedBitCount != h.biBitCount ||
+      format.loadedBytes != static_cast<std::uint32_t>(dib.DIBSize()) ||
       format.loadedAlpha != (h.biBitCount == 32 && !dib.IsAlphaInvalid())) {
     return "the description differs from the loaded bitmap";
   }
@@ -75,7 +77,8 @@ inline const char* CheckMemoryLoad(const std::uint8_t* data, std::size_t size,
 // colour table (the image rows bottom-up), in a buffer of exactly 144 more
 // bytes, and its header says progressive with a positive height.
 template <class Registration>
-const char* CheckResourceLoad(const std::uint8_t* data, std::size_t size, bool* accepted = nullptr) {
+const char* CheckResourceLoad(const std::uint8_t* data, std::size_t size,
+                              bool* accepted = nullptr) {
   if (accepted != nullptr) *accepted = false;
   if (size > UINT32_MAX) return nullptr;
   InspectDib dib;

@@ -1,4 +1,5 @@
-// CreateFromMemory and CreateFromFile: refusals and their reasons, reads through CFile, named pipes.
+// CreateFromMemory and CreateFromFile: refusals and their reasons, reads through CFile, named
+// pipes.
 
 #include "bmp_builder.h"
 #include "io_support.h"
@@ -18,17 +19,23 @@ std::string Problem(const std::vector<uint8_t>& file, std::size_t size) {
   return why ? why : "";
 }
 
-// Each refusal's reason, from the bytes and from a file load (before any later allocation), which empties the bitmap.
+// Each refusal's reason, from the bytes and from a file load (before any later allocation), which
+// empties the bitmap.
 TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
-  const auto p2 = kt::MakePalette(2, false), p16 = kt::MakePalette(16, false), p256 = kt::MakePalette(256, false);
+  const auto p2 = kt::MakePalette(2, false), p16 = kt::MakePalette(16, false),
+             p256 = kt::MakePalette(256, false);
   const char* masks = "invalid bitmap (bit-field masks)";
   const char* inside = "invalid bitmap (pixel offset inside headers)";
   const char* truncated = "invalid bitmap (truncated pixel data)";
   const char* outside = "invalid bitmap (run-length data outside the image)";
   const char* cut = "invalid bitmap (run-length data truncated)";
   auto rle = [&](std::vector<uint8_t> stream, uint16_t bits = 8) {
-    return BmpFields{.width = 5, .height = 3, .bits = bits, .compression = bits == 4 ? 2u : 1u,
-                     .palette = bits == 4 ? p16 : p256, .pixels = std::move(stream)};
+    return BmpFields{.width = 5,
+                     .height = 3,
+                     .bits = bits,
+                     .compression = bits == 4 ? 2u : 1u,
+                     .palette = bits == 4 ? p16 : p256,
+                     .pixels = std::move(stream)};
   };
   const std::pair<BmpFields, const char*> refused[] = {
       {{.signature = false}, "not a bitmap file (no BM signature)"},
@@ -41,18 +48,23 @@ TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
       {{.compression = 4}, "unsupported bitmap (embedded JPEG)"},
       {{.compression = 5}, "unsupported bitmap (embedded PNG)"},
       {{.compression = 7}, "unsupported bitmap (compression)"},
-      {{.bits = 1, .compression = 3, .infoSize = 64, .palette = p2}, "unsupported bitmap (OS/2 Huffman compression)"},
+      {{.bits = 1, .compression = 3, .infoSize = 64, .palette = p2},
+       "unsupported bitmap (OS/2 Huffman compression)"},
       {{.compression = 4, .infoSize = 64}, "unsupported bitmap (OS/2 RLE24 compression)"},
-      {{.bits = 4, .compression = 1, .palette = p16}, "invalid bitmap (compression and bit count disagree)"},
-      {{.height = -2, .bits = 8, .compression = 1, .pixels = {0, 1}}, "invalid bitmap (top-down run-length image)"},
-      {{.compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}}, "invalid bitmap (bit fields need 16 or 32 bits)"},
+      {{.bits = 4, .compression = 1, .palette = p16},
+       "invalid bitmap (compression and bit count disagree)"},
+      {{.height = -2, .bits = 8, .compression = 1, .pixels = {0, 1}},
+       "invalid bitmap (top-down run-length image)"},
+      {{.compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}},
+       "invalid bitmap (bit fields need 16 or 32 bits)"},
       // Masks not contiguous, outside the pixel, overlapping, without colour.
       {{.bits = 16, .compression = 3, .masks = {0xF0F0, 0x0F00, 0x000F}}, masks},
       {{.bits = 16, .compression = 3, .masks = {0x1F800, 0x07E0, 0x001F}}, masks},
       {{.bits = 32, .compression = 3, .masks = {0xFF, 0xFF00, 0xFF80}}, masks},
       {{.bits = 32, .compression = 3, .masks = {0, 0, 0}}, masks},
       {{.offBits = 20}, inside},
-      {{.bits = 8, .palette = p256, .offBits = 14 + 40 + 1024 - 1}, inside},  // one byte into the table
+      {{.bits = 8, .palette = p256, .offBits = 14 + 40 + 1024 - 1},
+       inside},               // one byte into the table
       {{.bits = 4}, inside},  // no table where one must be
       {{.bits = 4, .infoSize = 12, .offBits = 26}, "invalid bitmap (no colour table)"},
       {{.pixels = std::vector<uint8_t>(23)}, truncated},
@@ -61,7 +73,8 @@ TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
       {{.width = 1 << 30, .pixels = {1, 2, 3}}, "unsupported bitmap (too large)"},
       {{.width = 20000, .height = 20000, .bits = 8, .compression = 1, .pixels = {0, 1}},
        "unsupported bitmap (run-length image too large for its file)"},
-      // 5 x 3 run-length images: runs and deltas past the row or the top, codes after it, streams cut short.
+      // 5 x 3 run-length images: runs and deltas past the row or the top, codes after it, streams
+      // cut short.
       {rle({9, 1, 0, 1}), outside},
       {rle({9, 0x11, 0, 1}, 4), outside},
       {rle({0, 2, 9, 0, 0, 1}), outside},
@@ -94,7 +107,8 @@ TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
   std::vector<uint8_t> file = MakeBmp(BmpFields{.bits = 8, .palette = p256});
   kt::PutLittleEndian(file, 46, 0xFFFFFFFFu);
   EXPECT_EQ(Problem(file, file.size()), inside);
-  for (const std::vector<uint8_t>& whole : {MakeBmp(BmpFields{}), MakeBmp(BmpFields{.bits = 8, .palette = p256})}) {
+  for (const std::vector<uint8_t>& whole :
+       {MakeBmp(BmpFields{}), MakeBmp(BmpFields{.bits = 8, .palette = p256})}) {
     for (std::size_t n = 0; n < whole.size(); ++n) {
       CRZDIB2 dib;
       EXPECT_NE(Problem(whole, n), "") << n;
@@ -110,12 +124,15 @@ TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
   EXPECT_FALSE(dib.CreateFromMemory(nullptr, 0));
 }
 
-// Through CFile: from the file's position, with the reason for a refusal; a failing read reaches the caller.
-// A 2 GiB - 1 byte file promising 690 MB is described from its head; one byte more is refused unread.
+// Through CFile: from the file's position, with the reason for a refusal; a failing read reaches
+// the caller. A 2 GiB - 1 byte file promising 690 MB is described from its head; one byte more is
+// refused unread.
 TEST_F(Load, OpenFilesAreReadFromTheirPositionWithTheReason) {
   struct File : CMemFile {
     ULONGLONG GetLength() const override { return length != 0 ? length : CMemFile::GetLength(); }
-    UINT Read(void* buffer, UINT count) override { return requested += count, CMemFile::Read(buffer, count); }
+    UINT Read(void* buffer, UINT count) override {
+      return requested += count, CMemFile::Read(buffer, count);
+    }
     ULONGLONG length = 0;
     ULONGLONG requested = 0;
   } file, huge;
@@ -140,7 +157,8 @@ TEST_F(Load, OpenFilesAreReadFromTheirPositionWithTheReason) {
   EXPECT_EQ(cause, CFileException::hardIO);
   EXPECT_FALSE(dib.IsValidDIB());
 
-  const std::vector<uint8_t> head = MakeBmp(BmpFields{.width = 23000, .height = 10000, .pixels = std::vector<uint8_t>(2000)});
+  const std::vector<uint8_t> head =
+      MakeBmp(BmpFields{.width = 23000, .height = 10000, .pixels = std::vector<uint8_t>(2000)});
   huge.Write(head.data(), static_cast<UINT>(head.size()));
   huge.SeekToBegin();
   huge.length = (ULONGLONG{1} << 31) - 1;
@@ -163,7 +181,8 @@ TEST_F(Load, NamedPipesAreRefusedWithoutWaiting) {
   for (bool writer : {false, true}) {
     kt::QuietPipe pipe(writer);
     kt::CountingDib2 dib;
-    std::future<bool> loaded = std::async(std::launch::async, [&] { return dib.CreateFromFile(pipe.path()); });
+    std::future<bool> loaded =
+        std::async(std::launch::async, [&] { return dib.CreateFromFile(pipe.path()); });
     const bool inTime = loaded.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
     if (!inTime) pipe.Release();
     EXPECT_TRUE(inTime) << writer;

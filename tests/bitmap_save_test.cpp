@@ -1,4 +1,5 @@
-// SaveAs: the exact layout, the grey table, failing writes, read-back by another decoder and the loader.
+// SaveAs: the exact layout, the grey table, failing writes, read-back by another decoder and the
+// loader.
 
 #include "io_support.h"
 
@@ -10,15 +11,16 @@ using Save = kt::NoLeaks;
 using kt::Get32;
 using kt::SaveToMemory;
 
-// Every header field, a grey ramp then zeros (sized by the depth or biClrUsed), the rows; the bitmap kept.
+// Every header field, a grey ramp then zeros (sized by the depth or biClrUsed), the rows; the
+// bitmap kept.
 TEST_F(Save, FilesHoldTheHeaderFieldsAGreyTableAndTheRowsAsStored) {
   struct Case {
     WORD bits;
     DWORD clrUsed;
     std::uint32_t table;
   };
-  for (const Case c : {Case{24, 0, 0}, Case{8, 0, 1024}, Case{4, 0, 64}, Case{1, 0, 8}, Case{8, 300, 1200},
-                       Case{4, 3, 12}, Case{24, 2, 8}, Case{32, 0, 0}}) {
+  for (const Case c : {Case{24, 0, 0}, Case{8, 0, 1024}, Case{4, 0, 64}, Case{1, 0, 8},
+                       Case{8, 300, 1200}, Case{4, 3, 12}, Case{24, 2, 8}, Case{32, 0, 0}}) {
     SCOPED_TRACE(testing::Message() << c.bits << " bits, biClrUsed " << c.clrUsed);
     kt::CountingDib2 dib;
     ASSERT_TRUE(kt::CreateRandom(dib, c.bits, 5, 3, 1, c.bits));
@@ -30,13 +32,24 @@ TEST_F(Save, FilesHoldTheHeaderFieldsAGreyTableAndTheRowsAsStored) {
     const auto image = static_cast<std::uint32_t>(kt::Stride(c.bits, 5) * 3);
     ASSERT_EQ(f.size(), 54 + c.table + image);
     EXPECT_TRUE(f[0] == 'B' && f[1] == 'M');
-    const std::pair<std::size_t, std::uint32_t> fields[] = {
-        {2, 54 + c.table + image}, {6, 0}, {10, 54 + c.table}, {14, 40}, {18, 5}, {22, 3}, {26, 1u | c.bits << 16},
-        {30, 0}, {34, image}, {38, 2835}, {42, 0}, {46, c.clrUsed}, {50, 0}};
+    const std::pair<std::size_t, std::uint32_t> fields[] = {{2, 54 + c.table + image},
+                                                            {6, 0},
+                                                            {10, 54 + c.table},
+                                                            {14, 40},
+                                                            {18, 5},
+                                                            {22, 3},
+                                                            {26, 1u | c.bits << 16},
+                                                            {30, 0},
+                                                            {34, image},
+                                                            {38, 2835},
+                                                            {42, 0},
+                                                            {46, c.clrUsed},
+                                                            {50, 0}};
     for (const auto& [at, value] : fields) EXPECT_EQ(Get32(f, at), value) << "offset " << at;
     const std::size_t levels = c.bits <= 8 ? std::size_t{1} << c.bits : 0;
     for (std::size_t i = 0; i < c.table / 4; ++i) {
-      const std::uint32_t level = i < levels ? static_cast<std::uint32_t>(i * 255 / (levels - 1)) : 0;
+      const std::uint32_t level =
+          i < levels ? static_cast<std::uint32_t>(i * 255 / (levels - 1)) : 0;
       ASSERT_EQ(Get32(f, 54 + 4 * i), level * 0x010101u) << "entry " << i;
     }
     EXPECT_TRUE(std::equal(f.begin() + 54 + c.table, f.end(), dib.GetBytes()));
@@ -47,7 +60,8 @@ TEST_F(Save, FilesHoldTheHeaderFieldsAGreyTableAndTheRowsAsStored) {
     std::vector<BYTE> all(2 + 2 * f.size() + 1);
     file.SeekToBegin();
     ASSERT_EQ(file.Read(all.data(), static_cast<UINT>(all.size())), all.size() - 1);
-    EXPECT_TRUE(std::equal(f.begin(), f.end(), all.begin() + 2) && std::equal(f.begin(), f.end(), all.begin() + 2 + f.size()));
+    EXPECT_TRUE(std::equal(f.begin(), f.end(), all.begin() + 2) &&
+                std::equal(f.begin(), f.end(), all.begin() + 2 + f.size()));
     if (c.bits < 8 || c.clrUsed != 0) continue;
     // Read back by an independent decoder and by the loader.
     const kt::TempFile disk(f);
@@ -56,7 +70,8 @@ TEST_F(Save, FilesHoldTheHeaderFieldsAGreyTableAndTheRowsAsStored) {
     for (int i = 0; i < 15; ++i) ASSERT_EQ(seen.pixels[i], kt::Shown(dib, i % 5, i / 5)) << i;
     kt::CountingDib2 loaded;
     ASSERT_TRUE(loaded.CreateFromFile(disk.path()));
-    EXPECT_TRUE(loaded.DIBBitCount() == c.bits && loaded.GetRzBmiHeader()->biSize == 144u && loaded.IsNonInterlaced());
+    EXPECT_TRUE(loaded.DIBBitCount() == c.bits && loaded.GetRzBmiHeader()->biSize == 144u &&
+                loaded.IsNonInterlaced());
     EXPECT_EQ(kt::Pixels(loaded), kt::Pixels(dib));
   }
 }

@@ -1,9 +1,9 @@
 // Bitmap files built byte by byte, independently of the library: a test can break any one field.
 #pragma once
 
-#include <cstdint>
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -28,11 +28,14 @@ inline void PutLittleEndian(std::vector<uint8_t>& v, size_t at, uint32_t x, int 
   for (int i = 0; i < bytes; ++i) v[at + i] = static_cast<uint8_t>(x >> (8 * i));
 }
 
-inline size_t BmpStride(int bits, int width) { return static_cast<size_t>((bits * width + 31) / 32 * 4); }
+inline size_t BmpStride(int bits, int width) {
+  return static_cast<size_t>((bits * width + 31) / 32 * 4);
+}
 
 // 12 writes the core header, under 40 the classic one cut short, over 40 the masks inside it.
 inline std::vector<uint8_t> MakeBmp(const BmpFields& s) {
-  const size_t rows = static_cast<size_t>(s.height < 0 ? -static_cast<int64_t>(s.height) : s.height);
+  const size_t rows =
+      static_cast<size_t>(s.height < 0 ? -static_cast<int64_t>(s.height) : s.height);
   std::vector<uint8_t> pixels = s.pixels;
   if (pixels.empty() && s.width > 0) {
     pixels.resize(BmpStride(s.bits, s.width) * rows);
@@ -70,7 +73,8 @@ inline std::vector<uint8_t> MakeBmp(const BmpFields& s) {
   PutLittleEndian(f, 2, static_cast<uint32_t>(f.size()));
   PutLittleEndian(f, 10, static_cast<uint32_t>(off));
   std::copy(info.begin(), info.end(), f.begin() + 14);
-  std::copy(s.palette.begin(), s.palette.end(), f.begin() + 14 + static_cast<std::ptrdiff_t>(info.size()));
+  std::copy(s.palette.begin(), s.palette.end(),
+            f.begin() + 14 + static_cast<std::ptrdiff_t>(info.size()));
   std::copy(pixels.begin(), pixels.end(), f.begin() + static_cast<std::ptrdiff_t>(at));
   return f;
 }

@@ -21,7 +21,8 @@ class Cache : public kt::NoLeaks {
   }
 
   // A bitmap of `fill` bytes under its own key (4 KB by default).
-  static void Make(TestDib2& dib, CDIBCacheInfo key, WORD bits = 32, int w = 32, int h = 32, int fill = 1) {
+  static void Make(TestDib2& dib, CDIBCacheInfo key, WORD bits = 32, int w = 32, int h = 32,
+                   int fill = 1) {
     ASSERT_TRUE(dib.Create(bits, w, h, 1));
     dib.ClearDIB(fill);
     dib.SetCacheInfo(key);
@@ -40,7 +41,8 @@ TEST_F(Cache, CapacityRefusalsAndSizesInWholeKilobytes) {
   Make(flat, kt::CacheKey(9), 24, 0, 4);
   Make(locked, kt::CacheKey(8));
   locked.LockDIB();
-  for (const TestDib2* refused : {&empty, &unkeyed, &flat, &locked}) EXPECT_FALSE(refused->CacheThis());
+  for (const TestDib2* refused : {&empty, &unkeyed, &flat, &locked})
+    EXPECT_FALSE(refused->CacheThis());
 
   ASSERT_TRUE(big.CacheThis());
   ASSERT_TRUE(small.CacheThis());
@@ -115,12 +117,14 @@ TEST_F(Cache, EveryAllocationOfCacheThisFailingInTurnEvictsNothing) {
   Make(pic, kt::CacheKey(3));
   ASSERT_TRUE(old1.CacheThis());
   ASSERT_TRUE(old2.CacheThis());
-  kt::FailEachAllocationInTurn([&] { return pic.CacheThis(); }, [&](int n, bool cached) {
-    if (cached) return;
-    EXPECT_EQ(pic.Refs(), 1);
-    EXPECT_EQ(old1.Refs(), 2) << "evicted for an entry that was never made, n=" << n;
-    EXPECT_EQ(old2.Refs(), 2);
-  });
+  kt::FailEachAllocationInTurn([&] { return pic.CacheThis(); },
+                               [&](int n, bool cached) {
+                                 if (cached) return;
+                                 EXPECT_EQ(pic.Refs(), 1);
+                                 EXPECT_EQ(old1.Refs(), 2)
+                                     << "evicted for an entry that was never made, n=" << n;
+                                 EXPECT_EQ(old2.Refs(), 2);
+                               });
   EXPECT_EQ(pic.Refs(), 2);
   EXPECT_EQ(old1.Refs(), 1);  // the earliest made room
   EXPECT_EQ(old2.Refs(), 2);

@@ -12,7 +12,8 @@ using Tool = kt::ToolTest;
 TEST_F(Tool, JobsGiveTheOutputsAndMessagesOfOneJob) {
   std::vector<std::string> inputs;
   for (int i = 0; i < 7; ++i) {
-    inputs.push_back(MakeInput("f" + std::to_string(i) + ".bmp", i % 2 == 0 ? 24 : 8, 40 + i, 30 - i, static_cast<std::uint32_t>(i)));
+    inputs.push_back(MakeInput("f" + std::to_string(i) + ".bmp", i % 2 == 0 ? 24 : 8, 40 + i,
+                               30 - i, static_cast<std::uint32_t>(i)));
   }
   std::ofstream(inputs[3]) << "broken";
   std::ofstream(inputs[5]) << "broken";
@@ -25,9 +26,11 @@ TEST_F(Tool, JobsGiveTheOutputsAndMessagesOfOneJob) {
     inputs.erase(inputs.begin());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, err);
-    ASSERT_EQ(Listing(dir), (std::vector<std::string>{"f0.bmp", "f1.bmp", "f2.bmp", "f4.bmp", "f6.bmp"}));
+    ASSERT_EQ(Listing(dir),
+              (std::vector<std::string>{"f0.bmp", "f1.bmp", "f2.bmp", "f4.bmp", "f6.bmp"}));
     for (const std::string& name : Listing(dir)) {
-      EXPECT_EQ(FileBytes(Path(dir + "/" + name)), FileBytes(Path("out1/" + name))) << jobs << " jobs: " << name;
+      EXPECT_EQ(FileBytes(Path(dir + "/" + name)), FileBytes(Path("out1/" + name)))
+          << jobs << " jobs: " << name;
     }
   }
   const ProgramRun quiet = Kolvex("mirror --quiet -o", {Path("q"), inputs[0], inputs[1]});
@@ -46,14 +49,21 @@ TEST_F(Tool, PipeBetweenTwoFfmpegsGivesEveryFrameInOrder) {
   for (const auto& [form, bytes] : forms) {
     SCOPED_TRACE(form);
     const bool raw = form != "bmp";
-    const std::string pixfmt = raw ? form : "bgr24", source = Path("source.raw"), result = Path("result.raw");
-    ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc2=size=98x62:rate=25 -frames:v 6 -vf scale=98:61 -pix_fmt " + pixfmt +
-                    " -f rawvideo " + Quoted(source)).status, 0);
-    const std::string to = raw ? "-f rawvideo - | kolvex pipe --size 98x61 --format " + form : "-f image2pipe -c:v bmp - | kolvex pipe";
-    const std::string from = raw ? "-f rawvideo -pix_fmt " + form + " -s 196x122" : "-f image2pipe -c:v bmp";
-    const ProgramRun r = Shell("ffmpeg -v error -f rawvideo -pix_fmt " + pixfmt + " -s 98x61 -i " + Quoted(source) + " " + to +
-                            " --jobs " + std::to_string(bytes) + " scale 196x122 mirror --vertical mirror | ffmpeg -v error " +
-                            from + " -i - -pix_fmt " + pixfmt + " -y -f rawvideo " + Quoted(result));
+    const std::string pixfmt = raw ? form : "bgr24", source = Path("source.raw"),
+                      result = Path("result.raw");
+    ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc2=size=98x62:rate=25 -frames:v 6 -vf "
+                    "scale=98:61 -pix_fmt " +
+                    pixfmt + " -f rawvideo " + Quoted(source))
+                  .status,
+              0);
+    const std::string to = raw ? "-f rawvideo - | kolvex pipe --size 98x61 --format " + form
+                               : "-f image2pipe -c:v bmp - | kolvex pipe";
+    const std::string from =
+        raw ? "-f rawvideo -pix_fmt " + form + " -s 196x122" : "-f image2pipe -c:v bmp";
+    const ProgramRun r = Shell("ffmpeg -v error -f rawvideo -pix_fmt " + pixfmt + " -s 98x61 -i " +
+                               Quoted(source) + " " + to + " --jobs " + std::to_string(bytes) +
+                               " scale 196x122 mirror --vertical mirror | ffmpeg -v error " + from +
+                               " -i - -pix_fmt " + pixfmt + " -y -f rawvideo " + Quoted(result));
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<BYTE> in = FileBytes(source), out = FileBytes(result);
     ASSERT_EQ(in.size(), 6u * 98 * 61 * bytes);
@@ -61,7 +71,8 @@ TEST_F(Tool, PipeBetweenTwoFfmpegsGivesEveryFrameInOrder) {
     for (std::size_t i = 0; i < out.size() / bytes; ++i) {
       const std::size_t frame = i / (196 * 122), x = i % 196, y = i / 196 % 122;
       const BYTE* expected = &in[(frame * 98 * 61 + (60 - y / 2) * 98 + 97 - x / 2) * bytes];
-      ASSERT_TRUE(std::equal(expected, expected + bytes, &out[i * bytes])) << "frame " << frame << ", " << x << ", " << y;
+      ASSERT_TRUE(std::equal(expected, expected + bytes, &out[i * bytes]))
+          << "frame " << frame << ", " << x << ", " << y;
     }
   }
 }

@@ -36,7 +36,8 @@ class ToolTest : public ::testing::Test {
   }
 
   // A random bitmap file of the library's form; returns its path.
-  std::string MakeInput(const std::string& name, WORD bits, int w, int h, std::uint32_t seed) const {
+  std::string MakeInput(const std::string& name, WORD bits, int w, int h,
+                        std::uint32_t seed) const {
     CRZDIB2 dib;
     EXPECT_TRUE(kt::CreateRandom(dib, bits, w, h, 1, seed));
     WriteFile(Path(name), kt::SaveToMemory(dib));
@@ -44,8 +45,9 @@ class ToolTest : public ::testing::Test {
   }
 
   static void WriteFile(const std::string& path, const std::vector<BYTE>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
   }
 
   static std::vector<BYTE> FileBytes(const std::string& path) {
@@ -53,12 +55,15 @@ class ToolTest : public ::testing::Test {
     return {std::istreambuf_iterator<char>(in), {}};
   }
 
-  static void Load(const std::string& path, CRZDIB2& dib) { ASSERT_TRUE(dib.CreateFromFile(path.c_str())) << path; }
+  static void Load(const std::string& path, CRZDIB2& dib) {
+    ASSERT_TRUE(dib.CreateFromFile(path.c_str())) << path;
+  }
 
   // The names in a directory of the test, hidden ones included, sorted.
   std::vector<std::string> Listing(const std::string& sub = "") const {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(Path(sub))) names.push_back(e.path().filename().string());
+    for (const auto& e : std::filesystem::directory_iterator(Path(sub)))
+      names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }

@@ -3,10 +3,11 @@
 
 #include "cli_support.h"
 
-#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <csignal>
 #include <thread>
 
 namespace {
@@ -18,7 +19,8 @@ using Tool = kt::ToolTest;
 // Two frames of 144 MB, stopped once the second one's temporary file (named by
 // the tool's process number) holds bytes, then ended; retried if the write wins.
 TEST_F(Tool, SignalDuringALargeWriteLeavesNoTemporaryFile) {
-  const std::string in = MakeInput("in.bmp", 24, 40, 30, 1), in2 = MakeInput("in2.bmp", 24, 40, 30, 2);
+  const std::string in = MakeInput("in.bmp", 24, 40, 30, 1),
+                    in2 = MakeInput("in2.bmp", 24, 40, 30, 2);
   bool caught = false;
   for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
     std::filesystem::remove_all(Path("out"));
@@ -29,7 +31,8 @@ TEST_F(Tool, SignalDuringALargeWriteLeavesNoTemporaryFile) {
       std::error_code error;
       for (const auto& e : std::filesystem::directory_iterator(Path("out"), error)) {
         const bool partial = e.path().filename().string().starts_with(".kolvex-partial-");
-        if (partial && std::filesystem::exists(Path("out/in.bmp")) && e.file_size(error) > 0) temp = e.path().string();
+        if (partial && std::filesystem::exists(Path("out/in.bmp")) && e.file_size(error) > 0)
+          temp = e.path().string();
       }
     }
     const pid_t pid = temp.empty() ? 0 : std::stoi(temp.substr(temp.rfind("partial-") + 8));
@@ -46,7 +49,8 @@ TEST_F(Tool, SignalDuringALargeWriteLeavesNoTemporaryFile) {
     EXPECT_EQ(r.status, 128 + SIGTERM);
     EXPECT_EQ(r.err, "2 frames, 0 failed, interrupted after 1\n");
     EXPECT_EQ(Listing("out"), std::vector<std::string>{"in.bmp"});
-    EXPECT_EQ(std::filesystem::file_size(Path("out/in.bmp")), 54 + 24000ull * 6000);  // the first frame whole
+    EXPECT_EQ(std::filesystem::file_size(Path("out/in.bmp")),
+              54 + 24000ull * 6000);  // the first frame whole
   }
   EXPECT_TRUE(caught) << "the write always ended before the signal";
 }
@@ -55,7 +59,8 @@ TEST_F(Tool, SignalDuringALargeWriteLeavesNoTemporaryFile) {
 // whose mode they keep, with the alpha PIL reads; pipes and directories are no
 // files (`timeout` ends a regression that waits); stale temporaries are swept.
 TEST_F(Tool, PathsOfEveryKind) {
-  const std::string in = Path("in.bmp"), out = Path("out.bmp"), fifo = Path("fifo"), longest = Path(std::string(251, 'n') + ".bmp");
+  const std::string in = Path("in.bmp"), out = Path("out.bmp"), fifo = Path("fifo"),
+                    longest = Path(std::string(251, 'n') + ".bmp");
   WriteFile(in, kt::MakeBmp({5, 3, 32, 3, 124, 0, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}}));
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   ASSERT_EQ(::mkdir(Path("sub").c_str(), 0777), 0);
@@ -64,8 +69,10 @@ TEST_F(Tool, PathsOfEveryKind) {
   WriteFile(Path("kept.bmp"), {'o', 'l', 'd'});
   std::filesystem::permissions(Path("kept.bmp"), std::filesystem::perms(0640));
   // A process number that no process has (above the kernel's limit).
-  const std::string stale = ".kolvex-partial-99999999-AbCdEf", recent = ".kolvex-partial-99999998-AbCdEf";
-  const std::string live = ".kolvex-partial-" + std::to_string(::getpid()) + "-AbCdEf", foreign = ".other-99999999-AbCdEf";
+  const std::string stale = ".kolvex-partial-99999999-AbCdEf",
+                    recent = ".kolvex-partial-99999998-AbCdEf";
+  const std::string live = ".kolvex-partial-" + std::to_string(::getpid()) + "-AbCdEf",
+                    foreign = ".other-99999999-AbCdEf";
   for (const std::string* name : {&stale, &live, &recent, &foreign}) {
     WriteFile(Path(*name), {1});
     const char* when = name == &recent ? "tomorrow" : "2001-01-01";
@@ -98,15 +105,21 @@ TEST_F(Tool, PathsOfEveryKind) {
   EXPECT_TRUE(std::filesystem::is_symlink(Path("chain.bmp")));
   EXPECT_EQ(std::filesystem::status(Path("kept.bmp")).permissions(), std::filesystem::perms(0640));
   EXPECT_FALSE(std::filesystem::exists(Path(stale)));
-  for (const std::string& kept : {live, recent, foreign}) EXPECT_TRUE(std::filesystem::exists(Path(kept))) << kept;
-  const ProgramRun pil = kt::RunProgram("/usr/bin/python3", {"-c", "import sys; from PIL import Image; a, b = map(Image.open, sys.argv[1:]); "
-                                     "print(b.mode, a.transpose(Image.Transpose.FLIP_LEFT_RIGHT).tobytes() == b.tobytes())", in, out});
+  for (const std::string& kept : {live, recent, foreign})
+    EXPECT_TRUE(std::filesystem::exists(Path(kept))) << kept;
+  const ProgramRun pil = kt::RunProgram(
+      "/usr/bin/python3",
+      {"-c",
+       "import sys; from PIL import Image; a, b = map(Image.open, sys.argv[1:]); "
+       "print(b.mode, a.transpose(Image.Transpose.FLIP_LEFT_RIGHT).tobytes() == b.tobytes())",
+       in, out});
   EXPECT_EQ(pil.out, "RGBA True\n") << pil.err;
   // With a reader the pipe receives the file (which fits in the pipe's buffer).
   const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_EQ(Kolvex("mirror", {in, fifo}).status, 0);
   std::vector<BYTE> got(4096);
-  got.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::read(reader, got.data(), got.size()))));
+  got.resize(
+      static_cast<std::size_t>(std::max<ssize_t>(0, ::read(reader, got.data(), got.size()))));
   ::close(reader);
   EXPECT_EQ(got, FileBytes(out));
 }
@@ -120,24 +133,30 @@ TEST_F(Tool, MemoryIsWhatTheCommandNeeds) {
   WriteFile(Path("one.bmp"), kt::MakeBmp({8000, 6000, 1, 0, 40, 0, {}, kt::MakePalette(2, false)}));
   WriteFile(Path("big.bmp"), kt::MakeBmp({.width = 16384, .height = 40000, .pixels = {0}}));
   std::filesystem::resize_file(Path("big.bmp"), 54 + 49152ull * 40000);  // sparse: no disk blocks
-  for (const std::string& args : {"mirror " + Path("one.bmp") + " " + Path("out.bmp"), "info " + Path("big.bmp")}) {
-    const ProgramRun r = Shell("prlimit --as=" + std::to_string(2 * 144 + 96) + "000000 '" KOLVEX_TOOL "' " + args);
+  for (const std::string& args :
+       {"mirror " + Path("one.bmp") + " " + Path("out.bmp"), "info " + Path("big.bmp")}) {
+    const ProgramRun r =
+        Shell("prlimit --as=" + std::to_string(2 * 144 + 96) + "000000 '" KOLVEX_TOOL "' " + args);
     EXPECT_EQ(r.status, 0) << args << ": " << r.err;
   }
 }
 
 TEST_F(Tool, PipeRefusesTruncatedAndResizedStreams) {
-  const std::string a = Quoted(MakeInput("a.bmp", 24, 8, 6, 1)), b = Quoted(MakeInput("b.bmp", 24, 9, 6, 2));
+  const std::string a = Quoted(MakeInput("a.bmp", 24, 8, 6, 1)),
+                    b = Quoted(MakeInput("b.bmp", 24, 9, 6, 2));
   const struct {
     std::string line;
     std::string err;
     std::size_t written;  // bytes of the frames before the fault
   } cases[] = {
       // Two whole frames of 8 x 6 bgra (192 bytes each) and half a third.
-      {"head -c 480 /dev/zero | kolvex pipe --size 8x6 --format bgra mirror", "the stream ends inside frame 3 (96 of 192 bytes)\n", 2 * 192},
+      {"head -c 480 /dev/zero | kolvex pipe --size 8x6 --format bgra mirror",
+       "the stream ends inside frame 3 (96 of 192 bytes)\n", 2 * 192},
       // Bitmap files of 198 bytes, the third of another size or cut short.
-      {"cat " + a + " " + a + " " + b + " | kolvex pipe --jobs 2 mirror", "frame 3 is 9 x 6; the stream started at 8 x 6\n", 2 * 198},
-      {"{ cat " + a + " " + a + "; head -c 188 " + a + "; } | kolvex pipe mirror", "the stream ends inside frame 3 (188 of 198 bytes)\n", 2 * 198},
+      {"cat " + a + " " + a + " " + b + " | kolvex pipe --jobs 2 mirror",
+       "frame 3 is 9 x 6; the stream started at 8 x 6\n", 2 * 198},
+      {"{ cat " + a + " " + a + "; head -c 188 " + a + "; } | kolvex pipe mirror",
+       "the stream ends inside frame 3 (188 of 198 bytes)\n", 2 * 198},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);

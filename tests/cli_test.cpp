@@ -10,26 +10,42 @@ using Tool = kt::ToolTest;
 
 TEST_F(Tool, EverySubcommandMatchesTheLibrary) {
   const struct {
-    const char* args;  // subcommand and its own arguments
+    const char* args;                       // subcommand and its own arguments
     bool (*op)(CRZDIB2& in, CRZDIB2& out);  // the library's own result
     std::string warning = "";
   } cases[] = {
       {"quarter", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateQuarter(in); }},
       // --field is the library's own field; --field=even and --field=odd name
       // picture rows from the top: the frame the library doubles from that field.
-      {"quarter --field", [](CRZDIB2& in, CRZDIB2& out) { return in.SetInterlacedFlag(0), out.CreateQuarter(in); }},
-      {"quarter --field=even", [](CRZDIB2& in, CRZDIB2& out) { return in.CreateInterpolatedFrame(CRZDIB2(in), 0, 0) && out.CreateQuarter(in); }},
-      {"quarter --field=odd", [](CRZDIB2& in, CRZDIB2& out) { return in.CreateInterpolatedFrame(CRZDIB2(in), 1, 0) && out.CreateQuarter(in); }},
+      {"quarter --field",
+       [](CRZDIB2& in, CRZDIB2& out) { return in.SetInterlacedFlag(0), out.CreateQuarter(in); }},
+      {"quarter --field=even",
+       [](CRZDIB2& in, CRZDIB2& out) {
+         return in.CreateInterpolatedFrame(CRZDIB2(in), 0, 0) && out.CreateQuarter(in);
+       }},
+      {"quarter --field=odd",
+       [](CRZDIB2& in, CRZDIB2& out) {
+         return in.CreateInterpolatedFrame(CRZDIB2(in), 1, 0) && out.CreateQuarter(in);
+       }},
       {"eighth", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateEighth(in); }},
-      {"eighth --field", [](CRZDIB2& in, CRZDIB2& out) { return in.SetInterlacedFlag(0), out.CreateEighth(in); }},
+      {"eighth --field",
+       [](CRZDIB2& in, CRZDIB2& out) { return in.SetInterlacedFlag(0), out.CreateEighth(in); }},
       {"scale 50x7", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateScaled(in, 50, 7); }},
-      {"scale 20x30 --field", [](CRZDIB2& in, CRZDIB2& out) { return in.SetInterlacedFlag(0), out.CreateScaled(in, 20, 30, 1); }},
-      {"mirror --horizontal --vertical", [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Mirror(1, 1, in); }},
-      {"field --odd --interpolate", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 1, 1); }},
-      {"field --even", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 0, 0); }},
-      {"brightness -2147483648", [](CRZDIB2& in, CRZDIB2& out) { return (out = in).AdjustBrightness(0); },
+      {"scale 20x30 --field",
+       [](CRZDIB2& in, CRZDIB2& out) {
+         return in.SetInterlacedFlag(0), out.CreateScaled(in, 20, 30, 1);
+       }},
+      {"mirror --horizontal --vertical",
+       [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Mirror(1, 1, in); }},
+      {"field --odd --interpolate",
+       [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 1, 1); }},
+      {"field --even",
+       [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 0, 0); }},
+      {"brightness -2147483648",
+       [](CRZDIB2& in, CRZDIB2& out) { return (out = in).AdjustBrightness(0); },
        "kolvex brightness: level -2147483648 is outside 0 to 255; using 0\n"},
-      {"brightness 2147483647", [](CRZDIB2& in, CRZDIB2& out) { return (out = in).AdjustBrightness(255); },
+      {"brightness 2147483647",
+       [](CRZDIB2& in, CRZDIB2& out) { return (out = in).AdjustBrightness(255); },
        "kolvex brightness: level 2147483647 is outside 0 to 255; using 255\n"},
       {"median", [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Median3x3(in); }},
   };
@@ -67,7 +83,8 @@ TEST_F(Tool, EverySubcommandMatchesTheLibrary) {
 // (not its parents), no input of the run is replaced, bad input is refused
 // with its reason (status 1) and bad usage with its own and the usage (2).
 TEST_F(Tool, FailuresWriteNothingAndNeverReplaceAnInput) {
-  ASSERT_TRUE(std::filesystem::create_directory(Path("a")) && std::filesystem::create_directory(Path("d")));
+  ASSERT_TRUE(std::filesystem::create_directory(Path("a")) &&
+              std::filesystem::create_directory(Path("d")));
   const std::string other = MakeInput("a/x.bmp", 24, 8, 6, 1);
   const std::string input = MakeInput("d/x.bmp", 24, 8, 6, 2);
   const std::string taller = MakeInput("taller.bmp", 24, 8, 9, 3);
@@ -86,20 +103,35 @@ TEST_F(Tool, FailuresWriteNothingAndNeverReplaceAnInput) {
   } cases[] = {
       {"mirror -o", {Path("new"), input}, 0, ""},
       {"mirror -o", {Path("new"), input}, 0, ""},  // exists now
-      {"mirror -o", {Path("missing/sub"), input}, 1,
-       Path("missing/sub") + ": cannot create the directory: " + Path("missing") + " does not exist\n"},
+      {"mirror -o",
+       {Path("missing/sub"), input},
+       1,
+       Path("missing/sub") + ": cannot create the directory: " + Path("missing") +
+           " does not exist\n"},
       {"mirror -o", {file, input}, 1, file + ": not a directory\n"},
       // The first job's output is the second job's input, and the other way round.
       {"mirror -o", {Path("d"), other, input}, 1, ofRun + own + "2 frames, 2 failed\n"},
       {"mirror -o", {Path("d"), input, other}, 1, own + ofRun + "2 frames, 2 failed\n"},
       {"quarter", {input, input}, 1, own},
       {"weave", {other, input, input}, 1, own},
-      {"capture --rect 0,0,8,8 --screen", {screen, screen}, 1, screen + ": refusing to overwrite the screen file it captures from\n"},
-      {"quarter", {thin, out}, 1, out + ": the result is 0 x 5 pixels, which no bitmap file can hold; nothing written\n"},
-      {"weave", {input, taller, out}, 1, taller + ": size differs from " + input + " (8 x 6, 24 bits)\n"},
+      {"capture --rect 0,0,8,8 --screen",
+       {screen, screen},
+       1,
+       screen + ": refusing to overwrite the screen file it captures from\n"},
+      {"quarter",
+       {thin, out},
+       1,
+       out + ": the result is 0 x 5 pixels, which no bitmap file can hold; nothing written\n"},
+      {"weave",
+       {input, taller, out},
+       1,
+       taller + ": size differs from " + input + " (8 x 6, 24 bits)\n"},
       {"quarter", {missing, out}, 1, missing + ": cannot open (No such file or directory)\n"},
       {"quarter", {file, out}, 1, file + ": not a bitmap file (too short)\n"},
-      {"scale 12x", {input, out}, 2, "kolvex scale: bad size '12x' (expected WIDTHxHEIGHT)\nusage: kolvex scale"},
+      {"scale 12x",
+       {input, out},
+       2,
+       "kolvex scale: bad size '12x' (expected WIDTHxHEIGHT)\nusage: kolvex scale"},
       {"nonsense", {}, 2, "kolvex: unknown command 'nonsense'"},
       {"pipe --size 8x8 quarter", {}, 2, "kolvex pipe: raw frames need both --size and --format\n"},
   };
@@ -112,7 +144,8 @@ TEST_F(Tool, FailuresWriteNothingAndNeverReplaceAnInput) {
     EXPECT_EQ(FileBytes(screen), screenBytes);
   }
   // Nothing half-written or temporary is left.
-  EXPECT_EQ(Listing(), (std::vector<std::string>{"a", "d", "file", "new", "screen.bmp", "taller.bmp", "thin.bmp"}));
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"a", "d", "file", "new", "screen.bmp",
+                                                 "taller.bmp", "thin.bmp"}));
   EXPECT_EQ(Listing("new"), std::vector<std::string>{"x.bmp"});
   const ProgramRun help = Kolvex("scale --help");
   EXPECT_EQ(help.status, 0);
@@ -120,7 +153,8 @@ TEST_F(Tool, FailuresWriteNothingAndNeverReplaceAnInput) {
 }
 
 TEST_F(Tool, WeaveTakesEachFieldFromItsFile) {
-  const std::string even = MakeInput("even.bmp", 24, 9, 6, 1), odd = MakeInput("odd.bmp", 24, 9, 6, 2);
+  const std::string even = MakeInput("even.bmp", 24, 9, 6, 1),
+                    odd = MakeInput("odd.bmp", 24, 9, 6, 2);
   ASSERT_EQ(Kolvex("weave", {even, odd, Path("frame.bmp")}).status, 0);
   CRZDIB2 e, o, expected;
   Load(even, e);
@@ -152,15 +186,23 @@ TEST_F(Tool, InfoTellsEachFilesOwnFormatAndWhatItLoadsAs) {
   const ProgramRun r = Kolvex("info --json", {dir + "im-core-4.bmp", dir + "missing.bmp"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, dir + "missing.bmp: cannot open (No such file or directory)\n");
-  EXPECT_EQ(r.out, "[\n  {\"file\": \"" + dir + "im-core-4.bmp\", \"width\": 13, \"height\": 7, \"rowOrder\": \"bottom-up\", "
-                   "\"fileBytes\": 130, \"header\": \"BITMAPCOREHEADER\", \"headerBytes\": 12, \"bitCount\": 4, \"compression\": "
-                   "\"BI_RGB\", \"masks\": null, \"paletteEntries\": 16, \"pixelOffset\": 74, \"loadsAs\": {\"bitCount\": 24, "
-                   "\"alpha\": false, \"imageBytes\": 280}},\n  {\"file\": \"" + dir + "missing.bmp\", \"error\": \"cannot open "
-                   "(No such file or directory)\"}\n]\n");
+  EXPECT_EQ(r.out,
+            "[\n  {\"file\": \"" + dir +
+                "im-core-4.bmp\", \"width\": 13, \"height\": 7, \"rowOrder\": \"bottom-up\", "
+                "\"fileBytes\": 130, \"header\": \"BITMAPCOREHEADER\", \"headerBytes\": 12, "
+                "\"bitCount\": 4, \"compression\": "
+                "\"BI_RGB\", \"masks\": null, \"paletteEntries\": 16, \"pixelOffset\": 74, "
+                "\"loadsAs\": {\"bitCount\": 24, "
+                "\"alpha\": false, \"imageBytes\": 280}},\n  {\"file\": \"" +
+                dir +
+                "missing.bmp\", \"error\": \"cannot open "
+                "(No such file or directory)\"}\n]\n");
 
   const ProgramRun text = Kolvex("info", {dir + "im-4444.bmp"});
   EXPECT_EQ(text.status, 0);
-  EXPECT_NE(text.out.find("\n  loads as:    32 bits per pixel (with alpha), 364 bytes of pixels\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("\n  loads as:    32 bits per pixel (with alpha), 364 bytes of pixels\n"),
+            std::string::npos)
+      << text.out;
 }
 
 }  // namespace

@@ -17,11 +17,13 @@ TEST(Corpus, EverySeedBehavesInBothLoaders) {
     const std::string name = entry.path().filename().string();
     SCOPED_TRACE(name);
     std::ifstream in(entry.path(), std::ios::binary);
-    const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)),
+                                         std::istreambuf_iterator<char>());
     bool asFile = false;
     bool asResource = false;
     EXPECT_EQ(kolvex_fuzz::CheckMemoryLoad(data.data(), data.size(), &asFile), nullptr);
-    EXPECT_EQ(kolvex_fuzz::CheckResourceLoad<Registered>(data.data(), data.size(), &asResource), nullptr);
+    EXPECT_EQ(kolvex_fuzz::CheckResourceLoad<Registered>(data.data(), data.size(), &asResource),
+              nullptr);
     const bool both = name.starts_with("ok-both-");
     EXPECT_EQ(asFile, both || name.starts_with("ok-file-"));
     EXPECT_EQ(asResource, both || name.starts_with("ok-res-"));

@@ -21,8 +21,13 @@ TEST(Create, GeometryByDepthAndRefusals) {
     }
   }
   const std::tuple<WORD, int, int> refused[] = {
-      {24, -1, 10}, {24, 10, -1}, {32, INT_MIN, 1}, {32, 1 << 29, 1}, {32, 65536, 65536},
-      {0xFFFF, 1 << 20, 1}, {24, 46341, 46341},
+      {24, -1, 10},
+      {24, 10, -1},
+      {32, INT_MIN, 1},
+      {32, 1 << 29, 1},
+      {32, 65536, 65536},
+      {0xFFFF, 1 << 20, 1},
+      {24, 46341, 46341},
       {8, INT32_MAX - 144 - 32 + 1, 1}};  // header + image + slack one byte over 31 bits
   for (const auto& [bits, width, height] : refused) {
     SCOPED_TRACE(testing::Message() << bits << " bits " << width << " x " << height);
@@ -75,8 +80,10 @@ void CheckCallersHeaderSizes() {
   using Call = std::function<bool(Dib&, tagRZBMINFOHEADER&, BYTE*)>;
   const std::tuple<const char*, bool, Call> entries[] = {
       {"Create", true, [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return d.Create(&h); }},
-      {"CreateOrModify", false, [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return d.CreateOrModify(h, 1); }},
-      {"Attach", false, [](Dib& d, tagRZBMINFOHEADER& h, BYTE* bits) { return d.Attach(&h, bits); }},
+      {"CreateOrModify", false,
+       [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return d.CreateOrModify(h, 1); }},
+      {"Attach", false,
+       [](Dib& d, tagRZBMINFOHEADER& h, BYTE* bits) { return d.Attach(&h, bits); }},
       {"the header constructor", false,
        [](Dib& d, tagRZBMINFOHEADER& h, BYTE*) { return (d = Dib(&h)).IsValidDIB(); }},
       {"the attaching constructor", false,
@@ -135,7 +142,8 @@ TEST(ClearDIB, PixelAndByteFillsByDepth) {
       for (int i = 0; i < stride * 3; ++i) {
         const int x = i % stride;
         if (bits == 8) expected[i] = 0x11;
-        if (bits >= 24 && x < width * bits / 8) expected[i] = static_cast<BYTE>(0x44332211u >> (8 * (3 - x % (bits / 8))));
+        if (bits >= 24 && x < width * bits / 8)
+          expected[i] = static_cast<BYTE>(0x44332211u >> (8 * (3 - x % (bits / 8))));
       }
       EXPECT_EQ(kt::Pixels(sharer), expected);
       EXPECT_EQ(image.Bits()[0], 0);

@@ -71,20 +71,23 @@ TEST_F(Dib2, CreationsFailEachAllocationInTurnAndLeaveTheBitmapEmpty) {
       {"Create", [](CountingDib2& d) { return d.Create(24, 17, 9, 1); }},
       {"Create from a header", [&](CountingDib2& d) { return d.Create(&header); }},
       {"Attach", [&](CountingDib2& d) { return d.Attach(&attached, pixels); }},
-      {"CreateOrModify that must reallocate", [](CountingDib2& d) { return d.CreateOrModify(32, 30, 30, 1); }},
+      {"CreateOrModify that must reallocate",
+       [](CountingDib2& d) { return d.CreateOrModify(32, 30, 30, 1); }},
       {"CreateDIBSection", [&](CountingDib2& d) { return d.CreateDIBSection(&f, 1); }},
   };
   CountingDib2 dib;
   for (const auto& [name, op] : cases) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(dib.Create(8, 3, 3, 1));
-    kt::FailEachAllocationInTurn([&] { return op(dib); }, [&](int n, bool ok) {
-      if (ok) return;
-      EXPECT_TRUE(dib.IsNilBlock()) << n;
-      EXPECT_EQ(CountingDib2::liveBlocks + CountingDib2::liveBuffers, 0) << n;
-      EXPECT_EQ(kt::GdiObjects(), gdiStart_) << n;
-      ASSERT_TRUE(dib.Create(8, 3, 3, 1));
-    });
+    kt::FailEachAllocationInTurn(
+        [&] { return op(dib); },
+        [&](int n, bool ok) {
+          if (ok) return;
+          EXPECT_TRUE(dib.IsNilBlock()) << n;
+          EXPECT_EQ(CountingDib2::liveBlocks + CountingDib2::liveBuffers, 0) << n;
+          EXPECT_EQ(kt::GdiObjects(), gdiStart_) << n;
+          ASSERT_TRUE(dib.Create(8, 3, 3, 1));
+        });
   }
   BITMAPINFOHEADER zeroWidth = Format(0, 4, 24);  // refused by GDI: empty as well
   EXPECT_FALSE(dib.CreateDIBSection(&zeroWidth, 1));

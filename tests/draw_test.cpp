@@ -76,7 +76,8 @@ TEST_F(Screen, CreateFromDCTakesTheAreaAsA24BitBitmapOrFailsWithoutChange) {
   // Failures before the grab leave the bitmap as it was.
   kt::FillRandom(dib, 6);
   const std::vector<BYTE> before = kt::Pixels(dib);
-  for (RECT bad : {RECT{10, 20, 10, 70}, RECT{10, 20, 30, 10}}) EXPECT_FALSE(dib.CreateFromDC(dc, &bad));
+  for (RECT bad : {RECT{10, 20, 10, 70}, RECT{10, 20, 30, 10}})
+    EXPECT_FALSE(dib.CreateFromDC(dc, &bad));
   EXPECT_FALSE(dib.CreateFromDC(nullptr, &area));
   EXPECT_EQ(dib.DIBWidth(), GetSystemMetrics(SM_CXSCREEN));
   EXPECT_EQ(kt::Pixels(dib), before);

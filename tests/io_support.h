@@ -28,8 +28,8 @@ inline std::uint32_t Get32(const std::vector<BYTE>& v, std::size_t at) {
 
 // The colour (0xRRGGBB) drawing shows for pixel (x, y from the top): grey for 8 bits.
 inline std::uint32_t Shown(const CRZDIBBase2& dib, int x, int y) {
-  const BYTE* row = dib.GetBytes() +
-                    static_cast<std::ptrdiff_t>(dib.DIBHeight() - 1 - y) * dib.DIBBytesPerLine();
+  const BYTE* row =
+      dib.GetBytes() + static_cast<std::ptrdiff_t>(dib.DIBHeight() - 1 - y) * dib.DIBBytesPerLine();
   if (dib.DIBBitCount() == 8) return row[x] * 0x010101u;
   const BYTE* p = row + static_cast<std::ptrdiff_t>(x) * dib.DIBBytesPerPixel();
   return static_cast<std::uint32_t>(p[2]) << 16 | p[1] << 8 | p[0];
@@ -69,7 +69,8 @@ class TempFile {
   explicit TempFile(const std::vector<BYTE>& bytes = {}) {
     path_ = ScratchPath("io").string();
     std::ofstream file(path_, std::ios::binary);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     EXPECT_TRUE(file.good()) << path_;
   }
   ~TempFile() { std::remove(path_.c_str()); }
@@ -97,7 +98,8 @@ struct ClientDc {
   }
 };
 
-// A small virtual screen, the default one put back after (on Windows the real one, sized by GetSystemMetrics).
+// A small virtual screen, the default one put back after (on Windows the real one, sized by
+// GetSystemMetrics).
 class SmallScreen : public NoLeaks {
  protected:
   void SetUp() override {

@@ -15,8 +15,8 @@ using Platform = kt::NoLeaks;
 
 TEST_F(Platform, CreateDIBSectionRefusesWhatItCannotMake) {
   void* bits = reinterpret_cast<void*>(1);
-  for (const BITMAPINFO& bmi : {Info(0, 4, 24), Info(-3, 4, 24), Info(4, 0, 24), Info(4, 4, 2),
-                                Info(70000, 70000, 32)}) {
+  for (const BITMAPINFO& bmi :
+       {Info(0, 4, 24), Info(-3, 4, 24), Info(4, 0, 24), Info(4, 4, 2), Info(70000, 70000, 32)}) {
     EXPECT_EQ(CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr);
     EXPECT_EQ(bits, nullptr);
   }

@@ -19,7 +19,8 @@ namespace kt {
 // A fresh name in the temporary directory.
 inline std::filesystem::path ScratchPath(const std::string& what, const char* extension = "") {
   static std::mt19937_64 rng{std::random_device{}()};
-  return std::filesystem::temp_directory_path() / ("kolvex-" + what + "-" + std::to_string(rng()) + extension);
+  return std::filesystem::temp_directory_path() /
+         ("kolvex-" + what + "-" + std::to_string(rng()) + extension);
 }
 
 // The text a child wrote, "\r\n" line ends read as "\n"; the file is removed.
@@ -27,7 +28,8 @@ inline std::string ReadAndRemove(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::string text{std::istreambuf_iterator<char>(in), {}};
   in.close();
-  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
+  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+    text.erase(at, 1);
   std::error_code ignored;
   std::filesystem::remove(path, ignored);
   return text;

@@ -3,16 +3,16 @@
 
 #include "portable.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
-#include <sstream>
+#include <gtest/gtest.h>
 #include <spawn.h>
-#include <stdexcept>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <sstream>
+#include <stdexcept>
 
 extern char** environ;
 
@@ -38,8 +38,7 @@ struct ScopedResource::State {
   WORD id;
 };
 
-ScopedResource::ScopedResource(WORD id, const std::vector<BYTE>& bytes)
-    : state_(new State{id}) {
+ScopedResource::ScopedResource(WORD id, const std::vector<BYTE>& bytes) : state_(new State{id}) {
   EXPECT_TRUE(kolvex::platform::AddResource(nullptr, MAKEINTRESOURCE(id), MAKEINTRESOURCE(8000),
                                             bytes.data(), static_cast<DWORD>(bytes.size())));
 }
@@ -55,8 +54,10 @@ int RunWithOutputs(const std::string& program, const std::vector<std::string>& a
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   pid_t pid = 0;
   const int started = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -66,8 +67,12 @@ int RunWithOutputs(const std::string& program, const std::vector<std::string>& a
 
 // PIL prints the width, the height and the pixels from the top as hex rrggbb.
 bool DecodeIndependently(const std::string& path, DecodedBitmap& out) {
-  const ProgramRun run = RunProgram("/usr/bin/python3", {"-c", "import sys\nfrom PIL import Image\n"
-      "im = Image.open(sys.argv[1]).convert('RGB')\nprint(*im.size, im.tobytes().hex())", path});
+  const ProgramRun run = RunProgram(
+      "/usr/bin/python3",
+      {"-c",
+       "import sys\nfrom PIL import Image\n"
+       "im = Image.open(sys.argv[1]).convert('RGB')\nprint(*im.size, im.tobytes().hex())",
+       path});
   std::istringstream in(run.out);
   std::string hex;
   out = DecodedBitmap{};
@@ -75,7 +80,8 @@ bool DecodeIndependently(const std::string& path, DecodedBitmap& out) {
   for (std::size_t x = 0; x + 6 <= hex.size(); x += 6) {
     out.pixels.push_back(static_cast<std::uint32_t>(std::stoul(hex.substr(x, 6), nullptr, 16)));
   }
-  return out.pixels.size() == static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
+  return out.pixels.size() ==
+         static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
 }
 
 // One list of exit handlers for the program and its shared libraries.

@@ -4,7 +4,6 @@
 #include "portable.h"
 
 #include <gtest/gtest.h>
-
 #include <winternl.h>
 
 #include <stdexcept>
@@ -160,8 +159,10 @@ int RunWithOutputs(const std::string& program, const std::vector<std::string>& a
   DWORD code = 0;
   int status = -1;
   if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-      ::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child)) {
-    if (::WaitForSingleObject(child.hProcess, 120000) == WAIT_OBJECT_0 && ::GetExitCodeProcess(child.hProcess, &code)) {
+      ::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &child)) {
+    if (::WaitForSingleObject(child.hProcess, 120000) == WAIT_OBJECT_0 &&
+        ::GetExitCodeProcess(child.hProcess, &code)) {
       status = static_cast<int>(code);
     }
     ::CloseHandle(child.hThread);
@@ -173,16 +174,17 @@ int RunWithOutputs(const std::string& program, const std::vector<std::string>& a
 }
 
 bool DecodeIndependently(const std::string& path, DecodedBitmap& out) {
-  const auto bitmap = static_cast<HBITMAP>(::LoadImageA(
-      nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+  const auto bitmap = static_cast<HBITMAP>(::LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0,
+                                                        LR_LOADFROMFILE | LR_CREATEDIBSECTION));
   if (bitmap == nullptr) return false;
   BITMAP info{};
   ::GetObjectA(bitmap, sizeof info, &info);
   out = DecodedBitmap{info.bmWidth, info.bmHeight, {}};
-  out.pixels.resize(static_cast<std::size_t>(info.bmWidth) * static_cast<std::size_t>(info.bmHeight));
+  out.pixels.resize(static_cast<std::size_t>(info.bmWidth) *
+                    static_cast<std::size_t>(info.bmHeight));
   BITMAPINFO request{};
-  request.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), info.bmWidth, -info.bmHeight, 1, 32,
-                                       BI_RGB, 0, 0, 0, 0, 0};
+  request.bmiHeader = BITMAPINFOHEADER{
+      sizeof(BITMAPINFOHEADER), info.bmWidth, -info.bmHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
   HDC dc = ::CreateCompatibleDC(nullptr);
   const int lines = ::GetDIBits(dc, bitmap, 0, static_cast<UINT>(info.bmHeight), out.pixels.data(),
                                 &request, DIB_RGB_COLORS);

@@ -39,9 +39,13 @@ TEST_F(Resource, ASavedBitmapLoadsBackByEveryFormOfItsName) {
 
 TEST_F(Resource, ColourTablesAreSkippedAndTopDownRowsFlipped) {
   // No "BM" mark, four colours, rows from the top, two bytes behind the image.
-  std::vector<BYTE> file =
-      MakeBmp(BmpFields{.width = 3, .height = -2, .bits = 8, .clrUsed = 4, .palette = kt::MakePalette(4, false),
-                      .pixels = {1, 2, 3, 0, 4, 5, 6, 0, 0xEE, 0xFF}, .signature = false});
+  std::vector<BYTE> file = MakeBmp(BmpFields{.width = 3,
+                                             .height = -2,
+                                             .bits = 8,
+                                             .clrUsed = 4,
+                                             .palette = kt::MakePalette(4, false),
+                                             .pixels = {1, 2, 3, 0, 4, 5, 6, 0, 0xEE, 0xFF},
+                                             .signature = false});
   const kt::ScopedResource resource(102, file);
   kt::CountingDib2 dib;
   ASSERT_TRUE(dib.CreateFromResource(102u, nullptr));
@@ -101,8 +105,9 @@ TEST_F(Resource, FilesAddedByTheBuildAreResourcesOfTheProgram) {
 TEST_F(Resource, EveryAllocationFailingInTurnFailsCleanly) {
   const kt::ScopedResource resource(104, MakeBmp(BmpFields{.width = 7, .height = -5}));
   kt::CountingDib2 dib;
-  kt::FailEachAllocationInTurn([&] { return dib.CreateFromResource(104u, nullptr); },
-                               [&](int n, bool loaded) { EXPECT_EQ(dib.IsValidDIB(), loaded) << n; });
+  kt::FailEachAllocationInTurn(
+      [&] { return dib.CreateFromResource(104u, nullptr); },
+      [&](int n, bool loaded) { EXPECT_EQ(dib.IsValidDIB(), loaded) << n; });
 }
 
 }  // namespace

@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
   CFile out;
   bool done = picture.CreateFromFile(argv[1]) && picture.DrawToDesktop(x, y, 0, 0);
   RECT area{x, y, x + picture.DIBWidth(), y + picture.DIBHeight()};
-  done = done && grab.CreateFromDesktop(&area) && out.Open(argv[4], CFile::modeCreate | CFile::modeWrite) &&
-         grab.SaveAs(out);
+  done = done && grab.CreateFromDesktop(&area) &&
+         out.Open(argv[4], CFile::modeCreate | CFile::modeWrite) && grab.SaveAs(out);
   if (!done) std::fprintf(stderr, "screen_probe failed\n");
   return done ? 0 : 1;
 }

@@ -41,14 +41,16 @@ TEST_F(Sharing, RandomOperationsAgreeWithAPlainModel) {
     Model& m = model[i];
     const auto [bits, width, height] = shapes[pick(std::size(shapes))];
     const int op = static_cast<int>(pick(9));
-    SCOPED_TRACE(testing::Message() << "step " << step << ", operation " << op << " on " << i << " from " << j);
+    SCOPED_TRACE(testing::Message()
+                 << "step " << step << ", operation " << op << " on " << i << " from " << j);
     switch (op) {
-      case 0:  // shares, or copies when either side is locked
+      case 0:    // shares, or copies when either side is locked
       case 1: {  // AssignCopy: from an empty source or itself, the target stays as it is
         const bool empty = model[j].bytes.empty();
         const bool same = op == 0 ? dib.Data() == dibs[j].Data() : i == j;
         const bool copies = !empty && !same && (op == 1 || m.locked || model[j].locked);
-        const bool reused = copies && !m.bytes.empty() && dib.Refs() <= 1 && dib.DIBSize() >= dibs[j].DIBSize();
+        const bool reused =
+            copies && !m.bytes.empty() && dib.Refs() <= 1 && dib.DIBSize() >= dibs[j].DIBSize();
         BYTE* const pixels = dib.GetBytes();
         if (op == 0) {
           dib = dibs[j];
@@ -68,7 +70,8 @@ TEST_F(Sharing, RandomOperationsAgreeWithAPlainModel) {
       }
       case 3:  // raw pixel bytes, when this image is at least as large
         dib.CopyDibBytes(dibs[j]);
-        if (!m.bytes.empty() && !model[j].bytes.empty() && m.bytes.size() >= model[j].bytes.size()) {
+        if (!m.bytes.empty() && !model[j].bytes.empty() &&
+            m.bytes.size() >= model[j].bytes.size()) {
           std::copy(model[j].bytes.begin() + 144, model[j].bytes.end(), m.bytes.begin() + 144);
         }
         break;

@@ -22,7 +22,8 @@ struct Section {
   BYTE* bits = nullptr;
   Section(LONG w, LONG h, WORD bitCount) {
     BITMAPINFO bmi = kt::Info(w, h, bitCount);
-    bm = CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
+    bm = CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr,
+                          0);
     dc = CreateCompatibleDC(nullptr);
     old = SelectObject(dc, bm);
   }
@@ -37,7 +38,8 @@ struct Section {
 // The documented rule along one axis: destination coordinate c, at index i
 // inside the extent (counted from the origin, backwards for a negative
 // extent), samples source index floor((2i+1)*S/(2D)); -1 outside the extent.
-long long Sample(long long c, long long dOrigin, long long dExt, long long sOrigin, long long sExt) {
+long long Sample(long long c, long long dOrigin, long long dExt, long long sOrigin,
+                 long long sExt) {
   const long long i = dExt > 0 ? c - dOrigin : dOrigin - 1 - c;
   if (dExt == 0 || sExt == 0 || i < 0 || i >= std::llabs(dExt)) return -1;
   const long long j = (2 * i + 1) * std::llabs(sExt) / (2 * std::llabs(dExt));
@@ -58,7 +60,8 @@ Pixels32 Decode(const Section& s, WORD bits, int w, int h) {
                   : bits == 4  ? (row[x / 2] >> (x % 2 ? 0 : 4) & 15) * 0x111111u
                   : bits == 8  ? row[x] * 0x010101u
                   : bits == 16 ? wide(0) | wide(5) << 8 | wide(10) << 16
-                               : p[0] | p[1] << 8 | p[2] << 16 | (bits == 32 ? std::uint32_t{p[3]} << 24 : 0));
+                               : p[0] | p[1] << 8 | p[2] << 16 |
+                                     (bits == 32 ? std::uint32_t{p[3]} << 24 : 0));
   }
   return out;
 }
@@ -79,18 +82,22 @@ TEST_F(Platform, BlitsFromEveryDepthMatchTheReference) {
     const std::vector<BYTE> before(dst.bits, dst.bits + kt::Stride(db, dw) * dh);
     Pixels32 expected = Decode(dst, db, dw, dh), drawn = Decode(src, sb, sw, sh);
     for (std::uint32_t& c : drawn) {
-      const std::uint32_t grey = ((c & 0xFF) + (c >> 8 & 0xFF) + (c >> 16 & 0xFF) + 1) / 3 * 0x010101u;
+      const std::uint32_t grey =
+          ((c & 0xFF) + (c >> 8 & 0xFF) + (c >> 16 & 0xFF) + 1) / 3 * 0x010101u;
       c = db == 8 ? grey : db == 24 ? c & 0xFFFFFF : c;
     }
     const bool stretch = rng() % 3 == 0;
     const int d[4] = {origin(rng), origin(rng), w, h};
-    const int s[4] = {origin(rng), origin(rng), stretch ? extent(rng) : w, stretch ? extent(rng) : h};
+    const int s[4] = {origin(rng), origin(rng), stretch ? extent(rng) : w,
+                      stretch ? extent(rng) : h};
     for (int i = 0; i < dw * dh; ++i) {
-      const long long sx = Sample(i % dw, d[0], d[2], s[0], s[2]), sy = Sample(i / dw, d[1], d[3], s[1], s[3]);
+      const long long sx = Sample(i % dw, d[0], d[2], s[0], s[2]),
+                      sy = Sample(i / dw, d[1], d[3], s[1], s[3]);
       if (sx >= 0 && sx < sw && sy >= 0 && sy < sh) expected[i] = drawn[sy * sw + sx];
     }
-    ASSERT_TRUE(stretch ? StretchBlt(dst.dc, d[0], d[1], w, h, src.dc, s[0], s[1], s[2], s[3], SRCCOPY)
-                        : BitBlt(dst.dc, d[0], d[1], w, h, src.dc, s[0], s[1], SRCCOPY));
+    ASSERT_TRUE(stretch
+                    ? StretchBlt(dst.dc, d[0], d[1], w, h, src.dc, s[0], s[1], s[2], s[3], SRCCOPY)
+                    : BitBlt(dst.dc, d[0], d[1], w, h, src.dc, s[0], s[1], SRCCOPY));
     DIBSECTION ds{};
     ASSERT_EQ(GetObjectA(dst.bm, sizeof ds, &ds), static_cast<int>(sizeof ds));
     ASSERT_EQ(ds.dsBm.bmBits, dst.bits);  // written in place
@@ -98,7 +105,8 @@ TEST_F(Platform, BlitsFromEveryDepthMatchTheReference) {
         << sb << " to " << db << " bits, round " << round << ": dst " << d[0] << "," << d[1] << " "
         << w << "x" << h << " src " << s[0] << "," << s[1] << " " << s[2] << "x" << s[3];
     for (int i = dw * db / 8; i < kt::Stride(db, dw) * dh; i += kt::Stride(db, dw)) {
-      ASSERT_EQ(std::memcmp(dst.bits + i, &before[i], kt::Stride(db, dw) - dw * db / 8), 0) << "padding, round " << round;
+      ASSERT_EQ(std::memcmp(dst.bits + i, &before[i], kt::Stride(db, dw) - dw * db / 8), 0)
+          << "padding, round " << round;
     }
   }
 }
@@ -122,8 +130,8 @@ TEST_F(Platform, HandlesFollowSelectionRulesAndDieWithTheirObjects) {
   HBITMAP reused = CreateCompatibleBitmap(a, 2, 2);
   int local = 0;
   BITMAP info{};
-  for (HGDIOBJ bad : {static_cast<HGDIOBJ>(bm), static_cast<HGDIOBJ>(b), static_cast<HGDIOBJ>(&local),
-                      static_cast<HGDIOBJ>(a)}) {
+  for (HGDIOBJ bad : {static_cast<HGDIOBJ>(bm), static_cast<HGDIOBJ>(b),
+                      static_cast<HGDIOBJ>(&local), static_cast<HGDIOBJ>(a)}) {
     EXPECT_EQ(SelectObject(a, bad), nullptr);
     EXPECT_FALSE(DeleteObject(bad));
     EXPECT_EQ(GetObjectA(bad, sizeof info, &info), 0);

@@ -20,7 +20,8 @@ struct ReuseLimit {
 // The committed bytes from dib's pixels on: image, padding and slack.
 std::vector<BYTE> PixelsToCommitEnd(const CRZDIB2& dib) {
   const auto* base = reinterpret_cast<const BYTE*>(dib.GetRzBmiHeader());
-  return std::vector<BYTE>(static_cast<const BYTE*>(dib.GetBytes()), base + kt::VirtualExtents(base).committed);
+  return std::vector<BYTE>(static_cast<const BYTE*>(dib.GetBytes()),
+                           base + kt::VirtualExtents(base).committed);
 }
 
 // A client class whose quarter writes no pixel at all.
@@ -60,17 +61,20 @@ TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
       {"CreateQuarter", [&](CRZDIB2& d) { return d.CreateQuarter(src); }},
       {"CreateScaled", [&](CRZDIB2& d) { return d.CreateScaled(src, 77, 130, 0); }},
       {"CreateInterpolatedFrame", [&](CRZDIB2& d) { return d.CreateInterpolatedFrame(src, 1, 1); }},
-      {"copy-before-write", [&](CRZDIB2& d) {
+      {"copy-before-write",
+       [&](CRZDIB2& d) {
          d = src;
          d.SetInterlacedFlag(1);
          return d.GetBytes() != src.GetBytes();
        }},
-      {"the header constructor", [](CRZDIB2& d) {
+      {"the header constructor",
+       [](CRZDIB2& d) {
          tagRZBMINFOHEADER h = kt::MakeHeader(24, 5, 3, 0);
          d = CRZDIB2(&h);
          return d.IsValidDIB();
        }},
-      {"quarter writing nothing", [&](CRZDIB2& d) {
+      {"quarter writing nothing",
+       [&](CRZDIB2& d) {
          LazyQuarter lazy;
          const bool made = lazy.CreateQuarter(src);
          d = lazy;

@@ -206,7 +206,8 @@ inline CDIBCacheInfo CacheKey(DWORD key, int frameMode = 0, UINT frame = 0) {
 
 // Whether every image byte (padding included) is `value`.
 inline bool AllBytes(const CRZDIBBase2& dib, BYTE value) {
-  return std::all_of(dib.GetBytes(), dib.GetBytes() + dib.DIBSize(), [value](BYTE b) { return b == value; });
+  return std::all_of(dib.GetBytes(), dib.GetBytes() + dib.DIBSize(),
+                     [value](BYTE b) { return b == value; });
 }
 
 // True when f throws E* (then deleted); a CFileException's cause goes to *cause.

@@ -26,9 +26,9 @@ class Dib : public kt::TestDib2 {
   using CRZDIBBase2::_GetEvenFrame;
 };
 
-
 const BYTE* PixelAt(const CRZDIBBase2& dib, int x, int y) {
-  return dib.GetBytes() + y * kt::Stride(dib.DIBBitCount(), dib.DIBWidth()) + x * dib.DIBBitCount() / 8;
+  return dib.GetBytes() + y * kt::Stride(dib.DIBBitCount(), dib.DIBWidth()) +
+         x * dib.DIBBitCount() / 8;
 }
 
 // `out` (a w x h target's bytes) with byte c of pixel (x, stored row y) set to pixel(x, y, c).
@@ -47,11 +47,12 @@ Bytes EveryPixel(Bytes out, int w, int h, int bpp, F pixel) {
 Bytes Reduced(const CRZDIBBase2& src, int factor, int field, Bytes out) {
   const int rows = field == 0 ? factor : factor / 2;
   const int n = rows * factor;
-  return EveryPixel(std::move(out), src.DIBWidth() / factor, src.DIBHeight() / factor, src.DIBBitCount() / 8,
-                    [&](int x, int y, int c) {
+  return EveryPixel(std::move(out), src.DIBWidth() / factor, src.DIBHeight() / factor,
+                    src.DIBBitCount() / 8, [&](int x, int y, int c) {
                       int sum = 0;
                       for (int i = 0; i < n; ++i) {
-                        const int r = factor * y + (field == 0 ? i / factor : 2 * (i / factor) + (field == 1));
+                        const int r = factor * y +
+                                      (field == 0 ? i / factor : 2 * (i / factor) + (field == 1));
                         sum += PixelAt(src, factor * x + i % factor, r)[c];
                       }
                       return static_cast<BYTE>((sum + n / 2) / n);
@@ -102,7 +103,8 @@ Bytes Framed(const CRZDIBBase2& src, int field, bool interpolate) {
     const std::vector<int> from = FrameSources(r, src.DIBHeight(), field, interpolate);
     for (int i = 0; i < stride; ++i) {
       const int a = src.GetBytes()[from[0] * stride + i];
-      out.push_back(static_cast<BYTE>(from.size() == 1 ? a : (a + src.GetBytes()[from[1] * stride + i] + 1) / 2));
+      out.push_back(static_cast<BYTE>(
+          from.size() == 1 ? a : (a + src.GetBytes()[from[1] * stride + i] + 1) / 2));
     }
   }
   return out;
@@ -142,14 +144,15 @@ Bytes Median(const CRZDIBBase2& src, Bytes out) {
   return out;
 }
 
-
 enum class Guard { After, Before };
 
-// A bitmap on bytes that end where a mapped page ends (After) or begin `shift` bytes after one begins.
+// A bitmap on bytes that end where a mapped page ends (After) or begin `shift` bytes after one
+// begins.
 struct PageGuardedImage {
   PageGuardedImage(WORD bitCount, LONG width, LONG height, Guard guard, std::size_t shift = 0)
       : header(kt::MakeHeader(bitCount, width, height)), guard(guard), shift(shift) {
-    const std::size_t size = static_cast<std::size_t>(kt::Stride(bitCount, width)) * static_cast<std::size_t>(height);
+    const std::size_t size =
+        static_cast<std::size_t>(kt::Stride(bitCount, width)) * static_cast<std::size_t>(height);
     const std::size_t page = kt::PageSize();
     mapped = ((size + shift + page - 1) / page + 1) * page;
     base = kt::MapPages(mapped);
@@ -172,7 +175,8 @@ struct PageGuardedImage {
   Dib dib;
 };
 
-// op(dst, src) at every level into a target refilled with noise gives expected(noise), else the plain level's bytes.
+// op(dst, src) at every level into a target refilled with noise gives expected(noise), else the
+// plain level's bytes.
 template <class Op>
 void ExpectEveryLevel(PageGuardedImage& src, LONG width, LONG height, const Op& op,
                       const std::function<Bytes(const Bytes&)>& expected, const std::string& what) {
@@ -190,9 +194,10 @@ void ExpectEveryLevel(PageGuardedImage& src, LONG width, LONG height, const Op& 
   kolvex::testing::SetKernelLevel(kolvex::testing::BestKernelLevel());
 }
 
-// family(src, label) on random sources (half of two values: ties) of widths 1..67 (every vector tail at
-// every pixel size) and wider, several heights, both guards; with the guard before, rows start at every
-// address modulo 4 over the heights (the only way aligning kernels meet rows needing no first step).
+// family(src, label) on random sources (half of two values: ties) of widths 1..67 (every vector
+// tail at every pixel size) and wider, several heights, both guards; with the guard before, rows
+// start at every address modulo 4 over the heights (the only way aligning kernels meet rows needing
+// no first step).
 template <class Family>
 void ForEachSource(std::initializer_list<WORD> bitCounts, Family family) {
   std::vector<int> widths;
@@ -203,14 +208,18 @@ void ForEachSource(std::initializer_list<WORD> bitCounts, Family family) {
     for (int width : widths) {
       for (int height : {1, 2, 3, 5, 8, 13}) {
         for (Guard guard : {Guard::After, Guard::Before}) {
-          const std::size_t shift = guard == Guard::Before ? static_cast<std::size_t>(width + height) % 4 : 0;
+          const std::size_t shift =
+              guard == Guard::Before ? static_cast<std::size_t>(width + height) % 4 : 0;
           PageGuardedImage src(bits, width, height, guard, shift);
           kt::FillRandom(src.dib, ++seed);
           if (seed % 4 < 2) {
             for (int i = 0; i < src.dib.DIBSize(); ++i) src.dib.GetBytes()[i] &= 1;
           }
-          family(src, std::to_string(bits) + " bits " + std::to_string(width) + "x" + std::to_string(height) +
-                          (src.guard == Guard::After ? " guard after" : " guard before, shift " + std::to_string(shift)));
+          family(src,
+                 std::to_string(bits) + " bits " + std::to_string(width) + "x" +
+                     std::to_string(height) +
+                     (src.guard == Guard::After ? " guard after"
+                                                : " guard before, shift " + std::to_string(shift)));
         }
       }
     }
@@ -227,52 +236,75 @@ void Fills(PageGuardedImage& src, const std::string& label) {
       nullptr, "fill of " + label);
 }
 
-// Mirroring at 24, 32 and 64 bits; reductions, scaling (the same size a whole copy), frames, fills (no plain
-// loop) and brightness in place (levels inside and beyond the range) at 24 and 32; the median at 8, 24, 32.
+// Mirroring at 24, 32 and 64 bits; reductions, scaling (the same size a whole copy), frames, fills
+// (no plain loop) and brightness in place (levels inside and beyond the range) at 24 and 32; the
+// median at 8, 24, 32.
 void Transforms(PageGuardedImage& src, const std::string& label) {
   const LONG w = src.header.biWidth;
   const LONG h = src.header.biHeight;
   const WORD bits = src.header.biBitCount;
   const Dib& s = src.dib;
-  auto same = [&](LONG tw, LONG th, const auto& op, const std::function<Bytes(const Bytes&)>& expected,
-                  const std::string& what) { ExpectEveryLevel(src, tw, th, op, expected, what + " of " + label); };
+  auto same = [&](LONG tw, LONG th, const auto& op,
+                  const std::function<Bytes(const Bytes&)>& expected, const std::string& what) {
+    ExpectEveryLevel(src, tw, th, op, expected, what + " of " + label);
+  };
   if (bits != 64) {
-    same(w, h, [](auto& d, auto& s) { return d.Median3x3(s); }, [&](const Bytes& b) { return Median(s, b); }, "median");
+    same(
+        w, h, [](auto& d, auto& s) { return d.Median3x3(s); },
+        [&](const Bytes& b) { return Median(s, b); }, "median");
   }
   for (int vertical : {0, 1}) {
     if (bits == 8) break;
-    same(w, h, [vertical](auto& d, auto& s) { return d.Mirror(1, vertical, s); },
-         [&](const Bytes& b) { return Mirrored(s, true, vertical, b); }, "mirror (vertical " + std::to_string(vertical) + ")");
+    same(
+        w, h, [vertical](auto& d, auto& s) { return d.Mirror(1, vertical, s); },
+        [&](const Bytes& b) { return Mirrored(s, true, vertical, b); },
+        "mirror (vertical " + std::to_string(vertical) + ")");
   }
   if (bits == 8 || bits == 64) return;
   for (int level : {INT_MIN, -1, 0, 1, 127, 128, 129, 200, 255, 256, INT_MAX}) {
-    same(w, h, [level](auto& d, auto&) { return d.AdjustBrightness(level); },
-         [&](const Bytes& b) { return Brightened(level, bits, w, h, b); }, "brightness " + std::to_string(level));
+    same(
+        w, h, [level](auto& d, auto&) { return d.AdjustBrightness(level); },
+        [&](const Bytes& b) { return Brightened(level, bits, w, h, b); },
+        "brightness " + std::to_string(level));
   }
   for (int field : {0, 1, 2}) {
-    same(w / 2, h / 2, [field](auto& d, auto& s) { return d._GetQuarterDIB(s, field); },
-         [&](const Bytes& b) { return Reduced(s, 2, field, b); }, "quarter field " + std::to_string(field));
-    same(w / 4, h / 4, [field](auto& d, auto& s) { return d._GetEighthDIB(s, field); },
-         [&](const Bytes& b) { return Reduced(s, 4, field, b); }, "eighth field " + std::to_string(field));
+    same(
+        w / 2, h / 2, [field](auto& d, auto& s) { return d._GetQuarterDIB(s, field); },
+        [&](const Bytes& b) { return Reduced(s, 2, field, b); },
+        "quarter field " + std::to_string(field));
+    same(
+        w / 4, h / 4, [field](auto& d, auto& s) { return d._GetEighthDIB(s, field); },
+        [&](const Bytes& b) { return Reduced(s, 4, field, b); },
+        "eighth field " + std::to_string(field));
   }
-  const std::pair<LONG, LONG> targets[] = {{std::max<LONG>(1, w * 2 / 3), std::max<LONG>(1, h * 2 / 3)},
-                                           {std::max<LONG>(1, w / 3), h},
-                                           {w * 3 / 2 + 1, h * 3 / 2 + 1},
-                                           {w + 7, std::max<LONG>(1, h - 1)}};
+  const std::pair<LONG, LONG> targets[] = {
+      {std::max<LONG>(1, w * 2 / 3), std::max<LONG>(1, h * 2 / 3)},
+      {std::max<LONG>(1, w / 3), h},
+      {w * 3 / 2 + 1, h * 3 / 2 + 1},
+      {w + 7, std::max<LONG>(1, h - 1)}};
   for (const auto& [tw, th] : targets) {
-    same(tw, th, [tw = tw, th = th](auto& d, auto& s) { return d.Scale(s, tw, th); },
-         [&, tw = tw, th = th](const Bytes& b) { return tw == w && th == h ? kt::Pixels(s) : Scaled(s, tw, th, -1, b); },
-         "scale to " + std::to_string(tw) + "x" + std::to_string(th));
+    same(
+        tw, th, [tw = tw, th = th](auto& d, auto& s) { return d.Scale(s, tw, th); },
+        [&, tw = tw, th = th](const Bytes& b) {
+          return tw == w && th == h ? kt::Pixels(s) : Scaled(s, tw, th, -1, b);
+        },
+        "scale to " + std::to_string(tw) + "x" + std::to_string(th));
   }
   for (int odd : {0, 1}) {
-    same(w, h, [odd](auto& d, auto& s) { return odd != 0 ? d._GetOddFrame(s, 0, 1) : d._GetEvenFrame(s, 0, 1); },
-         [&](const Bytes&) { return Framed(s, StoredField(h, odd != 0), true); },
-         "interpolated frame (odd " + std::to_string(odd) + ")");
+    same(
+        w, h,
+        [odd](auto& d, auto& s) {
+          return odd != 0 ? d._GetOddFrame(s, 0, 1) : d._GetEvenFrame(s, 0, 1);
+        },
+        [&](const Bytes&) { return Framed(s, StoredField(h, odd != 0), true); },
+        "interpolated frame (odd " + std::to_string(odd) + ")");
   }
   Fills(src, label);
 }
 
-TEST(Kernels, TransformsAndFiltersMatchAPlainLoopAtEveryLevel) { ForEachSource({8, 24, 32, 64}, Transforms); }
+TEST(Kernels, TransformsAndFiltersMatchAPlainLoopAtEveryLevel) {
+  ForEachSource({8, 24, 32, 64}, Transforms);
+}
 
 // Unpadded frames of a megabyte or more take the streaming path, from several cache-line offsets.
 TEST(Kernels, FillsOfLongRunsMatchThePlainLevel) {
@@ -286,7 +318,6 @@ TEST(Kernels, FillsOfLongRunsMatchThePlainLevel) {
   }
 }
 
-
 TEST_F(Pixels, ReductionsTakeTheFieldOfTheSourceFlagAndReadTheirFormerPixels) {
   for (DWORD flag : {0u, 1u, 2u, 3u}) {  // bit 0 clear: interlaced, field 1 only
     Dib src;
@@ -298,7 +329,8 @@ TEST_F(Pixels, ReductionsTakeTheFieldOfTheSourceFlagAndReadTheirFormerPixels) {
     EXPECT_TRUE(quarter.DIBWidth() == 6 && quarter.DIBHeight() == 5 && eighth.DIBHeight() == 2);
     EXPECT_EQ(kt::Pixels(quarter), Reduced(src, 2, field, kt::Pixels(quarter))) << flag;
     EXPECT_EQ(kt::Pixels(eighth), Reduced(src, 4, field, kt::Pixels(eighth))) << flag;
-    ASSERT_TRUE(eighth._GetEighthDIB(src, 3 + static_cast<int>(flag)));  // selectors of 2 and more take field 0
+    ASSERT_TRUE(eighth._GetEighthDIB(
+        src, 3 + static_cast<int>(flag)));  // selectors of 2 and more take field 0
     EXPECT_EQ(kt::Pixels(eighth), Reduced(src, 4, 2, kt::Pixels(eighth)));
     ASSERT_TRUE(src.CreateQuarter(src));
     EXPECT_EQ(kt::RowBytes(src), kt::RowBytes(quarter));
@@ -318,8 +350,8 @@ TEST_F(Pixels, ScalingSamplesTheCentresOfTheFieldItMay) {
     const DWORD dstFlag = random.Between(0, 1);
     Dib src;
     ASSERT_TRUE(kt::CreateRandom(src, bits, sw, sh, srcFlag, random.Seed()));
-    SCOPED_TRACE(testing::Message() << bits << " bits " << sw << "x" << sh << " -> " << w << "x" << h << " flags "
-                                    << srcFlag << dstFlag);
+    SCOPED_TRACE(testing::Message() << bits << " bits " << sw << "x" << sh << " -> " << w << "x"
+                                    << h << " flags " << srcFlag << dstFlag);
     // An interlaced source into a progressive result uses field 1 only; the same size is a copy.
     const int mode = dstFlag && !srcFlag && !(sw == w && sh == h) ? 0 : -1;
     Dib dst;
@@ -339,13 +371,15 @@ TEST_F(Pixels, EveryAllocationFailureLeavesAScaledObjectUnchanged) {
   ASSERT_TRUE(kt::CreateRandom(dib, 32, 8, 8, 1, 6));
   const Bytes before = kt::Pixels(dib);
   CRzDibBaseData2* block = dib.Data();
-  kt::FailEachAllocationInTurn([&] { return dib.Scale(5, 3); }, [&](int n, bool ok) {
-    EXPECT_TRUE(dib.ColumnMap() == nullptr && dib.RowMap() == nullptr) << n;
-    if (ok) return;
-    EXPECT_EQ(dib.Data(), block) << n;
-    EXPECT_EQ(kt::Pixels(dib), before) << n;
-    EXPECT_EQ(kt::CountingDib::liveBlocks, 1) << n;
-  });
+  kt::FailEachAllocationInTurn([&] { return dib.Scale(5, 3); },
+                               [&](int n, bool ok) {
+                                 EXPECT_TRUE(dib.ColumnMap() == nullptr && dib.RowMap() == nullptr)
+                                     << n;
+                                 if (ok) return;
+                                 EXPECT_EQ(dib.Data(), block) << n;
+                                 EXPECT_EQ(kt::Pixels(dib), before) << n;
+                                 EXPECT_EQ(kt::CountingDib::liveBlocks, 1) << n;
+                               });
   EXPECT_EQ(dib.DIBWidth(), 5);
   EXPECT_EQ(kt::CountingDib::liveBlocks, 1);  // the new block came through dib's own hooks
 }
@@ -361,14 +395,15 @@ TEST_F(Pixels, FramesAndFieldCopiesTakeTheFieldOfTheParityAndSwapBit) {
     const int nSwap = random.Between(0, 3);  // bit 0 takes the other field
     Dib src;
     ASSERT_TRUE(kt::CreateRandom(src, bits, w, h, 0, random.Seed()));
-    SCOPED_TRACE(testing::Message() << bits << " bits " << w << "x" << h << " odd " << bOdd << " method " << method
-                                    << " swap " << nSwap);
+    SCOPED_TRACE(testing::Message() << bits << " bits " << w << "x" << h << " odd " << bOdd
+                                    << " method " << method << " swap " << nSwap);
     const int field = StoredField(h, bOdd != 0);
     Dib dst;
     ASSERT_TRUE(dst.CreateInterpolatedFrame(src, bOdd, method));
     EXPECT_EQ(kt::Pixels(dst), Framed(src, field, method == 1));
     EXPECT_EQ(dst.GetInterlacedFlag(), 1u);
-    ASSERT_TRUE(bOdd != 0 ? dst._GetOddFrame(src, nSwap, method) : dst._GetEvenFrame(src, nSwap, method));
+    ASSERT_TRUE(bOdd != 0 ? dst._GetOddFrame(src, nSwap, method)
+                          : dst._GetEvenFrame(src, nSwap, method));
     EXPECT_EQ(kt::Pixels(dst), Framed(src, field ^ (nSwap & 1), method == 1));
 
     kt::FillRandom(dst, random.Seed());  // CopyField replaces that field's rows only
@@ -376,7 +411,8 @@ TEST_F(Pixels, FramesAndFieldCopiesTakeTheFieldOfTheParityAndSwapBit) {
     const Dib sharer(dst);  // and writes a block of its own
     Bytes expected = shared;
     const int stride = kt::Stride(bits, w);
-    for (int r = field; r < h; r += 2) std::copy_n(src.GetBytes() + r * stride, stride, expected.begin() + r * stride);
+    for (int r = field; r < h; r += 2)
+      std::copy_n(src.GetBytes() + r * stride, stride, expected.begin() + r * stride);
     ASSERT_TRUE(dst.CopyField(src, bOdd));
     EXPECT_EQ(kt::Pixels(dst), expected);
     EXPECT_EQ(kt::Pixels(sharer), shared);
@@ -386,7 +422,6 @@ TEST_F(Pixels, FramesAndFieldCopiesTakeTheFieldOfTheParityAndSwapBit) {
     EXPECT_EQ(kt::Pixels(src), expected);
   }
 }
-
 
 // A sharer of the source gets a block of its own; a source on the target's pixels (itself, or
 // another object on one caller's buffer) is read before it is written. Any non-zero value flips.
@@ -437,7 +472,8 @@ TEST_F(Pixels, RefusalsLeaveTheTarget) {
   ASSERT_TRUE(src.Create(24, 0, 4, 1));  // nothing to sample from
   ASSERT_TRUE(dst.Create(24, 3, 3, 1));
   EXPECT_FALSE(dst.CreateScaled(src, 3, 3) || dst.IsValidDIB());
-  for (WORD bits : {1, 8, 16, 64}) {  // other depths than 24 and 32 are only copied at their own size
+  for (WORD bits :
+       {1, 8, 16, 64}) {  // other depths than 24 and 32 are only copied at their own size
     ASSERT_TRUE(kt::CreateRandom(src, bits, 7, 3, 1, bits));
     ASSERT_TRUE(dst.CreateScaled(src, 7, 3));
     EXPECT_EQ(kt::Pixels(dst), kt::Pixels(src));
@@ -455,10 +491,13 @@ TEST_F(Pixels, RefusalsLeaveTheTarget) {
   };
   // (source bits, width, height; target bits, width, height; the operations refused)
   for (auto [sb, sw, sh, db, dw, dh, refused] :
-       {std::tuple{24, 6, 6, 24, 3, 2, "quarter"}, std::tuple{24, 9, 9, 24, 4, 5, "quarter scale median"},
-        std::tuple{8, 6, 3, 8, 6, 3, "mirror"}, std::tuple{16, 6, 3, 16, 6, 3, "mirror median brightness"},
-        std::tuple{24, 6, 3, 24, 6, 4, "mirror frame median"}, std::tuple{24, 6, 3, 32, 6, 3, "mirror median"},
-        std::tuple{24, 5, 5, 24, 4, 5, "median"}, std::tuple{16, 7, 3, 16, 4, 4, "scale"}}) {
+       {std::tuple{24, 6, 6, 24, 3, 2, "quarter"},
+        std::tuple{24, 9, 9, 24, 4, 5, "quarter scale median"},
+        std::tuple{8, 6, 3, 8, 6, 3, "mirror"},
+        std::tuple{16, 6, 3, 16, 6, 3, "mirror median brightness"},
+        std::tuple{24, 6, 3, 24, 6, 4, "mirror frame median"},
+        std::tuple{24, 6, 3, 32, 6, 3, "mirror median"}, std::tuple{24, 5, 5, 24, 4, 5, "median"},
+        std::tuple{16, 7, 3, 16, 4, 4, "scale"}}) {
     ASSERT_TRUE(src.Create(static_cast<WORD>(sb), sw, sh, 1));
     ASSERT_TRUE(kt::CreateRandom(dst, static_cast<WORD>(db), dw, dh, 1, 2));
     const Bytes before = kt::Pixels(dst);
@@ -473,8 +512,8 @@ TEST_F(Pixels, RefusalsLeaveTheTarget) {
   for (auto [w, h] : {std::pair{0, 3}, std::pair{4, 0}}) {  // empty images are taken as they are
     ASSERT_TRUE(src.Create(24, w, h, 0));
     ASSERT_TRUE(dst.Create(24, w, h, 0));
-    EXPECT_TRUE(dst.CopyField(src, 1) && dst.CreateInterpolatedFrame(src, 0, 1) && dst.Median3x3(src) &&
-                dst.AdjustBrightness(0));
+    EXPECT_TRUE(dst.CopyField(src, 1) && dst.CreateInterpolatedFrame(src, 0, 1) &&
+                dst.Median3x3(src) && dst.AdjustBrightness(0));
   }
 
   // Attached with negative widths: refused before any copy (which could not hold such an image).
@@ -485,10 +524,12 @@ TEST_F(Pixels, RefusalsLeaveTheTarget) {
   Dib from(&in.header, in.Bits());
   Dib to(&out.header, out.Bits());
   in.header.biWidth = -8;
-  EXPECT_FALSE(to._GetQuarterDIB(from, 0) || Dib(from).AdjustBrightness(0) || Dib(from).Median3x3(from));
+  EXPECT_FALSE(to._GetQuarterDIB(from, 0) || Dib(from).AdjustBrightness(0) ||
+               Dib(from).Median3x3(from));
   out.header.biWidth = -4;
   EXPECT_FALSE(to._GetQuarterDIB(from, 0));
-  EXPECT_TRUE(std::all_of(out.bytes.begin(), out.bytes.end(), [](BYTE b) { return b == kt::GuardedImage::kGuardByte; }));
+  EXPECT_TRUE(std::all_of(out.bytes.begin(), out.bytes.end(),
+                          [](BYTE b) { return b == kt::GuardedImage::kGuardByte; }));
   EXPECT_EQ(in.bytes, original);
 }
 

@@ -83,7 +83,8 @@ struct Slots : CRZDIB2 {
         VirtualSlot(&D::CreateFromDC),
         VirtualSlot(&D::AdjustBrightness),
         VirtualSlot(&D::Median3x3),
-        VirtualSlot(static_cast<bool (D::*)(CDC&, const CRect&, const CRect&, CPalette*)>(&D::Draw)),
+        VirtualSlot(
+            static_cast<bool (D::*)(CDC&, const CRect&, const CRect&, CPalette*)>(&D::Draw)),
         VirtualSlot(static_cast<bool (D::*)(CDC&, const CRect&, CPalette*)>(&D::Draw)),
         VirtualSlot(static_cast<bool (D::*)(CDC&, CPalette*)>(&D::Draw)),
         VirtualSlot(&D::DrawToDesktop),

@@ -52,7 +52,8 @@ TEST_F(Xvfb, ImportReadsWhatIsDrawnAndCaptureReadsWhatImportReads) {
       ASSERT_TRUE(grab.CreateFromDesktop(&edge));
       for (int i = 0; i < 13 * 8; ++i) {
         const int x = i % 13, y = i / 13;
-        ASSERT_EQ(kt::Shown(grab, x, y), x < 10 && y < 6 ? corner.px[y * 10 + x] : 0u) << x << "," << y;
+        ASSERT_EQ(kt::Shown(grab, x, y), x < 10 && y < 6 ? corner.px[y * 10 + x] : 0u)
+            << x << "," << y;
       }
       ASSERT_TRUE(grab.CreateFromDesktop(nullptr));
       EXPECT_EQ(Drawn(grab), kt::x11::Import(display, 0, 0, w, h));
@@ -71,7 +72,8 @@ TEST_F(Xvfb, ImportReadsWhatIsDrawnAndCaptureReadsWhatImportReads) {
   ASSERT_TRUE(BitBlt(section.dc, 0, 1, w, h, screen, 0, 0, SRCCOPY));
   ReleaseDC(nullptr, screen);
   Image rows{w, h, {}};
-  for (int i = 0; i < w * h; ++i) rows.px.push_back(static_cast<std::uint32_t*>(bits)[w + i] & 0xFFFFFF);
+  for (int i = 0; i < w * h; ++i)
+    rows.px.push_back(static_cast<std::uint32_t*>(bits)[w + i] & 0xFFFFFF);
   EXPECT_EQ(rows, kt::x11::Import(display_, 0, 0, w, h));
   SelectObject(section.dc, section.bm);
   DeleteObject(bm);
@@ -85,12 +87,17 @@ TEST_F(Xvfb, TheFirstUseChoosesTheScreenAndUseDisplayChangesIt) {
     const char* display;
     const char* screen;
     int width;
-  } firstUse[] = {{display_.c_str(), nullptr, 640}, {display_.c_str(), "virtual", 1920}, {nullptr, nullptr, 1920}, {":65534", nullptr, 1920}};
+  } firstUse[] = {{display_.c_str(), nullptr, 640},
+                  {display_.c_str(), "virtual", 1920},
+                  {nullptr, nullptr, 1920},
+                  {":65534", nullptr, 1920}};
   for (const auto& c : firstUse) {
     c.display != nullptr ? ::setenv("DISPLAY", c.display, 1) : ::unsetenv("DISPLAY");
     c.screen != nullptr ? ::setenv("KOLVEX_SCREEN", c.screen, 1) : ::unsetenv("KOLVEX_SCREEN");
-    EXPECT_EXIT(std::exit(GetSystemMetrics(SM_CXSCREEN) == c.width ? 0 : 1), testing::ExitedWithCode(0), "")
-        << (c.display ? c.display : "no DISPLAY") << ", KOLVEX_SCREEN " << (c.screen ? c.screen : "unset");
+    EXPECT_EXIT(std::exit(GetSystemMetrics(SM_CXSCREEN) == c.width ? 0 : 1),
+                testing::ExitedWithCode(0), "")
+        << (c.display ? c.display : "no DISPLAY") << ", KOLVEX_SCREEN "
+        << (c.screen ? c.screen : "unset");
   }
   ::setenv("KOLVEX_SCREEN", "virtual", 1);
 

@@ -4,11 +4,12 @@
 
 #include "io_support.h"
 
+#include <sys/wait.h>
+
 #include <chrono>
 #include <csignal>
 #include <fstream>
 #include <functional>
-#include <sys/wait.h>
 #include <thread>
 
 namespace kt::x11 {
@@ -26,14 +27,16 @@ inline Image Drawn(const CRZDIBBase2& dib, int w = 0, int h = 0) {
   const int sw = dib.DIBWidth(), sh = dib.DIBHeight();
   Image out{w > 0 ? w : sw, h > 0 ? h : sh, {}};
   for (int i = 0; i < out.w * out.h; ++i)
-    out.px.push_back(Shown(dib, (2 * (i % out.w) + 1) * sw / (2 * out.w), (2 * (i / out.w) + 1) * sh / (2 * out.h)));
+    out.px.push_back(Shown(dib, (2 * (i % out.w) + 1) * sw / (2 * out.w),
+                           (2 * (i / out.w) + 1) * sh / (2 * out.h)));
   return out;
 }
 
 // The fixture's display ("shm" or "plain"); empty without Xvfb.
 inline std::string FixtureDisplay(const char* which) {
   std::string name;
-  if (const char* dir = std::getenv("KOLVEX_TEST_XVFB")) std::ifstream(std::string(dir) + "/" + which) >> name;
+  if (const char* dir = std::getenv("KOLVEX_TEST_XVFB"))
+    std::ifstream(std::string(dir) + "/" + which) >> name;
   return name;
 }
 
@@ -84,7 +87,8 @@ struct PrivateXvfb {
   explicit PrivateXvfb(const std::string& screen) {
     int fds[2];
     if (::pipe(fds) != 0) return;
-    server = std::make_unique<Child>(std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", screen}, fds[1]);
+    server = std::make_unique<Child>(
+        std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", screen}, fds[1]);
     ::close(fds[1]);
     // The number, then a newline once the server accepts connections.
     for (char c = 0; ::read(fds[0], &c, 1) == 1 && c != '\n';) display += c;
@@ -95,10 +99,14 @@ struct PrivateXvfb {
 // Rectangle (x, y, w, h) of the root window as ImageMagick's import reads it.
 inline Image Import(const std::string& display, int x, int y, int w, int h) {
   Image out;
-  FILE* ppm = ::popen(("import -display " + display + " -window root -crop " + std::to_string(w) + "x" + std::to_string(h) +
-                       "+" + std::to_string(x) + "+" + std::to_string(y) + " -depth 8 ppm:-").c_str(), "r");
+  FILE* ppm = ::popen(
+      ("import -display " + display + " -window root -crop " + std::to_string(w) + "x" +
+       std::to_string(h) + "+" + std::to_string(x) + "+" + std::to_string(y) + " -depth 8 ppm:-")
+          .c_str(),
+      "r");
   if (std::fscanf(ppm, "P6 %d %d 255", &out.w, &out.h) == 2 && std::fgetc(ppm) != EOF) {
-    for (int r, g, b; (r = std::fgetc(ppm)) != EOF && (g = std::fgetc(ppm)) != EOF && (b = std::fgetc(ppm)) != EOF;)
+    for (int r, g, b; (r = std::fgetc(ppm)) != EOF && (g = std::fgetc(ppm)) != EOF &&
+                      (b = std::fgetc(ppm)) != EOF;)
       out.px.push_back(static_cast<std::uint32_t>(r << 16 | g << 8 | b));
   }
   ::pclose(ppm);

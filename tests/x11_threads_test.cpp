@@ -14,10 +14,10 @@ TEST(X11Threads, ThreadsDrawAndCaptureTheirOwnAreasThroughOneConnection) {
     RECT area{t * kSide, 10, (t + 1) * kSide, 10 + kSide};
     for (int i = 0; i < 20; ++i) {
       CRZDIB2 picture, grab;
-      const bool ok = kt::CreateRandom(picture, i % 2 == 0 ? 24 : 32, kSide, kSide, 1, t * 100 + i) &&
-                      picture.DrawToDesktop(area.left, area.top, 0, 0) && grab.CreateFromDesktop(&area) &&
-                      kt::x11::Drawn(grab) == kt::x11::Drawn(picture) &&
-                      GetSystemMetrics(SM_CXSCREEN) == 640;
+      const bool ok =
+          kt::CreateRandom(picture, i % 2 == 0 ? 24 : 32, kSide, kSide, 1, t * 100 + i) &&
+          picture.DrawToDesktop(area.left, area.top, 0, 0) && grab.CreateFromDesktop(&area) &&
+          kt::x11::Drawn(grab) == kt::x11::Drawn(picture) && GetSystemMetrics(SM_CXSCREEN) == 640;
       failures += ok ? 0 : 1;
       last[t] = picture;
     }

@@ -4,8 +4,9 @@
 
 #include "x11_support.h"
 
-#include <filesystem>
 #include <xcb/xcb.h>
+
+#include <filesystem>
 
 namespace {
 
@@ -15,7 +16,8 @@ TEST(ToolWithoutDisplay, EveryScreenCommandSaysItNeedsOne) {
   CRZDIB2 dib;
   ASSERT_TRUE(kt::CreateRandom(dib, 24, 4, 4, 1, 1));
   const kt::TempFile file(kt::SaveToMemory(dib));
-  for (std::vector<std::string> command : {std::vector<std::string>{"capture"}, {"show"}, {"demo", "--screen"}}) {
+  for (std::vector<std::string> command :
+       {std::vector<std::string>{"capture"}, {"show"}, {"demo", "--screen"}}) {
     command.insert(command.begin(), {"-u", "DISPLAY", KOLVEX_TOOL});
     command.push_back(file.path());
     const kt::ProgramRun r = kt::RunProgram("/usr/bin/env", command);
@@ -36,10 +38,11 @@ std::pair<xcb_window_t, std::string> TitledWindow(xcb_connection_t* c) {
   const auto tree = Owned(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
   for (int i = 0; tree != nullptr && i < xcb_query_tree_children_length(tree.get()); ++i) {
     const xcb_window_t w = xcb_query_tree_children(tree.get())[i];
-    const auto name =
-        Owned(xcb_get_property_reply(c, xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 64), nullptr));
+    const auto name = Owned(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 64), nullptr));
     const int length = name != nullptr ? xcb_get_property_value_length(name.get()) : 0;
-    if (length > 0) return {w, std::string(static_cast<const char*>(xcb_get_property_value(name.get())), length)};
+    if (length > 0)
+      return {w, std::string(static_cast<const char*>(xcb_get_property_value(name.get())), length)};
   }
   return {};
 }
@@ -48,7 +51,8 @@ std::pair<xcb_window_t, std::string> TitledWindow(xcb_connection_t* c) {
 void Press(xcb_connection_t* c, xcb_window_t window, xcb_keysym_t key) {
   const xcb_setup_t* setup = xcb_get_setup(c);
   const int count = setup->max_keycode - setup->min_keycode + 1;
-  const auto map = Owned(xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr));
+  const auto map = Owned(xcb_get_keyboard_mapping_reply(
+      c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr));
   xcb_key_press_event_t event{};
   event.response_type = XCB_KEY_PRESS;
   event.event = window;
@@ -66,7 +70,8 @@ TEST(ToolOnDisplay, ShowStepsThroughTheFilesInAWindow) {
   if (!kt::x11::HasImport()) GTEST_SKIP() << "needs imagemagick";
   CRZDIB2 grey, large;
   ASSERT_TRUE(kt::CreateRandom(grey, 8, 30, 20, 1, 2));
-  ASSERT_TRUE(kt::CreateRandom(large, 32, 1280, 960, 1, 3));  // twice the screen: shown at half size
+  ASSERT_TRUE(
+      kt::CreateRandom(large, 32, 1280, 960, 1, 3));  // twice the screen: shown at half size
   const kt::TempFile a(kt::SaveToMemory(grey)), b(kt::SaveToMemory(large));
   const std::string name = std::filesystem::path(a.path()).filename().string();
   const std::string lname = std::filesystem::path(b.path()).filename().string();
@@ -81,15 +86,16 @@ TEST(ToolOnDisplay, ShowStepsThroughTheFilesInAWindow) {
       {0xFF53 /* Right */, lname + " - 1280 x 960 (shown at 50%) [2/2]", Drawn(large, 640, 480)},
   };
   kt::x11::Child viewer({"env", "DISPLAY=" + display, KOLVEX_TOOL, "show", a.path(), b.path()});
-  std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> peer(xcb_connect(display.c_str(), nullptr),
-                                                                    &xcb_disconnect);
+  std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> peer(
+      xcb_connect(display.c_str(), nullptr), &xcb_disconnect);
   xcb_window_t window = 0;
   for (const auto& step : steps) {
     if (step.key != 0) Press(peer.get(), window, step.key);
     EXPECT_TRUE(kt::x11::Eventually([&] {
       const auto [id, title] = TitledWindow(peer.get());
       window = id;
-      return title == step.title && kt::x11::Import(display, 0, 0, step.shown.w, step.shown.h) == step.shown;
+      return title == step.title &&
+             kt::x11::Import(display, 0, 0, step.shown.w, step.shown.h) == step.shown;
     })) << step.title;
   }
   Press(peer.get(), window, 'q');

@@ -32,8 +32,8 @@ Geometry GeometryOf(const BenchDib& dib) {
 
 // How `actual` differs from `expected`, `border` pixels in from each edge,
 // padding bytes left out.
-std::string Verdict(const BenchDib& expected, const BenchDib& actual, const Geometry& g,
-                    int border, bool exact) {
+std::string Verdict(const BenchDib& expected, const BenchDib& actual, const Geometry& g, int border,
+                    bool exact) {
   std::size_t differ = 0;
   std::size_t total = 0;
   int largest = 0;

@@ -39,8 +39,13 @@ void AddFields(Operations& ops, const Geometry& g) {
   const double n = static_cast<double>(g.Bytes());
   // Field 1 rows are read once (their neighbours come from the cache); every
   // row is written. The even field of an even height is stored field 1.
-  Operation op{"interpolated frame", g, g, n / 2, n,
-               [](BenchDib& d, const BenchDib& s) { return d._GetEvenFrame(s, 0, 1); }, {}};
+  Operation op{"interpolated frame",
+               g,
+               g,
+               n / 2,
+               n,
+               [](BenchDib& d, const BenchDib& s) { return d._GetEvenFrame(s, 0, 1); },
+               {}};
 #if defined(KOLVEX_HAVE_LIBYUV)
   op.peers.push_back({"libyuv copy + InterpolatePlane 128", LibyuvFrame, true});
 #endif
@@ -49,8 +54,13 @@ void AddFields(Operations& ops, const Geometry& g) {
     return d.CreateInterpolatedFrame(s, 0, 1);
   }));
 
-  op = {"copy field", g, g, n / 2, n / 2,
-        [](BenchDib& d, const BenchDib& s) { return d.CopyField(s, 1); }, {}};
+  op = {"copy field",
+        g,
+        g,
+        n / 2,
+        n / 2,
+        [](BenchDib& d, const BenchDib& s) { return d.CopyField(s, 1); },
+        {}};
 #if defined(KOLVEX_HAVE_LIBYUV)
   op.peers.push_back({"libyuv CopyPlane on field", LibyuvOddField, true});
 #endif

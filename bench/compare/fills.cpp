@@ -13,7 +13,11 @@ constexpr UINT kPixel = 0x80402010u;
 constexpr int kByte = 0x5A;
 
 Operation ClearPixel(const Geometry& g) {
-  Operation op{"ClearDIB(UINT)", g, g, 0, static_cast<double>(g.Bytes()),
+  Operation op{"ClearDIB(UINT)",
+               g,
+               g,
+               0,
+               static_cast<double>(g.Bytes()),
                [](BenchDib& d, const BenchDib&) {
                  d.ClearDIB(kPixel);
                  return true;
@@ -21,38 +25,50 @@ Operation ClearPixel(const Geometry& g) {
                {}};
   op.inPlace = true;
   if (g.bits == 32) {
-    op.peers.push_back({"std::fill", [](BenchDib& d, const BenchDib&) {
+    op.peers.push_back({"std::fill",
+                        [](BenchDib& d, const BenchDib&) {
                           auto* p = reinterpret_cast<std::uint32_t*>(d.GetBytes());
                           std::fill(p, p + d.DIBSize() / 4, kPixel);
                           return true;
-                        }, true});
+                        },
+                        true});
 #if defined(KOLVEX_HAVE_LIBYUV)
-    op.peers.push_back({"libyuv ARGBRect", [](BenchDib& d, const BenchDib&) {
+    op.peers.push_back({"libyuv ARGBRect",
+                        [](BenchDib& d, const BenchDib&) {
                           return libyuv::ARGBRect(d.GetBytes(), d.DIBBytesPerLine(), 0, 0,
                                                   d.DIBWidth(), d.DIBHeight(), kPixel) == 0;
-                        }, true});
+                        },
+                        true});
 #endif
   }
 #if defined(KOLVEX_HAVE_OPENCV)
-  op.peers.push_back({"OpenCV setTo", [](BenchDib& d, const BenchDib&) {
+  op.peers.push_back({"OpenCV setTo",
+                      [](BenchDib& d, const BenchDib&) {
                         View(d).setTo(cv::Scalar(kPixel & 0xFF, (kPixel >> 8) & 0xFF,
                                                  (kPixel >> 16) & 0xFF, kPixel >> 24));
                         return true;
-                      }, true});
+                      },
+                      true});
 #endif
   return op;
 }
 
 Operation ClearByte(const Geometry& g) {
-  Operation op{"ClearDIB(int)", g, g, 0, static_cast<double>(g.Bytes()),
+  Operation op{"ClearDIB(int)",
+               g,
+               g,
+               0,
+               static_cast<double>(g.Bytes()),
                [](BenchDib& d, const BenchDib&) {
                  d.ClearDIB(kByte);
                  return true;
                },
-               {{"memset", [](BenchDib& d, const BenchDib&) {
+               {{"memset",
+                 [](BenchDib& d, const BenchDib&) {
                    std::memset(d.GetBytes(), kByte, static_cast<std::size_t>(d.DIBSize()));
                    return true;
-                 }, true}}};
+                 },
+                 true}}};
   op.inPlace = true;
   return op;
 }
@@ -61,16 +77,22 @@ Operation ClearByte(const Geometry& g) {
 // the write first gives the copy pixels of its own. Only as called.
 Operation CopyBeforeWrite(const Geometry& g) {
   const double n = static_cast<double>(g.Bytes());
-  Operation op{"copy-before-write", g, g, n, n,
+  Operation op{"copy-before-write",
+               g,
+               g,
+               n,
+               n,
                [](BenchDib& d, const BenchDib& s) {
                  static_cast<CRZDIB2&>(d) = s;
                  d.SetInterlacedFlag(s.GetInterlacedFlag());
                  return d.GetBytes() != s.GetBytes();  // a copy of its own
                },
-               {{"memcpy into a buffer", [](BenchDib& d, const BenchDib& s) {
+               {{"memcpy into a buffer",
+                 [](BenchDib& d, const BenchDib& s) {
                    std::memcpy(d.GetBytes(), s.GetBytes(), static_cast<std::size_t>(s.DIBSize()));
                    return true;
-                 }, true}}};
+                 },
+                 true}}};
   op.section = Section::AsCalled;
   return op;
 }

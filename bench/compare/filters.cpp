@@ -78,10 +78,10 @@ void AddLibyuvBrightness(std::vector<Peer>& peers, const Geometry& g) {
                      }),
                      true});
     peers.push_back({"libyuv ARGBLumaColorTable", Alternating([](BenchDib& d, int k) {
-                       return libyuv::ARGBLumaColorTable(
-                                  d.GetBytes(), d.DIBBytesPerLine(), d.GetBytes(),
-                                  d.DIBBytesPerLine(), YuvBrightnessTables().luma[k].data(),
-                                  d.DIBWidth(), d.DIBHeight()) == 0;
+                       return libyuv::ARGBLumaColorTable(d.GetBytes(), d.DIBBytesPerLine(),
+                                                         d.GetBytes(), d.DIBBytesPerLine(),
+                                                         YuvBrightnessTables().luma[k].data(),
+                                                         d.DIBWidth(), d.DIBHeight()) == 0;
                      }),
                      true});
   } else if (g.RowBytes() % 4 == 0) {
@@ -122,10 +122,14 @@ const cv::Mat& OpenCvBrightnessTable(int bits, int k) {
 // In place on the target: the call a client makes, kernel and as called alike.
 Operation Brightness(const Geometry& g) {
   const double n = static_cast<double>(g.Bytes());
-  Operation op{"brightness", g, g, n, n, Alternating([](BenchDib& d, int k) {
-                 return d.AdjustBrightness(kBrightnessLevels[k]);
-               }),
-               {}};
+  Operation op{
+      "brightness",
+      g,
+      g,
+      n,
+      n,
+      Alternating([](BenchDib& d, int k) { return d.AdjustBrightness(kBrightnessLevels[k]); }),
+      {}};
   op.inPlace = true;
 #if defined(KOLVEX_HAVE_LIBYUV)
   AddLibyuvBrightness(op.peers, g);
@@ -145,14 +149,17 @@ Operation Brightness(const Geometry& g) {
 // one pixel in from every edge.
 Operation Median(const Geometry& g) {
   const double n = static_cast<double>(g.Bytes());
-  Operation op{"median 3x3", g, g, n, n,
-               [](BenchDib& d, const BenchDib& s) { return d.Median3x3(s); }, {}, 1};
+  Operation op{
+      "median 3x3", g, g, n, n, [](BenchDib& d, const BenchDib& s) { return d.Median3x3(s); },
+      {},           1};
 #if defined(KOLVEX_HAVE_OPENCV)
-  op.peers.push_back({"OpenCV medianBlur 3", [](BenchDib& d, const BenchDib& s) {
+  op.peers.push_back({"OpenCV medianBlur 3",
+                      [](BenchDib& d, const BenchDib& s) {
                         cv::Mat out = View(d);
                         cv::medianBlur(View(s), out, 3);
                         return true;
-                      }, true});
+                      },
+                      true});
 #endif
   return op;
 }

@@ -43,9 +43,8 @@ struct Family {
   bool grey;  // also on 8-bit frames
 };
 
-constexpr Family kFamilies[] = {{AddReductions, false}, {AddScaling, false},
-                                {AddMirroring, false},  {AddFields, false},
-                                {AddFills, false},      {AddFilters, true}};
+constexpr Family kFamilies[] = {{AddReductions, false}, {AddScaling, false}, {AddMirroring, false},
+                                {AddFields, false},     {AddFills, false},   {AddFilters, true}};
 
 // Family by family, frame size by frame size: each family at one frame size
 // is one set of pools.
@@ -123,8 +122,8 @@ class Filter {
   Filter() : text_(benchmark::GetBenchmarkFilter()) {
     negative_ = !text_.empty() && text_[0] == '-';
     const bool all = text_.empty() || text_ == "all";
-    regex_ = std::regex(all ? std::string(".") : text_.substr(negative_ ? 1 : 0),
-                        std::regex::extended);
+    regex_ =
+        std::regex(all ? std::string(".") : text_.substr(negative_ ? 1 : 0), std::regex::extended);
   }
   bool Selects(const std::string& name) const {
     return std::regex_search(name, regex_) != negative_;
@@ -148,29 +147,31 @@ void PrintFirstLine(const std::vector<Registered>& benchmarks) {
     ++selected;
     if (b.bound ? BoundPartlyCached(*b.op) : PartlyCached(*b.op)) ++cached;
   }
-  std::printf("compare: kernel level %s; libyuv %s; OpenCV %s; last-level cache %zu MiB (%s); "
-              "pool ceiling %zu MiB; ",
-              LevelName(kolvex::testing::GetKernelLevel()),
+  std::printf(
+      "compare: kernel level %s; libyuv %s; OpenCV %s; last-level cache %zu MiB (%s); "
+      "pool ceiling %zu MiB; ",
+      LevelName(kolvex::testing::GetKernelLevel()),
 #if defined(KOLVEX_HAVE_LIBYUV)
-              "yes",
+      "yes",
 #else
-              "not found",
+      "not found",
 #endif
 #if defined(KOLVEX_HAVE_OPENCV)
-              "yes",
+      "yes",
 #else
-              "not found",
+      "not found",
 #endif
-              limits.cacheBytes >> 20, limits.cacheForced ? "forced" : "reported",
-              limits.ceilingBytes >> 20);
+      limits.cacheBytes >> 20, limits.cacheForced ? "forced" : "reported",
+      limits.ceilingBytes >> 20);
   if (limits.hot) {
     std::printf("one frame per pool, hot\n");
   } else if (cached == 0) {
     std::printf("frames cycled from pools larger than the cache\n");
   } else {
-    std::printf("the ceiling keeps pools below the cache: %zu of %zu benchmarks are partly "
-                "cached (their rows are marked so)\n",
-                cached, selected);
+    std::printf(
+        "the ceiling keeps pools below the cache: %zu of %zu benchmarks are partly "
+        "cached (their rows are marked so)\n",
+        cached, selected);
   }
 }
 
@@ -198,8 +199,8 @@ int main(int argc, char** argv) {
   std::printf("\nAgreement with our bytes:\n");
   for (const std::string& line : AgreementLines(ops)) std::printf("  %s\n", line.c_str());
   PrintTables(ops, reporter);
-  std::printf("\npeak resident memory %zu MiB (pool ceiling %zu MiB)\n",
-              PeakResidentBytes() >> 20, Limits().ceilingBytes >> 20);
+  std::printf("\npeak resident memory %zu MiB (pool ceiling %zu MiB)\n", PeakResidentBytes() >> 20,
+              Limits().ceilingBytes >> 20);
   benchmark::Shutdown();
   return 0;
 }

@@ -34,14 +34,17 @@ Run OpenCvFlip(int code) {
 
 // Mirror(bHorizontal, bVertical) into a destination made beforehand, and as a
 // client makes a new mirrored frame: Create, then Mirror.
-void AddMirror(Operations& ops, const Geometry& g, const char* name, int bHorizontal,
-               int bVertical, std::vector<Peer> peers) {
+void AddMirror(Operations& ops, const Geometry& g, const char* name, int bHorizontal, int bVertical,
+               std::vector<Peer> peers) {
   const double n = static_cast<double>(g.Bytes());
-  const Operation op{name, g, g, n, n,
-                     [=](BenchDib& d, const BenchDib& s) {
-                       return d.Mirror(bHorizontal, bVertical, s);
-                     },
-                     std::move(peers)};
+  const Operation op{
+      name,
+      g,
+      g,
+      n,
+      n,
+      [=](BenchDib& d, const BenchDib& s) { return d.Mirror(bHorizontal, bVertical, s); },
+      std::move(peers)};
   ops.push_back(op);
   const std::string call =
       "Create+Mirror(" + std::to_string(bHorizontal) + "," + std::to_string(bVertical) + ")";
@@ -58,7 +61,7 @@ void AddMirroring(Operations& ops, const Geometry& g) {
     {"libyuv mirror", LibyuvMirror(1), true},
 #endif
 #if defined(KOLVEX_HAVE_OPENCV)
-    {"OpenCV flip(1)", OpenCvFlip(1), true},
+        {"OpenCV flip(1)", OpenCvFlip(1), true},
 #endif
   });
   AddMirror(ops, g, "mirror both", 1, 1, {
@@ -66,7 +69,7 @@ void AddMirroring(Operations& ops, const Geometry& g) {
     {"libyuv mirror, rows reversed", LibyuvMirror(-1), true},
 #endif
 #if defined(KOLVEX_HAVE_OPENCV)
-    {"OpenCV flip(-1)", OpenCvFlip(-1), true},
+        {"OpenCV flip(-1)", OpenCvFlip(-1), true},
 #endif
   });
   AddMirror(ops, g, "mirror vertical", 0, 1, {
@@ -74,7 +77,7 @@ void AddMirroring(Operations& ops, const Geometry& g) {
     {"libyuv copy, rows reversed", LibyuvRowsReversed, true},
 #endif
 #if defined(KOLVEX_HAVE_OPENCV)
-    {"OpenCV flip(0)", OpenCvFlip(0), true},
+        {"OpenCV flip(0)", OpenCvFlip(0), true},
 #endif
   });
 }

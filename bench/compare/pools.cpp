@@ -134,13 +134,14 @@ void PlanPools(Operations& ops, std::size_t first) {
   }
   // The library keeps released frames for reuse up to its own limit: that
   // memory is the program's too.
-  const std::size_t kept = static_cast<std::size_t>(kolvex::platform::GetStorageReuseLimitKB()) * 1024;
+  const std::size_t kept =
+      static_cast<std::size_t>(kolvex::platform::GetStorageReuseLimitKB()) * 1024;
   const std::size_t reserve = kProgramBytes + kept + kLooseFrames * largest;
   const std::size_t budget = g_limits.ceilingBytes > reserve ? g_limits.ceilingBytes - reserve : 0;
   plan.frames = FrameCount(plan.source.Bytes(), plan.source.Bytes() + targetBytes, budget);
   // Pairs of buffers of the largest bound, three times the cache on each side.
-  const std::size_t wanted = g_limits.hot ? 2 * boundBytes
-                                          : 6 * std::max(g_limits.cacheBytes, boundBytes);
+  const std::size_t wanted =
+      g_limits.hot ? 2 * boundBytes : 6 * std::max(g_limits.cacheBytes, boundBytes);
   plan.arenaBytes = std::max(2 * boundBytes, std::min(wanted, budget));
   g_plans.push_back(plan);
   for (std::size_t i = first; i < ops.size(); ++i) ops[i].plan = g_plans.size() - 1;

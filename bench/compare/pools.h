@@ -21,7 +21,7 @@
 namespace compare {
 
 struct MemoryLimits {
-  std::size_t cacheBytes;    // last-level cache, as reported (or forced, for testing)
+  std::size_t cacheBytes;  // last-level cache, as reported (or forced, for testing)
   bool cacheForced;
   std::size_t ceilingBytes;  // all pools together, and the program's peak, stay below
   bool hot;                  // one frame per pool: everything stays cached

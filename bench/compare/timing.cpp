@@ -150,10 +150,9 @@ FastestPeer Fastest(const Operation& op, const SummaryReporter& times) {
 }
 
 void PrintKernelTable(const Operations& ops, const SummaryReporter& times) {
-  const std::vector<Column> columns = {{"operation", -24}, {"frame", -14},  {"ours ms", 9},
-                                       {"bound ms", 9},    {"fastest peer", -34},
-                                       {"peer ms", 9},     {"/peer", 6},    {"/bound", 6},
-                                       {"", -1}};
+  const std::vector<Column> columns = {{"operation", -24}, {"frame", -14},        {"ours ms", 9},
+                                       {"bound ms", 9},    {"fastest peer", -34}, {"peer ms", 9},
+                                       {"/peer", 6},       {"/bound", 6},         {"", -1}};
   PrintHeader("Kernels, into destinations made beforehand (CPU ms per frame):", columns);
   for (const Operation& op : ops) {
     const double ours = times.Ms(OursName(op));
@@ -161,28 +160,29 @@ void PrintKernelTable(const Operations& ops, const SummaryReporter& times) {
     const double bound = times.Ms(BoundName(op));
     const FastestPeer peer = Fastest(op, times);
     const bool cached = PartlyCached(op) || (bound >= 0 && BoundPartlyCached(op));
-    PrintRow(columns, {op.name, op.source.Name(), Format(ours), Format(bound), peer.name,
-                       Format(peer.ms), Ratio(ours, peer.ms), Ratio(ours, bound),
-                       cached ? "partly cached" : ""});
+    PrintRow(columns,
+             {op.name, op.source.Name(), Format(ours), Format(bound), peer.name, Format(peer.ms),
+              Ratio(ours, peer.ms), Ratio(ours, bound), cached ? "partly cached" : ""});
   }
 }
 
 void PrintAsCalledTable(const Operations& ops, const SummaryReporter& times) {
-  const std::vector<Column> columns = {{"operation", -24}, {"frame", -14},  {"ours ms", 9},
-                                       {"kernel ms", 9},   {"fastest peer", -34},
-                                       {"peer ms", 9},     {"ours/peer", 9}, {"", -1}};
-  PrintHeader("As called: the public call on frames from a pool, result object reused "
-              "(CPU ms per frame):",
-              columns);
+  const std::vector<Column> columns = {
+      {"operation", -24},    {"frame", -14}, {"ours ms", 9},   {"kernel ms", 9},
+      {"fastest peer", -34}, {"peer ms", 9}, {"ours/peer", 9}, {"", -1}};
+  PrintHeader(
+      "As called: the public call on frames from a pool, result object reused "
+      "(CPU ms per frame):",
+      columns);
   for (const Operation& op : ops) {
     const double ours = times.Ms(OursName(op));
     if (op.section != Section::AsCalled || ours < 0) continue;
     const std::string kernelName = BaseName(Section::Kernel, op.kernel, op.source) + "/ours";
     const double kernel = op.kernel.empty() ? -1 : times.Ms(kernelName);
     const FastestPeer peer = Fastest(op, times);
-    PrintRow(columns, {op.name, op.source.Name(), Format(ours), Format(kernel), peer.name,
-                       Format(peer.ms), Ratio(ours, peer.ms),
-                       PartlyCached(op) ? "partly cached" : ""});
+    PrintRow(columns,
+             {op.name, op.source.Name(), Format(ours), Format(kernel), peer.name, Format(peer.ms),
+              Ratio(ours, peer.ms), PartlyCached(op) ? "partly cached" : ""});
   }
 }
 

@@ -10,13 +10,13 @@
 // (failure injection, kernel levels) are apart, in <kolvex/testing.h>.
 #pragma once
 
-#include <kolvex/platform/export.h>
-#include <kolvex/platform/win32.h>
+#include <kolvex/core/dib_base.h>
+#include <kolvex/dib/bitmap_file.h>
+#include <kolvex/dib/dib.h>
+#include <kolvex/module/module.h>
 #include <kolvex/platform/exceptions.h>
+#include <kolvex/platform/export.h>
+#include <kolvex/platform/mfc.h>
 #include <kolvex/platform/screen.h>
 #include <kolvex/platform/storage_reuse.h>
-#include <kolvex/platform/mfc.h>
-#include <kolvex/core/dib_base.h>
-#include <kolvex/dib/dib.h>
-#include <kolvex/dib/bitmap_file.h>
-#include <kolvex/module/module.h>
+#include <kolvex/platform/win32.h>

@@ -112,8 +112,8 @@ inline constexpr std::uint32_t kCompressionOs2Rle24 = 4;
 
 // The name of a compression code of a Windows header, or null.
 constexpr const char* CompressionName(std::uint32_t code) {
-  constexpr const char* kNames[] = {"BI_RGB", "BI_RLE8",  "BI_RLE4",          "BI_BITFIELDS",
-                                    "BI_JPEG", "BI_PNG", "BI_ALPHABITFIELDS"};
+  constexpr const char* kNames[] = {"BI_RGB",  "BI_RLE8", "BI_RLE4",          "BI_BITFIELDS",
+                                    "BI_JPEG", "BI_PNG",  "BI_ALPHABITFIELDS"};
   return code < std::size(kNames) ? kNames[code] : nullptr;
 }
 
@@ -163,9 +163,9 @@ constexpr const InfoHeaderKind* FindInfoHeaderKind(std::uint32_t bytes) {
 
 // A file's headers, masks and the part of its colour table that an image
 // uses (at most 256 entries) lie within its first kFileHeadBytes bytes.
-inline constexpr std::size_t kFileHeadBytes =
-    kFileHeaderBytes + kMaxInfoHeaderBytes + kColourMaskBytes + kAlphaMaskBytes +
-    256 * kColourEntryBytes;
+inline constexpr std::size_t kFileHeadBytes = kFileHeaderBytes + kMaxInfoHeaderBytes +
+                                              kColourMaskBytes + kAlphaMaskBytes +
+                                              256 * kColourEntryBytes;
 
 // A run-length image may be at most this many times larger, as loaded, than
 // its file, plus the allowance. The densest stream that codes every pixel

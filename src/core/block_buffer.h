@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/size.h"
+
 #include <kolvex/core/dib_base.h>
 
 #include <cstddef>

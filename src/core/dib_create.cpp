@@ -1,8 +1,9 @@
 // Creation, reshaping, byte copies and clearing of CRZDIBBase2.
 
-#include <kolvex/core/dib_base.h>
-#include "core/fill_rows.h"
 #include "core/block_buffer.h"
+#include "core/fill_rows.h"
+
+#include <kolvex/core/dib_base.h>
 
 #include <cstring>
 

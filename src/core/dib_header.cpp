@@ -1,7 +1,8 @@
 // Header accessors, geometry and flag setters of CRZDIBBase2.
 
-#include <kolvex/core/dib_base.h>
 #include "base/size.h"
+
+#include <kolvex/core/dib_base.h>
 
 #include <cstring>
 

@@ -1,9 +1,10 @@
 // Sharing, copy-on-write, attach/lock and the base storage hooks of CRZDIBBase2.
 
-#include <kolvex/core/dib_base.h>
 #include "core/block_buffer.h"
 #include "core/whole_write.h"
 #include "platform/allocation.h"
+
+#include <kolvex/core/dib_base.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -157,9 +158,7 @@ void CRZDIBBase2::_NewBlock(const BITMAPINFOHEADER& info, DWORD dwInterlaced,
 
 void CRZDIBBase2::_ISetDataNil() { pData = const_cast<CRzDibBaseData2*>(&_dibDataNil); }
 
-void CRZDIBBase2::_IAllocData() {
-  pData = kolvex::detail::New<CRzDibBaseData2>(CRzDibBaseData2{});
-}
+void CRZDIBBase2::_IAllocData() { pData = kolvex::detail::New<CRzDibBaseData2>(CRzDibBaseData2{}); }
 
 void CRZDIBBase2::_IFreeData() {
   if (pData != nullptr && !_IsNil(pData)) delete pData;
@@ -234,8 +233,8 @@ bool CRZDIBBase2::_CopyBeforeWrite() {
 bool CRZDIBBase2::_AllocBeforeWrite(const CRZDIBBase2& src) {
   const CRzDibBaseData2* cur = pData;
   const tagRZBMINFOHEADER* from = src.pData->pBmiHeader;
-  if (_RefCount(cur) <= 1 && cur->pBmiHeader != nullptr && cur->pBytes != nullptr && cur->bCreated &&
-      from != nullptr) {
+  if (_RefCount(cur) <= 1 && cur->pBmiHeader != nullptr && cur->pBytes != nullptr &&
+      cur->bCreated && from != nullptr) {
     const auto mine = ImageBytes(*cur->pBmiHeader);
     const auto theirs = ImageBytes(*from);
     if (mine && theirs && *mine >= *theirs) return false;

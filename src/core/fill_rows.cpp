@@ -7,6 +7,7 @@
 // depends only on the offset in the run.
 
 #include "core/fill_rows.h"
+
 #include "core/kernel_dispatch.h"
 
 #include <cstdint>
@@ -47,7 +48,8 @@ namespace {
 template <std::size_t N>
 void Patterns24(DWORD value, BYTE (&q)[3][N]) {
   for (std::size_t phase = 0; phase < 3; ++phase) {
-    for (std::size_t i = 0; i < N; ++i) q[phase][i] = static_cast<BYTE>(value >> (8 * ((phase + i) % 3)));
+    for (std::size_t i = 0; i < N; ++i)
+      q[phase][i] = static_cast<BYTE>(value >> (8 * ((phase + i) % 3)));
   }
 }
 
@@ -70,7 +72,8 @@ void FillRow24Sse2(BYTE* row, std::size_t pixels, DWORD value) {
   BYTE q[3][16];
   Patterns24(value, q);
   __m128i p[3];
-  for (std::size_t k = 0; k < 3; ++k) p[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q[k]));
+  for (std::size_t k = 0; k < 3; ++k)
+    p[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q[k]));
   std::size_t i = 0;
   for (; i + 48 <= bytes; i += 48) {  // 48 bytes: the phases 0, 1, 2 in turn
     _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), p[0]);
@@ -209,12 +212,14 @@ KOLVEX_AVX512 void FillRow24Avx512(BYTE* row, std::size_t pixels, DWORD value) {
 
 FillRowFn SelectFillRow32() {
   return PickKernel<FillRowFn>(FillRow32, KOLVEX_X86_KERNEL(FillRow32Sse2),
-                               KOLVEX_X86_KERNEL(FillRow32Avx2), KOLVEX_X86_KERNEL(FillRow32Avx512));
+                               KOLVEX_X86_KERNEL(FillRow32Avx2),
+                               KOLVEX_X86_KERNEL(FillRow32Avx512));
 }
 
 FillRowFn SelectFillRow24() {
   return PickKernel<FillRowFn>(FillRow24, KOLVEX_X86_KERNEL(FillRow24Sse2),
-                               KOLVEX_X86_KERNEL(FillRow24Avx2), KOLVEX_X86_KERNEL(FillRow24Avx512));
+                               KOLVEX_X86_KERNEL(FillRow24Avx2),
+                               KOLVEX_X86_KERNEL(FillRow24Avx512));
 }
 
 }  // namespace kolvex::detail

@@ -3,8 +3,9 @@
 #pragma once
 
 #include "base/size.h"
-#include <kolvex/core/dib_base.h>
 #include "platform/allocation.h"
+
+#include <kolvex/core/dib_base.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -18,7 +19,7 @@ namespace kolvex::detail {
 struct ImageRows {
   BYTE* bytes;
   LONG width;
-  LONG height;         // as stored; a negative (top-down) height gives no rows
+  LONG height;  // as stored; a negative (top-down) height gives no rows
   WORD bitCount;
   std::size_t stride;  // by the DIB rule, from this bitmap's own header
   std::size_t rows;    // rows a driver may walk: the height, or 0 when negative
@@ -36,9 +37,8 @@ inline std::optional<ImageRows> ReadImage(const CRZDIBBase2& dib) {
   const LONG rows = std::max<LONG>(h->biHeight, 0);
   const auto layout = CheckedLayout(h->biBitCount, h->biWidth, rows);
   if (!layout) return std::nullopt;
-  return ImageRows{bytes,         h->biWidth,
-                   h->biHeight,   h->biBitCount,
-                   layout->stride, static_cast<std::size_t>(rows),
+  return ImageRows{bytes,         h->biWidth,     h->biHeight,
+                   h->biBitCount, layout->stride, static_cast<std::size_t>(rows),
                    layout->image};
 }
 

@@ -1,4 +1,5 @@
 #include "core/kernel_dispatch.h"
+
 #include <kolvex/testing.h>
 
 #include <atomic>
@@ -38,7 +39,8 @@ namespace kolvex::testing {
 KernelLevel BestKernelLevel() { return g_best; }
 
 bool SetKernelLevel(KernelLevel level) {
-  if (static_cast<int>(level) < 0 || static_cast<int>(level) > static_cast<int>(g_best)) return false;
+  if (static_cast<int>(level) < 0 || static_cast<int>(level) > static_cast<int>(g_best))
+    return false;
   g_active.store(level, std::memory_order_relaxed);
   return true;
 }

@@ -1,8 +1,9 @@
 // Promises of buffers written whole: one per thread at a time, the innermost.
 
-#include "core/image_rows.h"
-#include "core/block_buffer.h"
 #include "core/whole_write.h"
+
+#include "core/block_buffer.h"
+#include "core/image_rows.h"
 
 namespace kolvex::detail {
 

@@ -3,9 +3,10 @@
 
 #include "base/bitmap_format.h"
 #include "base/size.h"
-#include "platform/allocation.h"
-#include <kolvex/dib/bitmap_file.h>
 #include "dib/bitmap_file_read.h"
+#include "platform/allocation.h"
+
+#include <kolvex/dib/bitmap_file.h>
 #include <kolvex/dib/dib.h>
 
 #include <bit>
@@ -36,8 +37,8 @@ constexpr const char* kNotRegular = "not a regular file";
 const char* LoadImage(CRZDIB2& dib, const BYTE* bytes, std::size_t size) {
   dib.Delete();
   kolvex::detail::BitmapPlan plan;
-  if (const char* why = kolvex::detail::ParseBitmap(bytes, size,
-                                                     kolvex::detail::BitmapSource::File, plan)) {
+  if (const char* why =
+          kolvex::detail::ParseBitmap(bytes, size, kolvex::detail::BitmapSource::File, plan)) {
     return why;
   }
   // The geometry is checked: Create answers false only when memory runs out.
@@ -133,9 +134,8 @@ bool CRZDIB2::SaveAs(CFile& file) {
 
   const auto image = FilePixelBytes(info);
   if (!image) return false;
-  const std::uint64_t table =
-      kolvex::detail::kColourEntryBytes *
-      kolvex::detail::ColourTableEntries(info.biBitCount, info.biClrUsed);
+  const std::uint64_t table = kolvex::detail::kColourEntryBytes *
+                              kolvex::detail::ColourTableEntries(info.biBitCount, info.biClrUsed);
   const std::uint64_t total = kFileHeaderBytes + kInfoHeaderBytes + table + *image;
   // The file's sizes are 32-bit fields, and each write takes a 32-bit count.
   if (total > static_cast<std::uint64_t>(kolvex::detail::kMaxBufferBytes)) return false;
@@ -152,9 +152,9 @@ bool CRZDIB2::SaveAs(CFile& file) {
     const std::size_t infoBytes = kInfoHeaderBytes + static_cast<std::size_t>(table);
     const std::unique_ptr<BYTE[]> infoAndTable(kolvex::detail::NewArray<BYTE>(infoBytes));
     std::memcpy(infoAndTable.get(), &info, kInfoHeaderBytes);
-    kolvex::detail::FillGreyRamp(infoAndTable.get() + kInfoHeaderBytes,
-                                 static_cast<std::size_t>(table) / kolvex::detail::kColourEntryBytes,
-                                 info.biBitCount);
+    kolvex::detail::FillGreyRamp(
+        infoAndTable.get() + kInfoHeaderBytes,
+        static_cast<std::size_t>(table) / kolvex::detail::kColourEntryBytes, info.biBitCount);
 
     file.Write(&head, static_cast<UINT>(kFileHeaderBytes));
     file.Write(infoAndTable.get(), static_cast<UINT>(infoBytes));

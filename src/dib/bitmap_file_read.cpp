@@ -3,9 +3,11 @@
 // run-length stream. Also the public kolvex::BitmapFileProblem and
 // kolvex::DescribeBitmapFile, which are the reader's answers alone.
 
-#include "base/size.h"
-#include <kolvex/dib/bitmap_file.h>
 #include "dib/bitmap_file_read.h"
+
+#include "base/size.h"
+
+#include <kolvex/dib/bitmap_file.h>
 
 #include <algorithm>
 #include <bit>
@@ -95,8 +97,8 @@ const char* FormatFromMasks(BitmapPlan& plan) {
 
 // The masks of a bit-field file: inside the later Windows headers, right
 // behind a classic one (whose bytes `maskBytes` then counts).
-const char* ReadMasks(const BYTE* data, std::size_t available, DWORD compression,
-                      BitmapPlan& plan, std::size_t& maskBytes) {
+const char* ReadMasks(const BYTE* data, std::size_t available, DWORD compression, BitmapPlan& plan,
+                      std::size_t& maskBytes) {
   const BYTE* at = data + kFileHeaderBytes + kInfoHeaderBytes;
   std::size_t count = plan.kind->alphaMask ? 4 : 3;
   if (!plan.kind->masksInside) {
@@ -182,7 +184,8 @@ const char* ParseHeaders(const BYTE* data, std::size_t available, std::uint64_t 
   const bool file = source == BitmapSource::File;
   available = static_cast<std::size_t>(std::min<std::uint64_t>(available, size));
   if (data == nullptr) return kTooShort;
-  if (file && (available < 2 || data[0] != (kFileSignature & 0xFF) || data[1] != kFileSignature >> 8)) {
+  if (file &&
+      (available < 2 || data[0] != (kFileSignature & 0xFF) || data[1] != kFileSignature >> 8)) {
     return available < 2 ? kTooShort : "not a bitmap file (no BM signature)";
   }
   if (const char* why = ReadInfoHeader(data, available, source, plan)) return why;
@@ -212,8 +215,8 @@ const char* ParseHeaders(const BYTE* data, std::size_t available, std::uint64_t 
   const bool core = plan.kind->family == HeaderFamily::Core;
   const std::size_t entryBytes = core ? kCoreColourEntryBytes : kColourEntryBytes;
   const std::uint64_t tableOffset = kFileHeaderBytes + plan.headerBytes + maskBytes;
-  std::uint64_t entries =
-      file ? FileColourTableEntries(bits, info.biClrUsed) : ColourTableEntries(bits, info.biClrUsed);
+  std::uint64_t entries = file ? FileColourTableEntries(bits, info.biClrUsed)
+                               : ColourTableEntries(bits, info.biClrUsed);
   std::uint64_t pixelOffset = tableOffset + entryBytes * entries;
   if (file) {
     pixelOffset = ReadLE32(data + kPixelOffsetField);
@@ -242,7 +245,8 @@ const char* ParseHeaders(const BYTE* data, std::size_t available, std::uint64_t 
     const std::size_t usable = static_cast<std::size_t>(std::min<std::uint64_t>(entries, 256));
     if (tableOffset + entryBytes * usable > available) return kTooShort;
     ReadPalette(data + tableOffset, usable, entryBytes, plan);
-    if (bits == 8 && (entries == 0 || IsGreyRamp(plan.palette, usable))) plan.format = RowFormat::Copy;
+    if (bits == 8 && (entries == 0 || IsGreyRamp(plan.palette, usable)))
+      plan.format = RowFormat::Copy;
   }
 
   plan.bits = plan.format == RowFormat::Copy ? bits : plan.alpha ? 32 : 24;
@@ -264,8 +268,7 @@ const char* ParseHeaders(const BYTE* data, std::size_t available, std::uint64_t 
   return nullptr;
 }
 
-const char* ParseBitmap(const BYTE* data, std::size_t size, BitmapSource source,
-                        BitmapPlan& plan) {
+const char* ParseBitmap(const BYTE* data, std::size_t size, BitmapSource source, BitmapPlan& plan) {
   if (const char* why = ParseHeaders(data, size, size, source, plan)) return why;
   if (plan.runLength == RunLength::None) return nullptr;
   return WalkRunLength(data + plan.pixelOffset, plan.pixelBytes, plan.runLength, plan.width,
@@ -309,7 +312,8 @@ const char* DescribeBitmapFile(const void* head, std::size_t headBytes, std::uin
   format.pixelOffset = static_cast<std::uint32_t>(plan.pixelOffset);
   format.loadedBitCount = plan.bits;
   format.loadedAlpha = plan.alpha;
-  format.loadedBytes = static_cast<std::uint32_t>(plan.outStride * static_cast<std::size_t>(plan.height));
+  format.loadedBytes =
+      static_cast<std::uint32_t>(plan.outStride * static_cast<std::size_t>(plan.height));
   return nullptr;
 }
 

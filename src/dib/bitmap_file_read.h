@@ -13,6 +13,7 @@
 #pragma once
 
 #include "base/bitmap_format.h"
+
 #include <kolvex/platform/win32.h>
 
 #include <cstddef>
@@ -46,25 +47,25 @@ struct Channel {
 };
 
 struct BitmapPlan {
-  BITMAPINFOHEADER info;   // the input's header fields as a classic header, biHeight positive
+  BITMAPINFOHEADER info;  // the input's header fields as a classic header, biHeight positive
   const InfoHeaderKind* kind;
-  DWORD headerBytes;       // size of the input's info header
+  DWORD headerBytes;  // size of the input's info header
   LONG width;
-  LONG height;             // positive
-  bool topDown;            // input rows run from the top; they are stored flipped
+  LONG height;   // positive
+  bool topDown;  // input rows run from the top; they are stored flipped
   WORD sourceBits;
   std::size_t sourceStride;
-  std::size_t outStride;   // stride of the loaded bitmap's rows
-  std::size_t pixelOffset; // offset of the first input row (or stream byte) in the input
-  std::size_t pixelBytes;  // bytes available from pixelOffset to the end of the input
-  WORD bits;               // bit depth of the loaded bitmap
-  bool alpha;              // 32 bits whose fourth byte is alpha (the alpha flag says valid)
+  std::size_t outStride;    // stride of the loaded bitmap's rows
+  std::size_t pixelOffset;  // offset of the first input row (or stream byte) in the input
+  std::size_t pixelBytes;   // bytes available from pixelOffset to the end of the input
+  WORD bits;                // bit depth of the loaded bitmap
+  bool alpha;               // 32 bits whose fourth byte is alpha (the alpha flag says valid)
   RowFormat format;
   RunLength runLength;
-  DWORD tableEntries;      // colour-table entries the input holds
-  DWORD masks[4];          // red, green, blue, alpha in effect at 16 and 32 bits
-  Channel channels[4];     // for BitFields, in the order of masks
-  RGBQUAD palette[256];    // for Index and run-length images: entries past the table repeat entry 0
+  DWORD tableEntries;    // colour-table entries the input holds
+  DWORD masks[4];        // red, green, blue, alpha in effect at 16 and 32 bits
+  Channel channels[4];   // for BitFields, in the order of masks
+  RGBQUAD palette[256];  // for Index and run-length images: entries past the table repeat entry 0
 };
 
 // Checks the headers of an input of `size` bytes whose first `available`
@@ -76,8 +77,7 @@ const char* ParseHeaders(const BYTE* data, std::size_t available, std::uint64_t 
 
 // ParseHeaders over the whole input, then the run-length stream when there is
 // one: null when the input can be loaded, otherwise why not.
-const char* ParseBitmap(const BYTE* data, std::size_t size, BitmapSource source,
-                        BitmapPlan& plan);
+const char* ParseBitmap(const BYTE* data, std::size_t size, BitmapSource source, BitmapPlan& plan);
 
 // Writes a palette colour as a 24-bit pixel (blue, green, red).
 inline void PutColour(BYTE* out, const RGBQUAD& c) {
@@ -110,8 +110,8 @@ struct RunSink {
  protected:
   ~RunSink() = default;
 };
-const char* WalkRunLength(const BYTE* in, std::size_t size, RunLength kind, LONG width,
-                          LONG height, RunSink* sink);
+const char* WalkRunLength(const BYTE* in, std::size_t size, RunLength kind, LONG width, LONG height,
+                          RunSink* sink);
 
 // Decodes the checked run-length stream at `in` into `out` (as ConvertImage):
 // every pixel the stream skips takes palette entry 0.

@@ -10,8 +10,7 @@ namespace kolvex::detail {
 
 namespace {
 
-void IndexRow(const RGBQUAD* palette, const BYTE* in, BYTE* out, std::size_t width,
-              unsigned bits) {
+void IndexRow(const RGBQUAD* palette, const BYTE* in, BYTE* out, std::size_t width, unsigned bits) {
   const unsigned perByte = 8 / bits;
   const unsigned mask = (1u << bits) - 1;
   for (std::size_t x = 0; x < width; ++x) {
@@ -20,15 +19,14 @@ void IndexRow(const RGBQUAD* palette, const BYTE* in, BYTE* out, std::size_t wid
   }
 }
 
-BYTE Widen(const Channel& c, DWORD pixel) {
-  return c.table[(pixel >> c.shift) & c.kept];
-}
+BYTE Widen(const Channel& c, DWORD pixel) { return c.table[(pixel >> c.shift) & c.kept]; }
 
 // One instance per pixel size and output, so that the loop has no branch.
 template <bool kWide, bool kAlpha>
 void BitFieldRow(const Channel* c, const BYTE* in, BYTE* out, std::size_t width) {
   for (std::size_t x = 0; x < width; ++x) {
-    const DWORD v = kWide ? ReadLE32(in + 4 * x) : in[2 * x] | static_cast<DWORD>(in[2 * x + 1]) << 8;
+    const DWORD v =
+        kWide ? ReadLE32(in + 4 * x) : in[2 * x] | static_cast<DWORD>(in[2 * x + 1]) << 8;
     out[0] = Widen(c[2], v);
     out[1] = Widen(c[1], v);
     out[2] = Widen(c[0], v);

@@ -59,8 +59,8 @@ class ImageRuns final : public RunSink {
 
 }  // namespace
 
-const char* WalkRunLength(const BYTE* in, std::size_t size, RunLength kind, LONG width,
-                          LONG height, RunSink* sink) {
+const char* WalkRunLength(const BYTE* in, std::size_t size, RunLength kind, LONG width, LONG height,
+                          RunSink* sink) {
   const bool four = kind == RunLength::Rle4;
   const int bits = four ? 4 : 8;
   // Pixels in a padded row; the layout was checked, so this fits.

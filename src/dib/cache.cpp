@@ -2,8 +2,8 @@
 // bitmaps into it, find them again and take them out.
 
 #include "base/size.h"
-#include "platform/allocation.h"
 #include "dib/dib_cache.h"
+#include "platform/allocation.h"
 
 #include <atomic>
 #include <climits>

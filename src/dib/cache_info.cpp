@@ -1,7 +1,8 @@
 // Comparisons of cache key records.
 
-#include <kolvex/dib/dib.h>
 #include "dib/dib_cache.h"
+
+#include <kolvex/dib/dib.h>
 
 namespace {
 

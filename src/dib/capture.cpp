@@ -1,9 +1,10 @@
 // CRZDIB2: capturing device contexts and the display, and loading bitmap
 // resources of type 8000.
 
-#include <kolvex/platform/win32.h>
 #include "dib/bitmap_file_read.h"
+
 #include <kolvex/dib/dib.h>
+#include <kolvex/platform/win32.h>
 
 #include <cstdint>
 #include <cstring>
@@ -36,10 +37,10 @@ bool CRZDIB2::CreateFromDC(HDC hDC, RECT* pArea) {
   // that does not fit in one, and then no bitmap can be made for it.
   const std::int64_t width = std::int64_t{area.right} - area.left;
   const std::int64_t height = std::int64_t{area.bottom} - area.top;
-  HBITMAP bitmap = width <= INT32_MAX && height <= INT32_MAX
-                       ? ::CreateCompatibleBitmap(hDC, static_cast<int>(width),
-                                                  static_cast<int>(height))
-                       : nullptr;
+  HBITMAP bitmap =
+      width <= INT32_MAX && height <= INT32_MAX
+          ? ::CreateCompatibleBitmap(hDC, static_cast<int>(width), static_cast<int>(height))
+          : nullptr;
   if (bitmap != nullptr) {
     HGDIOBJ previous = ::SelectObject(memoryDc, bitmap);
     ::BitBlt(memoryDc, 0, 0, static_cast<int>(width), static_cast<int>(height), hDC, area.left,

@@ -21,8 +21,8 @@
 // eviction on another thread may destroy the entry.
 #pragma once
 
-#include <kolvex/platform/win32.h>
 #include <kolvex/dib/dib.h>
+#include <kolvex/platform/win32.h>
 
 // One entry: a bitmap sharing the cached block, and the hits counted on it.
 // Linked into its cache's list, newest at the head.

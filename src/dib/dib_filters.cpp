@@ -4,6 +4,7 @@
 
 #include "core/image_rows.h"
 #include "filters/filter_drivers.h"
+
 #include <kolvex/dib/dib.h>
 
 using kolvex::detail::ReadImage;

@@ -5,10 +5,11 @@
 
 #include "base/bitmap_format.h"
 #include "base/size.h"
-#include "platform/allocation.h"
-#include <kolvex/platform/win32.h>
-#include <kolvex/dib/dib.h>
 #include "dib/draw_rows.h"
+#include "platform/allocation.h"
+
+#include <kolvex/dib/dib.h>
+#include <kolvex/platform/win32.h>
 
 #include <cstdint>
 #include <cstring>

@@ -5,8 +5,9 @@
 #include "core/whole_write.h"
 #include "platform/allocation.h"
 #include "platform/page_keeper.h"
-#include <kolvex/platform/win32.h>
+
 #include <kolvex/dib/dib.h>
+#include <kolvex/platform/win32.h>
 
 #include <cstring>
 
@@ -65,9 +66,9 @@ bool CRZDIB2::CreateDIBSection(BITMAPINFOHEADER* pbih, DWORD dwInterlaced) {
       if (!temporary.Attach(::CreateCompatibleDC(nullptr))) AfxThrowMemoryException();
       // GDI reads a plain BITMAPINFOHEADER, and any colour table behind its 40 bytes.
       header->biSize = sizeof(BITMAPINFOHEADER);
-      block->hDIBSection = ::CreateDIBSection(temporary.GetSafeHdc(),
-                                              reinterpret_cast<BITMAPINFO*>(header), DIB_RGB_COLORS,
-                                              reinterpret_cast<void**>(&block->pBytes), nullptr, 0);
+      block->hDIBSection =
+          ::CreateDIBSection(temporary.GetSafeHdc(), reinterpret_cast<BITMAPINFO*>(header),
+                             DIB_RGB_COLORS, reinterpret_cast<void**>(&block->pBytes), nullptr, 0);
       header->biSize = sizeof(tagRZBMINFOHEADER);
       temporary.DeleteDC();
     }
@@ -122,8 +123,9 @@ void CRZDIB2::_IAllocDibData(UINT nSize) {
   // otherwise its last page is the one the buffer ends in, committed to its
   // end, and an access past the buffer within that page does not fault.
   const auto committed = kolvex::detail::CheckedAdd(nSize, kolvex::detail::kSlackBytes);
-  const auto reserved =
-      committed ? kolvex::detail::CheckedSize(*committed / kPageBytes + 1, kPageBytes) : std::nullopt;
+  const auto reserved = committed
+                            ? kolvex::detail::CheckedSize(*committed / kPageBytes + 1, kPageBytes)
+                            : std::nullopt;
   if (!reserved) AfxThrowMemoryException();
   // A region kept for reuse still holds its last owner's bytes: every
   // committed byte that fresh pages would read as zero is cleared, except
@@ -194,6 +196,8 @@ bool CRZDIB2::_CopyBeforeWrite() {
   return copied;
 }
 
-bool CRZDIB2::_AllocBeforeWrite(const CRZDIBBase2& src) { return CRZDIBBase2::_AllocBeforeWrite(src); }
+bool CRZDIB2::_AllocBeforeWrite(const CRZDIBBase2& src) {
+  return CRZDIBBase2::_AllocBeforeWrite(src);
+}
 
 bool CRZDIB2::_UseMMXInstructions() { return ProbeMMX() != 0; }

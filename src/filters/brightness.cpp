@@ -1,8 +1,8 @@
 // The brightness driver: one lookup table per call, one kernel call per
 // stored row.
 
-#include "filters/filter_rows.h"
 #include "filters/filter_drivers.h"
+#include "filters/filter_rows.h"
 
 namespace kolvex::detail {
 

@@ -9,9 +9,8 @@
 // mapped before the rest of the row and stored after it (SSE2, AVX2), or
 // masked (AVX-512).
 
-#include "filters/filter_rows.h"
-
 #include "core/kernel_dispatch.h"
+#include "filters/filter_rows.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The 3 x 3 median driver: border rows copied whole, every row between them
 // left to a kernel with its two neighbours.
 
-#include "filters/filter_rows.h"
 #include "filters/filter_drivers.h"
+#include "filters/filter_rows.h"
 
 #include <cstring>
 #include <memory>

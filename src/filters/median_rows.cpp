@@ -12,9 +12,8 @@
 // AVX-512 sorts each column once and shifts the sorted vectors in registers,
 // masking the vectors at the row's ends.
 
-#include "filters/filter_rows.h"
-
 #include "core/kernel_dispatch.h"
+#include "filters/filter_rows.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -71,14 +70,13 @@ inline BYTE Median9(int a0, int a1, int a2, int b0, int b1, int b2, int c0, int 
 // Every byte position of a pixel is its own channel, and its neighbours in the
 // row lie B bytes to either side, so the interior is one run of bytes.
 template <std::size_t B>
-void MedianRow(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out,
-               std::size_t pixels) {
+void MedianRow(const BYTE* prev, const BYTE* cur, const BYTE* next, BYTE* out, std::size_t pixels) {
   if (pixels == 0) return;
   std::memcpy(out, cur, B);
   const std::size_t last = (pixels - 1) * B;
   for (std::size_t i = B; i < last; ++i) {
-    out[i] = Median9(prev[i - B], prev[i], prev[i + B], cur[i - B], cur[i], cur[i + B],
-                     next[i - B], next[i], next[i + B]);
+    out[i] = Median9(prev[i - B], prev[i], prev[i + B], cur[i - B], cur[i], cur[i + B], next[i - B],
+                     next[i], next[i + B]);
   }
   std::memcpy(out + last, cur + last, B);
 }
@@ -133,7 +131,9 @@ KOLVEX_DEFINE_MEDIAN_STEPS(KOLVEX_AVX2, __m256i, Column256, _mm256_min_epu8, _mm
 KOLVEX_DEFINE_MEDIAN_STEPS(KOLVEX_AVX512, __m512i, Column512, _mm512_min_epu8, _mm512_max_epu8)
 #undef KOLVEX_DEFINE_MEDIAN_STEPS
 
-inline __m128i Load128(const BYTE* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Load128(const BYTE* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
 KOLVEX_AVX2 inline __m256i Load256(const BYTE* p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
@@ -147,8 +147,7 @@ inline __m128i MedianAt128(const BYTE* p, const BYTE* c, const BYTE* n, std::siz
   return MedianOfColumns(column(i - B), column(i), column(i + B));
 }
 template <std::size_t B>
-KOLVEX_AVX2 inline __m256i MedianAt256(const BYTE* p, const BYTE* c, const BYTE* n,
-                                       std::size_t i) {
+KOLVEX_AVX2 inline __m256i MedianAt256(const BYTE* p, const BYTE* c, const BYTE* n, std::size_t i) {
   return MedianOfColumns(SortColumn(Load256(p + i - B), Load256(c + i - B), Load256(n + i - B)),
                          SortColumn(Load256(p + i), Load256(c + i), Load256(n + i)),
                          SortColumn(Load256(p + i + B), Load256(c + i + B), Load256(n + i + B)));
@@ -266,8 +265,8 @@ KOLVEX_AVX512 void MedianAvx512(const BYTE* prev, const BYTE* cur, const BYTE* n
                                    ? FirstLanes64(static_cast<std::size_t>(B - from))
                                    : 0;
     const std::uint64_t keep = FirstLanes64(static_cast<std::size_t>(end - from));
-    _mm512_mask_storeu_epi8(
-        reinterpret_cast<BYTE*>(reinterpret_cast<std::uintptr_t>(out) + from), keep & ~skip, v);
+    _mm512_mask_storeu_epi8(reinterpret_cast<BYTE*>(reinterpret_cast<std::uintptr_t>(out) + from),
+                            keep & ~skip, v);
   };
   // The first vector may start before the interior.
   if (i < static_cast<std::ptrdiff_t>(B)) {
@@ -291,7 +290,6 @@ KOLVEX_AVX512 void MedianAvx512(const BYTE* prev, const BYTE* cur, const BYTE* n
     at = after;
   }
 }
-
 
 }  // namespace
 #endif

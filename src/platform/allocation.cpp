@@ -1,4 +1,5 @@
 #include "platform/allocation.h"
+
 #include <kolvex/testing.h>
 
 #include <atomic>

@@ -4,6 +4,7 @@
 
 #include "base/size.h"
 #include "platform/allocation.h"
+
 #include <kolvex/platform/mfc.h>
 
 #include <algorithm>
@@ -25,7 +26,8 @@ void AfxThrowFileException(int cause, LONG lOsError, LPCSTR) {
 
 CFile::CFile(LPCSTR lpszFileName, UINT nOpenFlags) {
   CFileException error;
-  if (!Open(lpszFileName, nOpenFlags, &error)) AfxThrowFileException(error.m_cause, error.m_lOsError);
+  if (!Open(lpszFileName, nOpenFlags, &error))
+    AfxThrowFileException(error.m_cause, error.m_lOsError);
 }
 
 CFile::~CFile() { Abort(); }
@@ -68,7 +70,8 @@ void CMemFile::Write(const void* lpBuf, UINT nCount) {
     m_lpBuffer = grown;
     m_nBufferSize = size;
   }
-  if (m_nPosition > m_nFileSize) std::memset(m_lpBuffer + m_nFileSize, 0, m_nPosition - m_nFileSize);
+  if (m_nPosition > m_nFileSize)
+    std::memset(m_lpBuffer + m_nFileSize, 0, m_nPosition - m_nFileSize);
   std::memcpy(m_lpBuffer + m_nPosition, lpBuf, nCount);
   m_nPosition = *end;
   m_nFileSize = std::max(m_nFileSize, m_nPosition);

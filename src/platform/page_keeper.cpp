@@ -6,11 +6,13 @@
 // the lock-pages privilege, reserved and committed at once and never paged,
 // which the reserve-then-commit layout of bitmap storage cannot use.
 
+#include "platform/page_keeper.h"
+
 #include "base/size.h"
 #include "platform/allocation.h"
-#include <kolvex/platform/win32.h>
-#include "platform/page_keeper.h"
+
 #include <kolvex/platform/storage_reuse.h>
+#include <kolvex/platform/win32.h>
 
 #include <algorithm>
 #include <array>
@@ -92,8 +94,7 @@ void Keep(const Region& region) {
   const auto sameSize = [&](const Region& r) {
     return r.reserved == region.reserved && r.committed == region.committed;
   };
-  if (static_cast<std::size_t>(std::count_if(k.kept.begin(), k.kept.end(), sameSize)) >=
-      kPerSize) {
+  if (static_cast<std::size_t>(std::count_if(k.kept.begin(), k.kept.end(), sameSize)) >= kPerSize) {
     Evict(k, std::find_if(k.kept.begin(), k.kept.end(), sameSize), released);
   }
   k.kept.push_back(region);

@@ -23,7 +23,9 @@ struct FieldPair {
   BYTE* To(std::size_t r) const { return dst.bytes + r * dst.stride; }
   const BYTE* From(std::size_t r) const { return src.bytes + r * src.stride; }
   // memmove: a worker called with src == this copies rows onto themselves.
-  void Copy(std::size_t to, std::size_t from) const { std::memmove(To(to), From(from), dst.stride); }
+  void Copy(std::size_t to, std::size_t from) const {
+    std::memmove(To(to), From(from), dst.stride);
+  }
 };
 
 std::optional<FieldPair> Match(const CRZDIBBase2& dst, const CRZDIBBase2& src) {

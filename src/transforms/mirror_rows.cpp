@@ -10,9 +10,8 @@
 // than its pixels (AVX2, 24 bits), the extra bytes lie below the block, where
 // the next block (or the plain loop) writes afterwards.
 
-#include "transforms/transform_rows.h"
-
 #include "core/kernel_dispatch.h"
+#include "transforms/transform_rows.h"
 
 #include <cstdint>
 #include <cstring>
@@ -107,8 +106,8 @@ KOLVEX_AVX2 void MirrorRowAvx2(const BYTE* src, BYTE* out, std::size_t pixels) {
 // which is stored so that they land on the step's output.
 KOLVEX_AVX2 void MirrorRow24Avx2(const BYTE* src, BYTE* out, std::size_t pixels) {
   const __m256i gather = _mm256_setr_epi32(3, 4, 5, 5, 0, 1, 2, 2);
-  const __m256i reverse = _mm256_setr_epi8(9, 10, 11, 6, 7, 8, 3, 4, 5, 0, 1, 2, -1, -1, -1, -1,
-                                           9, 10, 11, 6, 7, 8, 3, 4, 5, 0, 1, 2, -1, -1, -1, -1);
+  const __m256i reverse = _mm256_setr_epi8(9, 10, 11, 6, 7, 8, 3, 4, 5, 0, 1, 2, -1, -1, -1, -1, 9,
+                                           10, 11, 6, 7, 8, 3, 4, 5, 0, 1, 2, -1, -1, -1, -1);
   const __m256i join = _mm256_setr_epi32(0, 0, 0, 1, 2, 4, 5, 6);
   BYTE* end = out + pixels * 3;
   std::size_t x = 0;
@@ -158,8 +157,8 @@ KOLVEX_AVX512 void MirrorRowAvx512(const BYTE* src, BYTE* out, std::size_t pixel
 template <bool kMasked>
 KOLVEX_AVX512 inline void Mirror24Step512(const BYTE* from, BYTE* to, std::size_t count) {
   const __m512i gather = _mm512_setr_epi32(9, 10, 11, 11, 6, 7, 8, 8, 3, 4, 5, 5, 0, 1, 2, 2);
-  const __m512i reverse = _mm512_broadcast_i32x4(
-      _mm_setr_epi8(9, 10, 11, 6, 7, 8, 3, 4, 5, 0, 1, 2, -1, -1, -1, -1));
+  const __m512i reverse =
+      _mm512_broadcast_i32x4(_mm_setr_epi8(9, 10, 11, 6, 7, 8, 3, 4, 5, 0, 1, 2, -1, -1, -1, -1));
   const std::size_t bytes = count * 3;
   // Masked: the `count` pixels at `from` are the last of a virtual block of
   // 16, read and written only where they are.

@@ -25,7 +25,8 @@ struct RowPlan {
 RowPlan PlanRows(WORD bitCount, LONG factor, int nField, std::size_t stride) {
   const bool oneField = nField > 0;
   RowPlan plan{kolvex::detail::SelectReduceRow(bitCount, factor, oneField),
-               oneField ? factor / 2 : factor, {}};
+               oneField ? factor / 2 : factor,
+               {}};
   const std::size_t first = nField == 1 ? stride : 0;
   const std::size_t step = oneField ? 2 * stride : stride;
   for (int i = 0; i < plan.rows; ++i) plan.offsets[i] = first + static_cast<std::size_t>(i) * step;

@@ -11,9 +11,8 @@
 // the plain loop (SSE2, AVX2) or to masked loads and stores (AVX-512), so no
 // byte outside the covered pixels is read and none past the output written.
 
-#include "transforms/transform_rows.h"
-
 #include "core/kernel_dispatch.h"
+#include "transforms/transform_rows.h"
 
 #include <cstdint>
 #include <cstring>
@@ -60,7 +59,8 @@ void ReducePixels(const BYTE* const* rows, BYTE* out, std::size_t from, std::siz
   if (from >= to) return;
   [&]<std::size_t... R>(std::index_sequence<R...>) {
     ReduceRun<N, kFactor>(out + N * from, to - from, (rows[R] + kFactor * N * from)...);
-  }(std::make_index_sequence<kRows>());
+  }
+  (std::make_index_sequence<kRows>());
 }
 
 template <std::size_t N, int kFactor, int kRows>
@@ -103,8 +103,8 @@ inline __m128i LoadFour(const BYTE* p) {
     // Pixels 0, 1 stay in the low 8 bytes, pixels 2, 3 move to the high 8;
     // then in each half the second pixel moves up one byte.
     const __m128i low = _mm_set_epi32(0, 0, -1, -1);
-    const __m128i halves = _mm_or_si128(_mm_and_si128(v, low),
-                                        _mm_andnot_si128(low, _mm_slli_si128(v, 2)));
+    const __m128i halves =
+        _mm_or_si128(_mm_and_si128(v, low), _mm_andnot_si128(low, _mm_slli_si128(v, 2)));
     const __m128i first = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF);
     const __m128i second = _mm_slli_epi64(first, 32);
     return _mm_or_si128(_mm_and_si128(halves, first),
@@ -122,8 +122,8 @@ inline void StoreFour(BYTE* out, __m128i v) {
     const __m128i halves =
         _mm_or_si128(_mm_and_si128(v, first), _mm_srli_epi64(_mm_andnot_si128(first, v), 8));
     const __m128i low = _mm_set_epi32(0, 0, -1, -1);
-    const __m128i packed = _mm_or_si128(_mm_and_si128(halves, low),
-                                        _mm_srli_si128(_mm_andnot_si128(low, halves), 2));
+    const __m128i packed =
+        _mm_or_si128(_mm_and_si128(halves, low), _mm_srli_si128(_mm_andnot_si128(low, halves), 2));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
     const auto last = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(packed, 8)));
     std::memcpy(out + 8, &last, 4);
@@ -170,8 +170,8 @@ void EighthSse2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
     for (int r = 0; r < kRows; ++r) {  // 16 source pixels per row
       for (std::size_t k = 0; k < 4; ++k) {
         const __m128i v = LoadFour<N>(rows[r] + 4 * N * (x + k));
-        t[k] = _mm_add_epi16(t[k], _mm_add_epi16(_mm_unpacklo_epi8(v, zero),
-                                                 _mm_unpackhi_epi8(v, zero)));
+        t[k] = _mm_add_epi16(t[k],
+                             _mm_add_epi16(_mm_unpacklo_epi8(v, zero), _mm_unpackhi_epi8(v, zero)));
       }
     }
     // t[k] holds pixels 0 + 2 and 1 + 3 of output pixel k: add the halves.
@@ -241,9 +241,9 @@ KOLVEX_AVX2 inline void Store24x2(BYTE* out, __m256i v) {
 
 // Packs each lane's 32-bit pixels [c0 c1 c2 0] to 3 bytes (12 per lane).
 KOLVEX_AVX2 inline __m256i Drop4thBytes(__m256i v) {
-  return _mm256_shuffle_epi8(v, _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1,
-                                                 -1, -1, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14,
-                                                 -1, -1, -1, -1));
+  return _mm256_shuffle_epi8(
+      v, _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5, 6,
+                          8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
 }
 
 template <int kRows>
@@ -397,8 +397,8 @@ template <int kRows, bool kMasked>
 KOLVEX_AVX512 inline void Quarter32Step512(const BYTE* const* rows, std::size_t x,
                                            std::size_t count, BYTE* out) {
   constexpr int kShift = MeanShift(2 * kRows);
-  const __m512i pair = _mm512_broadcast_i32x4(
-      _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15));
+  const __m512i pair =
+      _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15));
   const std::size_t bytes = 8 * count;
   __m512i s0 = _mm512_set1_epi16(1 << (kShift - 1));
   __m512i s1 = s0;
@@ -415,16 +415,17 @@ KOLVEX_AVX512 inline void Quarter32Step512(const BYTE* const* rows, std::size_t 
 }
 
 template <int kRows, bool kMasked>
-KOLVEX_AVX512 inline void Eighth32Step512(const BYTE* const* rows, std::size_t x,
-                                          std::size_t count, BYTE* out) {
-  const __m512i quad = _mm512_broadcast_i32x4(
-      _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
+KOLVEX_AVX512 inline void Eighth32Step512(const BYTE* const* rows, std::size_t x, std::size_t count,
+                                          BYTE* out) {
+  const __m512i quad =
+      _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
   const std::size_t bytes = 16 * count;
   __m512i m[4];
   for (int k = 0; k < 4; ++k) {
     __m512i s = PairSums512(LoadPart<kMasked>(rows[0] + 16 * x, 64 * k, bytes), quad);
     for (int r = 1; r < kRows; ++r) {
-      s = _mm512_add_epi16(s, PairSums512(LoadPart<kMasked>(rows[r] + 16 * x, 64 * k, bytes), quad));
+      s = _mm512_add_epi16(s,
+                           PairSums512(LoadPart<kMasked>(rows[r] + 16 * x, 64 * k, bytes), quad));
     }
     m[k] = _mm512_madd_epi16(s, _mm512_set1_epi16(1));  // lane j: output pixel 4k + j
   }
@@ -436,12 +437,13 @@ template <int kRows, bool kMasked>
 KOLVEX_AVX512 inline void Quarter24Step512(const BYTE* const* rows, std::size_t x,
                                            std::size_t count, BYTE* out) {
   constexpr int kShift = MeanShift(2 * kRows);
-  const __m512i pair = _mm512_broadcast_i32x4(
-      _mm_setr_epi8(0, 3, 1, 4, 2, 5, 6, 9, 7, 10, 8, 11, -1, -1, -1, -1));
+  const __m512i pair =
+      _mm512_broadcast_i32x4(_mm_setr_epi8(0, 3, 1, 4, 2, 5, 6, 9, 7, 10, 8, 11, -1, -1, -1, -1));
   // After the pack, lane k holds output pixels 2k, 2k + 1 in words 0..2 and
   // 8 + 2k, 9 + 2k in words 4..6; gather those 3-word pairs in order.
-  static constexpr short kOrder[32] = {0, 1, 2, 8,  9,  10, 16, 17, 18, 24, 25, 26, 4,  5,  6,  12,
-                                       13, 14, 20, 21, 22, 28, 29, 30, 31, 31, 31, 31, 31, 31, 31, 31};
+  static constexpr short kOrder[32] = {0,  1,  2,  8,  9,  10, 16, 17, 18, 24, 25,
+                                       26, 4,  5,  6,  12, 13, 14, 20, 21, 22, 28,
+                                       29, 30, 31, 31, 31, 31, 31, 31, 31, 31};
   const std::size_t bytes = 6 * count;
   __m512i a = _mm512_set1_epi16(1 << (kShift - 1));
   __m512i b = a;
@@ -453,16 +455,16 @@ KOLVEX_AVX512 inline void Quarter24Step512(const BYTE* const* rows, std::size_t 
   const __m512i packed =
       _mm512_packus_epi16(_mm512_srli_epi16(a, kShift), _mm512_srli_epi16(b, kShift));
   StoreOut<kMasked>(out + 3 * x, 3 * count,
-                   _mm512_permutexvar_epi16(_mm512_loadu_si512(kOrder), packed));
+                    _mm512_permutexvar_epi16(_mm512_loadu_si512(kOrder), packed));
 }
 
 template <int kRows, bool kMasked>
-KOLVEX_AVX512 inline void Eighth24Step512(const BYTE* const* rows, std::size_t x,
-                                          std::size_t count, BYTE* out) {
-  const __m512i quad = _mm512_broadcast_i32x4(
-      _mm_setr_epi8(0, 3, 6, 9, 1, 4, 7, 10, 2, 5, 8, 11, -1, -1, -1, -1));
-  const __m512i drop = _mm512_broadcast_i32x4(
-      _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+KOLVEX_AVX512 inline void Eighth24Step512(const BYTE* const* rows, std::size_t x, std::size_t count,
+                                          BYTE* out) {
+  const __m512i quad =
+      _mm512_broadcast_i32x4(_mm_setr_epi8(0, 3, 6, 9, 1, 4, 7, 10, 2, 5, 8, 11, -1, -1, -1, -1));
+  const __m512i drop =
+      _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
   const __m512i join = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
   const std::size_t bytes = 12 * count;
   __m512i m[4];
@@ -476,7 +478,7 @@ KOLVEX_AVX512 inline void Eighth24Step512(const BYTE* const* rows, std::size_t x
   }
   const __m512i pixels = PackEighth512<MeanShift(4 * kRows)>(m[0], m[1], m[2], m[3]);
   StoreOut<kMasked>(out + 3 * x, 3 * count,
-                   _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(pixels, drop)));
+                    _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(pixels, drop)));
 }
 
 // Whole steps while their unmasked loads and stores stay inside the row
@@ -526,10 +528,10 @@ constexpr ReduceKernels kAvx2Reduce24{Quarter24Avx2<2>, Quarter24Avx2<1>, Eighth
                                       Eighth24Avx2<2>};
 constexpr ReduceKernels kAvx2Reduce32{Quarter32Avx2<2>, Quarter32Avx2<1>, Eighth32Avx2<4>,
                                       Eighth32Avx2<2>};
-constexpr ReduceKernels kAvx512Reduce24{Quarter24Avx512<2>, Quarter24Avx512<1>,
-                                        Eighth24Avx512<4>, Eighth24Avx512<2>};
-constexpr ReduceKernels kAvx512Reduce32{Quarter32Avx512<2>, Quarter32Avx512<1>,
-                                        Eighth32Avx512<4>, Eighth32Avx512<2>};
+constexpr ReduceKernels kAvx512Reduce24{Quarter24Avx512<2>, Quarter24Avx512<1>, Eighth24Avx512<4>,
+                                        Eighth24Avx512<2>};
+constexpr ReduceKernels kAvx512Reduce32{Quarter32Avx512<2>, Quarter32Avx512<1>, Eighth32Avx512<4>,
+                                        Eighth32Avx512<2>};
 
 }  // namespace
 #endif
@@ -538,14 +540,14 @@ ReduceRowFn SelectReduceRow(WORD bitCount, int factor, bool oneField) {
   const ReduceKernels* kernels = nullptr;
   switch (bitCount) {
     case 24:
-      kernels = PickKernel<const ReduceKernels*>(&kPlainReduce<3>, KOLVEX_X86_KERNEL(&kSse2Reduce<3>),
-                                                 KOLVEX_X86_KERNEL(&kAvx2Reduce24),
-                                                 KOLVEX_X86_KERNEL(&kAvx512Reduce24));
+      kernels = PickKernel<const ReduceKernels*>(
+          &kPlainReduce<3>, KOLVEX_X86_KERNEL(&kSse2Reduce<3>), KOLVEX_X86_KERNEL(&kAvx2Reduce24),
+          KOLVEX_X86_KERNEL(&kAvx512Reduce24));
       break;
     case 32:
-      kernels = PickKernel<const ReduceKernels*>(&kPlainReduce<4>, KOLVEX_X86_KERNEL(&kSse2Reduce<4>),
-                                                 KOLVEX_X86_KERNEL(&kAvx2Reduce32),
-                                                 KOLVEX_X86_KERNEL(&kAvx512Reduce32));
+      kernels = PickKernel<const ReduceKernels*>(
+          &kPlainReduce<4>, KOLVEX_X86_KERNEL(&kSse2Reduce<4>), KOLVEX_X86_KERNEL(&kAvx2Reduce32),
+          KOLVEX_X86_KERNEL(&kAvx512Reduce32));
       break;
     default:
       return nullptr;

@@ -12,9 +12,8 @@
 // goes to the plain loop. Gathers would be simpler but are slower than the
 // plain loop on current processors. No byte outside the row is read.
 
-#include "transforms/transform_rows.h"
-
 #include "core/kernel_dispatch.h"
+#include "transforms/transform_rows.h"
 
 #include <cstdint>
 #include <cstring>
@@ -89,8 +88,8 @@ KOLVEX_AVX2 void ScaleRow32Avx2(const BYTE* srcRow, std::size_t srcPixels, const
 
 KOLVEX_AVX2 void ScaleRow24Avx2(const BYTE* srcRow, std::size_t srcPixels, const LONG* columnMap,
                                 BYTE* out, std::size_t outPixels) {
-  const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
-                                        0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
+                                        1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
   const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
   std::size_t x = 0;
   for (; x + 8 <= outPixels; x += 8) {
@@ -109,9 +108,9 @@ KOLVEX_AVX2 void ScaleRow24Avx2(const BYTE* srcRow, std::size_t srcPixels, const
       const __m256i first = PickDword(lo, hi, d);
       const __m256i second = PickDword(lo, hi, _mm256_add_epi32(d, _mm256_set1_epi32(1)));
       // A shift by 32 gives 0: a pixel that starts its dword needs no second.
-      const __m256i pixels =
-          _mm256_or_si256(_mm256_srlv_epi32(first, shift),
-                          _mm256_sllv_epi32(second, _mm256_sub_epi32(_mm256_set1_epi32(32), shift)));
+      const __m256i pixels = _mm256_or_si256(
+          _mm256_srlv_epi32(first, shift),
+          _mm256_sllv_epi32(second, _mm256_sub_epi32(_mm256_set1_epi32(32), shift)));
       const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(pixels, pack), join);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm256_castsi256_si128(packed));
       _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 16),
@@ -172,8 +171,8 @@ KOLVEX_AVX512 void ScaleRow32Avx512(const BYTE* srcRow, std::size_t srcPixels,
 
 KOLVEX_AVX512 void ScaleRow24Avx512(const BYTE* srcRow, std::size_t srcPixels,
                                     const LONG* columnMap, BYTE* out, std::size_t outPixels) {
-  const __m512i pack = _mm512_broadcast_i32x4(
-      _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+  const __m512i pack =
+      _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
   const __m512i join = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
   for (std::size_t x = 0; x < outPixels; x += 16) {
     const std::size_t count = outPixels - x < 16 ? outPixels - x : 16;

@@ -79,9 +79,9 @@ static_assert(offsetof(tagRZBMINFOHEADER, dwReserved3) == 88);
 // The shared, reference-counted data block of CRZDIBBase2. Derived classes
 // append fields (CRzDibData2); these five come first and in this order.
 struct CRzDibBaseData2 {
-  LONG nRefs;        // owners; -1 when locked (and in the empty block)
-  bool bCreated;     // the buffer at pBmiHeader came from _IAllocDibData and is ours
-  UINT nAllocSize;   // bytes last requested from _IAllocDibData (header + pixels)
+  LONG nRefs;       // owners; -1 when locked (and in the empty block)
+  bool bCreated;    // the buffer at pBmiHeader came from _IAllocDibData and is ours
+  UINT nAllocSize;  // bytes last requested from _IAllocDibData (header + pixels)
   tagRZBMINFOHEADER* pBmiHeader;
   BYTE* pBytes;
 };
@@ -221,9 +221,9 @@ class KOLVEX_API CRZDIBBase2 {
   bool DIBsEqual(const CRZDIBBase2& other) const;
 
   // ---- Header setters; each does nothing on a bitmap without a header. ----
-  void SetInterlacedFlag(DWORD dwFlag);       // private copy first
-  void ncbwSetAlphaFlag(DWORD dwFlag);        // in place, seen by every sharer
-  void SetAlphaValid(bool bValid);            // true: in place; false: private copy first
+  void SetInterlacedFlag(DWORD dwFlag);             // private copy first
+  void ncbwSetAlphaFlag(DWORD dwFlag);              // in place, seen by every sharer
+  void SetAlphaValid(bool bValid);                  // true: in place; false: private copy first
   void SetAlphaPremultiplied(bool bPremultiplied);  // true: in place; false: private copy first
 
  protected:

@@ -19,23 +19,23 @@ KOLVEX_API const char* BitmapFileProblem(const void* data, std::size_t size);
 // A bitmap file's own format, and what CRZDIB2::CreateFromFile makes of it,
 // as its headers tell. The strings are static and owned by the library.
 struct BitmapFileFormat {
-  std::uint32_t headerBytes = 0;       // size of the info header: 12, 16 to 64, 108 or 124
+  std::uint32_t headerBytes = 0;  // size of the info header: 12, 16 to 64, 108 or 124
   // "BITMAPCOREHEADER" (12 bytes), "OS/2 2.x" (16 to 64 bytes but 40, 52 and
   // 56), "BITMAPINFOHEADER" (40), "BITMAPV2INFOHEADER" (52),
   // "BITMAPV3INFOHEADER" (56), "BITMAPV4HEADER" (108), "BITMAPV5HEADER" (124).
   const char* headerKind = nullptr;
   std::int32_t width = 0;
-  std::int32_t height = 0;             // positive; topDown gives the row order
-  bool topDown = false;                // rows stored from the top (a negative height)
-  std::uint16_t bitCount = 0;          // 1, 2, 4, 8, 16, 24 or 32
-  std::uint32_t compression = 0;       // the header's code: 0, 1, 2, 3 or 6
+  std::int32_t height = 0;        // positive; topDown gives the row order
+  bool topDown = false;           // rows stored from the top (a negative height)
+  std::uint16_t bitCount = 0;     // 1, 2, 4, 8, 16, 24 or 32
+  std::uint32_t compression = 0;  // the header's code: 0, 1, 2, 3 or 6
   // "BI_RGB", "BI_RLE8", "BI_RLE4", "BI_BITFIELDS" or "BI_ALPHABITFIELDS".
   const char* compressionName = nullptr;
   // At 16 and 32 bits, the masks the pixels are read by (for BI_RGB the
   // 5-5-5 or 8-8-8 ones, with no alpha); 0 at other depths.
   std::uint32_t redMask = 0, greenMask = 0, blueMask = 0, alphaMask = 0;
-  std::uint32_t paletteEntries = 0;    // colour-table entries the file holds
-  std::uint32_t pixelOffset = 0;       // where the pixel rows or run-length codes start
+  std::uint32_t paletteEntries = 0;  // colour-table entries the file holds
+  std::uint32_t pixelOffset = 0;     // where the pixel rows or run-length codes start
   // What loading makes of it: 8 (grey values: an 8-bit file without a colour
   // table or with the grey ramp), 32 (a file with an alpha mask, or 32-bit
   // BI_RGB) or 24 (every other file: colours applied), in loadedBytes pixel

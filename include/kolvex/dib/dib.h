@@ -75,9 +75,9 @@ static_assert(sizeof(CDIBCacheInfo) == 188);
 // The data block of CRZDIB2: the base fields, then the DIB section, its memory
 // DC, the bitmap that selecting the section displaced, and the cache record.
 struct CRzDibData2 : CRzDibBaseData2 {
-  HBITMAP hDIBSection;   // null unless the pixels are in a DIB section
-  CDC* pDIBSectionDC;    // owned; the section is selected into its DC
-  HBITMAP hOldBitmap;    // selected back before the DC is deleted
+  HBITMAP hDIBSection;  // null unless the pixels are in a DIB section
+  CDC* pDIBSectionDC;   // owned; the section is selected into its DC
+  HBITMAP hOldBitmap;   // selected back before the DC is deleted
   CDIBCacheInfo cacheInfo;
 };
 

@@ -3,11 +3,11 @@
 #pragma once
 
 #if defined(_WIN32)
-#  if defined(KOLVEX_BUILDING_LIBRARY)
-#    define KOLVEX_API __declspec(dllexport)
-#  else
-#    define KOLVEX_API __declspec(dllimport)
-#  endif
+#if defined(KOLVEX_BUILDING_LIBRARY)
+#define KOLVEX_API __declspec(dllexport)
 #else
-#  define KOLVEX_API __attribute__((visibility("default")))
+#define KOLVEX_API __declspec(dllimport)
+#endif
+#else
+#define KOLVEX_API __attribute__((visibility("default")))
 #endif

@@ -72,7 +72,9 @@ class CRect : public RECT {
     return left == r.left && top == r.top && right == r.right && bottom == r.bottom;
   }
   // Symmetric, so that C++20's reversed candidates leave a == b unambiguous.
-  friend bool operator==(const CRect& a, const CRect& b) { return a == static_cast<const RECT&>(b); }
+  friend bool operator==(const CRect& a, const CRect& b) {
+    return a == static_cast<const RECT&>(b);
+  }
 };
 
 // ---- Palette: opaque; drawing takes one and ignores it ----

@@ -1,7 +1,8 @@
 // DrawDib over the GDI stand-in's stretch.
 
-#include <kolvex/platform/linux/drawdib.h>
 #include "platform/linux/gdi_internal.h"
+
+#include <kolvex/platform/linux/drawdib.h>
 
 using namespace kolvex::platform::detail;
 

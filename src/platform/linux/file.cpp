@@ -2,10 +2,11 @@
 
 #include <kolvex/platform/mfc.h>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 int CFileException::OsErrorToException(LONG lOsError) {
   switch (lOsError) {

@@ -24,8 +24,8 @@ using Pair = std::pair<int, int>;  // (destination coordinate, source coordinate
 // floor((2i + 1) * S / (2D)) of the source extent: the nearest pixel centre,
 // ties to the later pixel. Only the clipped range of i is visited, so huge
 // extents cost no more than the surface they land on.
-void MapAxis(std::int64_t dOrigin, std::int64_t dExtent, std::int64_t sOrigin,
-             std::int64_t sExtent, int dLimit, int sLimit, std::vector<Pair>& out) {
+void MapAxis(std::int64_t dOrigin, std::int64_t dExtent, std::int64_t sOrigin, std::int64_t sExtent,
+             int dLimit, int sLimit, std::vector<Pair>& out) {
   const std::int64_t d = std::abs(dExtent);
   const std::int64_t s = std::abs(sExtent);
   std::int64_t lo = 0;
@@ -171,9 +171,9 @@ BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdc
   return Transfer(hdcDest, {xDest, yDest, wDest, hDest}, hdcSrc, nullptr, {xSrc, ySrc, wSrc, hSrc});
 }
 
-int StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, int xSrc,
-                  int ySrc, int SrcWidth, int SrcHeight, const VOID* lpBits,
-                  const BITMAPINFO* lpbmi, UINT iUsage, DWORD rop) {
+int StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, int xSrc, int ySrc,
+                  int SrcWidth, int SrcHeight, const VOID* lpBits, const BITMAPINFO* lpbmi,
+                  UINT iUsage, DWORD rop) {
   if (rop != SRCCOPY || iUsage != DIB_RGB_COLORS) return 0;
   const auto src = DibView(lpbmi, lpBits);
   if (!src) return 0;
@@ -195,7 +195,8 @@ int GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPB
   if (!IsLiveDc(hdc) || !bitmap) return 0;
 
   if (lpvBits == nullptr) {  // the caller asks for the bitmap's format
-    const auto layout = kolvex::detail::CheckedLayout(bitmap->bitCount, bitmap->width, bitmap->height);
+    const auto layout =
+        kolvex::detail::CheckedLayout(bitmap->bitCount, bitmap->width, bitmap->height);
     h.biWidth = bitmap->width;
     h.biHeight = bitmap->height;
     h.biPlanes = 1;

@@ -17,8 +17,8 @@ struct PixelView {
   int height = 0;  // rows, always positive
   int bitCount = 32;
   std::ptrdiff_t stride = 0;
-  bool topDown = true;               // row 0 in memory is the top row
-  const RGBQUAD* colors = nullptr;   // colour table at <= 8 bits; null: the grey ramp
+  bool topDown = true;              // row 0 in memory is the top row
+  const RGBQUAD* colors = nullptr;  // colour table at <= 8 bits; null: the grey ramp
   int colorCount = 0;
   int shm = -1;  // the System V segment that starts at `bits`, or -1
 

@@ -7,12 +7,13 @@
 #include "platform/linux/gdi_internal.h"
 #include "platform/linux/real_screen.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <strings.h>
 #include <vector>
 
 namespace kolvex::platform::detail {
@@ -40,10 +41,10 @@ struct Surface {
 struct Object {
   std::uint32_t generation = 1;
   Kind kind = Kind::Free;
-  std::uint32_t selected = kStockSlot;    // memory DC: slot of its bitmap
-  int stretchMode = BLACKONWHITE;         // DCs
-  std::unique_ptr<Surface> surface;       // bitmaps
-  std::uint32_t selectedInto = kNone;     // bitmaps: slot of the DC holding it
+  std::uint32_t selected = kStockSlot;  // memory DC: slot of its bitmap
+  int stretchMode = BLACKONWHITE;       // DCs
+  std::unique_ptr<Surface> surface;     // bitmaps
+  std::uint32_t selectedInto = kNone;   // bitmaps: slot of the DC holding it
 };
 
 bool IsDcKind(Kind k) { return k == Kind::MemoryDc || k == Kind::DisplayDc || k == Kind::WindowDc; }
@@ -404,7 +405,8 @@ int GetObjectA(HANDLE h, int c, LPVOID pv) {
   ds.dsBm.bmBitsPixel = static_cast<WORD>(s.view.bitCount);
   ds.dsBm.bmBits = s.dibSection ? s.view.bits : nullptr;
   ds.dsBmih = s.header;
-  const int full = s.dibSection ? static_cast<int>(sizeof(DIBSECTION)) : static_cast<int>(sizeof(BITMAP));
+  const int full =
+      s.dibSection ? static_cast<int>(sizeof(DIBSECTION)) : static_cast<int>(sizeof(BITMAP));
   if (pv == nullptr) return full;
   if (s.dibSection && c >= full) {
     std::memcpy(pv, &ds, sizeof ds);

@@ -3,6 +3,7 @@
 
 #include "base/size.h"
 #include "platform/allocation.h"
+
 #include <kolvex/platform/linux/kernel.h>
 
 #include <sys/mman.h>
@@ -92,7 +93,8 @@ void* MapReservation(std::size_t bytes, int protection) {
   // what lies before and after that run goes back at once.
   auto* raw = static_cast<char*>(mmap(nullptr, *span, protection, kFlags, -1, 0));
   if (raw == MAP_FAILED) return MAP_FAILED;
-  const std::size_t lead = (kHugePage - reinterpret_cast<std::uintptr_t>(raw) % kHugePage) % kHugePage;
+  const std::size_t lead =
+      (kHugePage - reinterpret_cast<std::uintptr_t>(raw) % kHugePage) % kHugePage;
   char* start = raw + lead;
   if (lead != 0) munmap(raw, lead);
   if (lead != *span - bytes) munmap(start + bytes, *span - bytes - lead);
@@ -235,7 +237,9 @@ void InitializeCriticalSection(LPCRITICAL_SECTION cs) { new (cs->opaque) std::re
 
 void EnterCriticalSection(LPCRITICAL_SECTION cs) { MutexOf(cs).lock(); }
 
-BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs) { return MutexOf(cs).try_lock() ? TRUE : FALSE; }
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs) {
+  return MutexOf(cs).try_lock() ? TRUE : FALSE;
+}
 
 void LeaveCriticalSection(LPCRITICAL_SECTION cs) { MutexOf(cs).unlock(); }
 

@@ -69,7 +69,7 @@ struct Query {
 
 struct Table {
   std::mutex lock;
-  std::deque<Resource> resources;  // a deque: entries never move
+  std::deque<Resource> resources;      // a deque: entries never move
   std::vector<std::size_t> freeSlots;  // slots of removed entries that may be used again
   std::uint64_t serials = 0;
 };

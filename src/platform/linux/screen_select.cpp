@@ -2,6 +2,7 @@
 // the virtual screen. The state lives under the GDI table lock.
 
 #include "platform/linux/real_screen.h"
+
 #include <kolvex/platform/linux/user.h>
 
 #include <cstdlib>

@@ -11,7 +11,9 @@ namespace kolvex::platform::detail {
 namespace {
 
 // Extent e as seen from a band holding rows [top, ...) of rectangle b.
-Extent Within(const Extent& e, const Box& b, int top) { return {e.x - b.x, e.y - b.y - top, e.w, e.h}; }
+Extent Within(const Extent& e, const Box& b, int top) {
+  return {e.x - b.x, e.y - b.y - top, e.w, e.h};
+}
 
 }  // namespace
 
@@ -20,15 +22,16 @@ bool RealScreenTransfer(RealScreen& screen, const std::optional<PixelView>& dst,
   if (screen.Lost()) return false;
   const int w = screen.Width();
   const int h = screen.Height();
-  const auto touched = TouchedBoxes(dst ? dst->width : w, dst ? dst->height : h, d, src ? src->width : w,
-                                    src ? src->height : h, s);
+  const auto touched = TouchedBoxes(dst ? dst->width : w, dst ? dst->height : h, d,
+                                    src ? src->width : w, src ? src->height : h, s);
   if (!touched) return true;  // nothing to draw
   const Box& from = touched->src;
   const Box& to = touched->dst;
 
   if (src) {
-    return screen.Write(
-        to, [&](const PixelView& band, int top) { StretchPixels(band, Within(d, to, top), *src, s); });
+    return screen.Write(to, [&](const PixelView& band, int top) {
+      StretchPixels(band, Within(d, to, top), *src, s);
+    });
   }
   if (dst) {
     // An unscaled grab of whole rows: into shared memory, the display writes
@@ -36,8 +39,9 @@ bool RealScreenTransfer(RealScreen& screen, const std::optional<PixelView>& dst,
     if (d.w == s.w && d.h == s.h && d.w > 0 && d.h > 0 && to.x == 0 && to.w == dst->width) {
       if (const auto read = screen.ReadInto(from, *dst, to.y)) return *read;
     }
-    return screen.Read(
-        from, [&](const PixelView& band, int top) { StretchPixels(*dst, d, band, Within(s, from, top)); });
+    return screen.Read(from, [&](const PixelView& band, int top) {
+      StretchPixels(*dst, d, band, Within(s, from, top));
+    });
   }
   // Screen to screen: the source as it was before the call, as for any
   // transfer within one surface.

@@ -4,9 +4,10 @@
 
 #include "platform/linux/real_screen.h"
 
-#include <cstdlib>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+
+#include <cstdlib>
 
 namespace kolvex::platform::detail {
 namespace {

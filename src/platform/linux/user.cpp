@@ -2,6 +2,7 @@
 
 #include "platform/linux/gdi_internal.h"
 #include "platform/linux/real_screen.h"
+
 #include <kolvex/platform/linux/user.h>
 #include <kolvex/platform/screen.h>
 

@@ -9,6 +9,10 @@
 
 #include "platform/linux/real_screen.h"
 
+#include <pthread.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
@@ -16,10 +20,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
-#include <pthread.h>
-#include <sys/ipc.h>
-#include <sys/shm.h>
-#include <sys/socket.h>
 #include <vector>
 
 namespace kolvex::platform::detail {
@@ -78,7 +78,8 @@ class QuietPipe {
 bool OnThisMachine(xcb_connection_t* c) {
   sockaddr_storage address{};
   socklen_t length = sizeof address;
-  return getsockname(xcb_get_file_descriptor(c), reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+  return getsockname(xcb_get_file_descriptor(c), reinterpret_cast<sockaddr*>(&address), &length) ==
+             0 &&
          address.ss_family == AF_UNIX;
 }
 
@@ -97,7 +98,8 @@ bool RootVisualFits(const xcb_screen_t& screen) {
 
 class X11Screen final : public RealScreen {
  public:
-  X11Screen(Connection connection, const xcb_screen_t& screen, const xcb_format_t& format, xcb_gcontext_t gc)
+  X11Screen(Connection connection, const xcb_screen_t& screen, const xcb_format_t& format,
+            xcb_gcontext_t gc)
       : conn_(std::move(connection)),
         root_(screen.root),
         gc_(gc),
@@ -106,7 +108,8 @@ class X11Screen final : public RealScreen {
         depth_(screen.root_depth),
         bitsPerPixel_(format.bits_per_pixel),
         scanlinePad_(format.scanline_pad),
-        shm_(xcb_get_extension_data(conn_.get(), &xcb_shm_id)->present != 0 && OnThisMachine(conn_.get())
+        shm_(xcb_get_extension_data(conn_.get(), &xcb_shm_id)->present != 0 &&
+                     OnThisMachine(conn_.get())
                  ? Shm::Untried
                  : Shm::Off),
         // The request size limit, in 4-byte units; PutImage's own fields
@@ -141,18 +144,20 @@ class X11Screen final : public RealScreen {
     const QuietPipe quiet;
     const std::optional<xcb_shm_seg_t> seg = Attached(dst.shm);
     if (!seg) return Lost() ? std::optional<bool>(false) : std::nullopt;
-    const auto reply = Drain(xcb_shm_get_image_reply,
-                             xcb_shm_get_image(conn_.get(), root_, static_cast<std::int16_t>(r.x),
-                                               static_cast<std::int16_t>(r.y), static_cast<std::uint16_t>(r.w),
-                                               static_cast<std::uint16_t>(r.h), kAllPlanes, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                                               *seg, static_cast<std::uint32_t>(dst.stride * toY)));
+    const auto reply = Drain(
+        xcb_shm_get_image_reply,
+        xcb_shm_get_image(conn_.get(), root_, static_cast<std::int16_t>(r.x),
+                          static_cast<std::int16_t>(r.y), static_cast<std::uint16_t>(r.w),
+                          static_cast<std::uint16_t>(r.h), kAllPlanes, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                          *seg, static_cast<std::uint32_t>(dst.stride * toY)));
     return Checked(reply != nullptr);
   }
 
   bool SharesMemory() const override { return shm_ != Shm::Off; }
 
   void Forget(int shm) override {
-    const auto it = std::find_if(surfaces_.begin(), surfaces_.end(), [&](const auto& s) { return s.first == shm; });
+    const auto it = std::find_if(surfaces_.begin(), surfaces_.end(),
+                                 [&](const auto& s) { return s.first == shm; });
     if (it == surfaces_.end()) return;
     if (!Lost()) {
       const QuietPipe quiet;
@@ -171,7 +176,8 @@ class X11Screen final : public RealScreen {
   };
 
   std::size_t Stride(int width) const {
-    const std::size_t bits = static_cast<std::size_t>(width) * static_cast<std::size_t>(bitsPerPixel_);
+    const std::size_t bits =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(bitsPerPixel_);
     const auto pad = static_cast<std::size_t>(scanlinePad_);
     return (bits + pad - 1) / pad * pad / 8;
   }
@@ -200,8 +206,8 @@ class X11Screen final : public RealScreen {
   // nothing when it refuses.
   std::optional<xcb_shm_seg_t> Attach(int shm) {
     const xcb_shm_seg_t seg = xcb_generate_id(conn_.get());
-    const Reply<xcb_generic_error_t> error(
-        xcb_request_check(conn_.get(), xcb_shm_attach_checked(conn_.get(), seg, static_cast<std::uint32_t>(shm), 0)));
+    const Reply<xcb_generic_error_t> error(xcb_request_check(
+        conn_.get(), xcb_shm_attach_checked(conn_.get(), seg, static_cast<std::uint32_t>(shm), 0)));
     if (error != nullptr || !Checked(true)) return std::nullopt;
     return seg;
   }
@@ -242,10 +248,10 @@ class X11Screen final : public RealScreen {
     asked.reserve(static_cast<std::size_t>(b.count));
     for (int top = 0; top < r.h; top += b.rows) {
       const int rows = std::min(b.rows, r.h - top);
-      asked.push_back(xcb_shm_get_image(conn_.get(), root_, static_cast<std::int16_t>(r.x),
-                                        static_cast<std::int16_t>(r.y + top), static_cast<std::uint16_t>(r.w),
-                                        static_cast<std::uint16_t>(rows), kAllPlanes,
-                                        XCB_IMAGE_FORMAT_Z_PIXMAP, seg_, Offset(b, top)));
+      asked.push_back(xcb_shm_get_image(
+          conn_.get(), root_, static_cast<std::int16_t>(r.x), static_cast<std::int16_t>(r.y + top),
+          static_cast<std::uint16_t>(r.w), static_cast<std::uint16_t>(rows), kAllPlanes,
+          XCB_IMAGE_FORMAT_Z_PIXMAP, seg_, Offset(b, top)));
     }
     xcb_flush(conn_.get());
     bool ok = true;
@@ -271,10 +277,10 @@ class X11Screen final : public RealScreen {
     asked.reserve(static_cast<std::size_t>(b.count));
     for (int top = 0; top < r.h; top += b.rows) {
       const int rows = std::min(b.rows, r.h - top);
-      asked.push_back(xcb_get_image(conn_.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_,
-                                    static_cast<std::int16_t>(r.x), static_cast<std::int16_t>(r.y + top),
-                                    static_cast<std::uint16_t>(r.w), static_cast<std::uint16_t>(rows),
-                                    kAllPlanes));
+      asked.push_back(xcb_get_image(
+          conn_.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_, static_cast<std::int16_t>(r.x),
+          static_cast<std::int16_t>(r.y + top), static_cast<std::uint16_t>(r.w),
+          static_cast<std::uint16_t>(rows), kAllPlanes));
     }
     bool ok = true;
     std::size_t k = 0;
@@ -306,10 +312,11 @@ class X11Screen final : public RealScreen {
         const PixelView band = View(shmAddress_ + Offset(b, top), r, b, top);
         fill(band, top);
         sent.push_back(xcb_shm_put_image_checked(
-            conn_.get(), root_, gc_, static_cast<std::uint16_t>(r.w), static_cast<std::uint16_t>(band.height),
-            0, 0, static_cast<std::uint16_t>(r.w), static_cast<std::uint16_t>(band.height),
-            static_cast<std::int16_t>(r.x), static_cast<std::int16_t>(r.y + top), depth_,
-            XCB_IMAGE_FORMAT_Z_PIXMAP, 0, seg_, Offset(b, top)));
+            conn_.get(), root_, gc_, static_cast<std::uint16_t>(r.w),
+            static_cast<std::uint16_t>(band.height), 0, 0, static_cast<std::uint16_t>(r.w),
+            static_cast<std::uint16_t>(band.height), static_cast<std::int16_t>(r.x),
+            static_cast<std::int16_t>(r.y + top), depth_, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, seg_,
+            Offset(b, top)));
         xcb_flush(conn_.get());
       }
     } catch (...) {
@@ -332,7 +339,8 @@ class X11Screen final : public RealScreen {
             conn_.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_, gc_, static_cast<std::uint16_t>(r.w),
             static_cast<std::uint16_t>(band.height), static_cast<std::int16_t>(r.x),
             static_cast<std::int16_t>(r.y + top), 0, depth_,
-            static_cast<std::uint32_t>(b.stride * static_cast<std::size_t>(band.height)), data.get()));
+            static_cast<std::uint32_t>(b.stride * static_cast<std::size_t>(band.height)),
+            data.get()));
       }
     } catch (...) {
       Settle(sent);
@@ -427,8 +435,8 @@ std::unique_ptr<RealScreen> OpenX11Screen(const char* name, std::string& why) {
   }
   const xcb_screen_t& screen = *roots.data;
   const xcb_format_t* format = PixmapFormat(setup, screen.root_depth);
-  if ((screen.root_depth != 24 && screen.root_depth != 32) || !RootVisualFits(screen) || format == nullptr ||
-      (format->bits_per_pixel != 24 && format->bits_per_pixel != 32) ||
+  if ((screen.root_depth != 24 && screen.root_depth != 32) || !RootVisualFits(screen) ||
+      format == nullptr || (format->bits_per_pixel != 24 && format->bits_per_pixel != 32) ||
       setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) {
     why = shown + " has a " + std::to_string(screen.root_depth) +
           "-bit root window that is not 24- or 32-bit TrueColor (B, G, R bytes)";
@@ -438,8 +446,9 @@ std::unique_ptr<RealScreen> OpenX11Screen(const char* name, std::string& why) {
   const xcb_gcontext_t gc = xcb_generate_id(conn.get());
   const std::uint32_t values[] = {XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS, 0};
   const Reply<xcb_generic_error_t> error(xcb_request_check(
-      conn.get(), xcb_create_gc_checked(conn.get(), gc, screen.root,
-                                        XCB_GC_SUBWINDOW_MODE | XCB_GC_GRAPHICS_EXPOSURES, values)));
+      conn.get(),
+      xcb_create_gc_checked(conn.get(), gc, screen.root,
+                            XCB_GC_SUBWINDOW_MODE | XCB_GC_GRAPHICS_EXPOSURES, values)));
   if (error != nullptr || xcb_connection_has_error(conn.get()) != 0) {
     why = "cannot draw on " + shown;
     return nullptr;

@@ -86,9 +86,9 @@ BOOL CFile::Open(LPCSTR lpszFileName, UINT nOpenFlags, CFileException* pError) {
   // Share modes are not enforced: others may read, write, rename and delete
   // the file meanwhile, as they may on Linux. Handles are not inherited.
   SECURITY_ATTRIBUTES noInherit{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-  const HANDLE h = ::CreateFileA(lpszFileName, access,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &noInherit,
-                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE h =
+      ::CreateFileA(lpszFileName, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    &noInherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const auto error = static_cast<LONG>(::GetLastError());
     return fail(CFileException::OsErrorToException(error), error);

@@ -10,6 +10,7 @@
 // injects faults never has its table touched.
 
 #include "platform/allocation.h"
+
 #include <kolvex/platform/win32.h>
 
 #include <array>

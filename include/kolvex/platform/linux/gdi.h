@@ -73,13 +73,13 @@ using DEVMODEA = _devicemodeA;
 #define OBJ_BITMAP 7
 
 struct BITMAP {
-  LONG bmType;        // 0
+  LONG bmType;  // 0
   LONG bmWidth;
   LONG bmHeight;      // always positive
   LONG bmWidthBytes;  // bytes per row
   WORD bmPlanes;
   WORD bmBitsPixel;
-  LPVOID bmBits;      // the bits of a DIB section; null for device bitmaps
+  LPVOID bmBits;  // the bits of a DIB section; null for device bitmaps
 };
 using LPBITMAP = BITMAP*;
 
@@ -145,8 +145,8 @@ KOLVEX_API BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDe
 // bottom-up DIB is measured from its lower-left corner (of a top-down DIB from
 // its upper-left corner). Answers |SrcHeight| on success (so 0 for a zero
 // source height), 0 on failure.
-KOLVEX_API int StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight,
-                             int xSrc, int ySrc, int SrcWidth, int SrcHeight, const VOID* lpBits,
+KOLVEX_API int StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, int xSrc,
+                             int ySrc, int SrcWidth, int SrcHeight, const VOID* lpBits,
                              const BITMAPINFO* lpbmi, UINT iUsage, DWORD rop);
 // Copies scan lines [start, start + cLines) of a bitmap into a 24- or 32-bit
 // BI_RGB DIB described by lpbmi (negative height: top-down); the DIB's rows

@@ -65,8 +65,8 @@ struct MEMORY_BASIC_INFORMATION {
   PVOID AllocationBase;  // start of the reservation; null for free memory
   DWORD AllocationProtect;
   WORD PartitionId;
-  SIZE_T RegionSize;     // bytes from BaseAddress with the same State
-  DWORD State;           // MEM_COMMIT, MEM_RESERVE or MEM_FREE
+  SIZE_T RegionSize;  // bytes from BaseAddress with the same State
+  DWORD State;        // MEM_COMMIT, MEM_RESERVE or MEM_FREE
   DWORD Protect;
   DWORD Type;
 };

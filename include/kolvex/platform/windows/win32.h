@@ -9,6 +9,7 @@
 #pragma once
 
 #include <windows.h>
+// <vfw.h> needs the types of <windows.h> before it.
 #include <vfw.h>
 
 static_assert(sizeof(BYTE) == 1 && sizeof(WORD) == 2);
