@@ -76,10 +76,38 @@ TEST_F(Save, FilesHoldTheHeaderFieldsAGreyTableAndTheRowsAsStored) {
   }
 }
 
+// With alpha: a version-5 header whose masks name byte 3 alpha, read back with it; depths
+// without alpha exactly as SaveAs writes them.
+TEST_F(Save, WithAlphaA32BitFileNamesByte3AlphaAndOtherDepthsAreSaveAs) {
+  kt::CountingDib2 dib;
+  ASSERT_TRUE(kt::CreateRandom(dib, 32, 5, 3, 1, 7));
+  dib.SetAlphaValid(false);  // written with alpha all the same: the caller decides
+  const std::vector<BYTE> f = SaveToMemory(dib, true);
+  ASSERT_EQ(f.size(), 14 + 124 + 60u);
+  EXPECT_TRUE(f[0] == 'B' && f[1] == 'M');
+  const std::pair<std::size_t, std::uint32_t> fields[] = {
+      {2, 198},   {10, 138},         {14, 124},
+      {18, 5},    {22, 3},           {26, 1u | 32 << 16},
+      {30, 3},    {34, 60},          {38, 0},
+      {46, 0},    {54, 0xFF0000},    {58, 0xFF00},
+      {62, 0xFF}, {66, 0xFF000000u}, {70, 0x73524742},
+      {122, 4},   {126, 0}};
+  for (const auto& [at, value] : fields) EXPECT_EQ(Get32(f, at), value) << "offset " << at;
+  EXPECT_TRUE(std::equal(f.begin() + 138, f.end(), dib.GetBytes()));
+  kt::CountingDib2 loaded;
+  ASSERT_TRUE(loaded.CreateFromMemory(f.data(), f.size()));
+  EXPECT_TRUE(loaded.DIBBitCount() == 32 && !loaded.IsAlphaInvalid());
+  EXPECT_EQ(kt::Pixels(loaded), kt::Pixels(dib));
+  for (WORD bits : {1, 8, 24}) {
+    ASSERT_TRUE(kt::CreateRandom(dib, bits, 5, 3, 1, bits));
+    EXPECT_EQ(SaveToMemory(dib, true), SaveToMemory(dib)) << bits << " bits";
+  }
+}
+
 TEST_F(Save, FailsWithoutPixelsOrWhenAWriteThrowsAndLeavesTheBitmapAlone) {
   CRZDIB2 empty;
   CMemFile nothing;
-  EXPECT_FALSE(empty.SaveAs(nothing));
+  EXPECT_FALSE(empty.SaveAs(nothing) || kolvex::SaveWithAlpha(empty, nothing));
   EXPECT_EQ(nothing.GetLength(), 0u);
 
   kt::CountingDib2 dib;
@@ -98,6 +126,14 @@ TEST_F(Save, FailsWithoutPixelsOrWhenAWriteThrowsAndLeavesTheBitmapAlone) {
     FullFile file;
     file.budget = budget;
     EXPECT_FALSE(dib.SaveAs(file)) << budget;
+    EXPECT_EQ(file.GetLength(), budget);
+  }
+  kt::CountingDib2 alpha;
+  ASSERT_TRUE(kt::CreateRandom(alpha, 32, 5, 3, 1, 3));
+  for (std::size_t budget : {0, 14, 14 + 124}) {
+    FullFile file;
+    file.budget = budget;
+    EXPECT_FALSE(kolvex::SaveWithAlpha(alpha, file)) << budget;
     EXPECT_EQ(file.GetLength(), budget);
   }
   {
