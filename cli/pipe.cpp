@@ -12,45 +12,68 @@
 #include "os.h"
 #include "pixels.h"
 
+#include <kolvex/kolvex.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace kolvex::cli {
 
-const char* const kPipeUsage =
-    "usage: kolvex pipe [--size WxH --format bgr24|bgra|gray] [--jobs N] OP [ARGS] [OP [ARGS]...]\n"
-    "Reads frames on standard input, runs the operations on each in turn and\n"
-    "writes the results on standard output, in the order they came.\n"
-    "  --size WxH, --format F  raw frames of W x H pixels, rows from the top and no\n"
-    "                          padding: bgr24 (blue, green, red bytes), bgra (4 bytes)\n"
-    "                          or gray (1 byte); the results go out in the same format\n"
-    "                          at the size the operations give\n"
-    "  (neither)               bitmap files one after another, as ffmpeg -f image2pipe\n"
-    "                          -c:v bmp writes and reads them; all of one size\n"
-    "  --jobs N                frames at once (default: the number of cores)\n"
-    "Operations, each with its options as the command of the same name takes them\n"
-    "(see kolvex OP --help for the rows and rounding each one keeps to):\n"
-    "  quarter [--field[=even|odd]]      eighth [--field[=even|odd]]\n"
-    "  scale WxH [--field[=even|odd]]    mirror [--horizontal] [--vertical]\n"
-    "  field --odd|--even [--interpolate]\n"
-    "  brightness LEVEL                  median\n"
-    "A stream that ends inside a frame, or changes size, is an error (exit 1) after\n"
-    "the frames before it have been written.\n"
-    "Example:\n"
-    "  ffmpeg -i in.mp4 -f rawvideo -pix_fmt bgr24 - |\n"
-    "    kolvex pipe --size 1920x1080 --format bgr24 quarter |\n"
-    "    ffmpeg -f rawvideo -pix_fmt bgr24 -s 960x540 -i - out.mp4\n"
-    "Memory: per job, one frame as read, the frame and one result.\n";
+const char* PipeUsage() {
+  static const std::string text =
+      "usage: kolvex pipe [--size WxH --format bgr24|bgra|gray] [--jobs N] OP [ARGS] [OP "
+      "[ARGS]...]\n"
+      "Reads frames on standard input, runs the operations on each in turn and\n"
+      "writes the results on standard output, in the order they came.\n"
+      "  --size WxH, --format F  raw frames of W x H pixels, rows from the top and no\n"
+      "                          padding: bgr24 (blue, green, red bytes), bgra (4 bytes)\n"
+      "                          or gray (1 byte); the results go out in the same format\n"
+      "                          at the size the operations give. A frame is at most\n"
+      "                          what one bitmap holds: its rows, each padded to 4\n"
+      "                          bytes, in " +
+      std::to_string(kolvex::kMaxBitmapBytes - kolvex::kBitmapOverheadBytes) +
+      " bytes\n"
+      "  (neither)               bitmap files one after another, as ffmpeg -f image2pipe\n"
+      "                          -c:v bmp writes and reads them; all of one size, each\n"
+      "                          at most " +
+      std::to_string(kolvex::kMaxBitmapBytes) +
+      " bytes, held as its bytes arrive\n"
+      "  --jobs N                frames at once, 1 to " +
+      std::to_string(kMaxJobs) +
+      " (default: the number of cores,\n"
+      "                          at most that); where fewer threads can start, it says\n"
+      "                          so and runs with those\n"
+      "Operations, each with its options as the command of the same name takes them\n"
+      "(see kolvex OP --help for the rows and rounding each one keeps to):\n"
+      "  quarter [--field[=even|odd]]      eighth [--field[=even|odd]]\n"
+      "  scale WxH [--field[=even|odd]]    mirror [--horizontal] [--vertical]\n"
+      "  field --odd|--even [--interpolate]\n"
+      "  brightness LEVEL                  median\n"
+      "A stream that ends inside a frame, or changes size, is an error (exit 1) after\n"
+      "the frames before it have been written. Standard output may not be the file\n"
+      "standard input reads (exit 1, nothing read).\n"
+      "Example:\n"
+      "  ffmpeg -i in.mp4 -f rawvideo -pix_fmt bgr24 - |\n"
+      "    kolvex pipe --size 1920x1080 --format bgr24 quarter |\n"
+      "    ffmpeg -f rawvideo -pix_fmt bgr24 -s 960x540 -i - out.mp4\n"
+      "Memory: per job, one frame as read, the frame and one result.\n";
+  return text.c_str();
+}
 
 namespace {
 
 const std::string kInput = "standard input";
 const std::string kOutput = "standard output";
 
-constexpr std::size_t kBitmapFileHeader = 14;
+// A frame is read into memory that grows with the bytes that arrive, from
+// this much (or the size of the largest frame that arrived whole), so that a
+// size the stream declares costs memory only as far as the stream delivers.
+constexpr std::size_t kFirstPiece = std::size_t{16} << 20;
 
 std::string FrameName(std::uint64_t number) { return "frame " + std::to_string(number); }
 
@@ -67,11 +90,12 @@ struct Frame {
   bool alpha = false;
 };
 
-// The stream's form and the reading of one frame of it. Called one frame at a
-// time, in order.
+// The stream's form and the reading of one frame of it from descriptor `fd`.
+// Called one frame at a time, in order.
 class Reader {
  public:
-  Reader(std::optional<WORD> rawBits, Geometry size) : rawBits_(rawBits), size_(size) {}
+  Reader(int fd, std::optional<WORD> rawBits, Geometry size)
+      : fd_(fd), rawBits_(rawBits), size_(size) {}
 
   bool raw() const { return rawBits_.has_value(); }
   WORD rawBits() const { return *rawBits_; }
@@ -79,48 +103,62 @@ class Reader {
   // False at the end of the stream.
   bool Next(Frame& frame) {
     frame.number = ++count_;
-    return raw() ? NextRaw(frame) : NextFile(frame);
+    try {
+      return raw() ? NextRaw(frame) : NextFile(frame);
+    } catch (const std::bad_alloc&) {
+      throw FileError(FrameName(frame.number), "out of memory");
+    }
   }
 
  private:
   bool NextRaw(Frame& frame) {
-    const std::size_t size = static_cast<std::size_t>(size_.width) *
-                             static_cast<std::size_t>(size_.height) * (*rawBits_ / 8u);
-    frame.bytes.resize(size);
-    return Fill(frame, 0, size);
+    // --size is checked to fit a bitmap, so the product fits too.
+    return Fill(frame, 0,
+                static_cast<std::size_t>(size_.width) * static_cast<std::size_t>(size_.height) *
+                    (*rawBits_ / 8u));
   }
 
   bool NextFile(Frame& frame) {
-    frame.bytes.resize(kBitmapFileHeader);
-    if (!Fill(frame, 0, kBitmapFileHeader)) return false;
-    const BYTE* head = frame.bytes.data();
-    const std::uint32_t size = ReadLe32(head + 2);
-    if (head[0] != 'B' || head[1] != 'M' || size < kBitmapFileHeader + 12 || size > 0x7FFFFFFF) {
+    if (!Fill(frame, 0, kolvex::kBitmapFileHeaderBytes)) return false;
+    const std::uint32_t size = kolvex::DeclaredBitmapFileBytes(frame.bytes.data());
+    if (size == 0) {
       throw FileError(kInput, FrameName(frame.number) + " is not a bitmap file (bad file header)");
     }
-    frame.bytes.resize(size);
-    if (!Fill(frame, kBitmapFileHeader, size)) {
-      throw FileError(kInput, "the stream ends inside the header of " + FrameName(frame.number));
-    }
+    Fill(frame, kolvex::kBitmapFileHeaderBytes, size);
     return true;
   }
 
   // Reads bytes [from, to) of the frame; false when the stream ends before
-  // the first of them.
+  // the first of them. What a regular file still holds is known before
+  // anything is allocated; from a pipe, memory grows as the bytes come.
   bool Fill(Frame& frame, std::size_t from, std::size_t to) {
-    const std::size_t got = ReadFully(0, frame.bytes.data() + from, to - from, kInput);
-    if (got == 0 && from == 0) return false;
-    if (got < to - from) {
-      throw FileError(kInput, "the stream ends inside " + FrameName(frame.number) + " (" +
-                                  std::to_string(from + got) + " of " + std::to_string(to) +
-                                  " bytes)");
+    if (const auto left = os::RegularFileRemaining(fd_)) {
+      if (from == 0 && *left == 0) return false;
+      if (*left < to - from) Truncated(frame, from + static_cast<std::size_t>(*left), to);
     }
+    std::size_t at = from;
+    while (at < to) {
+      const std::size_t piece = std::min(to, std::max({largest_, 2 * at, kFirstPiece}));
+      frame.bytes.resize(piece);
+      at += ReadFully(fd_, frame.bytes.data() + at, piece - at, kInput);
+      if (at < piece) break;  // the end of the stream
+    }
+    if (at == 0) return false;
+    if (at < to) Truncated(frame, at, to);
+    largest_ = std::max(largest_, to);
     return true;
   }
 
+  [[noreturn]] static void Truncated(const Frame& frame, std::size_t got, std::size_t size) {
+    throw FileError(kInput, "the stream ends inside " + FrameName(frame.number) + " (" +
+                                std::to_string(got) + " of " + std::to_string(size) + " bytes)");
+  }
+
+  int fd_;
   std::optional<WORD> rawBits_;
   Geometry size_;
   std::uint64_t count_ = 0;
+  std::size_t largest_ = 0;  // the largest frame that arrived whole
 };
 
 // The bitmap that raw frames are read into, kept by each thread from frame to
@@ -161,30 +199,34 @@ void CheckSize(const Frame& frame, std::optional<Geometry>& first) {
 void ProcessFrame(const Reader& reader, Geometry rawSize, const std::vector<Operation>& chain,
                   Frame& frame) {
   const std::string name = FrameName(frame.number);
-  if (reader.raw()) {
-    thread_local ReusedFrame spare;
-    if (!spare.Reshape(reader.rawBits(), rawSize.width, rawSize.height)) {
-      throw FileError(name, "out of memory");
+  try {
+    if (reader.raw()) {
+      thread_local ReusedFrame spare;
+      if (!spare.Reshape(reader.rawBits(), rawSize.width, rawSize.height)) {
+        throw FileError(name, "out of memory");
+      }
+      RawToRows(frame.bytes.data(), spare);
+      frame.dib = spare;
+    } else {
+      if (const char* why = BitmapFileProblem(frame.bytes.data(), frame.bytes.size())) {
+        throw FileError(name, why);
+      }
+      if (!frame.dib.CreateFromMemory(frame.bytes.data(), frame.bytes.size())) {
+        throw FileError(name, "out of memory");
+      }
+      frame.alpha = CarriesAlpha(frame.dib);
     }
-    RawToRows(frame.bytes.data(), spare);
-    frame.dib = spare;
-  } else {
-    if (const char* why = BitmapFileProblem(frame.bytes.data(), frame.bytes.size())) {
-      throw FileError(name, why);
+    std::vector<BYTE>().swap(frame.bytes);
+    frame.input = {frame.dib.DIBWidth(), frame.dib.DIBHeight()};
+    ApplyChain(chain, frame.dib, name);
+    CheckWritable(frame.dib, name);
+    if (reader.raw()) {
+      frame.bytes.resize(RawFrameBytes(frame.dib));
+      RowsToRaw(frame.dib, frame.bytes.data());
+      frame.dib.Delete();
     }
-    if (!frame.dib.CreateFromMemory(frame.bytes.data(), frame.bytes.size())) {
-      throw FileError(name, "out of memory");
-    }
-    frame.alpha = CarriesAlpha(frame.dib);
-  }
-  std::vector<BYTE>().swap(frame.bytes);
-  frame.input = {frame.dib.DIBWidth(), frame.dib.DIBHeight()};
-  ApplyChain(chain, frame.dib, name);
-  CheckWritable(frame.dib, name);
-  if (reader.raw()) {
-    frame.bytes.resize(RawFrameBytes(frame.dib));
-    RowsToRaw(frame.dib, frame.bytes.data());
-    frame.dib.Delete();
+  } catch (const std::bad_alloc&) {
+    throw FileError(name, "out of memory");
   }
 }
 
@@ -240,30 +282,49 @@ Status RunPipe(const std::vector<std::string>& words) {
   if (format != nullptr) {
     rawBits = RawBits(*format);
     const std::pair<int, int> size = ParseSize(*sizeText, 1);
+    if (!kolvex::BitmapFits(*rawBits, size.first, size.second)) {
+      throw UsageError("--size " + *sizeText + ": a " + *format +
+                       " frame of that size is larger than a bitmap can hold");
+    }
     rawSize = {size.first, size.second};
   }
   const unsigned jobs = JobsOption(own);
 
+  // Writing into the file being read would overwrite what is still to come,
+  // or read the results back without end; the shell has opened both already.
+  const auto input = os::IdentityOfRegular(0);
+  if (input && input == os::IdentityOfRegular(1)) {
+    std::fprintf(stderr, "kolvex pipe: %s: refusing to overwrite the input (%s reads it)\n",
+                 kOutput.c_str(), kInput.c_str());
+    return kFailed;
+  }
   os::PrepareStream(0);
   os::PrepareStream(1);
-  Reader reader(rawBits, rawSize);
+  const int in = os::WaitableStream(0);
+  const int out = os::WaitableStream(1);
+  Reader reader(in, rawBits, rawSize);
   std::optional<Geometry> first;
   std::uint64_t written = 0;
   try {
     RunOrdered<Frame>(
-        jobs, [&](Frame& frame) { return Interruption() == 0 && reader.Next(frame); },
+        jobs,
+        [](const std::string& line) { std::fprintf(stderr, "kolvex pipe: %s\n", line.c_str()); },
+        [&](Frame& frame) { return Interruption() == 0 && reader.Next(frame); },
         [&](Frame& frame) { ProcessFrame(reader, rawSize, chain, frame); },
         [&](Frame& frame) {
           if (reader.raw()) {
-            WriteFully(1, frame.bytes.data(), frame.bytes.size(), kOutput);
+            WriteFully(out, frame.bytes.data(), frame.bytes.size(), kOutput);
           } else {
             CheckSize(frame, first);
-            WriteBitmap(frame.dib, frame.alpha, 1, kOutput);
+            WriteBitmap(frame.dib, frame.alpha, out, kOutput);
           }
           ++written;
         });
   } catch (const FileError& e) {
     std::fprintf(stderr, "kolvex pipe: %s\n", e.what());
+    return kFailed;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "kolvex pipe: out of memory\n");
     return kFailed;
   } catch (const Interrupted&) {
   }

@@ -3,6 +3,15 @@
 
 #include "cli_support.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
 namespace {
 
 using kt::Quoted;
@@ -75,6 +84,81 @@ TEST_F(Tool, PipeBetweenTwoFfmpegsGivesEveryFrameInOrder) {
           << "frame " << frame << ", " << x << ", " << y;
     }
   }
+}
+
+// Whether every thread of process `pid`, the tool with its handlers in place, sleeps in the kernel.
+bool Waiting(pid_t pid) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::ifstream comm(proc + "/comm"), status(proc + "/status");
+  std::string name, line;
+  std::getline(comm, name);
+  unsigned long long caught = 0;
+  while (std::getline(status, line)) {
+    if (line.starts_with("SigCgt:")) caught = std::stoull(line.substr(7), nullptr, 16);
+  }
+  if (name != "kolvex" || (caught >> (SIGTERM - 1) & 1) == 0) return false;
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator(proc + "/task", error)) {
+    std::ifstream stat(task.path() / "stat");
+    const std::string text{std::istreambuf_iterator<char>(stat), {}};
+    const auto state = text.rfind(") ");
+    if (state == std::string::npos || text[state + 2] != 'S') return false;
+  }
+  return !error;
+}
+
+// SIGTERM while every thread waits: on a pipe that brings nothing, on a reader that takes
+// nothing (frames of 4 MB, over any pipe's buffer), with one job or several; each run ends at
+// once with the status of the signal and nothing left behind.
+TEST_F(Tool, ASignalEndsEveryWaitAtOnce) {
+  kt::QuietPipe silent(true);
+  const std::string stalled = Path("stalled");
+  ASSERT_EQ(::mkfifo(stalled.c_str(), 0600), 0);
+  const int taking = ::open(stalled.c_str(), O_RDONLY | O_NONBLOCK);  // and never reading
+  const std::string big = MakeInput("big.bmp", 32, 1024, 1024, 1);
+  ASSERT_EQ(
+      Shell("cat " + Quoted(big) + " " + Quoted(big) + " > " + Quoted(Path("two.bmp"))).status, 0);
+  const std::string tool = Quoted(KOLVEX_TOOL);
+  const std::pair<std::string, std::string> cases[] = {
+      {"pipe --jobs 2 mirror < " + Quoted(silent.path()),
+       "kolvex pipe: interrupted after 0 frames\n"},
+      {"pipe --jobs 1 mirror < " + Quoted(silent.path()),
+       "kolvex pipe: interrupted after 0 frames\n"},
+      {"pipe --jobs 2 mirror < " + Quoted(Path("two.bmp")) + " > " + Quoted(stalled),
+       "kolvex pipe: interrupted after 0 frames\n"},
+      {"mirror " + Quoted(big) + " " + Quoted(stalled),
+       stalled + ": interrupted; nothing written\n"},
+  };
+  for (const auto& [line, message] : cases) {
+    SCOPED_TRACE(line);
+    const std::string err = Path("err");
+    const std::string command = "exec " + tool + " " + line + " 2> " + Quoted(err);
+    const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ),
+              0);
+    int settled = 0;  // three looks in a row, 20 ms apart
+    for (int i = 0; i < 500 && settled < 3;
+         ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+      settled = Waiting(pid) ? settled + 1 : 0;
+    }
+    EXPECT_EQ(settled, 3) << "the tool never waited";
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    bool ended = false;  // within five seconds; an unwoken wait lasts until the second signal
+    for (int i = 0; i < 250 && !ended;
+         ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+      ended = ::waitpid(pid, &status, WNOHANG) == pid;
+    }
+    if (!ended) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+    EXPECT_EQ(kt::ReadAndRemove(err), message);
+  }
+  ::close(taking);
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"big.bmp", "stalled", "two.bmp"}));
 }
 
 }  // namespace

@@ -98,6 +98,12 @@ TEST(ToolOnDisplay, ShowStepsThroughTheFilesInAWindow) {
   }
   Press(peer.get(), window, 'q');
   EXPECT_EQ(viewer.Exited(), 0);
+  // A signal ends the wait for events (within Exited's five seconds; unwoken, it lasts).
+  kt::x11::Child signalled({"env", "DISPLAY=" + display, KOLVEX_TOOL, "show", a.path()});
+  EXPECT_TRUE(
+      kt::x11::Eventually([&] { return TitledWindow(peer.get()).second == name + " - 30 x 20"; }));
+  signalled.Signal(SIGTERM);
+  EXPECT_EQ(signalled.Exited(), 128 + SIGTERM);
 }
 
 }  // namespace
