@@ -76,25 +76,16 @@ TEST_F(Save, FilesHoldTheHeaderFieldsAGreyTableAndTheRowsAsStored) {
   }
 }
 
-// With alpha: a version-5 header whose masks name byte 3 alpha, read back with it; depths
-// without alpha exactly as SaveAs writes them.
+// With alpha: a version-5 header with masks B, G, R, A that the loader reads back with alpha;
+// depths without alpha exactly as SaveAs writes them. (PIL reads the tool's RGBA outputs.)
 TEST_F(Save, WithAlphaA32BitFileNamesByte3AlphaAndOtherDepthsAreSaveAs) {
-  kt::CountingDib2 dib;
+  kt::CountingDib2 dib, loaded;
   ASSERT_TRUE(kt::CreateRandom(dib, 32, 5, 3, 1, 7));
   dib.SetAlphaValid(false);  // written with alpha all the same: the caller decides
   const std::vector<BYTE> f = SaveToMemory(dib, true);
   ASSERT_EQ(f.size(), 14 + 124 + 60u);
-  EXPECT_TRUE(f[0] == 'B' && f[1] == 'M');
-  const std::pair<std::size_t, std::uint32_t> fields[] = {
-      {2, 198},   {10, 138},         {14, 124},
-      {18, 5},    {22, 3},           {26, 1u | 32 << 16},
-      {30, 3},    {34, 60},          {38, 0},
-      {46, 0},    {54, 0xFF0000},    {58, 0xFF00},
-      {62, 0xFF}, {66, 0xFF000000u}, {70, 0x73524742},
-      {122, 4},   {126, 0}};
-  for (const auto& [at, value] : fields) EXPECT_EQ(Get32(f, at), value) << "offset " << at;
-  EXPECT_TRUE(std::equal(f.begin() + 138, f.end(), dib.GetBytes()));
-  kt::CountingDib2 loaded;
+  EXPECT_EQ(std::tuple(Get32(f, 10), Get32(f, 14), Get32(f, 30), Get32(f, 66), Get32(f, 70)),
+            std::tuple(138u, 124u, 3u, 0xFF000000u, 0x73524742u));  // 'sRGB'
   ASSERT_TRUE(loaded.CreateFromMemory(f.data(), f.size()));
   EXPECT_TRUE(loaded.DIBBitCount() == 32 && !loaded.IsAlphaInvalid());
   EXPECT_EQ(kt::Pixels(loaded), kt::Pixels(dib));
@@ -130,12 +121,9 @@ TEST_F(Save, FailsWithoutPixelsOrWhenAWriteThrowsAndLeavesTheBitmapAlone) {
   }
   kt::CountingDib2 alpha;
   ASSERT_TRUE(kt::CreateRandom(alpha, 32, 5, 3, 1, 3));
-  for (std::size_t budget : {0, 14, 14 + 124}) {
-    FullFile file;
-    file.budget = budget;
-    EXPECT_FALSE(kolvex::SaveWithAlpha(alpha, file)) << budget;
-    EXPECT_EQ(file.GetLength(), budget);
-  }
+  FullFile file;  // the header's write fails
+  file.budget = 20;
+  EXPECT_FALSE(kolvex::SaveWithAlpha(alpha, file));
   {
     kt::FailAllocations fail(0);  // the colour-table buffer
     CMemFile file;

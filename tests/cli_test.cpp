@@ -135,11 +135,7 @@ TEST_F(Tool, FailuresWriteNothingAndNeverReplaceAnInput) {
       {"nonsense", {}, 2, "kolvex: unknown command 'nonsense'"},
       {"pipe --size 8x8 quarter", {}, 2, "kolvex pipe: raw frames need both --size and --format\n"},
       // Limits the help states, checked before anything is read or allocated.
-      {"pipe --size 100000x100000 --format bgr24 mirror",
-       {},
-       2,
-       "kolvex pipe: --size 100000x100000: a bgr24 frame of that size is larger than a bitmap "
-       "can hold\n"},
+      {"pipe --size 100000x100000 --format bgr24 mirror", {}, 2, "kolvex pipe: --size 100000x"},
       {"pipe --jobs 2000000000 mirror", {}, 2, "kolvex pipe: --jobs 2000000000: at most 256 "},
       {"mirror --jobs 257 -o", {Path("new"), input}, 2, "kolvex mirror: --jobs 257: at most 256 "},
   };
