@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -116,22 +117,21 @@ void RunOrdered(unsigned jobs, const std::function<void(const std::string& line)
   {
     // The threads wait here for their first item until all have started.
     const std::lock_guard<std::mutex> hold(produceLock);
-    std::string why;
+    char why[128] = "out of memory";  // nothing here may throw once a thread runs
     try {
       threads.reserve(jobs - 1);
       while (threads.size() + 1 < jobs) threads.emplace_back(worker);
     } catch (const std::system_error& e) {
-      why = e.what();
+      std::snprintf(why, sizeof why, "%s", e.what());
     } catch (const std::bad_alloc&) {
-      why = "out of memory";
     }
     const std::size_t started = threads.size() + 1;
-    try {  // saying so is worth no less than running: the threads are off
+    try {
       if (started < jobs) {
         fewer("running " + std::to_string(started) + " frames at once, not " +
               std::to_string(jobs) + ": no more threads can start (" + why + ")");
       }
-    } catch (...) {
+    } catch (...) {  // the line is lost, the run goes on
     }
   }
   worker();
