@@ -41,7 +41,8 @@ inline unsigned JobsOption(const Args& args) {
   return static_cast<unsigned>(n);
 }
 
-// Runs on `jobs` threads, the calling thread and jobs - 1 others:
+// Runs on `jobs` threads (the calling thread alone for 1; otherwise it waits
+// for them and takes the signals, which the others leave to it):
 //   produce(Item&) -> bool   fills the next item, one call at a time; false ends
 //   process(Item&)           on any thread, several at once
 //   consume(Item&)           one at a time, in the order of production
@@ -114,27 +115,35 @@ void RunOrdered(unsigned jobs, const std::function<void(const std::string& line)
   };
 
   std::vector<std::thread> threads;
-  {
+  if (jobs > 1) {
     // The threads wait here for their first item until all have started.
     const std::lock_guard<std::mutex> hold(produceLock);
     char why[128] = "out of memory";  // nothing here may throw once a thread runs
     try {
-      threads.reserve(jobs - 1);
-      while (threads.size() + 1 < jobs) threads.emplace_back(worker);
+      threads.reserve(jobs);
+      while (threads.size() < jobs) {
+        threads.emplace_back([&] {
+          // The signal handler runs in the waiting calling thread, which no lock
+          // can hold up (a wait of a lock may defer it, under sanitizers).
+          os::LeaveInterruptsToOtherThreads();
+          worker();
+        });
+      }
     } catch (const std::system_error& e) {
       std::snprintf(why, sizeof why, "%s", e.what());
     } catch (const std::bad_alloc&) {
     }
-    const std::size_t started = threads.size() + 1;
+    const std::size_t started = std::max<std::size_t>(threads.size(), 1);
     try {
       if (started < jobs) {
-        fewer("running " + std::to_string(started) + " frames at once, not " +
-              std::to_string(jobs) + ": no more threads can start (" + why + ")");
+        fewer("running " + std::to_string(started) + (started == 1 ? " frame" : " frames") +
+              " at once, not " + std::to_string(jobs) + ": no more threads can start (" + why +
+              ")");
       }
     } catch (...) {  // the line is lost, the run goes on
     }
   }
-  worker();
+  if (threads.empty()) worker();
   for (std::thread& t : threads) t.join();
   if (failure) std::rethrow_exception(failure);
 }

@@ -109,6 +109,9 @@ unsigned CoreCount();
 // where the system calls it (a signal handler, or another thread): it may
 // only touch atomics and call WakeWaiters, RemoveFileNow and ExitNow.
 void OnInterrupt(void (*handler)(int signal));
+// Leaves SIGINT, SIGTERM and SIGHUP to the process's other threads: for
+// worker threads, so that the handler runs in a thread that waits for them.
+void LeaveInterruptsToOtherThreads();
 // Safe inside a signal handler.
 void WakeWaiters();
 void RemoveFileNow(const char* path);

@@ -19,6 +19,9 @@ namespace {
 // Longer chains of links are taken for a loop, as the kernel takes them.
 constexpr int kMaxLinks = 40;
 
+// The signals that stop the tool.
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
 // The pipe that WakeWaiters makes readable for good: every WaitReady polls
 // its reading end beside the descriptor it waits on.
 int gWake[2] = {-1, -1};
@@ -175,7 +178,14 @@ void OnInterrupt(void (*handler)(int signal)) {
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a waiting read or write returns EINTR
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  for (const int signal : kInterrupts) ::sigaction(signal, &action, nullptr);
+}
+
+void LeaveInterruptsToOtherThreads() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signal : kInterrupts) sigaddset(&set, signal);
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 void WakeWaiters() {

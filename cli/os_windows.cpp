@@ -182,6 +182,7 @@ void OnInterrupt(void (*handler)(int signal)) {
 
 // The console's events come on a thread of their own, and reads and writes
 // of the runtime's descriptors always block: there is no wait to end.
+void LeaveInterruptsToOtherThreads() {}
 void WakeWaiters() {}
 
 void RemoveFileNow(const char* path) { ::DeleteFileA(path); }

@@ -153,7 +153,7 @@ TEST_F(Tool, UnderLimitsCommandsRunOrEndInAMessage) {
            " of 2147483647 bytes\\)\n";
   };
   const std::string fewer =
-      "running [1-9] frames at once, not (20|64): no more threads can start \\(Resource "
+      "running [1-9] frames? at once, not (20|64): no more threads can start \\(Resource "
       "temporarily unavailable\\)\n";
   const struct {
     std::string line;
