@@ -1,0 +1,1 @@
+# stubs: written below
