@@ -155,8 +155,7 @@ std::unique_ptr<Bitmap> FromArray(const py::array& a, bool interlaced, bool alph
     throw py::value_error(
         "from_array takes an H x W (grey), H x W x 3 (B, G, R) or H x W x 4 (B, G, R, A) "
         "array, not shape " +
-        py::str(py::tuple(py::cast(std::vector<py::ssize_t>(a.shape(), a.shape() + a.ndim()))))
-            .cast<std::string>());
+        py::str(a.attr("shape")).cast<std::string>());
   }
   const int channels = grey ? 1 : static_cast<int>(a.shape(2));
   const int bits = 8 * channels;
