@@ -11,9 +11,6 @@ Every pixel operation releases the GIL. Bitmaps pickle (header and pixels), so
 they travel between processes (multiprocessing, Dask). Linux only.
 """
 
-import sys as _sys
-import types as _types
-
 from . import _kolvex
 from ._kolvex import (
     Bitmap,
@@ -48,23 +45,17 @@ def _restore(bits, width, height, interlaced, alpha_flag, pixels):
     return Bitmap._from_state(bits, width, height, interlaced, alpha_flag, pixels)
 
 
-class _Module(_types.ModuleType):
-    @property
-    def cache_capacity_kb(self):
-        """Kilobytes the image cache may keep; 0 (the start) keeps nothing.
+def cache_capacity_kb(kb=None):
+    """The image cache's capacity in kilobytes; with kb, sets it first.
 
-        Setting it evicts down to the new capacity at once, least looked-up
-        entries first; 0 empties the cache."""
-        return _kolvex._cache_capacity_kb()
-
-    @cache_capacity_kb.setter
-    def cache_capacity_kb(self, kb):
+    The cache keeps nothing until a capacity is set (0 at start). Setting it
+    evicts down to the new capacity at once, least looked-up entries first;
+    0 empties the cache and keeps it empty."""
+    if kb is not None:
         _kolvex._set_cache_capacity_kb(kb)
-
-    @property
-    def cache_used_kb(self):
-        """Kilobytes the cached entries count together."""
-        return _kolvex._cache_used_kb()
+    return _kolvex._cache_capacity_kb()
 
 
-_sys.modules[__name__].__class__ = _Module
+def cache_used_kb():
+    """Kilobytes the cached entries count together."""
+    return _kolvex._cache_used_kb()

@@ -63,7 +63,8 @@ py::bytes ToBytes(Bitmap& self) {
   std::size_t size = 0;
   Locked(self, [&] {
     RequirePixels(self.dib, "to_bytes");
-    CMemFile file;
+    // Grown in one step: the headers, a colour table and the image.
+    CMemFile file(static_cast<UINT>(self.dib.DIBSize()) + 2048);
     if (!self.dib.SaveAs(file)) {
       throw py::value_error("to_bytes: " + Describe(self.dib) + " cannot be a bitmap file");
     }

@@ -78,14 +78,14 @@ def test_view_outlives_its_bitmap():
 
 
 def test_operations_while_a_writable_view_lives_copy_first():
-    kolvex.cache_capacity_kb = 1024
+    assert kolvex.cache_capacity_kb(1024) == 1024
     b = kolvex.Bitmap.from_array(random_pixels(4, 8, 8, 3))
     v = np.asarray(b)
     assert b.cache(41, 42)  # the cache keeps a copy: the block is locked
     found = kolvex.lookup(41, 42, width=8, height=8)
     v[:] = 0
     assert np.asarray(found).any() and not np.shares_memory(np.asarray(found), v)
-    kolvex.cache_capacity_kb = 0
+    kolvex.cache_capacity_kb(0)
     with pytest.raises(BufferError):  # contiguous bytes: rows are stored bottom-up
         np.frombuffer(b, np.uint8)
 
