@@ -205,8 +205,7 @@ UINT PixelWord(const py::object& value, int bits) {
   UINT word = 0;
   for (std::size_t i = 0; i < channels.size(); ++i) {
     if (channels[i] < 0 || channels[i] > 255) {
-      throw py::value_error("clear: channel values are 0..255, not " +
-                            std::to_string(channels[i]));
+      throw py::value_error("clear: channel values are 0..255, not " + std::to_string(channels[i]));
     }
     word |= static_cast<UINT>(channels[i]) << (8 * i);
   }
@@ -294,23 +293,35 @@ within one field). ValueError for another depth, a negative size or one over
 the library's limit (2 GiB per bitmap); MemoryError when memory runs out.)doc");
 
   cls.def_property_readonly(
-      "width", [](Bitmap& b) { return Read<int>(b, [](const Dib& d) { return d.IsValidDIB() ? d.DIBWidth() : 0; }); },
+      "width",
+      [](Bitmap& b) {
+        return Read<int>(b, [](const Dib& d) { return d.IsValidDIB() ? d.DIBWidth() : 0; });
+      },
       "Width in pixels.");
   cls.def_property_readonly(
-      "height", [](Bitmap& b) { return Read<int>(b, [](const Dib& d) { return d.IsValidDIB() ? d.DIBHeight() : 0; }); },
+      "height",
+      [](Bitmap& b) {
+        return Read<int>(b, [](const Dib& d) { return d.IsValidDIB() ? d.DIBHeight() : 0; });
+      },
       "Height in pixels.");
   cls.def_property_readonly(
-      "bits", [](Bitmap& b) { return Read<int>(b, [](const Dib& d) { return d.IsValidDIB() ? int{d.DIBBitCount()} : 0; }); },
+      "bits",
+      [](Bitmap& b) {
+        return Read<int>(b, [](const Dib& d) { return d.IsValidDIB() ? int{d.DIBBitCount()} : 0; });
+      },
       "Bits per pixel: 8 (grey), 24 (B, G, R) or 32 (B, G, R, A).");
   cls.def_property_readonly(
       "stride",
-      [](Bitmap& b) { return Read<int>(b, [](const Dib& d) { return d.IsValidDIB() ? d.DIBBytesPerLine() : 0; }); },
+      [](Bitmap& b) {
+        return Read<int>(b, [](const Dib& d) { return d.IsValidDIB() ? d.DIBBytesPerLine() : 0; });
+      },
       "Bytes from one stored row to the next: ((bits x width + 31) // 32) x 4.");
   cls.def_property_readonly("shape", &Shape,
                             "(height, width, channels), or (height, width) at 8 bits: the "
                             "shape of numpy.asarray(bitmap).");
   cls.def_property(
-      "interlaced", [](Bitmap& b) { return Read<bool>(b, [](const Dib& d) { return d.IsInterlaced(); }); },
+      "interlaced",
+      [](Bitmap& b) { return Read<bool>(b, [](const Dib& d) { return d.IsInterlaced(); }); },
       [](Bitmap& b, bool interlaced) {
         Locked(b, [&] {
           RequirePixels(b.dib, "interlaced");
@@ -338,7 +349,8 @@ a shared bitmap a block of its own (a copy), as every write does.)doc");
 valid). Setting True marks it in place (every sharer sees it); setting False
 gives a shared bitmap a block of its own first.)doc");
   cls.def_property_readonly(
-      "shared", [](Bitmap& b) { return Read<bool>(b, [](const Dib& d) { return d.Owners() > 1; }); },
+      "shared",
+      [](Bitmap& b) { return Read<bool>(b, [](const Dib& d) { return d.Owners() > 1; }); },
       R"doc(True when the pixel block has other owners: bitmaps made by copy() or
 pickling's peers, the image cache, read-only views. A write to a shared
 bitmap first gives it a block of its own.)doc");
@@ -348,9 +360,10 @@ bitmap first gives it a block of its own.)doc");
 to this bitmap, and copies of it are made by copying, never by sharing.)doc");
   cls.def("__repr__", &Repr);
 
-  cls.def("quarter", [](Bitmap& b, py::object field) { return Quarter(b, field, 2); },
-          py::arg("field") = py::none(),
-          R"doc(A new bitmap of half the width and height (24 and 32 bits).
+  cls.def(
+      "quarter", [](Bitmap& b, py::object field) { return Quarter(b, field, 2); },
+      py::arg("field") = py::none(),
+      R"doc(A new bitmap of half the width and height (24 and 32 bits).
 
 Each pixel is the mean of a 2 x 2 block, each byte on its own, rounded half
 up. An odd width drops the last column and an odd height the top row (rows
@@ -360,9 +373,10 @@ library's rule: an interlaced bitmap is averaged within field 1 (stored rows
 field="even" or "odd" (or kolvex.Field) averages the pixel pairs of that
 picture field whatever the flag says. The result is progressive, alpha flags
 clear. The GIL is released. ValueError for other depths; MemoryError.)doc");
-  cls.def("eighth", [](Bitmap& b, py::object field) { return Quarter(b, field, 4); },
-          py::arg("field") = py::none(),
-          R"doc(A new bitmap of a quarter of the width and height (24 and 32 bits).
+  cls.def(
+      "eighth", [](Bitmap& b, py::object field) { return Quarter(b, field, 4); },
+      py::arg("field") = py::none(),
+      R"doc(A new bitmap of a quarter of the width and height (24 and 32 bits).
 
 Each pixel is the mean of a 4 x 4 block, each byte on its own, rounded half
 up (sum + 8 >> 4); a width or height that is no multiple of 4 drops the last
@@ -428,7 +442,8 @@ side writes (copy-on-write: the writer gets a copy first), so copying is
 cheap; while a writable view of this bitmap lives the block is locked and
 copy() copies the bytes at once.)doc");
   cls.def("__copy__", &Copy);
-  cls.def("__deepcopy__", [](Bitmap& b, py::object) { return Copy(b); }, py::arg("memo"));
+  cls.def(
+      "__deepcopy__", [](Bitmap& b, py::object) { return Copy(b); }, py::arg("memo"));
   cls.def("clear", &Clear, py::arg("value"),
           R"doc(Sets every pixel to value, in place.
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <kolvex/kolvex.h>
+
 #include <pybind11/pybind11.h>
 
 #include <cstdint>

@@ -59,7 +59,8 @@ bool Cache(Bitmap& self, const py::args& args, std::uint32_t frame, std::uint32_
         Record(keys, frame, flags, everyFrame, self.dib.DIBWidth(), self.dib.DIBHeight(),
                self.dib.DIBBitCount(), self.dib.IsInterlaced());
     if (CRZDIB2::GetCacheCapacityKB() == 0) {
-      throw py::value_error("the image cache keeps nothing until kolvex.cache_capacity_kb(kb) sets a capacity");
+      throw py::value_error(
+          "the image cache keeps nothing until kolvex.cache_capacity_kb(kb) sets a capacity");
     }
     if (!self.dib.IsLocked()) {
       self.dib.SetCacheInfo(info);
@@ -100,10 +101,11 @@ bitmap goes; while a writable view lives it keeps a copy of the pixels as
 they are now. True when kept (also when an equal entry is there already).
 When the entries exceed kolvex.cache_capacity_kb(), the least looked-up go
 first. ValueError before a capacity is set.)doc");
-  m.def("lookup", &Lookup, py::arg("width"), py::arg("height"),
-        py::arg("bits") = 24, py::arg("interlaced") = false, py::arg("frame") = 0,
-        py::arg("flags") = 0, py::arg("every_frame") = false,
-        R"doc(lookup(*key, width, height, bits=24, interlaced=False, frame=0, flags=0, every_frame=False) -> Bitmap | None
+  m.def(
+      "lookup", &Lookup, py::arg("width"), py::arg("height"), py::arg("bits") = 24,
+      py::arg("interlaced") = false, py::arg("frame") = 0, py::arg("flags") = 0,
+      py::arg("every_frame") = false,
+      R"doc(lookup(*key, width, height, bits=24, interlaced=False, frame=0, flags=0, every_frame=False) -> Bitmap | None
 
 The cached bitmap kept under this key record (see Bitmap.cache), sharing the
 cached pixels (no copy), or None.)doc");

@@ -24,19 +24,16 @@ class FieldFrame : public CRZDIB2 {
     const int selector = stored == 0 ? 2 : 1;
     return divisor == 2 ? _GetQuarterDIB(src, selector) : _GetEighthDIB(src, selector);
   }
+  // Every row from the chosen field, at src's own size too.
   bool ScaleField(const CRZDIB2& src, int width, int height, int stored) {
-    rowMode_ = stored == 0 ? 1 : 0;
-    return CreateScaled(src, width, height, 1);
+    if (!Create(src.DIBBitCount(), width, height, kProgressive)) return false;
+    if (width == 0 || height == 0) return true;
+    const bool scaled =
+        _InitScaling(width, height, src.DIBWidth(), src.DIBHeight(), stored == 0 ? 1 : 0) &&
+        _DoScaling(src);
+    _DeleteScaling();
+    return scaled;
   }
-
- protected:
-  // Every row table is drawn from the chosen field, whatever the flags say.
-  bool _InitScaling(int dstWidth, int dstHeight, int srcWidth, int srcHeight, int) override {
-    return CRZDIB2::_InitScaling(dstWidth, dstHeight, srcWidth, srcHeight, rowMode_);
-  }
-
- private:
-  int rowMode_ = 0;
 };
 
 bool Reduce(CRZDIB2& dst, const CRZDIB2& src, PictureField field, int divisor) {

@@ -3,12 +3,12 @@
 
 #include "bitmap.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-
-#include <unistd.h>
 
 namespace kolvex_python {
 

@@ -9,10 +9,10 @@ void TranslateErrors(std::exception_ptr p) {
   try {
     if (p) std::rethrow_exception(p);
   } catch (const OsError& e) {
-    py::object error = e.path.empty()
-                           ? py::reinterpret_borrow<py::object>(PyExc_OSError)(e.error, e.what())
-                           : py::reinterpret_borrow<py::object>(PyExc_OSError)(
-                                 e.error, e.what(), py::str(e.path));
+    py::object error =
+        e.path.empty()
+            ? py::reinterpret_borrow<py::object>(PyExc_OSError)(e.error, e.what())
+            : py::reinterpret_borrow<py::object>(PyExc_OSError)(e.error, e.what(), py::str(e.path));
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
   }
 }
@@ -24,7 +24,9 @@ PYBIND11_MODULE(_kolvex, m) {
   namespace kp = kolvex_python;
   m.doc() = "Kolvex: exact, fast bitmap operations on numpy arrays without copies.";
   pybind11::register_exception_translator(&kp::TranslateErrors);
-  pybind11::class_<kp::Bitmap> cls(m, "Bitmap", pybind11::buffer_protocol(), R"doc(A device-independent bitmap: 8-bit grey, 24-bit B, G, R or 32-bit B, G, R, A
+  pybind11::class_<kp::Bitmap> cls(
+      m, "Bitmap", pybind11::buffer_protocol(),
+      R"doc(A device-independent bitmap: 8-bit grey, 24-bit B, G, R or 32-bit B, G, R, A
 pixels in a shared, reference-counted, copy-on-write block, rows stored
 bottom-up and padded to 4 bytes.
 

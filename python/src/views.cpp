@@ -140,7 +140,8 @@ void CopyRows(const py::array& a, Dib& dib, int channels) {
       continue;
     }
     for (int x = 0; x < w; ++x) {
-      for (int c = 0; c < channels; ++c) out[x * channels + c] = in[x * pixelStep + c * channelStep];
+      for (int c = 0; c < channels; ++c)
+        out[x * channels + c] = in[x * pixelStep + c * channelStep];
     }
   }
 }
