@@ -3,6 +3,7 @@
 
 #include "bitmap.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -97,9 +98,10 @@ void SaveToPath(Bitmap& self, const std::string& path) {
       }
     }
     if (!saved) {
-      // Nothing half-written is left behind.
+      // Nothing half-written is left behind; a device or pipe is not ours to remove.
       file.Abort();
-      ::unlink(path.c_str());
+      struct stat st {};
+      if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
       throw OsError(e, std::string("could not write the bitmap file: ") + std::strerror(e), path);
     }
   });

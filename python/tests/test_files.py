@@ -3,7 +3,10 @@ missing files refused with the path and the reason."""
 
 import errno
 import io
+import resource
+import signal
 import struct
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -76,3 +79,21 @@ def test_missing_and_unwritable_paths(tmp_path):
         kolvex.Bitmap.load(tmp_path)
     with pytest.raises(FileNotFoundError):
         kolvex.Bitmap(2, 2).save(tmp_path / "no" / "such" / "dir.bmp")
+
+
+def test_failed_save_leaves_no_partial_file(tmp_path):
+    path = tmp_path / "big.bmp"
+    # A file size limit makes the write fail part of the way (EFBIG).
+    old = resource.getrlimit(resource.RLIMIT_FSIZE)
+    handler = signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (4096, old[1]))
+    try:
+        with pytest.raises(OSError) as e:
+            kolvex.Bitmap(100, 100).save(path)
+    finally:
+        resource.setrlimit(resource.RLIMIT_FSIZE, old)
+        signal.signal(signal.SIGXFSZ, handler)
+    assert e.value.errno == errno.EFBIG and not path.exists()
+    with pytest.raises(OSError):
+        kolvex.Bitmap(2, 2).save("/dev/full")  # written in place, never removed
+    assert Path("/dev/full").exists()
