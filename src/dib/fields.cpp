@@ -99,8 +99,7 @@ bool CreateEighthOfField(CRZDIB2& dst, const CRZDIB2& src, Field field) {
   return CreateReducedField(dst, src, field, 4);
 }
 
-bool CreateScaledFromField(CRZDIB2& dst, const CRZDIB2& src, int width, int height,
-                           Field field) {
+bool CreateScaledFromField(CRZDIB2& dst, const CRZDIB2& src, int width, int height, Field field) {
   return FromSource(dst, src, [&](const CRZDIB2& source) {
     if (!Takes(source) || width < 0 || height < 0) return false;
     const WORD bitCount = source.DIBBitCount();
