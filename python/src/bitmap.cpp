@@ -3,8 +3,6 @@
 
 #include "bitmap.h"
 
-#include "field_frames.h"
-
 #include <pybind11/stl.h>
 
 #include <memory>
@@ -59,13 +57,13 @@ void RequireGeometry(int bits, std::int64_t width, std::int64_t height) {
   }
 }
 
-std::optional<PictureField> ParseField(const py::object& field) {
+std::optional<kolvex::Field> ParseField(const py::object& field) {
   if (field.is_none()) return std::nullopt;
-  if (py::isinstance<PictureField>(field)) return field.cast<PictureField>();
+  if (py::isinstance<kolvex::Field>(field)) return field.cast<kolvex::Field>();
   if (py::isinstance<py::str>(field)) {
     const std::string name = field.cast<std::string>();
-    if (name == "even") return PictureField::Even;
-    if (name == "odd") return PictureField::Odd;
+    if (name == "even") return kolvex::Field::Even;
+    if (name == "odd") return kolvex::Field::Odd;
   }
   throw py::value_error("field must be None, \"even\" or \"odd\", not " +
                         py::repr(field).cast<std::string>());
@@ -82,21 +80,23 @@ void Made(bool ok) {
 }
 
 Result Quarter(Bitmap& self, const py::object& field, int divisor) {
-  const std::optional<PictureField> f = ParseField(field);
+  const std::optional<kolvex::Field> f = ParseField(field);
   auto out = std::make_unique<Bitmap>();
   Locked(self, [&] {
     RequireDepth(self.dib, divisor == 2 ? "quarter" : "eighth", {24, 32});
     if (divisor == 2) {
-      Made(f ? CreateQuarterOfField(out->dib, self.dib, *f) : out->dib.CreateQuarter(self.dib));
+      Made(f ? kolvex::CreateQuarterOfField(out->dib, self.dib, *f)
+             : out->dib.CreateQuarter(self.dib));
     } else {
-      Made(f ? CreateEighthOfField(out->dib, self.dib, *f) : out->dib.CreateEighth(self.dib));
+      Made(f ? kolvex::CreateEighthOfField(out->dib, self.dib, *f)
+             : out->dib.CreateEighth(self.dib));
     }
   });
   return out;
 }
 
 Result Scaled(Bitmap& self, std::int64_t width, std::int64_t height, const py::object& field) {
-  const std::optional<PictureField> f = ParseField(field);
+  const std::optional<kolvex::Field> f = ParseField(field);
   auto out = std::make_unique<Bitmap>();
   Locked(self, [&] {
     RequirePixels(self.dib, "scaled");
@@ -108,7 +108,7 @@ Result Scaled(Bitmap& self, std::int64_t width, std::int64_t height, const py::o
     }
     const int w = static_cast<int>(width);
     const int h = static_cast<int>(height);
-    Made(f ? CreateScaledFromField(out->dib, self.dib, w, h, *f)
+    Made(f ? kolvex::CreateScaledFromField(out->dib, self.dib, w, h, *f)
            : out->dib.CreateScaled(self.dib, w, h));
   });
   return out;
@@ -143,7 +143,7 @@ Result Weave(Bitmap& odd, Bitmap& even) {
     }
     Made(out->dib.Create(even.dib) && out->dib.CopyField(even.dib, 0) &&
          out->dib.CopyField(odd.dib, 1));
-    out->dib.SetInterlacedFlag(kInterlaced);
+    out->dib.SetInterlacedFlag(kolvex::kInterlacedFrame);
   });
   return out;
 }
@@ -236,7 +236,8 @@ Result Create(std::int64_t width, std::int64_t height, int bits, bool interlaced
     py::gil_scoped_release nogil;
     Library([&] {
       Made(out->dib.Create(static_cast<WORD>(bits), static_cast<int>(width),
-                           static_cast<int>(height), interlaced ? kInterlaced : kProgressive));
+                           static_cast<int>(height),
+                           interlaced ? kolvex::kInterlacedFrame : kolvex::kProgressiveFrame));
       out->dib.ClearDIB(0);
     });
   }
@@ -275,14 +276,14 @@ std::string Repr(Bitmap& self) {
 }  // namespace
 
 void RegisterBitmap(py::module_& m, py::class_<Bitmap>& cls) {
-  py::enum_<PictureField>(m, "Field", R"doc(A picture field of an interlaced frame.
+  py::enum_<kolvex::Field>(m, "Field", R"doc(A picture field of an interlaced frame.
 
 Even: picture rows 0, 2, 4... counted from the top (the top row included).
 Odd: picture rows 1, 3, 5....
 Bitmaps store rows from the bottom, so which stored rows these are depends on
 the parity of the height.)doc")
-      .value("Even", PictureField::Even)
-      .value("Odd", PictureField::Odd);
+      .value("Even", kolvex::Field::Even)
+      .value("Odd", kolvex::Field::Odd);
 
   cls.def(py::init(&Create), py::arg("width"), py::arg("height"), py::arg("bits") = 24,
           py::arg("interlaced") = false,
@@ -325,7 +326,8 @@ the library's limit (2 GiB per bitmap); MemoryError when memory runs out.)doc");
       [](Bitmap& b, bool interlaced) {
         Locked(b, [&] {
           RequirePixels(b.dib, "interlaced");
-          b.dib.SetInterlacedFlag(interlaced ? kInterlaced : kProgressive);
+          b.dib.SetInterlacedFlag(interlaced ? kolvex::kInterlacedFrame
+                                             : kolvex::kProgressiveFrame);
         });
       },
       R"doc(True when the bitmap holds two interlaced video fields (its interlaced flag

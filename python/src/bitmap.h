@@ -18,10 +18,6 @@ namespace kolvex_python {
 
 namespace py = pybind11;
 
-// The interlaced flag word: two interlaced fields, or one progressive picture.
-inline constexpr DWORD kInterlaced = 0;
-inline constexpr DWORD kProgressive = 1;
-
 // CRZDIB2 whose block's owner count can be read: a writable view is exported
 // only from a block with one owner, and `shared` reports the others.
 class Dib : public CRZDIB2 {
@@ -113,10 +109,9 @@ void RequireGeometry(int bits, std::int64_t width, std::int64_t height);
 // "W x H, B bits", for messages.
 std::string Describe(const CRZDIB2& dib);
 
-// The field an operation keeps, by picture rows counted from the top.
-enum class PictureField { Even = 0, Odd = 1 };
-// None (the library's own rule), "even", "odd" or a kolvex.Field.
-std::optional<PictureField> ParseField(const py::object& field);
+// The field an operation keeps: None (the library's own rule), "even", "odd"
+// or a kolvex.Field.
+std::optional<kolvex::Field> ParseField(const py::object& field);
 
 // The families, each registering its part of the module.
 void RegisterBitmap(py::module_& m, py::class_<Bitmap>& cls);

@@ -32,7 +32,8 @@ CDIBCacheInfo Record(const std::vector<std::uint32_t>& keys, std::uint32_t frame
   info.rzHeader.biHeight = height;
   info.rzHeader.biPlanes = 1;
   info.rzHeader.biBitCount = static_cast<WORD>(bits);
-  info.rzHeader.dwInterlacedFlag = interlaced ? kInterlaced : kProgressive;
+  info.rzHeader.dwInterlacedFlag =
+      interlaced ? kolvex::kInterlacedFrame : kolvex::kProgressiveFrame;
   return info;
 }
 

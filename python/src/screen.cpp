@@ -36,7 +36,7 @@ void NewSection(Dib& dib, int width, int height, int bits) {
   info.biPlanes = 1;
   info.biBitCount = static_cast<WORD>(bits);
   info.biCompression = BI_RGB;
-  if (!dib.CreateDIBSection(&info, kProgressive)) throw std::bad_alloc();
+  if (!dib.CreateDIBSection(&info, kolvex::kProgressiveFrame)) throw std::bad_alloc();
 }
 
 // The screen area at (x, y) into dib's DIB section, which has the area's size.

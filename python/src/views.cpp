@@ -166,7 +166,8 @@ std::unique_ptr<Bitmap> FromArray(const py::array& a, bool interlaced, bool alph
     py::gil_scoped_release nogil;
     Library([&] {
       if (!out->dib.Create(static_cast<WORD>(bits), static_cast<int>(a.shape(1)),
-                           static_cast<int>(a.shape(0)), interlaced ? kInterlaced : kProgressive)) {
+                           static_cast<int>(a.shape(0)),
+                           interlaced ? kolvex::kInterlacedFrame : kolvex::kProgressiveFrame)) {
         throw std::bad_alloc();
       }
       if (bits == 32 && !alpha) out->dib.SetAlphaValid(false);
@@ -185,7 +186,7 @@ struct Pixels {
 py::object ReduceEx(Bitmap& self, int protocol) {
   auto pixels = std::make_unique<Pixels>();
   int bits = 0, width = 0, height = 0;
-  DWORD interlaced = kProgressive, alphaFlag = 0;
+  DWORD interlaced = kolvex::kProgressiveFrame, alphaFlag = 0;
   Locked(self, [&] {
     RequirePixels(self.dib, "pickle");
     pixels->pin = self.dib;  // a share, or a copy of a locked block
