@@ -15,7 +15,6 @@ import kolvex  # noqa: E402
 
 
 def random_pixels(seed, height, width, channels):
-    """A top-down uint8 array of random pixels (H x W, or H x W x channels)."""
     rng = np.random.default_rng(seed)
     shape = (height, width) if channels == 1 else (height, width, channels)
     return rng.integers(0, 256, shape, dtype=np.uint8)
@@ -23,7 +22,6 @@ def random_pixels(seed, height, width, channels):
 
 @pytest.fixture(scope="session")
 def xvfb():
-    """The name of a 320x240x24 Xvfb display made the library's screen."""
     if shutil.which("Xvfb") is None:
         pytest.skip("Xvfb is not installed (Debian: xvfb)")
     read, write = os.pipe()

@@ -32,8 +32,6 @@ def test_draw_then_capture_on_the_virtual_screen():
     kolvex.capture(5, 7, 13, 10, out=grabbed)
     np.testing.assert_array_equal(np.asarray(grabbed), a)
     np.testing.assert_array_equal(np.asarray(sharer), a[::-1])
-    with pytest.raises(ValueError, match="empty"):
-        kolvex.capture(0, 0, 0, 5)
     with pytest.raises(ValueError, match="the area 4 x 4"):
         kolvex.capture(0, 0, 4, 4, out=grabbed)
 

@@ -113,8 +113,7 @@ def test_two_threads_hammering_one_bitmap():
         while not stop.is_set():
             for made in (b.quarter(), b.copy(), pickle.loads(pickle.dumps(b)), b.median()):
                 px = np.asarray(made)
-                # Each call sees the bitmap between two others: one clear
-                # value, but for the corner pixel the view may have set.
+                # One clear value (the view may have set the corner pixel).
                 body = px.reshape(-1, 4)[1:-1]
                 if len(np.unique(body)) > 2:
                     bad.append(np.unique(body))
