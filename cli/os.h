@@ -26,9 +26,16 @@ int OpenForReading(const std::string& path);
 // The size of the regular file open at `fd`; nothing when it is not a
 // regular file (a pipe, a device, a directory) or cannot be examined.
 std::optional<std::uint64_t> RegularFileSize(int fd);
+// The current position of the file open at `fd`; nothing where it has none.
+std::optional<std::uint64_t> Position(int fd);
 // The bytes of the regular file open at `fd` from its current position to
 // its end; nothing as above.
-std::optional<std::uint64_t> RegularFileRemaining(int fd);
+inline std::optional<std::uint64_t> RegularFileRemaining(int fd) {
+  const auto size = RegularFileSize(fd);
+  const auto at = Position(fd);
+  if (!size || !at) return std::nullopt;
+  return *size > *at ? *size - *at : 0;
+}
 
 // Prepares a standard stream (0, 1) for frames: binary mode where the system
 // has text modes, and a larger buffer where `fd` is a pipe whose buffer the

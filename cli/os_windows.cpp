@@ -94,11 +94,10 @@ std::optional<std::uint64_t> RegularFileSize(int fd) {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-std::optional<std::uint64_t> RegularFileRemaining(int fd) {
-  const auto size = RegularFileSize(fd);
+std::optional<std::uint64_t> Position(int fd) {
   const __int64 at = ::_lseeki64(fd, 0, SEEK_CUR);
-  if (!size || at < 0) return std::nullopt;
-  return *size > static_cast<std::uint64_t>(at) ? *size - static_cast<std::uint64_t>(at) : 0;
+  if (at < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(at);
 }
 
 void PrepareStream(int fd) { ::_setmode(fd, _O_BINARY); }
