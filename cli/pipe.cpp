@@ -10,7 +10,6 @@
 #include "operations.h"
 #include "options.h"
 #include "os.h"
-#include "pixels.h"
 #include "raw_frames.h"
 
 #include <cstdint>
@@ -33,8 +32,8 @@ const char* const kPipeUsage =
     "                          then V, each ceil(W/2) x ceil(H/2)) or nv12 (Y, then U\n"
     "                          and V interleaved); the results go out in the same\n"
     "                          format at the size the operations give\n"
-    "  --output-format F       the results in F instead: bgr24, yuv420p and nv12 each\n"
-    "                          for another\n"
+    "  --output-format F       the results in F instead; bgr24, yuv420p and nv12 stand\n"
+    "                          in for one another\n"
     "  (neither)               bitmap files one after another, as ffmpeg -f image2pipe\n"
     "                          -c:v bmp writes and reads them; all of one size\n"
     "  --jobs N                frames at once (default: the number of cores)\n"

@@ -52,8 +52,8 @@ RawFormat FindRawFormat(const std::string& name) { return Find("--format", name)
 RawFormat FindOutputFormat(const RawFormat& input, const std::string& name) {
   const RawFormat output = Find("--output-format", name);
   if (output.bits != input.bits) {
-    throw UsageError("--output-format " + name + ": frames read as " + input.name +
-                     " go out as " + Names(input.bits));
+    throw UsageError("--output-format " + name + ": frames read as " + input.name + " go out as " +
+                     Names(input.bits));
   }
   return output;
 }

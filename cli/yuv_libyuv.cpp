@@ -52,8 +52,8 @@ void PrepareYuv() { libyuv::InitCpuFlags(); }
 void YuvToRows(RawLayout layout, const BYTE* raw, CRZDIB2& dib) {
   const Planes<const BYTE> p(raw, dib);
   if (layout == RawLayout::kSemiPlanar420) {
-    libyuv::NV12ToRGB24(p.y, p.width, p.u, 2 * p.chromaWidth, TopRow(dib), Downwards(dib),
-                        p.width, p.height);
+    libyuv::NV12ToRGB24(p.y, p.width, p.u, 2 * p.chromaWidth, TopRow(dib), Downwards(dib), p.width,
+                        p.height);
   } else {
     libyuv::I420ToRGB24(p.y, p.width, p.u, p.chromaWidth, p.v, p.chromaWidth, TopRow(dib),
                         Downwards(dib), p.width, p.height);
@@ -73,8 +73,8 @@ void RowsToYuv(RawLayout layout, const CRZDIB2& dib, BYTE* raw) {
   separate.resize(2 * p.ChromaBytes());
   BYTE* u = separate.data();
   BYTE* v = u + p.ChromaBytes();
-  libyuv::RGB24ToI420(TopRow(dib), Downwards(dib), p.y, p.width, u, p.chromaWidth, v,
-                      p.chromaWidth, p.width, p.height);
+  libyuv::RGB24ToI420(TopRow(dib), Downwards(dib), p.y, p.width, u, p.chromaWidth, v, p.chromaWidth,
+                      p.width, p.height);
   libyuv::MergeUVPlane(u, p.chromaWidth, v, p.chromaWidth, p.u, 2 * p.chromaWidth, p.chromaWidth,
                        p.chromaHeight);
 }
