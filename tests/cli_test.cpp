@@ -106,50 +106,46 @@ TEST_F(Tool, FailuresWriteNothingAndNeverReplaceAnInput) {
     int status;
     std::string err;  // all of it; for status 2 its start
   } cases[] = {
-    {"mirror -o", {Path("new"), input}, 0, ""},
-    {"mirror -o", {Path("new"), input}, 0, ""},  // exists now
-    {"mirror -o",
-     {Path("missing/sub"), input},
-     1,
-     Path("missing/sub") + ": cannot create the directory: " + Path("missing") +
-         " does not exist\n"},
-    {"mirror -o", {file, input}, 1, file + ": not a directory\n"},
-    // The first job's output is the second job's input, and the other way round.
-    {"mirror -o", {Path("d"), other, input}, 1, ofRun + own + "2 frames, 2 failed\n"},
-    {"mirror -o", {Path("d"), input, other}, 1, own + ofRun + "2 frames, 2 failed\n"},
-    {"quarter", {input, input}, 1, own},
-    {"weave", {other, input, input}, 1, own},
-    {"capture --rect 0,0,8,8 --screen",
-     {screen, screen},
-     1,
-     screen + ": refusing to overwrite the screen file it captures from\n"},
-    {"quarter",
-     {thin, out},
-     1,
-     out + ": the result is 0 x 5 pixels, which no bitmap file can hold; nothing written\n"},
-    {"weave",
-     {input, taller, out},
-     1,
-     taller + ": size differs from " + input + " (8 x 6, 24 bits)\n"},
-    {"quarter", {missing, out}, 1, missing + ": cannot open (No such file or directory)\n"},
-    {"quarter", {file, out}, 1, file + ": not a bitmap file (too short)\n"},
-    {"scale 12x",
-     {input, out},
-     2,
-     "kolvex scale: bad size '12x' (expected WIDTHxHEIGHT)\nusage: kolvex scale"},
-    {"nonsense", {}, 2, "kolvex: unknown command 'nonsense'"},
-    {"pipe --size 8x8 quarter", {}, 2, "kolvex pipe: raw frames need both --size and --format\n"},
-#if KOLVEX_TOOL_YUV
-    {"pipe --size 8x8 --format nv12 --output-format bgra quarter",
-     {},
-     2,
-     "kolvex pipe: --output-format bgra: frames read as nv12 go out as bgr24, yuv420p or nv12\n"},
-#else
-    {"pipe --size 8x8 --format nv12 quarter",
-     {},
-     2,
-     "kolvex pipe: --format nv12 needs a build with libyuv (Debian: libyuv-dev)\n"},
-#endif
+      {"mirror -o", {Path("new"), input}, 0, ""},
+      {"mirror -o", {Path("new"), input}, 0, ""},  // exists now
+      {"mirror -o",
+       {Path("missing/sub"), input},
+       1,
+       Path("missing/sub") + ": cannot create the directory: " + Path("missing") +
+           " does not exist\n"},
+      {"mirror -o", {file, input}, 1, file + ": not a directory\n"},
+      // The first job's output is the second job's input, and the other way round.
+      {"mirror -o", {Path("d"), other, input}, 1, ofRun + own + "2 frames, 2 failed\n"},
+      {"mirror -o", {Path("d"), input, other}, 1, own + ofRun + "2 frames, 2 failed\n"},
+      {"quarter", {input, input}, 1, own},
+      {"weave", {other, input, input}, 1, own},
+      {"capture --rect 0,0,8,8 --screen",
+       {screen, screen},
+       1,
+       screen + ": refusing to overwrite the screen file it captures from\n"},
+      {"quarter",
+       {thin, out},
+       1,
+       out + ": the result is 0 x 5 pixels, which no bitmap file can hold; nothing written\n"},
+      {"weave",
+       {input, taller, out},
+       1,
+       taller + ": size differs from " + input + " (8 x 6, 24 bits)\n"},
+      {"quarter", {missing, out}, 1, missing + ": cannot open (No such file or directory)\n"},
+      {"quarter", {file, out}, 1, file + ": not a bitmap file (too short)\n"},
+      {"scale 12x",
+       {input, out},
+       2,
+       "kolvex scale: bad size '12x' (expected WIDTHxHEIGHT)\nusage: kolvex scale"},
+      {"nonsense", {}, 2, "kolvex: unknown command 'nonsense'"},
+      {"pipe --size 8x8 quarter", {}, 2, "kolvex pipe: raw frames need both --size and --format\n"},
+      {"pipe --size 8x8 --format nv12 --output-format bgra quarter",
+       {},
+       2,
+       KOLVEX_TOOL_YUV
+           ? "kolvex pipe: --output-format bgra: frames read as nv12 go out as bgr24, "
+             "yuv420p or nv12\n"
+           : "kolvex pipe: --format nv12 needs a build with libyuv (Debian: libyuv-dev)\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(&c - cases) + ": " + c.args);
