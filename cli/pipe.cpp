@@ -10,7 +10,7 @@
 #include "operations.h"
 #include "options.h"
 #include "os.h"
-#include "pixels.h"
+#include "raw_frames.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -21,13 +21,19 @@
 namespace kolvex::cli {
 
 const char* const kPipeUsage =
-    "usage: kolvex pipe [--size WxH --format bgr24|bgra|gray] [--jobs N] OP [ARGS] [OP [ARGS]...]\n"
+    "usage: kolvex pipe [--size WxH --format F [--output-format F]] [--jobs N] OP [ARGS]\n"
+    "                   [OP [ARGS]...]\n"
     "Reads frames on standard input, runs the operations on each in turn and\n"
     "writes the results on standard output, in the order they came.\n"
     "  --size WxH, --format F  raw frames of W x H pixels, rows from the top and no\n"
-    "                          padding: bgr24 (blue, green, red bytes), bgra (4 bytes)\n"
-    "                          or gray (1 byte); the results go out in the same format\n"
-    "                          at the size the operations give\n"
+    "                          padding: bgr24 (blue, green, red bytes), bgra (4 bytes),\n"
+    "                          gray (1 byte), or 4:2:0 YUV in BT.601 limited range\n"
+    "                          (a build with libyuv): yuv420p (the Y plane, then U,\n"
+    "                          then V, each ceil(W/2) x ceil(H/2)) or nv12 (Y, then U\n"
+    "                          and V interleaved); the results go out in the same\n"
+    "                          format at the size the operations give\n"
+    "  --output-format F       the results in F instead; bgr24, yuv420p and nv12 stand\n"
+    "                          in for one another\n"
     "  (neither)               bitmap files one after another, as ffmpeg -f image2pipe\n"
     "                          -c:v bmp writes and reads them; all of one size\n"
     "  --jobs N                frames at once (default: the number of cores)\n"
@@ -71,10 +77,10 @@ struct Frame {
 // time, in order.
 class Reader {
  public:
-  Reader(std::optional<WORD> rawBits, Geometry size) : rawBits_(rawBits), size_(size) {}
+  Reader(std::optional<RawFormat> format, Geometry size) : format_(format), size_(size) {}
 
-  bool raw() const { return rawBits_.has_value(); }
-  WORD rawBits() const { return *rawBits_; }
+  bool raw() const { return format_.has_value(); }
+  const RawFormat& format() const { return *format_; }
 
   // False at the end of the stream.
   bool Next(Frame& frame) {
@@ -84,8 +90,7 @@ class Reader {
 
  private:
   bool NextRaw(Frame& frame) {
-    const std::size_t size = static_cast<std::size_t>(size_.width) *
-                             static_cast<std::size_t>(size_.height) * (*rawBits_ / 8u);
+    const std::size_t size = RawFrameBytes(*format_, size_.width, size_.height);
     frame.bytes.resize(size);
     return Fill(frame, 0, size);
   }
@@ -118,7 +123,7 @@ class Reader {
     return true;
   }
 
-  std::optional<WORD> rawBits_;
+  std::optional<RawFormat> format_;
   Geometry size_;
   std::uint64_t count_ = 0;
 };
@@ -158,15 +163,15 @@ void CheckSize(const Frame& frame, std::optional<Geometry>& first) {
 
 // Makes the frame's bitmap from the bytes read and runs the chain over it;
 // raw results go back into bytes, ready to be written.
-void ProcessFrame(const Reader& reader, Geometry rawSize, const std::vector<Operation>& chain,
-                  Frame& frame) {
+void ProcessFrame(const Reader& reader, Geometry rawSize, const RawFormat* output,
+                  const std::vector<Operation>& chain, Frame& frame) {
   const std::string name = FrameName(frame.number);
   if (reader.raw()) {
     thread_local ReusedFrame spare;
-    if (!spare.Reshape(reader.rawBits(), rawSize.width, rawSize.height)) {
+    if (!spare.Reshape(reader.format().bits, rawSize.width, rawSize.height)) {
       throw FileError(name, "out of memory");
     }
-    RawToRows(frame.bytes.data(), spare);
+    ReadRawFrame(reader.format(), frame.bytes.data(), spare);
     frame.dib = spare;
   } else {
     if (const char* why = BitmapFileProblem(frame.bytes.data(), frame.bytes.size())) {
@@ -182,17 +187,10 @@ void ProcessFrame(const Reader& reader, Geometry rawSize, const std::vector<Oper
   ApplyChain(chain, frame.dib, name);
   CheckWritable(frame.dib, name);
   if (reader.raw()) {
-    frame.bytes.resize(RawFrameBytes(frame.dib));
-    RowsToRaw(frame.dib, frame.bytes.data());
+    frame.bytes.resize(RawFrameBytes(*output, frame.dib.DIBWidth(), frame.dib.DIBHeight()));
+    WriteRawFrame(*output, frame.dib, frame.bytes.data());
     frame.dib.Delete();
   }
-}
-
-WORD RawBits(const std::string& format) {
-  if (format == "bgr24") return 24;
-  if (format == "bgra") return 32;
-  if (format == "gray") return 8;
-  throw UsageError("--format " + format + ": expected bgr24, bgra or gray");
 }
 
 // The pipe's own options come first; each operation name starts a link of
@@ -201,7 +199,7 @@ std::vector<Operation> ParseChain(const std::vector<std::string>& words, Args& o
   std::size_t at = 0;
   while (at < words.size() && FindOperation(words[at]) == nullptr) ++at;
   own = ParseArgs({words.begin(), words.begin() + static_cast<std::ptrdiff_t>(at)}, {},
-                  {"--size", "--format", "--jobs"});
+                  {"--size", "--format", "--output-format", "--jobs"});
   if (!own.positional.empty()) throw UsageError("unknown operation '" + own.positional[0] + "'");
   if (at == words.size()) throw UsageError("no operation given");
   std::vector<Operation> chain;
@@ -235,24 +233,31 @@ Status RunPipe(const std::vector<std::string>& words) {
   if ((sizeText == nullptr) != (format == nullptr)) {
     throw UsageError("raw frames need both --size and --format");
   }
-  std::optional<WORD> rawBits;
+  std::optional<RawFormat> rawFormat, outputFormat;
   Geometry rawSize;
   if (format != nullptr) {
-    rawBits = RawBits(*format);
+    rawFormat = FindRawFormat(*format);
+    const std::string* output = own.Value("--output-format");
+    outputFormat = output != nullptr ? FindOutputFormat(*rawFormat, *output) : *rawFormat;
     const std::pair<int, int> size = ParseSize(*sizeText, 1);
     rawSize = {size.first, size.second};
+  }
+  if (!rawFormat && own.Value("--output-format") != nullptr) {
+    throw UsageError("--output-format is for raw frames (--size and --format)");
   }
   const unsigned jobs = JobsOption(own);
 
   os::PrepareStream(0);
   os::PrepareStream(1);
-  Reader reader(rawBits, rawSize);
+  Reader reader(rawFormat, rawSize);
   std::optional<Geometry> first;
   std::uint64_t written = 0;
   try {
     RunOrdered<Frame>(
         jobs, [&](Frame& frame) { return Interruption() == 0 && reader.Next(frame); },
-        [&](Frame& frame) { ProcessFrame(reader, rawSize, chain, frame); },
+        [&](Frame& frame) {
+          ProcessFrame(reader, rawSize, outputFormat ? &*outputFormat : nullptr, chain, frame);
+        },
         [&](Frame& frame) {
           if (reader.raw()) {
             WriteFully(1, frame.bytes.data(), frame.bytes.size(), kOutput);

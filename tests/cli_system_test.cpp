@@ -144,11 +144,12 @@ TEST_F(Tool, MemoryIsWhatTheCommandNeeds) {
 TEST_F(Tool, PipeRefusesTruncatedAndResizedStreams) {
   const std::string a = Quoted(MakeInput("a.bmp", 24, 8, 6, 1)),
                     b = Quoted(MakeInput("b.bmp", 24, 9, 6, 2));
-  const struct {
+  struct Case {
     std::string line;
     std::string err;
     std::size_t written;  // bytes of the frames before the fault
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       // Two whole frames of 8 x 6 bgra (192 bytes each) and half a third.
       {"head -c 480 /dev/zero | kolvex pipe --size 8x6 --format bgra mirror",
        "the stream ends inside frame 3 (96 of 192 bytes)\n", 2 * 192},
@@ -158,6 +159,19 @@ TEST_F(Tool, PipeRefusesTruncatedAndResizedStreams) {
       {"{ cat " + a + " " + a + "; head -c 188 " + a + "; } | kolvex pipe mirror",
        "the stream ends inside frame 3 (188 of 198 bytes)\n", 2 * 198},
   };
+  if (KOLVEX_TOOL_YUV) {
+    // 4:2:0 frames of 7 x 5: 35 luma bytes and 2 x 4 x 3 of chroma; as nv12 or
+    // yuv420p, or 105 bytes as bgr24.
+    for (const std::string form : {"yuv420p", "nv12"}) {
+      cases.push_back(
+          {"head -c 150 /dev/zero | kolvex pipe --size 7x5 --format " + form + " mirror",
+           "the stream ends inside frame 3 (32 of 59 bytes)\n", 2 * 59});
+    }
+    cases.push_back(
+        {"head -c 230 /dev/zero | kolvex pipe --size 7x5 --format bgr24 "
+         "--output-format nv12 mirror",
+         "the stream ends inside frame 3 (20 of 105 bytes)\n", 2 * 59});
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     const ProgramRun r = Shell(c.line);

@@ -139,6 +139,13 @@ TEST_F(Tool, FailuresWriteNothingAndNeverReplaceAnInput) {
        "kolvex scale: bad size '12x' (expected WIDTHxHEIGHT)\nusage: kolvex scale"},
       {"nonsense", {}, 2, "kolvex: unknown command 'nonsense'"},
       {"pipe --size 8x8 quarter", {}, 2, "kolvex pipe: raw frames need both --size and --format\n"},
+      {"pipe --size 8x8 --format nv12 --output-format bgra quarter",
+       {},
+       2,
+       KOLVEX_TOOL_YUV
+           ? "kolvex pipe: --output-format bgra: frames read as nv12 go out as bgr24, "
+             "yuv420p or nv12\n"
+           : "kolvex pipe: --format nv12 needs a build with libyuv (Debian: libyuv-dev)\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(&c - cases) + ": " + c.args);
