@@ -10,7 +10,7 @@
 #include "operations.h"
 #include "options.h"
 #include "os.h"
-#include "pixels.h"
+#include "raw_frames.h"
 
 #include <kolvex/kolvex.h>
 
@@ -26,18 +26,23 @@ namespace kolvex::cli {
 
 const char* PipeUsage() {
   static const std::string text =
-      "usage: kolvex pipe [--size WxH --format bgr24|bgra|gray] [--jobs N] OP [ARGS] [OP "
-      "[ARGS]...]\n"
+      "usage: kolvex pipe [--size WxH --format F [--output-format F]] [--jobs N] OP [ARGS]\n"
+      "                   [OP [ARGS]...]\n"
       "Reads frames on standard input, runs the operations on each in turn and\n"
       "writes the results on standard output, in the order they came.\n"
       "  --size WxH, --format F  raw frames of W x H pixels, rows from the top and no\n"
-      "                          padding: bgr24 (blue, green, red bytes), bgra (4 bytes)\n"
-      "                          or gray (1 byte); the results go out in the same format\n"
-      "                          at the size the operations give. A frame is at most\n"
-      "                          what one bitmap holds: its rows, each padded to 4\n"
-      "                          bytes, in " +
+      "                          padding: bgr24 (blue, green, red bytes), bgra (4 bytes),\n"
+      "                          gray (1 byte), or 4:2:0 YUV in BT.601 limited range\n"
+      "                          (a build with libyuv): yuv420p (the Y plane, then U,\n"
+      "                          then V, each ceil(W/2) x ceil(H/2)) or nv12 (Y, then U\n"
+      "                          and V interleaved); the results go out in the same\n"
+      "                          format at the size the operations give. A frame is at\n"
+      "                          most what one bitmap holds: its rows (3 bytes a pixel\n"
+      "                          for YUV), each padded to 4 bytes, in " +
       std::to_string(kolvex::kMaxBitmapBytes - kolvex::kBitmapOverheadBytes) +
       " bytes\n"
+      "  --output-format F       the results in F instead; bgr24, yuv420p and nv12 stand\n"
+      "                          in for one another\n"
       "  (neither)               bitmap files one after another, as ffmpeg -f image2pipe\n"
       "                          -c:v bmp writes and reads them; all of one size, each\n"
       "                          at most " +
@@ -94,11 +99,11 @@ struct Frame {
 // Called one frame at a time, in order.
 class Reader {
  public:
-  Reader(int fd, std::optional<WORD> rawBits, Geometry size)
-      : fd_(fd), rawBits_(rawBits), size_(size) {}
+  Reader(int fd, std::optional<RawFormat> format, Geometry size)
+      : fd_(fd), format_(format), size_(size) {}
 
-  bool raw() const { return rawBits_.has_value(); }
-  WORD rawBits() const { return *rawBits_; }
+  bool raw() const { return format_.has_value(); }
+  const RawFormat& format() const { return *format_; }
 
   // False at the end of the stream.
   bool Next(Frame& frame) {
@@ -112,10 +117,7 @@ class Reader {
 
  private:
   bool NextRaw(Frame& frame) {
-    // --size is checked to fit a bitmap, so the product fits too.
-    return Fill(frame, 0,
-                static_cast<std::size_t>(size_.width) * static_cast<std::size_t>(size_.height) *
-                    (*rawBits_ / 8u));
+    return Fill(frame, 0, RawFrameBytes(*format_, size_.width, size_.height));
   }
 
   bool NextFile(Frame& frame) {
@@ -155,7 +157,7 @@ class Reader {
   }
 
   int fd_;
-  std::optional<WORD> rawBits_;
+  std::optional<RawFormat> format_;
   Geometry size_;
   std::uint64_t count_ = 0;
   std::size_t largest_ = 0;  // the largest frame that arrived whole
@@ -196,16 +198,16 @@ void CheckSize(const Frame& frame, std::optional<Geometry>& first) {
 
 // Makes the frame's bitmap from the bytes read and runs the chain over it;
 // raw results go back into bytes, ready to be written.
-void ProcessFrame(const Reader& reader, Geometry rawSize, const std::vector<Operation>& chain,
-                  Frame& frame) {
+void ProcessFrame(const Reader& reader, Geometry rawSize, const RawFormat* output,
+                  const std::vector<Operation>& chain, Frame& frame) {
   const std::string name = FrameName(frame.number);
   try {
     if (reader.raw()) {
       thread_local ReusedFrame spare;
-      if (!spare.Reshape(reader.rawBits(), rawSize.width, rawSize.height)) {
+      if (!spare.Reshape(reader.format().bits, rawSize.width, rawSize.height)) {
         throw FileError(name, "out of memory");
       }
-      RawToRows(frame.bytes.data(), spare);
+      ReadRawFrame(reader.format(), frame.bytes.data(), spare);
       frame.dib = spare;
     } else {
       if (const char* why = BitmapFileProblem(frame.bytes.data(), frame.bytes.size())) {
@@ -221,20 +223,13 @@ void ProcessFrame(const Reader& reader, Geometry rawSize, const std::vector<Oper
     ApplyChain(chain, frame.dib, name);
     CheckWritable(frame.dib, name);
     if (reader.raw()) {
-      frame.bytes.resize(RawFrameBytes(frame.dib));
-      RowsToRaw(frame.dib, frame.bytes.data());
+      frame.bytes.resize(RawFrameBytes(*output, frame.dib.DIBWidth(), frame.dib.DIBHeight()));
+      WriteRawFrame(*output, frame.dib, frame.bytes.data());
       frame.dib.Delete();
     }
   } catch (const std::bad_alloc&) {
     throw FileError(name, "out of memory");
   }
-}
-
-WORD RawBits(const std::string& format) {
-  if (format == "bgr24") return 24;
-  if (format == "bgra") return 32;
-  if (format == "gray") return 8;
-  throw UsageError("--format " + format + ": expected bgr24, bgra or gray");
 }
 
 // The pipe's own options come first; each operation name starts a link of
@@ -243,7 +238,7 @@ std::vector<Operation> ParseChain(const std::vector<std::string>& words, Args& o
   std::size_t at = 0;
   while (at < words.size() && FindOperation(words[at]) == nullptr) ++at;
   own = ParseArgs({words.begin(), words.begin() + static_cast<std::ptrdiff_t>(at)}, {},
-                  {"--size", "--format", "--jobs"});
+                  {"--size", "--format", "--output-format", "--jobs"});
   if (!own.positional.empty()) throw UsageError("unknown operation '" + own.positional[0] + "'");
   if (at == words.size()) throw UsageError("no operation given");
   std::vector<Operation> chain;
@@ -277,16 +272,21 @@ Status RunPipe(const std::vector<std::string>& words) {
   if ((sizeText == nullptr) != (format == nullptr)) {
     throw UsageError("raw frames need both --size and --format");
   }
-  std::optional<WORD> rawBits;
+  std::optional<RawFormat> rawFormat, outputFormat;
   Geometry rawSize;
   if (format != nullptr) {
-    rawBits = RawBits(*format);
+    rawFormat = FindRawFormat(*format);
+    const std::string* output = own.Value("--output-format");
+    outputFormat = output != nullptr ? FindOutputFormat(*rawFormat, *output) : *rawFormat;
     const std::pair<int, int> size = ParseSize(*sizeText, 1);
-    if (!kolvex::BitmapFits(*rawBits, size.first, size.second)) {
+    if (!kolvex::BitmapFits(rawFormat->bits, size.first, size.second)) {
       throw UsageError("--size " + *sizeText + ": a " + *format +
                        " frame of that size is larger than a bitmap can hold");
     }
     rawSize = {size.first, size.second};
+  }
+  if (!rawFormat && own.Value("--output-format") != nullptr) {
+    throw UsageError("--output-format is for raw frames (--size and --format)");
   }
   const unsigned jobs = JobsOption(own);
 
@@ -302,7 +302,7 @@ Status RunPipe(const std::vector<std::string>& words) {
   os::PrepareStream(1);
   const int in = os::WaitableStream(0);
   const int out = os::WaitableStream(1);
-  Reader reader(in, rawBits, rawSize);
+  Reader reader(in, rawFormat, rawSize);
   std::optional<Geometry> first;
   std::uint64_t written = 0;
   try {
@@ -310,7 +310,9 @@ Status RunPipe(const std::vector<std::string>& words) {
         jobs,
         [](const std::string& line) { std::fprintf(stderr, "kolvex pipe: %s\n", line.c_str()); },
         [&](Frame& frame) { return Interruption() == 0 && reader.Next(frame); },
-        [&](Frame& frame) { ProcessFrame(reader, rawSize, chain, frame); },
+        [&](Frame& frame) {
+          ProcessFrame(reader, rawSize, outputFormat ? &*outputFormat : nullptr, chain, frame);
+        },
         [&](Frame& frame) {
           if (reader.raw()) {
             WriteFully(out, frame.bytes.data(), frame.bytes.size(), kOutput);

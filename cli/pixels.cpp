@@ -39,10 +39,6 @@ bool NarrowToGrey(const CRZDIB2& colour, CRZDIB2& grey) {
   return true;
 }
 
-std::size_t RawFrameBytes(const CRZDIB2& dib) {
-  return RawRowBytes(dib) * static_cast<std::size_t>(dib.DIBHeight());
-}
-
 void RawToRows(const BYTE* raw, CRZDIB2& dib) {
   const std::size_t row = RawRowBytes(dib);
   const int height = dib.DIBHeight();

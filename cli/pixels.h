@@ -26,7 +26,5 @@ bool NarrowToGrey(const CRZDIB2& colour, CRZDIB2& grey);
 // the top row first) into dib's rows, and back.
 void RawToRows(const BYTE* raw, CRZDIB2& dib);
 void RowsToRaw(const CRZDIB2& dib, BYTE* raw);
-// Bytes of such a raw frame.
-std::size_t RawFrameBytes(const CRZDIB2& dib);
 
 }  // namespace kolvex::cli

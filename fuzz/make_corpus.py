@@ -1,5 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the bitmap-loader fuzz targets into corpus/.
+"""Writes the seed corpora of the bitmap-loader fuzz targets: bitmap files into
+corpus/, and into corpus-resource/ inputs shaped as CreateFromResource reads
+them (14 bytes it skips, a 40-byte info header, the colour table it calls for,
+uncompressed pixels at their own depth, then whatever follows the image).
 
 Names tell the replay test what to expect: "ok-both-" loads as a file and as a
 resource, "ok-file-" only as a file, "ok-res-" only as a resource, "bad-"
@@ -10,6 +13,7 @@ import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "corpus")
+OUT_RESOURCE = os.path.join(HERE, "corpus-resource")
 
 
 def stride(bits, width):
@@ -119,13 +123,115 @@ CASES = {
 }
 
 
-def main():
-    os.makedirs(OUT, exist_ok=True)
-    for old in os.listdir(OUT):
-        os.remove(os.path.join(OUT, old))
-    for name, data in CASES.items():
-        with open(os.path.join(OUT, name), "wb") as f:
+def resource(width, height, bits, *, clr_used=0, entries=None, table=None, pixels=None,
+             behind=b"", prefix="zero", planes=1, compression=0, info_size=40, cut=0):
+    """A resource: `prefix` "file" is a real file header (then the input is a
+    file too), "zero" 14 zero bytes, "junk" bytes no file starts with.
+    `entries` is the table's length when it is not the one the header calls
+    for, `table` its bytes when they are not a palette (bit-field masks);
+    `cut` drops that many bytes from the end."""
+    if entries is None:
+        entries = clr_used or (1 << bits if bits <= 8 else 0)
+    if table is None:
+        table = palette(entries)
+    if pixels is None:
+        n = stride(bits, width) * abs(height) if width > 0 else 0
+        pixels = bytes((i * 29 + 3) & 0xFF for i in range(n))
+    info = struct.pack("<IiiHHIIiiII", info_size, width, height, planes, bits, compression,
+                       len(pixels), 0, 0, clr_used, 0)
+    body = info + table + pixels + behind
+    if prefix == "file":
+        head = b"BM" + struct.pack("<IHHI", 14 + len(body), 0, 0, 54 + len(table))
+    elif prefix == "junk":
+        head = bytes(range(0xF0, 0xFE))
+    else:
+        head = bytes(14)
+    data = head + body
+    return data[: len(data) - cut]
+
+
+RESOURCE_CASES = {
+    # Every depth a resource keeps, rows with and without padding, both row orders.
+    "ok-res-1bit-13x3.bmp": resource(13, 3, 1),
+    "ok-res-1bit-topdown-33x2.bmp": resource(33, -2, 1),
+    "ok-res-4bit-5x3.bmp": resource(5, 3, 4),
+    "ok-res-4bit-topdown-8x2.bmp": resource(8, -2, 4, prefix="junk"),
+    "ok-res-8bit-7x3.bmp": resource(7, 3, 8),
+    "ok-res-8bit-topdown-4x4.bmp": resource(4, -4, 8),
+    "ok-res-16bit-3x3.bmp": resource(3, 3, 16),
+    "ok-res-16bit-topdown-2x2.bmp": resource(2, -2, 16, prefix="junk"),
+    "ok-res-24bit-1x1.bmp": resource(1, 1, 24),
+    "ok-res-24bit-5x2.bmp": resource(5, 2, 24),
+    "ok-res-24bit-topdown-3x5.bmp": resource(3, -5, 24),
+    "ok-res-32bit-3x2.bmp": resource(3, 2, 32),
+    "ok-res-32bit-topdown-2x3.bmp": resource(2, -3, 32, prefix="junk"),
+    # Tables of several sizes: shorter and longer than the depth's, and one
+    # that a depth without indices calls for.
+    "ok-res-8bit-table-2-6x2.bmp": resource(6, 2, 8, clr_used=2),
+    "ok-res-8bit-table-300-3x2.bmp": resource(3, 2, 8, clr_used=300),
+    "ok-res-4bit-table-20-3x2.bmp": resource(3, 2, 4, clr_used=20),
+    "ok-res-1bit-table-1-9x1.bmp": resource(9, 1, 1, clr_used=1),
+    "ok-res-24bit-table-5-2x2.bmp": resource(2, 2, 24, clr_used=5),
+    "ok-res-32bit-table-256-1x1.bmp": resource(1, 1, 32, clr_used=256),
+    # Bytes behind the image, which a resource keeps.
+    "ok-res-24bit-behind-1-3x2.bmp": resource(3, 2, 24, behind=b"\x5a"),
+    "ok-res-8bit-behind-7-5x2.bmp": resource(5, 2, 8, behind=bytes(range(1, 8))),
+    "ok-res-16bit-topdown-behind-100-3x3.bmp": resource(3, -3, 16, behind=bytes(range(100))),
+    # Fields only a file checks.
+    "ok-res-24bit-planes-0-2x2.bmp": resource(2, 2, 24, planes=0),
+    "ok-res-24bit-planes-9-2x1.bmp": resource(2, 1, 24, planes=9, prefix="file"),
+    # With a real file header in front, the same input is a file too.
+    "ok-both-8bit-4x2.bmp": resource(4, 2, 8, prefix="file"),
+    "ok-both-4bit-topdown-behind-3-5x2.bmp": resource(5, -2, 4, prefix="file", behind=b"abc"),
+    "ok-both-32bit-2x2.bmp": resource(2, 2, 32, prefix="file"),
+    # A file, but nothing a resource holds.
+    "ok-file-2bit-7x2.bmp": resource(7, 2, 2, prefix="file"),
+    "ok-file-32bit-bitfields-2x2.bmp": resource(2, 2, 32, prefix="file", compression=3,
+                                                table=masks(0xFF0000, 0xFF00, 0xFF)),
+    "ok-file-rle8-5x3.bmp": resource(5, 3, 8, prefix="file", compression=1, pixels=RLE8),
+    # Refusals: sizes, header fields, compressions, short inputs.
+    "bad-short-17.bmp": resource(2, 2, 24)[:17],
+    "bad-header-only.bmp": resource(1, 1, 24, pixels=b""),
+    "bad-info-size-12.bmp": resource(2, 2, 24, info_size=12),
+    "bad-info-size-41.bmp": resource(2, 2, 24, info_size=41),
+    "bad-info-size-108.bmp": resource(2, 2, 24, info_size=108),
+    "bad-info-size-124.bmp": resource(2, 2, 24, info_size=124),
+    "bad-zero-width.bmp": resource(0, 2, 24, pixels=bytes(8)),
+    "bad-negative-width.bmp": resource(-4, 2, 24, pixels=bytes(24)),
+    "bad-zero-height.bmp": resource(3, 0, 24, pixels=bytes(12)),
+    "bad-height-int-min.bmp": resource(1, -0x80000000, 24, pixels=bytes(16)),
+    "bad-bits-0.bmp": resource(2, 2, 0, pixels=bytes(16)),
+    "bad-bits-2.bmp": resource(8, 2, 2),
+    "bad-bits-3.bmp": resource(8, 2, 3, pixels=bytes(8)),
+    "bad-bits-64.bmp": resource(2, 2, 64, pixels=bytes(32)),
+    "bad-rle4.bmp": resource(5, 3, 4, compression=2, pixels=RLE4),
+    "bad-bitfields-16bit.bmp": resource(2, 2, 16, compression=3,
+                                        table=masks(0xF800, 0x07E0, 0x001F)),
+    "bad-jpeg.bmp": resource(2, 2, 24, compression=4, pixels=b"\xff\xd8\xff\xe0"),
+    "bad-png.bmp": resource(2, 2, 24, compression=5, pixels=b"\x89PNG\r\n\x1a\n"),
+    "bad-alphabitfields.bmp": resource(2, 2, 32, compression=6,
+                                       table=masks(0xFF0000, 0xFF00, 0xFF, 0xFF000000)),
+    "bad-compression-7.bmp": resource(2, 2, 24, compression=7),
+    "bad-pixels-one-short.bmp": resource(5, 3, 24, cut=1),
+    "bad-table-past-end.bmp": resource(4, 1, 8, entries=0, pixels=bytes(4)),
+    "bad-table-huge.bmp": resource(1, 1, 8, clr_used=0xFFFFFFFF, entries=1, pixels=bytes(4)),
+    "bad-overflowing-size.bmp": resource(100000, 100000, 32, pixels=bytes(16)),
+    "bad-widest-row.bmp": resource(0x7FFFFFFF, 1, 32, pixels=bytes(16)),
+}
+
+
+def write_corpus(folder, cases):
+    os.makedirs(folder, exist_ok=True)
+    for old in os.listdir(folder):
+        os.remove(os.path.join(folder, old))
+    for name, data in cases.items():
+        with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
+
+
+def main():
+    write_corpus(OUT, CASES)
+    write_corpus(OUT_RESOURCE, RESOURCE_CASES)
 
 
 if __name__ == "__main__":

@@ -86,6 +86,79 @@ TEST_F(Tool, PipeBetweenTwoFfmpegsGivesEveryFrameInOrder) {
   }
 }
 
+// The YUV forms against ffmpeg's own conversions of the same frames, each way
+// apart (--output-format): reading, ffmpeg's exactly rounded BT.601 (each
+// pixel its block's chroma) within 1 in green and red and 2 in blue, where
+// libyuv takes 2.0 for the 2.018 of U in blue; writing, ffmpeg's mean of each
+// 2 x 2 block within 1. An odd size is the even one with its last column and
+// row repeated, both ways.
+TEST_F(Tool, PipeYuvFormsAgreeWithFfmpegsConversions) {
+  if (!KOLVEX_TOOL_YUV) GTEST_SKIP() << "the tool was built without libyuv";
+  if (Shell("command -v ffmpeg").status != 0) {
+    GTEST_SKIP() << "ffmpeg is not installed (scripts/install-deps installs it)";
+  }
+  const auto run = [&](const std::string& line) {
+    const ProgramRun r = Shell("cd " + Quoted(dir_) + " && " + line);
+    EXPECT_EQ(r.status, 0) << line << ": " << r.err;
+  };
+  const auto near = [&](const std::string& ours, const std::string& theirs,
+                        std::array<int, 3> limits) {
+    const std::vector<BYTE> a = FileBytes(Path(ours)), b = FileBytes(Path(theirs));
+    ASSERT_TRUE(!a.empty() && a.size() == b.size()) << a.size() << " bytes, " << b.size();
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      ASSERT_LE(std::abs(a[i] - b[i]), limits[i % 3]) << ours << ", byte " << i;
+    }
+  };
+  // Frames of w x h with n bytes a pixel, cut or widened (the last column and
+  // row repeated) to cw x ch; a 4:2:0 frame's chroma (what follows its luma)
+  // is kept as it is.
+  const auto resize = [](const std::vector<BYTE>& in, int w, int h, int n, int cw, int ch,
+                         std::size_t frameBytes) {
+    std::vector<BYTE> out;
+    for (auto frame = in.begin(); frame != in.end();
+         frame += static_cast<std::ptrdiff_t>(frameBytes)) {
+      for (int y = 0; y < ch; ++y) {
+        for (int x = 0; x < cw; ++x) {
+          const auto at = frame + (std::min(y, h - 1) * w + std::min(x, w - 1)) * n;
+          out.insert(out.end(), at, at + n);
+        }
+      }
+      out.insert(out.end(), frame + w * h * n, frame + static_cast<std::ptrdiff_t>(frameBytes));
+    }
+    return out;
+  };
+  const std::string ffmpeg = "ffmpeg -v error -y -f rawvideo -s 98x62 -pix_fmt ";
+  const std::string pipe = "kolvex pipe --jobs 2 --format ";
+  run("ffmpeg -v error -f lavfi -i testsrc2=size=98x62:rate=25 -frames:v 2 -pix_fmt bgr24 -f "
+      "rawvideo in.bgr");
+  WriteFile(Path("in97.bgr"), resize(FileBytes(Path("in.bgr")), 98, 62, 3, 97, 61, 98 * 62 * 3));
+  WriteFile(Path("rep98.bgr"), resize(FileBytes(Path("in97.bgr")), 97, 61, 3, 98, 62, 97 * 61 * 3));
+  for (const std::string form : {"yuv420p", "nv12"}) {
+    SCOPED_TRACE(form);
+    run(ffmpeg + "bgr24 -i in.bgr -pix_fmt " + form + " -f rawvideo in.yuv");
+    run(pipe + form + " --size 98x62 --output-format bgr24 mirror mirror < in.yuv > ours.bgr");
+    run(ffmpeg + form + " -i in.yuv -sws_flags neighbor+accurate_rnd+full_chroma_int -pix_fmt " +
+        "bgr24 -f rawvideo theirs.bgr");
+    near("ours.bgr", "theirs.bgr", {2, 1, 1});
+    run(pipe + "bgr24 --size 98x62 --output-format " + form + " mirror mirror < in.bgr > ours.yuv");
+    run(ffmpeg + "bgr24 -i in.bgr -sws_flags area+accurate_rnd -pix_fmt " + form +
+        " -f rawvideo theirs.yuv");
+    near("ours.yuv", "theirs.yuv", {1, 1, 1});
+
+    constexpr std::size_t kYuv98 = 98 * 62 + 2 * 49 * 31;
+    WriteFile(Path("in97.yuv"), resize(FileBytes(Path("in.yuv")), 98, 62, 1, 97, 61, kYuv98));
+    run(pipe + form + " --size 97x61 --output-format bgr24 mirror mirror < in97.yuv > ours97.bgr");
+    EXPECT_EQ(FileBytes(Path("ours97.bgr")),
+              resize(FileBytes(Path("ours.bgr")), 98, 62, 3, 97, 61, 98 * 62 * 3));
+    run(pipe + "bgr24 --size 97x61 --output-format " + form +
+        " mirror mirror < in97.bgr > ours97.yuv");
+    run(pipe + "bgr24 --size 98x62 --output-format " + form +
+        " mirror mirror < rep98.bgr > rep98.yuv");
+    EXPECT_EQ(FileBytes(Path("ours97.yuv")),
+              resize(FileBytes(Path("rep98.yuv")), 98, 62, 1, 97, 61, kYuv98));
+  }
+}
+
 // Whether the tool, its handlers in place, sleeps in the kernel in every thread.
 bool Waiting(pid_t pid) {
   const std::string proc = "/proc/" + std::to_string(pid);

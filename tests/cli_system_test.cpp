@@ -190,11 +190,12 @@ TEST_F(Tool, PipeRefusesTruncatedAndResizedStreamsAndItsInputAsOutput) {
   const std::vector<BYTE> original = FileBytes(Path("a.bmp"));
   const std::string same =
       "standard output: refusing to overwrite the input (standard input reads it)\n";
-  const struct {
+  struct Case {
     std::string line;
     std::string err;
     std::size_t written;  // bytes of the frames before the fault
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       // Two whole frames of 8 x 6 bgra (192 bytes each) and half a third.
       {"head -c 480 /dev/zero | kolvex pipe --size 8x6 --format bgra mirror",
        "standard input: the stream ends inside frame 3 (96 of 192 bytes)\n", 2 * 192},
@@ -206,6 +207,19 @@ TEST_F(Tool, PipeRefusesTruncatedAndResizedStreamsAndItsInputAsOutput) {
       {"kolvex pipe mirror < " + a + " >> " + a, same, 0},
       {"kolvex pipe --jobs 2 mirror < " + a + " 1<> " + a, same, 0},
   };
+  if (KOLVEX_TOOL_YUV) {
+    // 4:2:0 frames of 7 x 5: 35 luma bytes and 2 x 4 x 3 of chroma; as nv12 or
+    // yuv420p, or 105 bytes as bgr24.
+    for (const std::string form : {"yuv420p", "nv12"}) {
+      cases.push_back(
+          {"head -c 150 /dev/zero | kolvex pipe --size 7x5 --format " + form + " mirror",
+           "standard input: the stream ends inside frame 3 (32 of 59 bytes)\n", 2 * 59});
+    }
+    cases.push_back(
+        {"head -c 230 /dev/zero | kolvex pipe --size 7x5 --format bgr24 "
+         "--output-format nv12 mirror",
+         "standard input: the stream ends inside frame 3 (20 of 105 bytes)\n", 2 * 59});
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     const ProgramRun r = Shell(c.line);

@@ -139,6 +139,13 @@ TEST_F(Tool, FailuresWriteNothingAndNeverReplaceAnInput) {
        "kolvex scale: bad size '12x' (expected WIDTHxHEIGHT)\nusage: kolvex scale"},
       {"nonsense", {}, 2, "kolvex: unknown command 'nonsense'"},
       {"pipe --size 8x8 quarter", {}, 2, "kolvex pipe: raw frames need both --size and --format\n"},
+      {"pipe --size 8x8 --format nv12 --output-format bgra quarter",
+       {},
+       2,
+       KOLVEX_TOOL_YUV
+           ? "kolvex pipe: --output-format bgra: frames read as nv12 go out as bgr24, "
+             "yuv420p or nv12\n"
+           : "kolvex pipe: --format nv12 needs a build with libyuv (Debian: libyuv-dev)\n"},
       // Limits the help states, checked before anything is read or allocated.
       {"pipe --size 100000x100000 --format bgr24 mirror", {}, 2, "kolvex pipe: --size 100000x"},
       {"pipe --jobs 2000000000 mirror", {}, 2, "kolvex pipe: --jobs 2000000000: at most 256 "},

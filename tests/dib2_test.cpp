@@ -80,7 +80,7 @@ TEST_F(Dib2, CreationsFailEachAllocationInTurnAndLeaveTheBitmapEmpty) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(dib.Create(8, 3, 3, 1));
     kt::FailEachAllocationInTurn(
-        [&] { return op(dib); },
+        [&, &op = op] { return op(dib); },
         [&](int n, bool ok) {
           if (ok) return;
           EXPECT_TRUE(dib.IsNilBlock()) << n;

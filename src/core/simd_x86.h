@@ -9,13 +9,19 @@
 #include <cstddef>
 #include <cstdint>
 
+// Put around a file's AVX-512 kernels (and the helpers inlined into them):
+// GCC 12's AVX-512 intrinsics start from a self-initialised "undefined"
+// vector (`__m512i __Y = __Y;`), which its own uninitialised-use warnings then
+// flag in every kernel they are inlined into. Only those two warnings, and
+// only there, are off; the rest of each file keeps them.
 #if defined(__GNUC__) && !defined(__clang__)
-// GCC 12's AVX-512 intrinsics start from a self-initialised "undefined" vector
-// (`__m512i __Y = __Y;`), which its own uninitialised-use warnings then flag
-// in every kernel they are inlined into. The kernel files that include this
-// header do without those two warnings.
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#define KOLVEX_AVX512_SECTION_BEGIN                                                    \
+  _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wuninitialized\"") \
+      _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"")
+#define KOLVEX_AVX512_SECTION_END _Pragma("GCC diagnostic pop")
+#else
+#define KOLVEX_AVX512_SECTION_BEGIN
+#define KOLVEX_AVX512_SECTION_END
 #endif
 
 namespace kolvex::detail::x86 {

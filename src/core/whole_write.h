@@ -71,8 +71,11 @@ const void* VirtualEntry(const CRZDIBBase2& object, Member member) {
   Representation rep;
   std::memcpy(&rep, &member, sizeof rep);
   if ((rep.ptr & 1) == 0 || rep.adj != 0) return nullptr;
+  // The first bytes of the object are the table's address: read as plain
+  // bytes (the object itself is never copied).
+  const void* const start = &object;
   const char* table = nullptr;
-  std::memcpy(&table, &object, sizeof table);
+  std::memcpy(&table, start, sizeof table);
   const void* function = nullptr;
   std::memcpy(&function, table + (rep.ptr - 1), sizeof function);
   return function;

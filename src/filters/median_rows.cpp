@@ -187,6 +187,8 @@ KOLVEX_AVX2 void MedianAvx2(const BYTE* prev, const BYTE* cur, const BYTE* next,
                       MedianAt256<B>(prev, cur, next, end - 32));
 }
 
+KOLVEX_AVX512_SECTION_BEGIN
+
 // AVX-512: each source byte's column is sorted once, in whole vectors that
 // start on the source row's 64-byte boundaries; the columns at -B and +B come
 // from neighbouring sorted vectors by in-register shifts. That takes a third
@@ -290,6 +292,8 @@ KOLVEX_AVX512 void MedianAvx512(const BYTE* prev, const BYTE* cur, const BYTE* n
     at = after;
   }
 }
+
+KOLVEX_AVX512_SECTION_END
 
 }  // namespace
 #endif

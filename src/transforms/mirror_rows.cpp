@@ -122,6 +122,8 @@ KOLVEX_AVX2 void MirrorRow24Avx2(const BYTE* src, BYTE* out, std::size_t pixels)
   MirrorRow<3>(src + 3 * x, out, pixels - x);
 }
 
+KOLVEX_AVX512_SECTION_BEGIN
+
 // ---- AVX-512: 64 bytes per step, the last steps masked ----
 
 template <std::size_t N>
@@ -189,6 +191,8 @@ KOLVEX_AVX512 void MirrorRow24Avx512(const BYTE* src, BYTE* out, std::size_t pix
     x += count;
   }
 }
+
+KOLVEX_AVX512_SECTION_END
 
 }  // namespace
 #endif

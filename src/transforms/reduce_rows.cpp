@@ -334,6 +334,8 @@ KOLVEX_AVX2 void Eighth24Avx2(const BYTE* const* rows, BYTE* out, std::size_t ou
   ReducePixels<3, 4, kRows>(rows, out, x, outPixels);
 }
 
+KOLVEX_AVX512_SECTION_BEGIN
+
 // ---- AVX-512: 16 output pixels per step. Whole steps load unmasked; the
 // last step of a row masks every load and store to the bytes of the pixels
 // it covers ----
@@ -518,6 +520,8 @@ KOLVEX_AVX512 void Eighth24Avx512(const BYTE* const* rows, BYTE* out, std::size_
   Steps512<Eighth24Step512<kRows, false>, Eighth24Step512<kRows, true>, 12, 64>(rows, out,
                                                                                 outPixels);
 }
+
+KOLVEX_AVX512_SECTION_END
 
 // ---- The kernels of each level ----
 

@@ -122,6 +122,8 @@ KOLVEX_AVX2 void ScaleRow24Avx2(const BYTE* srcRow, std::size_t srcPixels, const
   ScaleRow<3>(srcRow, columnMap + x, out + 3 * x, outPixels - x);
 }
 
+KOLVEX_AVX512_SECTION_BEGIN
+
 // ---- AVX-512: 16 output pixels from a window of 128 source bytes; the
 // window and the last block are masked to the row and to the output ----
 
@@ -201,6 +203,8 @@ KOLVEX_AVX512 void ScaleRow24Avx512(const BYTE* srcRow, std::size_t srcPixels,
     }
   }
 }
+
+KOLVEX_AVX512_SECTION_END
 
 }  // namespace
 #endif
