@@ -22,7 +22,7 @@ struct Frame {
 
   // Stride (rows padded to whole 32-bit words) times height.
   std::size_t Bytes() const {
-    return static_cast<std::size_t>((bits * width + 31) / 32 * 4) *
+    return static_cast<std::size_t>(kolvex::RowStride(bits, width)) *
            static_cast<std::size_t>(height);
   }
 };

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <new>
 #include <set>
 
 namespace kolvex::cli {
@@ -96,7 +97,7 @@ Status RunFrames(const Args& args, std::size_t skip, const Operation& op) {
   std::size_t failed = 0;
   bool interrupted = false;
   RunOrdered<Outcome>(
-      threads,
+      threads, [&](const std::string& line) { progress.Message(line); },
       [&](Outcome& o) {
         if (next == jobs.size() || Interruption() != 0) return false;
         o.index = next++;
@@ -115,6 +116,8 @@ Status RunFrames(const Args& args, std::size_t skip, const Operation& op) {
           o.error = e.what();
         } catch (const Interrupted&) {
           o.interrupted = true;
+        } catch (const std::bad_alloc&) {  // the tool's own bookkeeping of the frame
+          o.error = job.input + ": out of memory";
         }
       },
       [&](Outcome& o) {
@@ -277,8 +280,12 @@ const char* BatchUsage(const char* name) {
            "   or: the same with -o DIR INPUT... for a batch of frames\n"
            "  -o DIR      write one output per input into DIR, under the input's name\n"
            "              (DIR is created when missing; its parent must exist)\n"
-           "  --jobs N    frames at once (default: the number of cores); outputs and\n"
-           "              messages as with one, memory N times that of one frame\n"
+           "  --jobs N    frames at once, 1 to " +
+           std::to_string(kMaxJobs) +
+           " (default: the number of cores, at most\n"
+           "              that); outputs and messages as with one, memory N times that\n"
+           "              of one frame; where fewer threads can start, it says so and\n"
+           "              runs with those\n"
            "  --quiet     no progress bar and no summary\n" +
            usage.substr(synopsis);
   }
@@ -313,8 +320,8 @@ const std::vector<Command>& Commands() {
        Weave},
       {"brightness", Summary("brightness"), BatchUsage("brightness"), Brightness},
       {"median", Summary("median"), BatchUsage("median"), Median},
-      {"pipe", "video frames from standard input through operations to standard output", kPipeUsage,
-       RunPipe},
+      {"pipe", "video frames from standard input through operations to standard output",
+       PipeUsage(), RunPipe},
       {"capture", "the X display's screen to a bitmap file",
        "usage: kolvex capture [--rect L,T,R,B] [--screen FILE] OUTPUT\n"
        "Captures the screen of the X display DISPLAY names.\n"

@@ -30,6 +30,6 @@ Status RunDemo(const std::vector<std::string>& words);
 // `kolvex pipe` (pipe.cpp): frames from standard input through operations to
 // standard output.
 Status RunPipe(const std::vector<std::string>& words);
-extern const char* const kPipeUsage;
+const char* PipeUsage();
 
 }  // namespace kolvex::cli

@@ -22,7 +22,8 @@ struct Picture {
 // Shows the pictures one at a time in a window on the display DISPLAY names,
 // each at its natural size or scaled down to fit the screen. Space and the
 // arrow keys step through them, q or Escape (or closing the window) ends.
-// Throws FileError when there is no display or the connection fails.
+// Throws FileError when there is no display or the connection fails, and
+// Interrupted as soon as a signal arrives.
 void ShowPictures(std::vector<Picture>& pictures);
 
 }  // namespace kolvex::cli

@@ -7,6 +7,10 @@
 
 #include "display.h"
 #include "files.h"
+#include "interrupt.h"
+#include "os.h"
+
+#include <kolvex/platform/linux/xcb_handles.h>
 
 #include <xcb/xcb.h>
 
@@ -18,15 +22,8 @@
 namespace kolvex::cli {
 namespace {
 
-struct FreeReply {
-  void operator()(void* p) const { std::free(p); }
-};
-template <class T>
-using Reply = std::unique_ptr<T, FreeReply>;
-
-struct Disconnect {
-  void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
-};
+using kolvex::platform::xcb::Connection;
+using kolvex::platform::xcb::Reply;
 
 // Keysyms of the keys the viewer answers.
 enum : xcb_keysym_t {
@@ -108,11 +105,12 @@ class Viewer {
     utf8_ = Atom("UTF8_STRING");
   }
 
+  // Until a key or the window manager closes the window; a signal throws
+  // Interrupted.
   void Run() {
     Open(0);
     for (;;) {
-      const Reply<xcb_generic_event_t> event(xcb_wait_for_event(conn_.get()));
-      if (event == nullptr) Fail("lost the connection to the X display");
+      const Reply<xcb_generic_event_t> event(NextEvent());
       switch (event->response_type & 0x7F) {
         case XCB_EXPOSE:
           if (reinterpret_cast<const xcb_expose_event_t*>(event.get())->count == 0) Paint();
@@ -140,6 +138,19 @@ class Viewer {
   }
 
  private:
+  // The next event, waiting for it beside the signals: XCB's own wait would
+  // not end for one.
+  xcb_generic_event_t* NextEvent() {
+    for (;;) {
+      // Reads what the connection holds; the socket is polled only once the
+      // queue is empty, so no event waits unseen in XCB's buffer.
+      if (xcb_generic_event_t* event = xcb_poll_for_event(conn_.get())) return event;
+      if (xcb_connection_has_error(conn_.get()) != 0) Fail("lost the connection to the X display");
+      StopIfInterrupted();
+      os::WaitReady(xcb_get_file_descriptor(conn_.get()), false);
+    }
+  }
+
   xcb_atom_t Atom(const char* name) {
     const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
         conn_.get(),
@@ -240,7 +251,7 @@ class Viewer {
   }
 
   std::vector<Picture>& pictures_;
-  std::unique_ptr<xcb_connection_t, Disconnect> conn_;
+  Connection conn_;
   const xcb_screen_t* screen_ = nullptr;
   std::size_t maxPutBytes_ = 0;
   xcb_keycode_t minKeycode_ = 0;

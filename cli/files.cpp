@@ -27,9 +27,6 @@ namespace {
 // Large writes and reads go in pieces, so that a signal is seen between them.
 constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
 
-// Files written with the tool's own header stay below 2 GiB, as the library's do.
-constexpr std::uint64_t kMaxFileBytes = 0x7FFFFFFF;
-
 const auto kRunStart = std::filesystem::file_time_type::clock::now();
 
 std::string ErrnoText(const char* what, int error) {
@@ -48,10 +45,6 @@ std::string DirectoryOf(const std::string& path) {
   const auto slash = path.find_last_of(os::kPathSeparators);
   if (slash == std::string::npos) return ".";
   return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
-
-void PutLe32(BYTE* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<BYTE>(v >> (8 * i));
 }
 
 // A CFile over a descriptor, so that the library reads inputs and SaveAs
@@ -100,53 +93,11 @@ class DescriptorFile : public CFile {
   ULONGLONG position_ = 0;
 };
 
-// A 32-bit file with a version-5 info header whose bit fields name byte 3 of
-// each pixel as alpha (the library writes the 40-byte header only).
-bool SaveWithAlpha(CRZDIB2& dib, CFile& file) {
-  constexpr std::size_t kFileHeader = 14;
-  constexpr std::size_t kInfoHeader = 124;
-  constexpr std::uint32_t kBitFields = 3;
-  constexpr std::uint32_t kSrgb = 0x73524742;  // 'sRGB'
-  constexpr std::uint32_t kIntentImages = 4;   // LCS_GM_IMAGES
-  const auto image = static_cast<std::uint64_t>(dib.DIBBytesPerLine()) *
-                     static_cast<std::uint64_t>(dib.DIBHeight());
-  const std::uint64_t total = kFileHeader + kInfoHeader + image;
-  if (total > kMaxFileBytes) return false;
-
-  BYTE head[kFileHeader + kInfoHeader] = {};
-  head[0] = 'B';
-  head[1] = 'M';
-  PutLe32(head + 2, static_cast<std::uint32_t>(total));
-  PutLe32(head + 10, kFileHeader + kInfoHeader);
-  BYTE* info = head + kFileHeader;
-  PutLe32(info, kInfoHeader);
-  PutLe32(info + 4, static_cast<std::uint32_t>(dib.DIBWidth()));
-  PutLe32(info + 8, static_cast<std::uint32_t>(dib.DIBHeight()));
-  info[12] = 1;   // planes
-  info[14] = 32;  // bits per pixel
-  PutLe32(info + 16, kBitFields);
-  PutLe32(info + 20, static_cast<std::uint32_t>(image));
-  PutLe32(info + 40, 0x00FF0000);  // red, green, blue, alpha masks
-  PutLe32(info + 44, 0x0000FF00);
-  PutLe32(info + 48, 0x000000FF);
-  PutLe32(info + 52, 0xFF000000);
-  PutLe32(info + 56, kSrgb);
-  PutLe32(info + 108, kIntentImages);
-  try {
-    file.Write(head, sizeof head);
-    file.Write(dib.GetBytes(), static_cast<UINT>(image));
-    return true;
-  } catch (CException* e) {
-    e->Delete();
-    return false;
-  }
-}
-
 // Encodes `dib` into `file`; throws what the file's writes met.
 void Encode(CRZDIB2& dib, bool alpha, DescriptorFile& file, const std::string& name) {
   bool saved = false;
   try {
-    saved = alpha && dib.DIBBitCount() == 32 ? SaveWithAlpha(dib, file) : dib.SaveAs(file);
+    saved = alpha ? kolvex::SaveWithAlpha(dib, file) : dib.SaveAs(file);
   } catch (CException* e) {
     e->Delete();
   }
@@ -189,10 +140,6 @@ void SaveInPlace(CRZDIB2& dib, bool alpha, const std::string& target, const std:
 
 }  // namespace
 
-std::uint32_t ReadLe32(const BYTE* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 std::string BaseName(const std::string& path) {
   const auto slash = path.find_last_of(os::kPathSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -215,6 +162,10 @@ std::size_t ReadFully(int fd, BYTE* data, std::size_t size, const std::string& n
   while (done < size) {
     StopIfInterrupted();
     const auto n = ::read(fd, data + done, std::min(size - done, kChunkBytes));
+    if (n < 0 && errno == EAGAIN) {
+      os::WaitReady(fd, false);  // ends on a signal too, which the next round sees
+      continue;
+    }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw FileError(name, ErrnoText("cannot read", errno));
     if (n == 0) break;
@@ -227,6 +178,10 @@ void WriteFully(int fd, const BYTE* data, std::size_t size, const std::string& n
   while (size > 0) {
     StopIfInterrupted();
     const auto n = ::write(fd, data, std::min(size, kChunkBytes));
+    if (n < 0 && errno == EAGAIN) {
+      os::WaitReady(fd, true);
+      continue;
+    }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw FileError(name, ErrnoText("cannot write", errno));
     if (n == 0) throw FileError(name, ErrnoText("cannot write", ENOSPC));

@@ -45,9 +45,9 @@ inline bool CarriesAlpha(const CRZDIB2& dib) {
 }
 
 // Writes `dib` as a bitmap file at `path`: the library's form (SaveAs), or
-// with `alpha` and 32 bits a version-5 header whose masks name byte 3 as
-// alpha, as other programs read it. An image of zero width or height is
-// refused. A regular file is written into a temporary file beside it (named
+// with `alpha` as kolvex::SaveWithAlpha writes it (at 32 bits, a version-5
+// header whose masks name byte 3 as alpha, as other programs read it). An image of zero width or
+// height is refused. A regular file is written into a temporary file beside it (named
 // kTemporaryPrefix + process id + '-' + unique letters), flushed and renamed
 // over it, keeping the permissions of a file it replaces; a symbolic link is
 // followed, so its target is replaced; a pipe or device is written in place.
@@ -65,14 +65,13 @@ void WriteBitmap(CRZDIB2& dib, bool alpha, int fd, const std::string& name);
 // Refuses an image that no bitmap file can hold (zero width or height).
 void CheckWritable(const CRZDIB2& dib, const std::string& name);
 
-// Reads exactly `size` bytes; fewer only at the end of the stream. Throws
-// FileError naming `name`, and Interrupted.
+// Reads exactly `size` bytes; fewer only at the end of the stream. A
+// non-blocking descriptor waits in os::WaitReady, so a signal ends the wait.
+// Throws FileError naming `name`, and Interrupted.
 std::size_t ReadFully(int fd, BYTE* data, std::size_t size, const std::string& name);
-// Writes all `size` bytes. Throws FileError naming `name`, and Interrupted.
+// Writes all `size` bytes, waiting as ReadFully does. Throws FileError naming
+// `name`, and Interrupted.
 void WriteFully(int fd, const BYTE* data, std::size_t size, const std::string& name);
-
-// The little-endian 32-bit number at p, as bitmap files store their fields.
-std::uint32_t ReadLe32(const BYTE* p);
 
 // True when both paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);

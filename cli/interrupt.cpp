@@ -11,13 +11,15 @@ namespace {
 
 std::atomic<int> gSignal{0};
 
-// Names the handler may remove: pointers into live PendingFile objects. More
-// files than slots at once only lose the removal by a second signal.
-std::array<std::atomic<const char*>, 256> gPending{};
+// Names the handler may remove: pointers into live PendingFile objects.
+std::array<std::atomic<const char*>, kPendingSlots> gPending{};
 
 void OnSignal(int signal) {
   int none = 0;
-  if (gSignal.compare_exchange_strong(none, signal)) return;
+  if (gSignal.compare_exchange_strong(none, signal)) {
+    os::WakeWaiters();
+    return;
+  }
   for (auto& slot : gPending) {
     if (const char* path = slot.load()) os::RemoveFileNow(path);
   }

@@ -1,6 +1,7 @@
 // Stopping the tool on SIGINT, SIGTERM or SIGHUP without leaving a partial
-// file. The first signal is only recorded: writes check it between chunks and
-// give up (removing their temporary file), batches start no further frame.
+// file. The first signal is recorded and wakes every thread that waits on a
+// stream (os::WaitReady): reads and writes check it between chunks and give
+// up (removing their temporary file), batches start no further frame.
 // A second signal ends the process at once, after removing every temporary
 // file still registered. The exit status is 128 + the signal's number (130
 // for SIGINT, 143 for SIGTERM, 129 for SIGHUP), as shells report a signal.
@@ -26,6 +27,10 @@ class Interrupted : public std::runtime_error {
 };
 // Throws Interrupted when a signal has arrived.
 void StopIfInterrupted();
+
+// Files being written at once whose removal a second signal takes care of;
+// more only lose that removal.
+inline constexpr unsigned kPendingSlots = 256;
 
 // A file being written, removed by the handler of a second signal while this
 // object lives. The object owns its copy of the name and stays in place.

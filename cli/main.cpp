@@ -8,6 +8,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,11 @@ void PrintOverview(std::FILE* out) {
                "signal N stopped it (130 for Ctrl-C); no output file is left half-written.\n"
                "Library version %s.\n",
                kolvex::LibraryVersion());
+}
+
+int Failed(const char* command, const char* why) {
+  std::fprintf(stderr, "kolvex %s: %s\n", command, why);
+  return kolvex::cli::kFailed;
 }
 
 }  // namespace
@@ -61,6 +69,22 @@ int main(int argc, char** argv) {
     } catch (const kolvex::cli::UsageError& e) {
       std::fprintf(stderr, "kolvex %s: %s\n%s", c.name, e.what(), c.usage);
       return kolvex::cli::kUsage;
+    } catch (const kolvex::cli::Interrupted&) {
+      return kolvex::cli::InterruptedStatus();
+    } catch (const std::bad_alloc&) {
+      // What the commands do not turn into a message of their own ends here,
+      // never in std::terminate: each file they wrote is whole or removed.
+      return Failed(c.name, "out of memory");
+    } catch (const std::length_error&) {  // a size beyond any allocation
+      return Failed(c.name, "out of memory");
+    } catch (const std::exception& e) {  // a thread or other system resource refused
+      return Failed(c.name, e.what());
+    } catch (CMemoryException* e) {
+      e->Delete();
+      return Failed(c.name, "out of memory");
+    } catch (CException* e) {
+      e->Delete();
+      return Failed(c.name, "failed");
     }
   }
   std::fprintf(stderr, "kolvex: unknown command '%s'\n\n", words[0].c_str());

@@ -3,6 +3,7 @@
 #include "os.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,11 +19,23 @@ namespace {
 // Longer chains of links are taken for a loop, as the kernel takes them.
 constexpr int kMaxLinks = 40;
 
-int OpenRetrying(const std::string& path, int flags) {
+// The signals that stop the tool.
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The pipe that WakeWaiters makes readable for good: every WaitReady polls
+// its reading end beside the descriptor it waits on.
+int gWake[2] = {-1, -1};
+
+int OpenWithoutWaiting(const std::string& path, int flags) {
   int fd = -1;
   do {
     fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+int OpenRetrying(const std::string& path, int flags) {
+  const int fd = OpenWithoutWaiting(path, flags);
   if (fd < 0) return -1;
   // Opened without waiting; reads and writes wait as usual.
   const int mode = ::fcntl(fd, F_GETFL);
@@ -45,6 +58,12 @@ std::optional<std::uint64_t> RegularFileSize(int fd) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<std::uint64_t> Position(int fd) {
+  const off_t at = ::lseek(fd, 0, SEEK_CUR);
+  if (at < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(at);
 }
 
 void PrepareStream(int fd) {
@@ -107,7 +126,7 @@ bool KeepPermissions(int fd, const std::string& existing) {
 
 bool MayWrite(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
 
-int OpenInPlaceForWriting(const std::string& path) { return OpenRetrying(path, O_WRONLY); }
+int OpenInPlaceForWriting(const std::string& path) { return OpenWithoutWaiting(path, O_WRONLY); }
 
 // The data and the size the rename relies on; not the times.
 bool FlushToDisk(int fd) { return ::fdatasync(fd) == 0; }
@@ -119,6 +138,12 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 std::optional<FileId> IdentityOf(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+std::optional<FileId> IdentityOfRegular(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
@@ -146,15 +171,52 @@ unsigned CoreCount() {
 }
 
 void OnInterrupt(void (*handler)(int signal)) {
+  // Without the pipe, waits are ended by EINTR in the thread the signal reaches only.
+  if (::pipe2(gWake, O_CLOEXEC | O_NONBLOCK) != 0) gWake[0] = gWake[1] = -1;
   struct sigaction action {};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a waiting read or write returns EINTR
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  for (const int signal : kInterrupts) ::sigaction(signal, &action, nullptr);
+}
+
+void LeaveInterruptsToOtherThreads() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signal : kInterrupts) sigaddset(&set, signal);
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void WakeWaiters() {
+  // One byte, never read: the pipe stays readable. A full pipe is awake already.
+  const char byte = 1;
+  if (gWake[1] >= 0 && ::write(gWake[1], &byte, 1) < 0) return;
 }
 
 void RemoveFileNow(const char* path) { ::unlink(path); }
 
 void ExitNow(int status) { ::_exit(status); }
+
+int WaitableStream(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) return fd;
+  // A new open file description of the same pipe or device, whose mode is
+  // this process's alone; the stream's own is shared with other processes,
+  // which must not find it non-blocking.
+  const int own =
+      OpenWithoutWaiting("/proc/self/fd/" + std::to_string(fd), fd == 0 ? O_RDONLY : O_WRONLY);
+  return own >= 0 ? own : fd;
+}
+
+bool WaitReady(int fd, bool writing) {
+  pollfd waits[2] = {{fd, static_cast<short>(writing ? POLLOUT : POLLIN), 0},
+                     {gWake[0], POLLIN, 0}};
+  for (;;) {
+    // Not ready yet, or interrupted: ask again. An error or hang-up on fd
+    // counts as ready, for the read or write to report.
+    if (::poll(waits, gWake[0] >= 0 ? 2 : 1, -1) > 0) return (waits[1].revents & POLLIN) == 0;
+    if (errno != EINTR && errno != EAGAIN) return true;
+  }
+}
 
 }  // namespace kolvex::cli::os

@@ -55,6 +55,11 @@ bool Identity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
   return ok;
 }
 
+FileId IdOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return FileId{info.dwVolumeSerialNumber,
+                static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+}
+
 void (*gHandler)(int) = nullptr;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -87,6 +92,12 @@ std::optional<std::uint64_t> RegularFileSize(int fd) {
   struct _stat64 st {};
   if (::_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return std::nullopt;
   return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<std::uint64_t> Position(int fd) {
+  const __int64 at = ::_lseeki64(fd, 0, SEEK_CUR);
+  if (at < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(at);
 }
 
 void PrepareStream(int fd) { ::_setmode(fd, _O_BINARY); }
@@ -124,8 +135,18 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 std::optional<FileId> IdentityOf(const std::string& path) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!Identity(path, info)) return std::nullopt;
-  return FileId{info.dwVolumeSerialNumber,
-                static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+  return IdOf(info);
+}
+
+std::optional<FileId> IdentityOfRegular(int fd) {
+  const auto h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (h == INVALID_HANDLE_VALUE || ::GetFileType(h) != FILE_TYPE_DISK ||
+      ::GetFileInformationByHandle(h, &info) == 0 ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return std::nullopt;
+  }
+  return IdOf(info);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -158,8 +179,17 @@ void OnInterrupt(void (*handler)(int signal)) {
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+// The console's events come on a thread of their own, and reads and writes
+// of the runtime's descriptors always block: there is no wait to end.
+void LeaveInterruptsToOtherThreads() {}
+void WakeWaiters() {}
+
 void RemoveFileNow(const char* path) { ::DeleteFileA(path); }
 
 void ExitNow(int status) { ::_exit(status); }
+
+int WaitableStream(int fd) { return fd; }
+
+bool WaitReady(int, bool) { return true; }
 
 }  // namespace kolvex::cli::os

@@ -124,6 +124,21 @@ TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
   EXPECT_FALSE(dib.CreateFromMemory(nullptr, 0));
 }
 
+// The length a file header gives its file, for a stream of files: the core header's 26 bytes at
+// least, 2 GiB - 1 at most, "BM" first.
+TEST(StreamOfFiles, TheFileHeaderGivesTheLengthOrZero) {
+  const std::tuple<const char*, std::uint32_t, std::uint32_t> cases[] = {
+      {"BM", 26, 26},      {"BM", 25, 0},  {"BM", 0x7FFFFFFF, 0x7FFFFFFF},
+      {"BM", 1u << 31, 0}, {"MB", 198, 0}, {"BA", 198, 0}};
+  for (const auto& [signature, length, declared] : cases) {
+    std::vector<uint8_t> head = MakeBmp({});
+    head.resize(kolvex::kBitmapFileHeaderBytes);
+    std::memcpy(head.data(), signature, 2);
+    kt::PutLittleEndian(head, 2, length);
+    EXPECT_EQ(kolvex::DeclaredBitmapFileBytes(head.data()), declared) << signature << " " << length;
+  }
+}
+
 // Through CFile: from the file's position, with the reason for a refusal; a failing read reaches
 // the caller. A 2 GiB - 1 byte file promising 690 MB is described from its head; one byte more is
 // refused unread.
@@ -167,7 +182,7 @@ TEST_F(Load, OpenFilesAreReadFromTheirPositionWithTheReason) {
   EXPECT_LE(huge.requested, kolvex::kBitmapFileHeadBytes);
   EXPECT_EQ(f.loadedBytes, 69000u * 10000u);
   EXPECT_STREQ(f.headerKind, "BITMAPINFOHEADER");
-  huge.length += 2;
+  huge.length += 1;
   huge.requested = 0;
   huge.SeekToBegin();
   EXPECT_FALSE(dib.CreateFromFile(huge, &why));

@@ -76,10 +76,29 @@ TEST_F(Save, FilesHoldTheHeaderFieldsAGreyTableAndTheRowsAsStored) {
   }
 }
 
+// With alpha: a version-5 header with masks B, G, R, A that the loader reads back with alpha;
+// depths without alpha exactly as SaveAs writes them. (PIL reads the tool's RGBA outputs.)
+TEST_F(Save, WithAlphaA32BitFileNamesByte3AlphaAndOtherDepthsAreSaveAs) {
+  kt::CountingDib2 dib, loaded;
+  ASSERT_TRUE(kt::CreateRandom(dib, 32, 5, 3, 1, 7));
+  dib.SetAlphaValid(false);  // written with alpha all the same: the caller decides
+  const std::vector<BYTE> f = SaveToMemory(dib, true);
+  ASSERT_EQ(f.size(), 14 + 124 + 60u);
+  EXPECT_EQ(std::tuple(Get32(f, 10), Get32(f, 14), Get32(f, 30), Get32(f, 66), Get32(f, 70)),
+            std::tuple(138u, 124u, 3u, 0xFF000000u, 0x73524742u));  // 'sRGB'
+  ASSERT_TRUE(loaded.CreateFromMemory(f.data(), f.size()));
+  EXPECT_TRUE(loaded.DIBBitCount() == 32 && !loaded.IsAlphaInvalid());
+  EXPECT_EQ(kt::Pixels(loaded), kt::Pixels(dib));
+  for (WORD bits : {1, 8, 24}) {
+    ASSERT_TRUE(kt::CreateRandom(dib, bits, 5, 3, 1, bits));
+    EXPECT_EQ(SaveToMemory(dib, true), SaveToMemory(dib)) << bits << " bits";
+  }
+}
+
 TEST_F(Save, FailsWithoutPixelsOrWhenAWriteThrowsAndLeavesTheBitmapAlone) {
   CRZDIB2 empty;
   CMemFile nothing;
-  EXPECT_FALSE(empty.SaveAs(nothing));
+  EXPECT_FALSE(empty.SaveAs(nothing) || kolvex::SaveWithAlpha(empty, nothing));
   EXPECT_EQ(nothing.GetLength(), 0u);
 
   kt::CountingDib2 dib;
@@ -100,6 +119,11 @@ TEST_F(Save, FailsWithoutPixelsOrWhenAWriteThrowsAndLeavesTheBitmapAlone) {
     EXPECT_FALSE(dib.SaveAs(file)) << budget;
     EXPECT_EQ(file.GetLength(), budget);
   }
+  kt::CountingDib2 alpha;
+  ASSERT_TRUE(kt::CreateRandom(alpha, 32, 5, 3, 1, 3));
+  FullFile file;  // the header's write fails
+  file.budget = 20;
+  EXPECT_FALSE(kolvex::SaveWithAlpha(alpha, file));
   {
     kt::FailAllocations fail(0);  // the colour-table buffer
     CMemFile file;

@@ -1,6 +1,8 @@
 // Bitmap files built byte by byte, independently of the library: a test can break any one field.
 #pragma once
 
+#include <kolvex/base/geometry.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -29,7 +31,7 @@ inline void PutLittleEndian(std::vector<uint8_t>& v, size_t at, uint32_t x, int 
 }
 
 inline size_t BmpStride(int bits, int width) {
-  return static_cast<size_t>((bits * width + 31) / 32 * 4);
+  return static_cast<size_t>(kolvex::RowStride(bits, width));
 }
 
 // 12 writes the core header, under 40 the classic one cut short, over 40 the masks inside it.

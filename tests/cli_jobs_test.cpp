@@ -3,6 +3,15 @@
 
 #include "cli_support.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
 namespace {
 
 using kt::Quoted;
@@ -148,6 +157,65 @@ TEST_F(Tool, PipeYuvFormsAgreeWithFfmpegsConversions) {
     EXPECT_EQ(FileBytes(Path("ours97.yuv")),
               resize(FileBytes(Path("rep98.yuv")), 98, 62, 1, 97, 61, kYuv98));
   }
+}
+
+// Whether the tool, its handlers in place, sleeps in the kernel in every thread.
+bool Waiting(pid_t pid) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::ifstream comm(proc + "/comm"), status(proc + "/status");
+  const std::string text{std::istreambuf_iterator<char>(status), {}};
+  std::string name;
+  const auto caught = text.find("SigCgt:");
+  if (!std::getline(comm, name) || name != "kolvex" || caught == std::string::npos ||
+      (std::stoull(text.substr(caught + 7), nullptr, 16) >> (SIGTERM - 1) & 1) == 0)
+    return false;
+  for (const auto& task : std::filesystem::directory_iterator(proc + "/task")) {
+    std::ifstream stat(task.path() / "stat");
+    if (std::string{std::istreambuf_iterator<char>(stat), {}}.find(") S ") == std::string::npos)
+      return false;
+  }
+  return true;
+}
+
+// SIGTERM while every thread waits, on a pipe that brings nothing or on a reader that takes
+// nothing (frames of 4 MB, over any pipe's buffer): each run ends at once (unwoken, a wait lasts
+// until a second signal) with the signal's status, and nothing is left behind.
+TEST_F(Tool, ASignalEndsEveryWaitAtOnce) {
+  kt::QuietPipe silent(true);
+  const std::string stalled = Path("stalled"), big = MakeInput("big.bmp", 32, 1024, 1024, 1);
+  ASSERT_EQ(::mkfifo(stalled.c_str(), 0600), 0);
+  const int taking = ::open(stalled.c_str(), O_RDONLY | O_NONBLOCK);  // and never reading
+  const std::string pipe = "kolvex pipe: interrupted after 0 frames\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"pipe --jobs 2 mirror < " + Quoted(silent.path()), pipe},
+      {"pipe --jobs 1 mirror < " + Quoted(silent.path()), pipe},
+      {"pipe --jobs 2 mirror < " + Quoted(big) + " > " + Quoted(stalled), pipe},
+      {"mirror " + Quoted(big) + " " + Quoted(stalled),
+       stalled + ": interrupted; nothing written\n"},
+  };
+  const auto until = [](const std::function<bool()>& done) {  // within five seconds
+    for (int i = 0; i < 250; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+      if (done()) return true;
+    return false;
+  };
+  for (const auto& [line, message] : cases) {
+    SCOPED_TRACE(line);
+    const std::string command = "exec '" KOLVEX_TOOL "' " + line + " 2> " + Quoted(Path("err"));
+    const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ),
+              0);
+    int looks = 0;  // three in a row, 20 ms apart
+    EXPECT_TRUE(until([&] { return (looks = Waiting(pid) ? looks + 1 : 0) == 3; }));
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    EXPECT_TRUE(until([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }) ||
+                (::kill(pid, SIGKILL), ::waitpid(pid, &status, 0), false));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+    EXPECT_EQ(kt::ReadAndRemove(Path("err")), message);
+  }
+  ::close(taking);
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"big.bmp", "stalled"}));
 }
 
 }  // namespace

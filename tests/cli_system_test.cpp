@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <csignal>
+#include <regex>
 #include <thread>
 
 namespace {
@@ -124,26 +125,71 @@ TEST_F(Tool, PathsOfEveryKind) {
   EXPECT_EQ(got, FileBytes(out));
 }
 
-// Under a limit of its address space, mirror holds the image and its result
-// only (a 6 MB 1-bit file loads as 144 MB); info reads a 2 GB file's headers.
-TEST_F(Tool, MemoryIsWhatTheCommandNeeds) {
+// Under limits of its address space (and of each thread's stack, which makes the start of a
+// thread fail as a limit of processes does, also for root): mirror holds the image and its
+// result only (a 6 MB 1-bit file loads as 144 MB) and info reads a 2 GB file's headers; a lying
+// file header costs no more than the bytes that arrive, from a pipe or a file; frames beyond the
+// memory end in a message after the whole frames before them; a batch or a pipe that cannot start
+// all its threads says so and runs with those it has. Nothing is ever left half-written.
+TEST_F(Tool, UnderLimitsCommandsRunOrEndInAMessage) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "sanitizers reserve address space of their own";
 #endif
   WriteFile(Path("one.bmp"), kt::MakeBmp({8000, 6000, 1, 0, 40, 0, {}, kt::MakePalette(2, false)}));
   WriteFile(Path("big.bmp"), kt::MakeBmp({.width = 16384, .height = 40000, .pixels = {0}}));
   std::filesystem::resize_file(Path("big.bmp"), 54 + 49152ull * 40000);  // sparse: no disk blocks
-  for (const std::string& args :
-       {"mirror " + Path("one.bmp") + " " + Path("out.bmp"), "info " + Path("big.bmp")}) {
-    const ProgramRun r =
-        Shell("prlimit --as=" + std::to_string(2 * 144 + 96) + "000000 '" KOLVEX_TOOL "' " + args);
-    EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+  // "BM", 2^31 - 1 bytes, and 1 GB of them (sparse), or 14 from a pipe.
+  WriteFile(Path("lie.bmp"), {'B', 'M', 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0, 54, 0, 0, 0});
+  std::filesystem::resize_file(Path("lie.bmp"), 1000000000);
+  std::string frames;
+  for (int i = 0; i < 20; ++i)
+    frames += " " + Quoted(MakeInput(std::to_string(i) + ".bmp", 24, 8, 6, 1));
+  // prlimit runs the tool itself, not the shell's function.
+  const std::string kolvex = Quoted(KOLVEX_TOOL) + " ";
+  const std::string limit = "prlimit --as=" + std::to_string(2 * 144 + 96) + "000000 " + kolvex;
+  const std::string threads = "prlimit --stack=536870912 --as=2000000000 " + kolvex;
+  const auto lie = [](const char* got) {
+    return "kolvex pipe: standard input: the stream ends inside frame 1 \\(" + std::string(got) +
+           " of 2147483647 bytes\\)\n";
+  };
+  const std::string fewer =
+      "running [1-9] frames? at once, not (20|64): no more threads can start \\(Resource "
+      "temporarily unavailable\\)\n";
+  const struct {
+    std::string line;
+    int status;
+    std::string err;             // a regular expression for all of it
+    std::size_t frameBytes = 1;  // what standard output holds is whole frames of this size
+  } cases[] = {
+      {limit + "mirror one.bmp out.bmp", 0, ""},
+      {limit + "info big.bmp > /dev/null", 0, ""},
+      {"head -c 14 lie.bmp | " + limit + "pipe mirror", 1, lie("14")},
+      {limit + "pipe mirror < lie.bmp", 1, lie("1000000000")},
+      {"head -c 72000000 /dev/zero | prlimit --as=70000000 " + kolvex +
+           "pipe --size 3000x2000 --format bgr24 --jobs 2 mirror",
+       1, "kolvex pipe: frame [1-4]: (mirror failed \\()?out of memory\\)?\n", 18000000},
+      {threads + "mirror --jobs 64 -o outs" + frames, 0, fewer + "20 frames, 0 failed\n"},
+      {"cat 0.bmp 1.bmp | " + threads + "pipe --jobs 64 mirror", 0, "kolvex pipe: " + fewer, 198},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const ProgramRun r = Shell("cd " + Quoted(dir_) + " && " + c.line);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_TRUE(std::regex_match(r.err, std::regex(c.err))) << r.err;
+    EXPECT_EQ(r.out.size() % c.frameBytes, 0u);
   }
+  EXPECT_EQ(Listing("outs").size(), 20u);  // no temporary file among them
+  EXPECT_EQ(Listing().size(), 25u);        // the inputs, out.bmp and outs alone
 }
 
-TEST_F(Tool, PipeRefusesTruncatedAndResizedStreams) {
+// Refused before a byte is read: an output that is the input's own file, which would be
+// overwritten or read back without end.
+TEST_F(Tool, PipeRefusesTruncatedAndResizedStreamsAndItsInputAsOutput) {
   const std::string a = Quoted(MakeInput("a.bmp", 24, 8, 6, 1)),
                     b = Quoted(MakeInput("b.bmp", 24, 9, 6, 2));
+  const std::vector<BYTE> original = FileBytes(Path("a.bmp"));
+  const std::string same =
+      "standard output: refusing to overwrite the input (standard input reads it)\n";
   struct Case {
     std::string line;
     std::string err;
@@ -152,12 +198,14 @@ TEST_F(Tool, PipeRefusesTruncatedAndResizedStreams) {
   std::vector<Case> cases = {
       // Two whole frames of 8 x 6 bgra (192 bytes each) and half a third.
       {"head -c 480 /dev/zero | kolvex pipe --size 8x6 --format bgra mirror",
-       "the stream ends inside frame 3 (96 of 192 bytes)\n", 2 * 192},
+       "standard input: the stream ends inside frame 3 (96 of 192 bytes)\n", 2 * 192},
       // Bitmap files of 198 bytes, the third of another size or cut short.
       {"cat " + a + " " + a + " " + b + " | kolvex pipe --jobs 2 mirror",
-       "frame 3 is 9 x 6; the stream started at 8 x 6\n", 2 * 198},
+       "standard input: frame 3 is 9 x 6; the stream started at 8 x 6\n", 2 * 198},
       {"{ cat " + a + " " + a + "; head -c 188 " + a + "; } | kolvex pipe mirror",
-       "the stream ends inside frame 3 (188 of 198 bytes)\n", 2 * 198},
+       "standard input: the stream ends inside frame 3 (188 of 198 bytes)\n", 2 * 198},
+      {"kolvex pipe mirror < " + a + " >> " + a, same, 0},
+      {"kolvex pipe --jobs 2 mirror < " + a + " 1<> " + a, same, 0},
   };
   if (KOLVEX_TOOL_YUV) {
     // 4:2:0 frames of 7 x 5: 35 luma bytes and 2 x 4 x 3 of chroma; as nv12 or
@@ -165,20 +213,21 @@ TEST_F(Tool, PipeRefusesTruncatedAndResizedStreams) {
     for (const std::string form : {"yuv420p", "nv12"}) {
       cases.push_back(
           {"head -c 150 /dev/zero | kolvex pipe --size 7x5 --format " + form + " mirror",
-           "the stream ends inside frame 3 (32 of 59 bytes)\n", 2 * 59});
+           "standard input: the stream ends inside frame 3 (32 of 59 bytes)\n", 2 * 59});
     }
     cases.push_back(
         {"head -c 230 /dev/zero | kolvex pipe --size 7x5 --format bgr24 "
          "--output-format nv12 mirror",
-         "the stream ends inside frame 3 (20 of 105 bytes)\n", 2 * 59});
+         "standard input: the stream ends inside frame 3 (20 of 105 bytes)\n", 2 * 59});
   }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     const ProgramRun r = Shell(c.line);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "kolvex pipe: standard input: " + c.err);
+    EXPECT_EQ(r.err, "kolvex pipe: " + c.err);
     EXPECT_EQ(r.out.size(), c.written);
   }
+  EXPECT_EQ(FileBytes(Path("a.bmp")), original);
 }
 
 }  // namespace

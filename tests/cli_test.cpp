@@ -146,6 +146,10 @@ TEST_F(Tool, FailuresWriteNothingAndNeverReplaceAnInput) {
            ? "kolvex pipe: --output-format bgra: frames read as nv12 go out as bgr24, "
              "yuv420p or nv12\n"
            : "kolvex pipe: --format nv12 needs a build with libyuv (Debian: libyuv-dev)\n"},
+      // Limits the help states, checked before anything is read or allocated.
+      {"pipe --size 100000x100000 --format bgr24 mirror", {}, 2, "kolvex pipe: --size 100000x"},
+      {"pipe --jobs 2000000000 mirror", {}, 2, "kolvex pipe: --jobs 2000000000: at most 256 "},
+      {"mirror --jobs 257 -o", {Path("new"), input}, 2, "kolvex mirror: --jobs 257: at most 256 "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(&c - cases) + ": " + c.args);

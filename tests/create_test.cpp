@@ -15,9 +15,11 @@ TEST(Create, GeometryByDepthAndRefusals) {
     for (int width = 1; width <= 33; width += 4) {
       TestDib dib;
       ASSERT_TRUE(dib.Create(bits, width, 3, 0));
-      EXPECT_EQ(dib.DIBSize(), kt::Stride(bits, width) * 3) << bits << " bits, width " << width;
+      // The pixels' bytes rounded up to whole 4-byte words.
+      const int bytes = (bits * width + 7) / 8;
+      EXPECT_EQ(dib.DIBSize(), (bytes + 3) / 4 * 4 * 3) << bits << " bits, width " << width;
       const tagRZBMINFOHEADER expected = kt::MakeHeader(bits, width, 3, 0);
-      EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);
+      EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, kt::kHeaderBytes), 0);
     }
   }
   const std::tuple<WORD, int, int> refused[] = {
@@ -28,7 +30,8 @@ TEST(Create, GeometryByDepthAndRefusals) {
       {32, 65536, 65536},
       {0xFFFF, 1 << 20, 1},
       {24, 46341, 46341},
-      {8, INT32_MAX - 144 - 32 + 1, 1}};  // header + image + slack one byte over 31 bits
+      // header + image + slack one byte over 31 bits
+      {8, INT32_MAX - static_cast<int>(kt::kHeaderBytes) - 32 + 1, 1}};
   for (const auto& [bits, width, height] : refused) {
     SCOPED_TRACE(testing::Message() << bits << " bits " << width << " x " << height);
     TestDib dib;
@@ -51,7 +54,7 @@ TEST(Create, FromHeadersAndBitmaps) {
   ASSERT_TRUE(dib.Create(&header));
   ASSERT_TRUE(dib.Create(dib.GetRzBmiHeader()));
   ASSERT_TRUE(dib.Create(static_cast<const CRZDIBBase2&>(dib)));
-  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &header, 144), 0);
+  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &header, kt::kHeaderBytes), 0);
   CRzDibBaseData2* block = dib.Data();  // an empty source leaves the bitmap unchanged
   EXPECT_FALSE(dib.Create(static_cast<const CRZDIBBase2&>(TestDib())));
   EXPECT_FALSE(dib.CreateOrModify(static_cast<const CRZDIBBase2&>(TestDib())));
@@ -60,7 +63,7 @@ TEST(Create, FromHeadersAndBitmaps) {
   TestDib other;
   ASSERT_TRUE(other.Create(&bih, 5));
   const tagRZBMINFOHEADER expected = kt::MakeHeader(16, 6, 2, 5);
-  EXPECT_EQ(std::memcmp(other.GetRzBmiHeader(), &expected, 144), 0);
+  EXPECT_EQ(std::memcmp(other.GetRzBmiHeader(), &expected, kt::kHeaderBytes), 0);
 
   ASSERT_TRUE(dib.CreateOrModify(header, 1));
   EXPECT_EQ(dib.GetInterlacedFlag(), 1u);
@@ -70,7 +73,7 @@ TEST(Create, FromHeadersAndBitmaps) {
   EXPECT_EQ(dib.GetRzBmiHeader()->biYPelsPerMeter, 1234);
   EXPECT_EQ(dib.GetRzBmiHeader()->dwReserved1[1], 9u);
   ASSERT_TRUE(dib.CreateOrModify(static_cast<const CRZDIBBase2&>(other)));
-  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);
+  EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, kt::kHeaderBytes), 0);
 }
 
 // Every entry point taking a caller's header refuses a biSize outside 40..144;

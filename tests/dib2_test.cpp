@@ -19,7 +19,7 @@ TEST_F(Dib2, CreateDIBSectionPlacesThePixelsInTheSectionUntilTheLastOwnerGoes) {
   ASSERT_TRUE(a.CreateDIBSection(&f, 0));
   EXPECT_EQ(kt::GdiObjects(), gdiStart_ + 2);  // the section and its DC
   const tagRZBMINFOHEADER expected = kt::MakeHeader(24, 5, 3, 0);
-  EXPECT_EQ(std::memcmp(a.GetRzBmiHeader(), &expected, 144), 0);
+  EXPECT_EQ(std::memcmp(a.GetRzBmiHeader(), &expected, kt::kHeaderBytes), 0);
   DIBSECTION ds{};
   const HBITMAP section = a.GetDIBSection();
   ASSERT_EQ(GetObjectA(section, sizeof ds, &ds), static_cast<int>(sizeof ds));

@@ -11,10 +11,10 @@
 
 namespace kt {
 
-// What SaveAs writes into a fresh memory file.
-inline std::vector<BYTE> SaveToMemory(CRZDIB2& dib) {
+// What SaveAs (or, with `alpha`, kolvex::SaveWithAlpha) writes into a fresh memory file.
+inline std::vector<BYTE> SaveToMemory(CRZDIB2& dib, bool alpha = false) {
   CMemFile file;
-  EXPECT_TRUE(dib.SaveAs(file));
+  EXPECT_TRUE(alpha ? kolvex::SaveWithAlpha(dib, file) : dib.SaveAs(file));
   const auto size = static_cast<std::size_t>(file.GetLength());
   BYTE* bytes = file.Detach();
   std::vector<BYTE> out(bytes, bytes + size);

@@ -31,7 +31,7 @@ TEST_F(Resource, ASavedBitmapLoadsBackByEveryFormOfItsName) {
     // The file's header with the extended size and flag; every other library field zero.
     tagRZBMINFOHEADER expected = kt::MakeHeader(24, 5, 3, 1);
     std::memcpy(&expected.biCompression, &file[30], 24);
-    EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, 144), 0);
+    EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, kt::kHeaderBytes), 0);
     EXPECT_EQ(dib.Data()->nAllocSize, (file.size() - 14) + 104);
     EXPECT_EQ(kt::Pixels(dib), kt::Pixels(src));
   }
@@ -51,7 +51,7 @@ TEST_F(Resource, ColourTablesAreSkippedAndTopDownRowsFlipped) {
   ASSERT_TRUE(dib.CreateFromResource(102u, nullptr));
   EXPECT_EQ(dib.DIBBitCount(), 8);
   EXPECT_EQ(dib.DIBHeight(), 2);
-  EXPECT_EQ(dib.Data()->nAllocSize, 144u + 10);
+  EXPECT_EQ(dib.Data()->nAllocSize, kt::kHeaderBytes + 10);
   const BYTE* p = dib.GetBytes();
   EXPECT_EQ(std::vector<BYTE>(p, p + 10), (std::vector<BYTE>{4, 5, 6, 0, 1, 2, 3, 0, 0xEE, 0xFF}));
 }

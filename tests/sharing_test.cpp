@@ -19,7 +19,7 @@ struct Model {
 std::vector<BYTE> Snapshot(const CRZDIBBase2& dib) {
   if (!dib.IsValidDIB()) return {};
   const auto* header = reinterpret_cast<const BYTE*>(dib.GetRzBmiHeader());
-  std::vector<BYTE> out(header, header + 144);
+  std::vector<BYTE> out(header, header + kt::kHeaderBytes);
   out.insert(out.end(), dib.GetBytes(), dib.GetBytes() + dib.DIBSize());
   return out;
 }
@@ -65,20 +65,21 @@ TEST_F(Sharing, RandomOperationsAgreeWithAPlainModel) {
       case 2: {
         const BYTE value = static_cast<BYTE>(rng());
         dib.ClearDIB(static_cast<int>(value));
-        if (!m.bytes.empty()) std::fill(m.bytes.begin() + 144, m.bytes.end(), value);
+        if (!m.bytes.empty()) std::fill(m.bytes.begin() + kt::kHeaderBytes, m.bytes.end(), value);
         break;
       }
       case 3:  // raw pixel bytes, when this image is at least as large
         dib.CopyDibBytes(dibs[j]);
         if (!m.bytes.empty() && !model[j].bytes.empty() &&
             m.bytes.size() >= model[j].bytes.size()) {
-          std::copy(model[j].bytes.begin() + 144, model[j].bytes.end(), m.bytes.begin() + 144);
+          std::copy(model[j].bytes.begin() + kt::kHeaderBytes, model[j].bytes.end(),
+                    m.bytes.begin() + kt::kHeaderBytes);
         }
         break;
       case 4:  // a locked bitmap is written through its pointers
         if (dib.LockDIB() != nullptr) {
           const std::size_t at = pick(static_cast<std::size_t>(dib.DIBSize()));
-          dib.GetBytes()[at] = m.bytes[144 + at] = static_cast<BYTE>(rng());
+          dib.GetBytes()[at] = m.bytes[kt::kHeaderBytes + at] = static_cast<BYTE>(rng());
           m.locked = true;
         }
         break;
@@ -93,7 +94,8 @@ TEST_F(Sharing, RandomOperationsAgreeWithAPlainModel) {
         break;
       case 7: {
         const int image = kt::Stride(bits, width) * height;
-        const bool inPlace = !m.bytes.empty() && dib.Refs() <= 1 && dib.AllocSize() >= 144u + image;
+        const bool inPlace =
+            !m.bytes.empty() && dib.Refs() <= 1 && dib.AllocSize() >= kt::kHeaderBytes + image;
         BYTE* const pixels = dib.GetBytes();
         ASSERT_TRUE(dib.CreateOrModify(bits, width, height, 0));
         EXPECT_EQ(dib.DIBSize(), image);
@@ -111,7 +113,8 @@ TEST_F(Sharing, RandomOperationsAgreeWithAPlainModel) {
       if (model[k].bytes.empty()) continue;
       ASSERT_EQ(dibs[k].IsLocked(), model[k].locked) << "bitmap " << k;
       ++owners[dibs[k].Data()];
-      ASSERT_GE(dibs[k].AllocSize(), 144u + static_cast<UINT>(dibs[k].DIBSize())) << "bitmap " << k;
+      ASSERT_GE(dibs[k].AllocSize(), kt::kHeaderBytes + static_cast<UINT>(dibs[k].DIBSize()))
+          << "bitmap " << k;
     }
     for (const auto& [block, count] : owners) ASSERT_EQ(block->nRefs < 0 ? 1 : block->nRefs, count);
     ASSERT_EQ(CountingDib::liveBlocks, static_cast<int>(owners.size()));

@@ -56,8 +56,14 @@ class FailAllocations {
   FailAllocations& operator=(const FailAllocations&) = delete;
 };
 
-// Stride by the DIB rule, for expectations computed independently of the library.
-inline int Stride(int bitCount, int width) { return ((bitCount * width + 31) / 32) * 4; }
+// The library's row stride as an int, for image arithmetic in tests (the rule
+// itself is checked against values of its own by Create.GeometryByDepthAndRefusals).
+inline int Stride(int bitCount, int width) {
+  return static_cast<int>(kolvex::RowStride(bitCount, width));
+}
+
+// Bytes of the extended header, before the pixels of every created buffer.
+inline constexpr std::size_t kHeaderBytes = sizeof(tagRZBMINFOHEADER);
 
 // Reproducible noise in n bytes.
 inline void FillNoise(BYTE* p, std::size_t n, std::uint32_t seed) {

@@ -64,6 +64,9 @@ class Child {
     ::_exit(127);
   }
   ~Child() { Kill(); }
+  void Signal(int signal) {
+    if (pid_ > 0) ::kill(pid_, signal);
+  }
   void Kill() {
     if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
     pid_ = 0;

@@ -4,12 +4,16 @@
 
 #include "x11_support.h"
 
+#include <kolvex/platform/linux/xcb_handles.h>
+
 #include <xcb/xcb.h>
 
 #include <filesystem>
 
 namespace {
 
+using kolvex::platform::xcb::Connection;
+using kolvex::platform::xcb::Reply;
 using kt::x11::Drawn;
 
 TEST(ToolWithoutDisplay, EveryScreenCommandSaysItNeedsOne) {
@@ -26,19 +30,14 @@ TEST(ToolWithoutDisplay, EveryScreenCommandSaysItNeedsOne) {
   }
 }
 
-// An XCB reply, freed with the object.
-template <class Reply>
-std::unique_ptr<Reply, decltype(&std::free)> Owned(Reply* reply) {
-  return {reply, &std::free};
-}
-
 // The title of the first top-level window that has one (and the window).
 std::pair<xcb_window_t, std::string> TitledWindow(xcb_connection_t* c) {
   const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-  const auto tree = Owned(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
+  const Reply<xcb_query_tree_reply_t> tree(
+      xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
   for (int i = 0; tree != nullptr && i < xcb_query_tree_children_length(tree.get()); ++i) {
     const xcb_window_t w = xcb_query_tree_children(tree.get())[i];
-    const auto name = Owned(xcb_get_property_reply(
+    const Reply<xcb_get_property_reply_t> name(xcb_get_property_reply(
         c, xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 64), nullptr));
     const int length = name != nullptr ? xcb_get_property_value_length(name.get()) : 0;
     if (length > 0)
@@ -51,7 +50,7 @@ std::pair<xcb_window_t, std::string> TitledWindow(xcb_connection_t* c) {
 void Press(xcb_connection_t* c, xcb_window_t window, xcb_keysym_t key) {
   const xcb_setup_t* setup = xcb_get_setup(c);
   const int count = setup->max_keycode - setup->min_keycode + 1;
-  const auto map = Owned(xcb_get_keyboard_mapping_reply(
+  const Reply<xcb_get_keyboard_mapping_reply_t> map(xcb_get_keyboard_mapping_reply(
       c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr));
   xcb_key_press_event_t event{};
   event.response_type = XCB_KEY_PRESS;
@@ -86,8 +85,7 @@ TEST(ToolOnDisplay, ShowStepsThroughTheFilesInAWindow) {
       {0xFF53 /* Right */, lname + " - 1280 x 960 (shown at 50%) [2/2]", Drawn(large, 640, 480)},
   };
   kt::x11::Child viewer({"env", "DISPLAY=" + display, KOLVEX_TOOL, "show", a.path(), b.path()});
-  std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> peer(
-      xcb_connect(display.c_str(), nullptr), &xcb_disconnect);
+  const Connection peer(xcb_connect(display.c_str(), nullptr));
   xcb_window_t window = 0;
   for (const auto& step : steps) {
     if (step.key != 0) Press(peer.get(), window, step.key);
@@ -100,6 +98,12 @@ TEST(ToolOnDisplay, ShowStepsThroughTheFilesInAWindow) {
   }
   Press(peer.get(), window, 'q');
   EXPECT_EQ(viewer.Exited(), 0);
+  // A signal ends the wait for events (within Exited's five seconds; unwoken, it lasts).
+  kt::x11::Child signalled({"env", "DISPLAY=" + display, KOLVEX_TOOL, "show", a.path()});
+  EXPECT_TRUE(
+      kt::x11::Eventually([&] { return TitledWindow(peer.get()).second == name + " - 30 x 20"; }));
+  signalled.Signal(SIGTERM);
+  EXPECT_EQ(signalled.Exited(), 128 + SIGTERM);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ struct Geometry {
   int height;
   int bits;
 
-  std::size_t Stride() const { return static_cast<std::size_t>((bits * width + 31) / 32 * 4); }
+  std::size_t Stride() const { return static_cast<std::size_t>(kolvex::RowStride(bits, width)); }
   std::size_t RowBytes() const { return static_cast<std::size_t>(width) * bits / 8; }
   std::size_t Bytes() const { return Stride() * static_cast<std::size_t>(height); }
   std::string Name() const {

@@ -5,11 +5,13 @@
 // brings the Win32 types and functions (kernel, GDI, USER, DrawDib,
 // resources: the system's own on Windows, the stand-in's on Linux), the
 // MFC-style classes and exceptions, the bitmap core (CRZDIBBase2,
-// tagRZBMINFOHEADER, CRzDibBaseData2), the Windows bitmap (CRZDIB2,
-// CRzDibData2, CDIBCacheInfo) and the kolvex:: extras. The hooks for tests
-// (failure injection, kernel levels) are apart, in <kolvex/testing.h>.
+// tagRZBMINFOHEADER, CRzDibBaseData2) and its geometry (row strides, size
+// limits), the Windows bitmap (CRZDIB2, CRzDibData2, CDIBCacheInfo) and the
+// kolvex:: extras. The hooks for tests (failure injection, kernel levels) are
+// apart, in <kolvex/testing.h>.
 #pragma once
 
+#include <kolvex/base/geometry.h>
 #include <kolvex/core/dib_base.h>
 #include <kolvex/dib/bitmap_file.h>
 #include <kolvex/dib/dib.h>

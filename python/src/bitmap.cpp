@@ -46,14 +46,10 @@ void RequireGeometry(int bits, std::int64_t width, std::int64_t height) {
     throw py::value_error("negative size " + std::to_string(width) + " x " +
                           std::to_string(height));
   }
-  // The library's own limit: header, image and its slack in 31 bits.
-  const std::int64_t stride = (bits * width + 31) / 32 * 4;
-  const bool fits = width <= INT32_MAX && height <= INT32_MAX &&
-                    (height == 0 || stride <= (INT32_MAX - 176) / height);
-  if (!fits) {
+  if (!kolvex::BitmapFits(bits, width, height)) {
     throw py::value_error(std::to_string(width) + " x " + std::to_string(height) + " at " +
                           std::to_string(bits) +
-                          " bits is over the library's limit (2 GiB per bitmap)doc");
+                          " bits is over the library's limit (2 GiB per bitmap)");
   }
 }
 

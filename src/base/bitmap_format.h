@@ -11,6 +11,8 @@
 // FormatFromMasks and widened by WidenChannel.
 #pragma once
 
+#include "base/size.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -117,6 +119,19 @@ constexpr const char* CompressionName(std::uint32_t code) {
   return code < std::size(kNames) ? kNames[code] : nullptr;
 }
 
+// The version-5 info header (BITMAPV5HEADER), the largest kind, which the
+// library writes for 32-bit pixels with alpha: the classic fields, then the
+// red, green, blue and alpha masks from byte 40 on, the colour space at byte
+// 56 and the rendering intent at byte 108.
+inline constexpr std::uint32_t kV5InfoHeaderBytes = 124;
+inline constexpr std::size_t kV5ColourSpaceField = 56;
+inline constexpr std::size_t kV5IntentField = 108;
+inline constexpr std::uint32_t kColourSpaceSrgb = 0x73524742;  // 'sRGB'
+inline constexpr std::uint32_t kIntentImages = 4;              // LCS_GM_IMAGES
+// The red, green, blue and alpha masks of the library's own 32-bit pixels
+// with alpha: bytes B, G, R, A.
+inline constexpr std::uint32_t kBgraMasks[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+
 // The info header kinds a file may carry, by size. The core header (OS/2 1.x
 // and Windows 2.x) has 16-bit width and height, no compression and 3-byte
 // colour-table entries. An OS/2 2.x header is the classic header's fields
@@ -138,12 +153,12 @@ inline constexpr InfoHeaderKind kInfoHeaderKinds[] = {
     {52, "BITMAPV2INFOHEADER", HeaderFamily::Windows, true, false},
     {56, "BITMAPV3INFOHEADER", HeaderFamily::Windows, true, true},
     {108, "BITMAPV4HEADER", HeaderFamily::Windows, true, true},
-    {124, "BITMAPV5HEADER", HeaderFamily::Windows, true, true},
+    {kV5InfoHeaderBytes, "BITMAPV5HEADER", HeaderFamily::Windows, true, true},
 };
 inline constexpr InfoHeaderKind kOs2InfoHeader = {0, "OS/2 2.x", HeaderFamily::Os2, false, false};
 inline constexpr std::uint32_t kMinOs2HeaderBytes = 16;  // up to the bit count
 inline constexpr std::uint32_t kMaxOs2HeaderBytes = 64;
-inline constexpr std::uint32_t kMaxInfoHeaderBytes = 124;
+inline constexpr std::uint32_t kMaxInfoHeaderBytes = kV5InfoHeaderBytes;
 
 // Whether an OS/2 2.x header of `bytes` ends on a field boundary: 4-byte
 // fields up to 40, 2-byte ones up to 48, 4-byte ones again up to 64.
@@ -175,8 +190,9 @@ inline constexpr std::size_t kFileHeadBytes = kFileHeaderBytes + kMaxInfoHeaderB
 inline constexpr std::uint64_t kRunLengthExpansion = 1024;
 inline constexpr std::uint64_t kRunLengthAllowance = std::uint64_t{1} << 20;
 
-// Larger files cannot hold an image the library would load.
-inline constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 31;
+// A file is read into one buffer, and written with 32-bit counts: no file the
+// library loads or writes is larger than its largest buffer.
+inline constexpr std::uint64_t kMaxFileBytes = kMaxBufferBytes;
 
 // A little-endian field of a file.
 constexpr std::uint32_t ReadLE32(const std::uint8_t* p) {

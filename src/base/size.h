@@ -4,17 +4,20 @@
 // through these, which answer "no" instead of overflowing.
 #pragma once
 
+#include <kolvex/base/geometry.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 
 namespace kolvex::detail {
 
-// Largest buffer any layer makes for an image: 31 bits.
-inline constexpr std::int64_t kMaxBufferBytes = INT32_MAX;
-// Room every layout leaves beside its image within that bound: the largest
-// header a buffer carries before its pixels and the slack behind them.
-inline constexpr std::size_t kLayoutReserveBytes = 176;
+// Largest buffer any layer makes for an image (31 bits), and the room every
+// layout leaves beside its image within that bound: the largest header a
+// buffer carries before its pixels and the slack behind them. Both are the
+// public geometry's (<kolvex/base/geometry.h>), which clients check against.
+inline constexpr std::int64_t kMaxBufferBytes = kolvex::kMaxBitmapBytes;
+inline constexpr std::size_t kLayoutReserveBytes = kolvex::kBitmapOverheadBytes;
 
 // a + b, or nothing on overflow.
 constexpr std::optional<std::size_t> CheckedAdd(std::size_t a, std::size_t b) {
@@ -35,24 +38,13 @@ struct Layout {
   std::size_t image;   // stride x height
 };
 
-// Row stride by the DIB rule, in 64-bit signed arithmetic with division
-// truncating toward zero. Unchecked: for answering accessors exactly.
-constexpr std::int64_t RawStride(std::int64_t bitCount, std::int64_t width) {
-  return (bitCount * width + 31) / 32 * 4;
-}
-
 // The layout of a width x height image at bitCount bits per pixel, or nothing
 // when the width or height is negative or when the image and the reserve
 // would not fit in 31 bits. Zero sizes are valid (an empty image).
 constexpr std::optional<Layout> CheckedLayout(std::int64_t bitCount, std::int64_t width,
                                               std::int64_t height) {
-  if (bitCount < 0 || width < 0 || height < 0) return std::nullopt;
-  // bitCount <= 65535 and width < 2^31 keep the product far inside 64 bits.
-  if (bitCount > 0xFFFF || width > INT32_MAX || height > INT32_MAX) return std::nullopt;
-  const std::int64_t stride = RawStride(bitCount, width);
-  const std::int64_t limit = kMaxBufferBytes - static_cast<std::int64_t>(kLayoutReserveBytes);
-  if (stride > limit) return std::nullopt;
-  if (height != 0 && stride > limit / height) return std::nullopt;
+  if (!kolvex::BitmapFits(bitCount, width, height)) return std::nullopt;
+  const std::int64_t stride = kolvex::RowStride(bitCount, width);
   return Layout{static_cast<std::size_t>(stride), static_cast<std::size_t>(stride * height)};
 }
 

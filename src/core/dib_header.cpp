@@ -2,11 +2,12 @@
 
 #include "base/size.h"
 
+#include <kolvex/base/geometry.h>
 #include <kolvex/core/dib_base.h>
 
 #include <cstring>
 
-using kolvex::detail::RawStride;
+using kolvex::RowStride;
 
 namespace {
 
@@ -87,12 +88,12 @@ int CRZDIBBase2::DIBHeight() const { return pData->pBmiHeader->biHeight; }
 
 int CRZDIBBase2::DIBBytesPerLine() const {
   const tagRZBMINFOHEADER& h = *pData->pBmiHeader;
-  return static_cast<int>(RawStride(h.biBitCount, h.biWidth));
+  return static_cast<int>(RowStride(h.biBitCount, h.biWidth));
 }
 
 int CRZDIBBase2::DIBSize() const {
   const tagRZBMINFOHEADER& h = *pData->pBmiHeader;
-  return static_cast<int>(static_cast<std::uint64_t>(RawStride(h.biBitCount, h.biWidth)) *
+  return static_cast<int>(static_cast<std::uint64_t>(RowStride(h.biBitCount, h.biWidth)) *
                           static_cast<std::uint64_t>(static_cast<std::int64_t>(h.biHeight)));
 }
 

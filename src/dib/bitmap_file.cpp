@@ -1,5 +1,6 @@
 // CRZDIB2 and bitmap files: loading from memory and from a file (the one
-// place the library reads a bitmap file, through CFile), and saving.
+// place the library reads a bitmap file, through CFile), the length a stream's
+// file header declares, and saving, in the library's form or with alpha.
 
 #include "base/bitmap_format.h"
 #include "base/size.h"
@@ -13,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -128,41 +131,116 @@ bool CRZDIB2::CreateFromFile(const char* path) {
 
 // ---- Saving ----
 
-bool CRZDIB2::SaveAs(CFile& file) {
-  if (!IsValidDIB()) return false;
-  BITMAPINFOHEADER info;
-  GetBitmapInfoHeader(info);
+namespace {
 
-  const auto image = FilePixelBytes(info);
-  if (!image) return false;
-  const std::uint64_t table = kolvex::detail::kColourEntryBytes *
-                              kolvex::detail::ColourTableEntries(info.biBitCount, info.biClrUsed);
-  const std::uint64_t total = kFileHeaderBytes + kInfoHeaderBytes + table + *image;
-  // The file's sizes are 32-bit fields, and each write takes a 32-bit count.
-  if (total > static_cast<std::uint64_t>(kolvex::detail::kMaxBufferBytes)) return false;
-  info.biSizeImage = static_cast<DWORD>(*image);
-
+// The file header of a file of `total` bytes whose pixels start at `offset`.
+BITMAPFILEHEADER FileHeader(std::uint64_t total, std::uint64_t offset) {
   BITMAPFILEHEADER head{};
   head.bfType = kolvex::detail::kFileSignature;
   head.bfSize = static_cast<DWORD>(total);
-  head.bfOffBits = static_cast<DWORD>(kFileHeaderBytes + kInfoHeaderBytes + table);
+  head.bfOffBits = static_cast<DWORD>(offset);
+  return head;
+}
 
+// Whether a file of `total` bytes can be written: its sizes are 32-bit
+// fields, and each write takes a 32-bit count.
+bool Writable(std::uint64_t total) { return total <= kolvex::detail::kMaxFileBytes; }
+
+struct Part {
+  const void* data;
+  std::size_t bytes;  // below 2^31: the file's size is checked first
+};
+
+// Writes the parts in order: false, the framework's exception deleted, when a
+// write throws (what was written stays).
+bool WriteParts(CFile& file, std::initializer_list<Part> parts) {
   try {
-    // The colour-table area holds the grey ramp that drawing shows for the
-    // indices, and zeros for any further entries.
-    const std::size_t infoBytes = kInfoHeaderBytes + static_cast<std::size_t>(table);
-    const std::unique_ptr<BYTE[]> infoAndTable(kolvex::detail::NewArray<BYTE>(infoBytes));
-    std::memcpy(infoAndTable.get(), &info, kInfoHeaderBytes);
-    kolvex::detail::FillGreyRamp(
-        infoAndTable.get() + kInfoHeaderBytes,
-        static_cast<std::size_t>(table) / kolvex::detail::kColourEntryBytes, info.biBitCount);
-
-    file.Write(&head, static_cast<UINT>(kFileHeaderBytes));
-    file.Write(infoAndTable.get(), static_cast<UINT>(infoBytes));
-    file.Write(GetBytes(), static_cast<UINT>(*image));
+    for (const Part& part : parts) file.Write(part.data, static_cast<UINT>(part.bytes));
     return true;
   } catch (CException* e) {
     e->Delete();
     return false;
   }
+}
+
+// The library's own form: the 40-byte header, a colour-table area for the
+// indexed depths, the rows as stored. SaveAs, and SaveWithAlpha at depths
+// without alpha.
+bool SaveClassic(const CRZDIB2& dib, CFile& file) {
+  if (!dib.IsValidDIB()) return false;
+  BITMAPINFOHEADER info;
+  dib.GetBitmapInfoHeader(info);
+
+  const auto image = FilePixelBytes(info);
+  if (!image) return false;
+  const std::uint64_t table = kolvex::detail::kColourEntryBytes *
+                              kolvex::detail::ColourTableEntries(info.biBitCount, info.biClrUsed);
+  const std::uint64_t offset = kFileHeaderBytes + kInfoHeaderBytes + table;
+  if (!Writable(offset + *image)) return false;
+  info.biSizeImage = static_cast<DWORD>(*image);
+  const BITMAPFILEHEADER head = FileHeader(offset + *image, offset);
+
+  // The colour-table area holds the grey ramp that drawing shows for the
+  // indices, and zeros for any further entries.
+  const std::size_t infoBytes = kInfoHeaderBytes + static_cast<std::size_t>(table);
+  std::unique_ptr<BYTE[]> infoAndTable;
+  try {
+    infoAndTable.reset(kolvex::detail::NewArray<BYTE>(infoBytes));
+  } catch (CMemoryException* e) {
+    e->Delete();
+    return false;
+  }
+  std::memcpy(infoAndTable.get(), &info, kInfoHeaderBytes);
+  kolvex::detail::FillGreyRamp(infoAndTable.get() + kInfoHeaderBytes,
+                               static_cast<std::size_t>(table) / kolvex::detail::kColourEntryBytes,
+                               info.biBitCount);
+  return WriteParts(
+      file, {{&head, kFileHeaderBytes}, {infoAndTable.get(), infoBytes}, {dib.GetBytes(), *image}});
+}
+
+void PutLE32(BYTE* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<BYTE>(v >> (8 * i));
+}
+
+}  // namespace
+
+bool CRZDIB2::SaveAs(CFile& file) { return SaveClassic(*this, file); }
+
+bool kolvex::SaveWithAlpha(const CRZDIB2& dib, CFile& file) {
+  using namespace kolvex::detail;
+  if (!dib.IsValidDIB() || dib.DIBBitCount() != 32) return SaveClassic(dib, file);
+  const auto image = ImageBytes(*dib.GetBitmapInfoHeader());
+  if (!image) return false;
+  const std::uint64_t offset = kFileHeaderBytes + kV5InfoHeaderBytes;
+  if (!Writable(offset + *image)) return false;
+  const BITMAPFILEHEADER head = FileHeader(offset + *image, offset);
+
+  // Only the fields that describe the pixels: no resolution, no table.
+  BYTE info[kV5InfoHeaderBytes] = {};
+  BITMAPINFOHEADER classic{};
+  classic.biSize = kV5InfoHeaderBytes;
+  classic.biWidth = dib.DIBWidth();
+  classic.biHeight = dib.DIBHeight();
+  classic.biPlanes = 1;
+  classic.biBitCount = 32;
+  classic.biCompression = BI_BITFIELDS;
+  classic.biSizeImage = static_cast<DWORD>(*image);
+  std::memcpy(info, &classic, sizeof classic);
+  for (std::size_t i = 0; i < std::size(kBgraMasks); ++i) {
+    PutLE32(info + kInfoHeaderBytes + 4 * i, kBgraMasks[i]);
+  }
+  PutLE32(info + kV5ColourSpaceField, kColourSpaceSrgb);
+  PutLE32(info + kV5IntentField, kIntentImages);
+  return WriteParts(file,
+                    {{&head, kFileHeaderBytes}, {info, sizeof info}, {dib.GetBytes(), *image}});
+}
+
+std::uint32_t kolvex::DeclaredBitmapFileBytes(const void* head) {
+  using namespace kolvex::detail;
+  const auto* bytes = static_cast<const BYTE*>(head);
+  const std::uint32_t length = ReadLE32(bytes + kFileSizeField);
+  const bool isBitmap = (bytes[0] | bytes[1] << 8) == kFileSignature;
+  // The smallest info header is the core header.
+  const bool holds = length >= kFileHeaderBytes + kInfoHeaderKinds[0].bytes;
+  return isBitmap && holds && length <= kMaxFileBytes ? length : 0;
 }

@@ -23,9 +23,7 @@ constexpr const char* kTooShort = "not a bitmap file (too short)";
 constexpr const char* kBadMasks = "invalid bitmap (bit-field masks)";
 
 constexpr DWORD kMasks555[4] = {0x7C00, 0x03E0, 0x001F, 0};
-constexpr DWORD kMasks888[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0};
-// The masks whose pixels are the library's own 32-bit layout with alpha.
-constexpr DWORD kMasks8888[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+constexpr DWORD kMasks888[4] = {kBgraMasks[0], kBgraMasks[1], kBgraMasks[2], 0};
 
 std::uint16_t ReadLE16(const BYTE* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
@@ -86,7 +84,7 @@ const char* FormatFromMasks(BitmapPlan& plan) {
   }
   if ((plan.masks[0] | plan.masks[1] | plan.masks[2]) == 0) return kBadMasks;
   plan.alpha = plan.masks[3] != 0;
-  if (plan.sourceBits == 32 && std::equal(plan.masks, plan.masks + 4, kMasks8888)) {
+  if (plan.sourceBits == 32 && std::equal(plan.masks, plan.masks + 4, kBgraMasks)) {
     plan.format = RowFormat::Copy;
     return nullptr;
   }

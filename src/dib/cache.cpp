@@ -5,6 +5,8 @@
 #include "dib/dib_cache.h"
 #include "platform/allocation.h"
 
+#include <kolvex/base/geometry.h>
+
 #include <atomic>
 #include <climits>
 #include <cstdint>
@@ -43,7 +45,7 @@ int ClampToInt(std::int64_t value) {
 int SizeKB(const CRZDIB2& dib) {
   const tagRZBMINFOHEADER* h = dib.GetRzBmiHeader();
   if (h == nullptr) return 0;
-  const std::int64_t stride = kolvex::detail::RawStride(h->biBitCount, h->biWidth);
+  const std::int64_t stride = kolvex::RowStride(h->biBitCount, h->biWidth);
   std::int64_t bytes = 0;
   if (__builtin_mul_overflow(stride, std::int64_t{h->biHeight}, &bytes)) {
     bytes = (stride < 0) != (h->biHeight < 0) ? INT64_MIN : INT64_MAX;

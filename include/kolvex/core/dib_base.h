@@ -168,6 +168,21 @@ class KOLVEX_API CRZDIBBase2 {
  protected:
   // 29-39. Storage hooks: every operation reaches memory through these, so a
   // derived class that replaces them gets its own kind of block everywhere.
+  //
+  // The order a replacement sees when _CopyBeforeWrite gives a writer its own
+  // copy of a shared block: the new block is made first (_IAllocData, then
+  // _IAllocDibData for header and pixels, which are copied into it) while this
+  // object still holds its reference to the old block, and only then is that
+  // reference given up: _InterlockedDecrement on the old block, and _IDelete
+  // when its other owners let go meanwhile, each called while pData names the
+  // old block and restored to the new one afterwards. Giving the reference up
+  // first would let a release on another thread free the source in the middle
+  // of the copy (CRZDIB2 counts atomically). When an allocation raises the
+  // memory exception, the reference is given up the same way before it reaches
+  // the caller: the object is then empty if _IAllocData failed, or holds the
+  // new block without header or pixels if _IAllocDibData failed, and the old
+  // block is intact for its other owners. _AllocBeforeWrite (for AssignCopy)
+  // releases first and allocates afterwards: its source is another object.
   virtual void _ISetDataNil();
   virtual void _IAllocData();
   virtual void _IFreeData();

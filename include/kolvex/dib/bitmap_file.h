@@ -1,6 +1,9 @@
-// Checking and describing bitmap files before loading them.
+// Bitmap files beyond CRZDIB2's own loading and saving: checking and
+// describing a file before loading it, finding where each file of a stream
+// ends, and saving 32-bit pixels with their alpha.
 #pragma once
 
+#include <kolvex/dib/dib.h>
 #include <kolvex/platform/export.h>
 #include <kolvex/platform/mfc.h>
 
@@ -66,5 +69,38 @@ KOLVEX_API const char* DescribeBitmapFile(const void* head, std::size_t headByte
 // and takes the size from file.GetLength(). A failing read throws its
 // CFileException* to the caller, with `format` reading as default.
 KOLVEX_API const char* DescribeBitmapFile(CFile& file, BitmapFileFormat& format);
+
+// ---- Streams of files ----
+
+// Bytes of the file header that starts every bitmap file: "BM", the file's
+// length, and where its pixels start.
+inline constexpr std::size_t kBitmapFileHeaderBytes = 14;
+
+// The length that the file header at head[0, kBitmapFileHeaderBytes) gives
+// its file, for reading bitmap files one after another from a stream, where
+// it tells where the next one starts. 0 when the bytes are no bitmap file
+// header: no "BM", or a length that cannot hold the smallest info header or
+// is beyond kMaxBitmapBytes (<kolvex/base/geometry.h>). The length is the
+// file's word for it: check it against what the stream holds before
+// allocating it, and read the file in bounded pieces where the stream cannot
+// tell. Reads 14 bytes; thread-safe.
+KOLVEX_API std::uint32_t DeclaredBitmapFileBytes(const void* head);
+
+// ---- Saving with alpha ----
+
+// Writes `dib` as a bitmap file at the current position of `file`, as
+// CRZDIB2::SaveAs does but keeping alpha: a 32-bit bitmap gets a version-5
+// info header (BITMAPV5HEADER, sRGB) with BI_BITFIELDS masks that name bytes
+// 0, 1, 2 and 3 of each pixel blue, green, red and alpha, as other programs
+// read RGBA files, whatever the bitmap's alpha flag says. A bitmap of any other
+// depth has no alpha to keep: it is written exactly as SaveAs writes it
+// (40-byte header, grey ramp for 1 to 8 bits), without calling that virtual
+// member. Rows go out bottom-up as stored, with their padding.
+// Failure, as SaveAs: false, nothing written, for a bitmap without a header
+// or pixels, for a file that would exceed kMaxBitmapBytes, and when out of
+// memory (at depths other than 32); false when a write of `file` throws a
+// framework exception (it is deleted; what was written stays). Reads the bitmap only: several
+// threads may save one bitmap, or its sharers, at once.
+KOLVEX_API bool SaveWithAlpha(const CRZDIB2& dib, CFile& file);
 
 }  // namespace kolvex

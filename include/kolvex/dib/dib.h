@@ -285,6 +285,12 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   CRzDibData2* _IGetData() const { return static_cast<CRzDibData2*>(CRZDIBBase2::_IGetData()); }
 
   // Storage hooks: page-granular memory, atomic counts, DIB-section teardown.
+  // _CopyBeforeWrite keeps the order of the base class (the copy is made
+  // before the old block's reference is given up) and adds a guard reference
+  // around it: _InterlockedIncrement on the old block first and a matching
+  // release last, so that the old block and its cache record stay alive
+  // until the record is copied too, even if every other owner lets go
+  // meanwhile. A class that replaces the counting hooks sees both calls.
   void _IAllocData() override;
   void _IFreeData() override;
   void _IAllocDibData(UINT nSize) override;

@@ -3,6 +3,7 @@
 
 #include "base/size.h"
 #include "platform/allocation.h"
+#include "platform/page_keeper.h"
 
 #include <kolvex/platform/linux/kernel.h>
 
@@ -16,7 +17,8 @@
 
 namespace {
 
-constexpr std::uintptr_t kPage = 4096;
+// The pages VirtualAlloc commits are those the page keeper counts in.
+constexpr std::uintptr_t kPage = kolvex::platform::detail::kPageBytes;
 
 std::uintptr_t PageDown(std::uintptr_t a) { return a & ~(kPage - 1); }
 

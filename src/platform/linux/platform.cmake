@@ -40,6 +40,11 @@ endif()
 if(KOLVEX_HAS_X11)
   message(STATUS "Screen: the X display's through XCB ${KOLVEX_XCB_xcb_VERSION} (MIT-SHM where offered), else the virtual one")
   target_sources(kolvex PRIVATE ${CMAKE_CURRENT_LIST_DIR}/x11_screen.cpp)
+  # XCB handles for the library's screen and for clients that talk to the
+  # display themselves, such as the tool's viewer.
+  target_sources(kolvex PUBLIC FILE_SET HEADERS FILES
+    ${PROJECT_SOURCE_DIR}/include/kolvex/platform/linux/xcb_handles.h
+  )
   target_link_libraries(kolvex PRIVATE PkgConfig::KOLVEX_XCB)
 else()
   if(KOLVEX_X11)

@@ -9,6 +9,8 @@
 
 #include "platform/linux/real_screen.h"
 
+#include <kolvex/platform/linux/xcb_handles.h>
+
 #include <pthread.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -31,16 +33,8 @@ namespace {
 constexpr std::size_t kBandBytes = 4 * 1024 * 1024;
 constexpr std::uint32_t kAllPlanes = ~0u;
 
-struct FreeReply {
-  void operator()(void* p) const { std::free(p); }
-};
-template <class T>
-using Reply = std::unique_ptr<T, FreeReply>;
-
-struct Disconnect {
-  void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
-};
-using Connection = std::unique_ptr<xcb_connection_t, Disconnect>;
+using xcb::Connection;
+using xcb::Reply;
 
 // Writing to a display that went away raises SIGPIPE, whose default action
 // ends the process. The signal is held back in this thread for the length of
