@@ -79,6 +79,45 @@ TEST_F(Xvfb, ImportReadsWhatIsDrawnAndCaptureReadsWhatImportReads) {
   DeleteObject(bm);
 }
 
+// Copies of the screen, made and freed frame after frame, reuse one shared
+// segment: what a grab does not cover still reads as zero, as fresh memory
+// does, and a client's own copy of the screen reads the screen.
+TEST_F(Xvfb, CopiesOfTheScreenInReusedMemoryReadAsFreshOnes) {
+  ASSERT_TRUE(kolvex::platform::UseDisplay(display_.c_str()));
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  ASSERT_GE(w * h * 4, 1 << 20);  // large enough for shared memory
+  CRZDIB2 picture, grab;
+  ASSERT_TRUE(kt::CreateRandom(picture, 32, w, h, 1, 8) && picture.DrawToDesktop(0, 0, 0, 0));
+  const Image shown = Drawn(picture);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(grab.CreateFromDesktop(nullptr));
+    EXPECT_EQ(Drawn(grab), shown);
+    // The screen's size again, three quarters of it beyond the screen.
+    RECT over{w / 2, h / 2, w / 2 + w, h / 2 + h};
+    ASSERT_TRUE(grab.CreateFromDesktop(&over));
+    Image expected{w, h, {}};
+    for (int p = 0; p < w * h; ++p) {
+      const int x = p % w, y = p / w;
+      expected.px.push_back(x < w - w / 2 && y < h - h / 2 ? shown.px[(y + h / 2) * w + x + w / 2]
+                                                           : 0u);
+    }
+    EXPECT_EQ(Drawn(grab), expected);
+  }
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP copy = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(memory, copy);
+  EXPECT_EQ(kt::ReadBack(memory, copy, w, h), kt::Pixels32(w * h, 0u));  // nothing grabbed yet
+  ASSERT_TRUE(BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY));
+  kt::Pixels32 seen = kt::ReadBack(memory, copy, w, h);
+  for (std::uint32_t& v : seen) v &= 0xFFFFFF;
+  EXPECT_EQ(seen, shown.px);
+  SelectObject(memory, old);
+  DeleteObject(copy);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+}
+
 // ---- Choosing the screen, and losing it ----
 
 TEST_F(Xvfb, TheFirstUseChoosesTheScreenAndUseDisplayChangesIt) {
@@ -128,11 +167,12 @@ bool SharedMemoryAttached() {
 
 TEST_F(Xvfb, ALostDisplayFailsEveryCallAndKeepsNothing) {
   const int fds = OpenFds();
-  kt::x11::PrivateXvfb server("64x48x24");
+  kt::x11::PrivateXvfb server("640x480x24");  // its copies of the screen are kept
   ASSERT_TRUE(kolvex::platform::UseDisplay(server.display.c_str()));
   kt::CountingDib2 dib;
   ASSERT_TRUE(kt::CreateRandom(dib, 32, 8, 8, 1, 2));
-  ASSERT_TRUE(dib.DrawToDesktop(0, 0, 0, 0) && dib.CreateFromDesktop(nullptr));
+  ASSERT_TRUE(dib.CreateFromDesktop(nullptr) && dib.DrawToDesktop(0, 0, 0, 0));
+  ASSERT_TRUE(kt::CreateRandom(dib, 32, 8, 8, 1, 2));
   EXPECT_TRUE(SharedMemoryAttached());
   const std::vector<BYTE> before = kt::Pixels(dib);
   HDC screen = GetWindowDC(GetDesktopWindow());

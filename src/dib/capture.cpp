@@ -1,6 +1,7 @@
 // CRZDIB2: capturing device contexts and the display, and loading bitmap
 // resources of type 8000.
 
+#include "core/whole_write.h"
 #include "dib/bitmap_file_read.h"
 #include "dib/platform_description.h"
 
@@ -70,6 +71,11 @@ bool CRZDIB2::CreateFromDC(HDC hDC, RECT* pArea) {
   // must not outlive it.
   bool created = false;
   try {
+    // GetDIBits writes every pixel of the new image, and a failure empties
+    // the object: rows without padding need no clearing first.
+    const std::size_t whole = kolvex::detail::WholeRowsBytes(24, info.bmWidth, info.bmHeight);
+    const kolvex::detail::WholeWrite promise(
+        *this, whole, whole != 0 && kolvex::detail::RunsOwn(*this, kolvex::detail::kCreate));
     created = Create(24, info.bmWidth, info.bmHeight, 1);
   } catch (...) {
     ::DeleteObject(bitmap);
