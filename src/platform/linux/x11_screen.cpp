@@ -179,7 +179,7 @@ class X11Screen final : public RealScreen {
   }
 
   void Release(const SurfaceBytes& b) override {
-    if (b.keep && !Lost() && shm_ == Shm::On) {
+    if (b.keep && !Lost() && SharesMemory()) {
       kept_.push_back(b);
       if (kept_.size() <= kKeptSegments) return;
       LetGo(kept_.front());
