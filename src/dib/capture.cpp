@@ -76,7 +76,7 @@ bool CRZDIB2::CreateFromDC(HDC hDC, RECT* pArea) {
     const std::size_t whole = kolvex::detail::WholeRowsBytes(24, info.bmWidth, info.bmHeight);
     const kolvex::detail::WholeWrite promise(
         *this, whole, whole != 0 && kolvex::detail::RunsOwn(*this, kolvex::detail::kCreate));
-    created = Create(24, info.bmWidth, info.bmHeight, 1);
+    created = Create(24, info.bmWidth, info.bmHeight, kolvex::kProgressiveFrame);
   } catch (...) {
     ::DeleteObject(bitmap);
     throw;
