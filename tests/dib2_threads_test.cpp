@@ -35,10 +35,12 @@ TEST_F(Dib2Threads, ConcurrentWritersEachGetAPrivateCopyWithTheRecord) {
 }
 
 // Drawing and capture only read a shared block. While threads draw it (two at
-// once onto client DCs), draw it onto the desktop and capture from its DIB
-// section's DC, others copy it before writing: every copy gets the header byte
-// for byte, flags and all, and what was drawn and captured shows the pixels.
-// (One thread per DC: Windows DCs serve one thread at a time.)
+// once onto client DCs), draw both onto the desktop and capture from a DIB
+// section's DC, others copy them before writing: every copy gets the header
+// byte for byte, flags and all, and what was drawn and captured shows the
+// pixels. One thread per DC, the client DCs made beforehand: Windows DCs serve
+// one thread at a time, and its cache of screen DCs grows with the threads
+// that hold one at once.
 TEST_F(Dib2Threads, DrawingAndCaptureOnlyReadTheSharedHeader) {
   constexpr int kW = 160, kH = 120;  // calls long enough for copies to land in them
   ASSERT_TRUE(kolvex::platform::SetVirtualScreenSize(2 * kW, kH) ||
@@ -53,26 +55,25 @@ TEST_F(Dib2Threads, DrawingAndCaptureOnlyReadTheSharedHeader) {
   const auto intact = [&](const CRZDIB2& dib, int i) {
     return std::memcmp(dib.GetRzBmiHeader(), &headers[i], sizeof headers[i]) == 0;
   };
+  kt::ClientDc out[] = {{kW, kH}, {kW, kH}};
   std::atomic<int> wrong{0};
-  kt::RunThreads(8, [&](int t) {  // draw, draw, desktop x 2, capture, copy x 3
-    const int which = t == 3 || t == 4 || t == 7 ? 1 : 0;
-    CountingDib2& shared = which == 1 ? section : plain;
-    kt::ClientDc out(kW, kH);
+  kt::RunThreads(7, [&](int t) {  // draw x 2, desktop, capture, copy x 3
+    CountingDib2& shared = t == 3 || t == 6 ? section : plain;
     CountingDib2 grab;
     RECT area{0, 0, kW, kH};
-    const auto once = [&] {
-      if (t < 2) return shared.Draw(out.cdc, nullptr);
-      if (t < 4) return shared.DrawToDesktop((t - 2) * kW, 0, 0, 0);
-      if (t == 4) return grab.CreateFromDC(shared.GetDIBSectionDC()->GetSafeHdc(), &area);
+    const auto once = [&](int i) {
+      if (t < 2) return shared.Draw(out[t].cdc, nullptr);
+      if (t == 2) return (i % 2 == 0 ? plain : section).DrawToDesktop(i % 2 * kW, 0, 0, 0);
+      if (t == 3) return grab.CreateFromDC(shared.GetDIBSectionDC()->GetSafeHdc(), &area);
       CountingDib2 copy = shared;
       copy.ClearDIB(t);  // a private copy, made from the shared header
-      return intact(copy, which);
+      return intact(copy, &shared == &section);
     };
-    for (int i = 0; i < 300; ++i) wrong += once() ? 0 : 1;
-    const kt::Pixels32 seen = out.Read();
-    for (int p = 0; p < kW * kH && (t < 2 || t == 4); ++p) {
-      const std::uint32_t pixel = kt::Shown(shared, p % kW, p / kW);
-      wrong += (t < 2 ? seen[p] : kt::Shown(grab, p % kW, p / kW)) == pixel ? 0 : 1;
+    for (int i = 0; i < 300; ++i) wrong += once(i) ? 0 : 1;
+    const kt::Pixels32 drawn = t < 2 ? out[t].Read() : kt::Pixels32();
+    for (int p = 0; p < kW * kH && (t < 2 || t == 3); ++p) {
+      const std::uint32_t seen = t < 2 ? drawn[p] : kt::Shown(grab, p % kW, p / kW);
+      wrong += seen == kt::Shown(shared, p % kW, p / kW) ? 0 : 1;
     }
   });
   EXPECT_EQ(wrong, 0);
