@@ -164,7 +164,7 @@ def wine(args):
             display = f.read().strip()
         os.environ["DISPLAY"] = display
         windows = [os.path.join(SOURCE, "cmake", "wine", "run"), state,
-                   os.path.join(SOURCE, build, "bench", "screen_bench.exe")]
+                   os.path.join(SOURCE, build, "bin", "screen_bench.exe")]
         bound = [os.path.join(args.build, "bench", "screen_bench")]
         for _ in range(args.rounds):
             figures = {"ffmpeg": ffmpeg_fps(display, False), "ffmpeg+pointer": ffmpeg_fps(display, True)}
