@@ -1,133 +1,178 @@
-// The real screen: capture and drawing of whole 1920x1080 frames on the X
-// display that DISPLAY names (bench/screen_compare starts an Xvfb display for
-// it and runs ffmpeg's x11grab on the same display), with a memcpy of the
-// frame as the baseline. "frames/s" is the rate of whole frames.
-//   - CreateFromDesktop: what a client calls, a new 24-bit bitmap per frame
-//     (so it includes making and faulting in the bitmap's fresh pages);
-//   - BitBltToSection: the screen into a 32-bit DIB section made once, the
-//     way a client grabbing video frames reuses one buffer: top-down (which
-//     the display fills in place when it shares memory) and bottom-up (rows
-//     copied through the staging memory);
-//   - DrawToDesktop: a 32-bit (and 24-bit) bottom-up frame at natural size.
+// The real screen, whole 1920x1080 frames: what a client pays for capture and
+// drawing, beside the floors they are measured against.
+//   screen_bench [--seconds S] [--rounds R] [--only NAME,...]
+// Every case runs R rounds (default 3) of S seconds (default 1) after one
+// call to warm up, the cases taking turns round by round, so that a change in
+// the machine's load meets them all. Each case prints one JSON line with its
+// milliseconds per frame in every round, for bench/screen_compare.py, which
+// starts the display and runs the peers. The program has no Google Benchmark
+// in it: it also runs as a Windows program under Wine.
+//   - CreateFromDesktop: a new 24-bit bitmap per frame, into one object;
+//   - BitBltTopDown / BitBltBottomUp: the screen into a 32-bit DIB section
+//     made once, as a client grabbing video frames reuses one buffer;
+//   - DrawToDesktop32 / DrawToDesktop24: a bottom-up frame at natural size;
+//   - PutImageBound (X displays): the floor of drawing, the server's copy of
+//     the 32-bit frame handed to it already converted, in shared memory;
+//   - Memcpy: a copy of the 32-bit frame's bytes.
 
-#include "frames.h"
+#include "screen_bench_bound.h"
 
-#include <benchmark/benchmark.h>
+#include <kolvex/kolvex.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
-using kolvex_bench::Frame;
-using kolvex_bench::FrameOf;
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
 
-void CountFrames(benchmark::State& state) {
-  state.counters["frames/s"] =
-      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-}
+struct Case {
+  Case(std::string n, std::function<bool()> f) : name(std::move(n)), frame(std::move(f)) {}
+  std::string name;
+  std::function<bool()> frame;  // false: the call failed
+  std::vector<double> ms;       // per round
+  bool failed = false;
+};
 
-// The screen must be the frame's size, so that every call moves whole frames.
-bool ScreenFits(benchmark::State& state, const Frame& f) {
-  if (GetSystemMetrics(SM_CXSCREEN) == f.width && GetSystemMetrics(SM_CYSCREEN) == f.height) {
-    return true;
+// A frame of reproducible noise, bottom-up, at `bits`.
+bool MakeFrame(CRZDIB2& dib, WORD bits) {
+  if (!dib.Create(bits, kWidth, kHeight, 1)) return false;
+  std::uint32_t state = 2463534242u;
+  BYTE* p = dib.GetBytes();
+  for (int i = 0; i < dib.DIBSize(); ++i) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    p[i] = static_cast<BYTE>(state);
   }
-  state.SkipWithError("the screen is not the frame's size");
-  return false;
+  return true;
 }
 
-void CreateFromDesktop(benchmark::State& state) {
-  const Frame f = FrameOf(state);
-  if (!ScreenFits(state, f)) return;
-  CRZDIB2 frame;
-  for (auto _ : state) {
-    if (!frame.CreateFromDesktop(nullptr)) {
-      state.SkipWithError("capture failed");
-      break;
-    }
-    benchmark::DoNotOptimize(frame.GetBytes());
+// A DIB section of the screen's size selected into its own DC, grabbed into
+// with BitBlt.
+class Section {
+ public:
+  explicit Section(bool topDown) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = kWidth;
+    info.bmiHeader.biHeight = topDown ? -kHeight : kHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    screen_ = GetDC(nullptr);
+    memory_ = CreateCompatibleDC(screen_);
+    section_ = CreateDIBSection(memory_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+    previous_ = SelectObject(memory_, section_);
   }
-  CountFrames(state);
-}
-
-void BitBltToSection(benchmark::State& state, bool topDown) {
-  const Frame f = FrameOf(state);
-  if (!ScreenFits(state, f)) return;
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER),
-                    f.width,
-                    topDown ? -f.height : f.height,
-                    1,
-                    f.bits,
-                    BI_RGB,
-                    0,
-                    0,
-                    0,
-                    0,
-                    0};
-  void* bits = nullptr;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP section = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ previous = SelectObject(memory, section);
-  for (auto _ : state) {
-    if (!BitBlt(memory, 0, 0, f.width, f.height, screen, 0, 0, SRCCOPY)) {
-      state.SkipWithError("BitBlt failed");
-      break;
-    }
-    benchmark::DoNotOptimize(bits);
+  ~Section() {
+    SelectObject(memory_, previous_);
+    DeleteObject(section_);
+    DeleteDC(memory_);
+    ReleaseDC(nullptr, screen_);
   }
-  SelectObject(memory, previous);
-  DeleteObject(section);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  CountFrames(state);
-}
-
-void DrawToDesktop(benchmark::State& state) {
-  const Frame f = FrameOf(state);
-  if (!ScreenFits(state, f)) return;
-  CRZDIB2 frame;
-  if (!kolvex_bench::MakeNoise(frame, f, 1)) {
-    state.SkipWithError("out of memory");
-    return;
+  Section(const Section&) = delete;
+  Section& operator=(const Section&) = delete;
+  bool Grab() {
+    return section_ != nullptr &&
+           BitBlt(memory_, 0, 0, kWidth, kHeight, screen_, 0, 0, SRCCOPY) != FALSE;
   }
-  for (auto _ : state) {
-    if (!frame.DrawToDesktop(0, 0, 0, 0)) {
-      state.SkipWithError("drawing failed");
-      break;
-    }
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * f.Bytes()));
-  CountFrames(state);
-}
 
-void Memcpy(benchmark::State& state) {
-  kolvex_bench::MemcpyBaseline(state);
-  CountFrames(state);
-}
+ private:
+  HDC screen_ = nullptr;
+  HDC memory_ = nullptr;
+  HBITMAP section_ = nullptr;
+  HGDIOBJ previous_ = nullptr;
+  void* bits_ = nullptr;
+};
 
-void Frames(benchmark::internal::Benchmark* b, std::initializer_list<int> depths) {
-  for (int bits : depths) b->Args({1920, 1080, bits});
-  b->ArgNames({"w", "h", "bits"})->Unit(benchmark::kMillisecond)->UseRealTime();
+// Frames of case c until `seconds` have passed: milliseconds per frame, or a
+// negative number when a call failed.
+double Round(Case& c, double seconds) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  long frames = 0;
+  double elapsed = 0;
+  do {
+    if (!c.frame()) return -1;
+    ++frames;
+    elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  } while (elapsed < seconds);
+  return elapsed * 1000 / static_cast<double>(frames);
 }
-
-BENCHMARK(CreateFromDesktop)->Apply([](auto* b) { Frames(b, {24}); });
-BENCHMARK_CAPTURE(BitBltToSection, top_down, true)->Apply([](auto* b) { Frames(b, {32}); });
-BENCHMARK_CAPTURE(BitBltToSection, bottom_up, false)->Apply([](auto* b) { Frames(b, {32}); });
-BENCHMARK(DrawToDesktop)->Apply([](auto* b) { Frames(b, {32, 24}); });
-BENCHMARK(Memcpy)->Apply([](auto* b) { Frames(b, {32}); });
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  std::string why;
-  if (!kolvex::platform::UseDisplay(nullptr, &why)) {
-    std::fprintf(stderr, "screen_bench: %s\n", why.c_str());
+  double seconds = 1;
+  int rounds = 3;
+  std::string only;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--seconds") {
+      seconds = std::atof(argv[i + 1]);
+    } else if (option == "--rounds") {
+      rounds = std::atoi(argv[i + 1]);
+    } else if (option == "--only") {
+      only = std::string(",") + argv[i + 1] + ",";
+    } else {
+      std::fprintf(stderr, "usage: screen_bench [--seconds S] [--rounds R] [--only NAME,...]\n");
+      return 2;
+    }
+  }
+  if (GetSystemMetrics(SM_CXSCREEN) != kWidth || GetSystemMetrics(SM_CYSCREEN) != kHeight) {
+    std::fprintf(stderr, "screen_bench: the screen is not %dx%d\n", kWidth, kHeight);
     return 1;
   }
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+
+  CRZDIB2 grabbed, frame32, frame24;
+  if (!MakeFrame(frame32, 32) || !MakeFrame(frame24, 24)) {
+    std::fprintf(stderr, "screen_bench: out of memory\n");
+    return 1;
+  }
+  Section topDown(true), bottomUp(false);
+  std::vector<BYTE> from(static_cast<std::size_t>(frame32.DIBSize()), 1);
+  std::vector<BYTE> to(from.size());
+  std::vector<Case> cases;
+  cases.emplace_back("CreateFromDesktop", [&] { return grabbed.CreateFromDesktop(nullptr); });
+  cases.emplace_back("BitBltTopDown", [&] { return topDown.Grab(); });
+  cases.emplace_back("BitBltBottomUp", [&] { return bottomUp.Grab(); });
+  cases.emplace_back("DrawToDesktop32", [&] { return frame32.DrawToDesktop(0, 0, 0, 0); });
+  cases.emplace_back("DrawToDesktop24", [&] { return frame24.DrawToDesktop(0, 0, 0, 0); });
+  if (auto bound = kolvex_bench::PutImageBound(frame32)) {
+    cases.emplace_back("PutImageBound", std::move(bound));
+  }
+  cases.emplace_back("Memcpy", [&] {
+    std::memcpy(to.data(), from.data(), from.size());
+    return to[from.size() / 2] == 1;
+  });
+  std::erase_if(cases, [&](const Case& c) {
+    return !only.empty() && only.find("," + c.name + ",") == std::string::npos;
+  });
+
+  for (int r = 0; r < rounds; ++r) {
+    for (Case& c : cases) {
+      if (c.failed || (r == 0 && !c.frame())) {
+        c.failed = true;
+        continue;
+      }
+      const double ms = Round(c, seconds);
+      c.failed = ms < 0;
+      c.ms.push_back(ms);
+    }
+  }
+  for (const Case& c : cases) {
+    std::printf("{\"name\": \"%s\", \"ms\": [", c.name.c_str());
+    for (std::size_t i = 0; !c.failed && i < c.ms.size(); ++i) {
+      std::printf("%s%.4f", i > 0 ? ", " : "", c.ms[i]);
+    }
+    std::printf("]%s}\n", c.failed ? ", \"failed\": true" : "");
+  }
   return 0;
 }

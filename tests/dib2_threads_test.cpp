@@ -1,6 +1,6 @@
 // Blocks and the image cache used from many threads at once (for the tsan preset).
 
-#include "test_support.h"
+#include "io_support.h"
 
 namespace {
 
@@ -32,6 +32,53 @@ TEST_F(Dib2Threads, ConcurrentWritersEachGetAPrivateCopyWithTheRecord) {
     });
     EXPECT_EQ(CountingDib2::liveBlocks, kThreads);
   }
+}
+
+// Drawing and capture only read a shared block. While threads draw it (two at
+// once onto client DCs), draw both onto the desktop and capture from a DIB
+// section's DC, others copy them before writing: every copy gets the header
+// byte for byte, flags and all, and what was drawn and captured shows the
+// pixels. One thread per DC, the client DCs made beforehand: Windows DCs serve
+// one thread at a time, and its cache of screen DCs grows with the threads
+// that hold one at once.
+TEST_F(Dib2Threads, DrawingAndCaptureOnlyReadTheSharedHeader) {
+  constexpr int kW = 160, kH = 120;  // calls long enough for copies to land in them
+  ASSERT_TRUE(kolvex::platform::SetVirtualScreenSize(2 * kW, kH) ||
+              !kolvex::platform::IsVirtualScreen());
+  CountingDib2 plain, section;
+  BITMAPINFOHEADER format = kt::Info(kW, kH, 32).bmiHeader;
+  ASSERT_TRUE(kt::CreateRandom(plain, 24, kW, kH, 0, 3) && section.CreateDIBSection(&format, 0));
+  kt::FillRandom(section, 4);
+  plain.ncbwSetAlphaFlag(2);
+  section.ncbwSetAlphaFlag(1);
+  const tagRZBMINFOHEADER headers[] = {*plain.GetRzBmiHeader(), *section.GetRzBmiHeader()};
+  const auto intact = [&](const CRZDIB2& dib, int i) {
+    return std::memcmp(dib.GetRzBmiHeader(), &headers[i], sizeof headers[i]) == 0;
+  };
+  kt::ClientDc out[] = {{kW, kH}, {kW, kH}};
+  std::atomic<int> wrong{0};
+  kt::RunThreads(7, [&](int t) {  // draw x 2, desktop, capture, copy x 3
+    CountingDib2& shared = t == 3 || t == 6 ? section : plain;
+    CountingDib2 grab;
+    RECT area{0, 0, kW, kH};
+    const auto once = [&](int i) {
+      if (t < 2) return shared.Draw(out[t].cdc, nullptr);
+      if (t == 2) return (i % 2 == 0 ? plain : section).DrawToDesktop(i % 2 * kW, 0, 0, 0);
+      if (t == 3) return grab.CreateFromDC(shared.GetDIBSectionDC()->GetSafeHdc(), &area);
+      CountingDib2 copy = shared;
+      copy.ClearDIB(t);  // a private copy, made from the shared header
+      return intact(copy, &shared == &section);
+    };
+    for (int i = 0; i < 300; ++i) wrong += once(i) ? 0 : 1;
+    const kt::Pixels32 drawn = t < 2 ? out[t].Read() : kt::Pixels32();
+    for (int p = 0; p < kW * kH && (t < 2 || t == 3); ++p) {
+      const std::uint32_t seen = t < 2 ? drawn[p] : kt::Shown(grab, p % kW, p / kW);
+      wrong += seen == kt::Shown(shared, p % kW, p / kW) ? 0 : 1;
+    }
+  });
+  EXPECT_EQ(wrong, 0);
+  EXPECT_TRUE(intact(plain, 0) && intact(section, 1));
+  kolvex::platform::SetVirtualScreenSize(1920, 1080);
 }
 
 // Odd pictures are found from any frame, even ones from frame 0 only.

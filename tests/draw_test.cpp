@@ -85,12 +85,14 @@ TEST_F(Screen, CreateFromDCTakesTheAreaAsA24BitBitmapOrFailsWithoutChange) {
 
 // What DrawToDesktop (natural size, stretched) and DrawDIBsAlphaToDesktop (the
 // alpha channel as grey, at the origin when no size is given) put on the
-// desktop; the bitmap stays as it was.
+// desktop; the bitmap stays as it was. 1 and 4-bit pixels show the colour
+// table behind the header's first 40 bytes.
 TEST_F(Screen, CreateFromDesktopReadsWhatIsDrawnThere) {
-  for (WORD bits : {8, 24, 32}) {
+  for (WORD bits : {1, 4, 8, 24, 32}) {
     SCOPED_TRACE(testing::Message() << bits << " bits");
     kt::CountingDib2 src;
     ASSERT_TRUE(kt::CreateRandom(src, bits, 7, 5, 1, bits));
+    if (bits < 8) kt::FillNoise(reinterpret_cast<BYTE*>(src.GetRzBmiHeader()) + 40, 4 << bits, 9);
     const std::vector<BYTE> pixels = kt::Pixels(src);
     ASSERT_TRUE(src.DrawToDesktop(10, 20, 0, 0));
     ASSERT_TRUE(src.DrawToDesktop(20, 0, 34, 5));

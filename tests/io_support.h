@@ -26,12 +26,19 @@ inline std::uint32_t Get32(const std::vector<BYTE>& v, std::size_t at) {
   return v[at] | v[at + 1] << 8 | v[at + 2] << 16 | static_cast<std::uint32_t>(v[at + 3]) << 24;
 }
 
-// The colour (0xRRGGBB) drawing shows for pixel (x, y from the top): grey for 8 bits.
+// The colour (0xRRGGBB) drawing shows for pixel (x, y from the top): grey for 8
+// bits; at 1 and 4 bits the colour-table entry that follows the header's first
+// 40 bytes, where the platform reads it behind a plain header.
 inline std::uint32_t Shown(const CRZDIBBase2& dib, int x, int y) {
   const BYTE* row =
       dib.GetBytes() + static_cast<std::ptrdiff_t>(dib.DIBHeight() - 1 - y) * dib.DIBBytesPerLine();
-  if (dib.DIBBitCount() == 8) return row[x] * 0x010101u;
-  const BYTE* p = row + static_cast<std::ptrdiff_t>(x) * dib.DIBBytesPerPixel();
+  const int bits = dib.DIBBitCount();
+  if (bits == 8) return row[x] * 0x010101u;
+  const BYTE* p = row + static_cast<std::ptrdiff_t>(x) * bits / 8;
+  if (bits < 8) {
+    const int index = *p >> (8 - bits - x * bits % 8) & ((1 << bits) - 1);
+    p = reinterpret_cast<const BYTE*>(dib.GetRzBmiHeader()) + 40 + 4 * index;
+  }
   return static_cast<std::uint32_t>(p[2]) << 16 | p[1] << 8 | p[0];
 }
 

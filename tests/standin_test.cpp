@@ -111,6 +111,32 @@ TEST_F(Platform, BlitsFromEveryDepthMatchTheReference) {
   }
 }
 
+// Unscaled runs between 24 and 32 bits (every capture and drawing of whole
+// frames) at every kernel level, widths meeting every tail of the vector
+// steps, at odd offsets: B, G, R copied (a 32-bit pixel's fourth byte 0), every
+// other byte left.
+TEST_F(Platform, RunsBetween24And32BitsCopyTheColoursAtEveryLevel) {
+  std::mt19937 rng(5);
+  for (int level = 0; level <= static_cast<int>(kolvex::testing::BestKernelLevel()); ++level) {
+    ASSERT_TRUE(kolvex::testing::SetKernelLevel(static_cast<kolvex::testing::KernelLevel>(level)));
+    for (int run = 0; run < 140; ++run) {
+      const int w = 1 + run / 2, sb = run % 2 ? 24 : 32, db = 56 - sb;
+      Section src(w + 1, -1, static_cast<WORD>(sb)), dst(w + 3, -1, static_cast<WORD>(db));
+      std::generate_n(src.bits, kt::Stride(sb, w + 1), rng);
+      std::generate_n(dst.bits, kt::Stride(db, w + 3), rng);
+      std::vector<BYTE> expected(dst.bits, dst.bits + kt::Stride(db, w + 3));
+      for (int x = 0; x < w; ++x) {
+        std::copy_n(src.bits + (1 + x) * sb / 8, 3, &expected[(2 + x) * db / 8]);
+        if (db == 32) expected[(2 + x) * 4 + 3] = 0;
+      }
+      ASSERT_TRUE(BitBlt(dst.dc, 2, 0, w, 1, src.dc, 1, 0, SRCCOPY));
+      ASSERT_TRUE(std::equal(expected.begin(), expected.end(), dst.bits))
+          << sb << " to " << db << " bits, " << w << " wide, level " << level;
+    }
+  }
+  kolvex::testing::SetKernelLevel(kolvex::testing::BestKernelLevel());
+}
+
 TEST_F(Platform, HandlesFollowSelectionRulesAndDieWithTheirObjects) {
   HDC a = CreateCompatibleDC(nullptr);
   HDC b = CreateCompatibleDC(a);

@@ -55,6 +55,12 @@ TEST(StorageReuse, KeptStorageNeverExceedsTheLimitAndFaultInjectionFailsIt) {
 TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
   CRZDIB2 src;
   ASSERT_TRUE(kt::CreateRandom(src, 32, 100, 61, 0, 6));
+  kt::DeviceBitmap surface(210, 100);  // src stretched over it, for the captures
+  const BITMAPINFO info = kt::Info(100, 61, 32);
+  ASSERT_NE(StretchDIBits(surface.dc, 0, 0, 210, 100, 0, 0, 100, 61, src.GetBytes(), &info,
+                          DIB_RGB_COLORS, SRCCOPY),
+            0);
+  RECT wholeRows{1, 2, 201, 99}, paddedRows{0, 0, 203, 97};
   using Make = std::function<bool(CRZDIB2&)>;
   const std::pair<const char*, Make> makers[] = {
       {"Create", [](CRZDIB2& d) { return d.Create(24, 203, 97, 0); }},
@@ -73,6 +79,9 @@ TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
          d = CRZDIB2(&h);
          return d.IsValidDIB();
        }},
+      {"CreateFromDC", [&](CRZDIB2& d) { return d.CreateFromDC(surface.dc, &wholeRows); }},
+      {"CreateFromDC, padded rows",
+       [&](CRZDIB2& d) { return d.CreateFromDC(surface.dc, &paddedRows); }},
       {"quarter writing nothing",
        [&](CRZDIB2& d) {
          LazyQuarter lazy;

@@ -79,6 +79,38 @@ TEST_F(Xvfb, ImportReadsWhatIsDrawnAndCaptureReadsWhatImportReads) {
   DeleteObject(bm);
 }
 
+// Copies of the screen, made and freed frame after frame, reuse one shared
+// segment: what a grab does not cover still reads as zero, as fresh memory
+// does (a grab of the screen's size, three quarters beyond it; a client's
+// copy before anything is grabbed into it).
+TEST_F(Xvfb, CopiesOfTheScreenInReusedMemoryReadAsFreshOnes) {
+  ASSERT_TRUE(kolvex::platform::UseDisplay(display_.c_str()));
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  ASSERT_GE(w * h * 4, 1 << 20);  // large enough for shared memory
+  CRZDIB2 picture, grab;
+  ASSERT_TRUE(kt::CreateRandom(picture, 32, w, h, 1, 8) && picture.DrawToDesktop(0, 0, 0, 0));
+  RECT over{w / 2, h / 2, w / 2 + w, h / 2 + h};
+  Image expected{w, h, {}};
+  for (int p = 0; p < w * h; ++p) {
+    const int x = p % w, y = p / w;
+    expected.px.push_back(x < w - w / 2 && y < h - h / 2 ? kt::Shown(picture, x + w / 2, y + h / 2)
+                                                         : 0u);
+  }
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(grab.CreateFromDesktop(nullptr));
+    EXPECT_EQ(Drawn(grab), Drawn(picture));
+    ASSERT_TRUE(grab.CreateFromDesktop(&over));
+    EXPECT_EQ(Drawn(grab), expected);
+  }
+  HDC screen = GetDC(nullptr);
+  kt::DeviceBitmap copy(w, h);  // compatible with the screen
+  EXPECT_EQ(kt::ReadBack(copy.dc, copy.bm, w, h), kt::Pixels32(w * h, 0u));
+  ASSERT_TRUE(BitBlt(copy.dc, 0, 0, w, h, screen, 0, 0, SRCCOPY));
+  ReleaseDC(nullptr, screen);
+  ASSERT_TRUE(grab.CreateFromDC(copy.dc, nullptr));
+  EXPECT_EQ(Drawn(grab), Drawn(picture));
+}
+
 // ---- Choosing the screen, and losing it ----
 
 TEST_F(Xvfb, TheFirstUseChoosesTheScreenAndUseDisplayChangesIt) {
@@ -128,11 +160,12 @@ bool SharedMemoryAttached() {
 
 TEST_F(Xvfb, ALostDisplayFailsEveryCallAndKeepsNothing) {
   const int fds = OpenFds();
-  kt::x11::PrivateXvfb server("64x48x24");
+  kt::x11::PrivateXvfb server("640x480x24");  // its copies of the screen are kept
   ASSERT_TRUE(kolvex::platform::UseDisplay(server.display.c_str()));
   kt::CountingDib2 dib;
   ASSERT_TRUE(kt::CreateRandom(dib, 32, 8, 8, 1, 2));
-  ASSERT_TRUE(dib.DrawToDesktop(0, 0, 0, 0) && dib.CreateFromDesktop(nullptr));
+  ASSERT_TRUE(dib.CreateFromDesktop(nullptr) && dib.DrawToDesktop(0, 0, 0, 0));
+  ASSERT_TRUE(kt::CreateRandom(dib, 32, 8, 8, 1, 2));
   EXPECT_TRUE(SharedMemoryAttached());
   const std::vector<BYTE> before = kt::Pixels(dib);
   HDC screen = GetWindowDC(GetDesktopWindow());

@@ -8,7 +8,7 @@
 
 #include "core/fill_rows.h"
 
-#include "core/kernel_dispatch.h"
+#include "base/kernel_dispatch.h"
 
 #include <cstdint>
 #include <cstring>

@@ -2,7 +2,7 @@
 // a *_rows.cpp, inside `#if KOLVEX_X86`.
 #pragma once
 
-#include "core/kernel_dispatch.h"
+#include "base/kernel_dispatch.h"
 
 #include <immintrin.h>
 

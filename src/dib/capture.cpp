@@ -1,7 +1,9 @@
 // CRZDIB2: capturing device contexts and the display, and loading bitmap
 // resources of type 8000.
 
+#include "core/whole_write.h"
 #include "dib/bitmap_file_read.h"
+#include "dib/platform_description.h"
 
 #include <kolvex/dib/dib.h>
 #include <kolvex/platform/win32.h>
@@ -13,6 +15,17 @@ namespace {
 
 // The resource type that carries bitmap file images.
 constexpr WORD kBitmapResourceType = 8000;
+
+// The fields behind biSize of `filled` that differ from `header`'s, written
+// into `header`; nothing is written when none differs.
+void TakeOverFields(BITMAPINFOHEADER& header, const BITMAPINFOHEADER& filled) {
+  constexpr std::size_t kFrom = sizeof header.biSize;
+  auto* to = reinterpret_cast<BYTE*>(&header) + kFrom;
+  const auto* from = reinterpret_cast<const BYTE*>(&filled) + kFrom;
+  if (std::memcmp(to, from, sizeof header - kFrom) != 0) {
+    std::memcpy(to, from, sizeof header - kFrom);
+  }
+}
 
 }  // namespace
 
@@ -58,6 +71,11 @@ bool CRZDIB2::CreateFromDC(HDC hDC, RECT* pArea) {
   // must not outlive it.
   bool created = false;
   try {
+    // GetDIBits writes every pixel of the new image, and a failure empties
+    // the object: rows without padding need no clearing first.
+    const std::size_t whole = kolvex::detail::WholeRowsBytes(24, info.bmWidth, info.bmHeight);
+    const kolvex::detail::WholeWrite promise(
+        *this, whole, whole != 0 && kolvex::detail::RunsOwn(*this, kolvex::detail::kCreate));
     created = Create(24, info.bmWidth, info.bmHeight, kolvex::kProgressiveFrame);
   } catch (...) {
     ::DeleteObject(bitmap);
@@ -68,12 +86,13 @@ bool CRZDIB2::CreateFromDC(HDC hDC, RECT* pArea) {
     return false;
   }
 
-  // GDI reads a plain 40-byte header; the extended size goes back at once.
-  tagRZBMINFOHEADER* header = GetRzBmiHeader();
-  header->biSize = sizeof(BITMAPINFOHEADER);
+  // GDI gets a private plain header, and may fill in some of its fields
+  // (biSizeImage): those it changed are taken over.
+  BITMAPINFOHEADER* header = GetBitmapInfoHeader();
+  kolvex::detail::PlatformDescription description(*header);
   const int lines = ::GetDIBits(hDC, bitmap, 0, static_cast<UINT>(header->biHeight), GetBytes(),
-                                reinterpret_cast<BITMAPINFO*>(header), DIB_RGB_COLORS);
-  header->biSize = sizeof(tagRZBMINFOHEADER);
+                                description.Info(), DIB_RGB_COLORS);
+  TakeOverFields(*header, *description.Header());
   ::DeleteObject(bitmap);
 
   if (lines == 0) {

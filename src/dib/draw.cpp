@@ -3,62 +3,42 @@
 // Nothing is kept between calls: each call builds its grey description, alpha
 // plane and DrawDib handle, and frees them before it returns.
 
-#include "base/bitmap_format.h"
 #include "base/size.h"
 #include "dib/draw_rows.h"
+#include "dib/platform_description.h"
 #include "platform/allocation.h"
 
 #include <kolvex/dib/dib.h>
 #include <kolvex/platform/win32.h>
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
-using Buffer = std::unique_ptr<BYTE[]>;
+using kolvex::detail::PlatformDescription;
 
-constexpr std::size_t kGreyLevels = 256;
-constexpr std::size_t kGreyDescriptionBytes =
-    sizeof(BITMAPINFOHEADER) + kGreyLevels * sizeof(RGBQUAD);
-static_assert(kGreyDescriptionBytes == 1064);
-
-// A BITMAPINFOHEADER (head) followed by 256 grey entries, on the heap through
-// the library's allocator, so that running out shows as the memory exception.
-Buffer NewGreyDescription(const BITMAPINFOHEADER& head) {
-  Buffer description(kolvex::detail::NewArray<BYTE>(kGreyDescriptionBytes));
-  std::memcpy(description.get(), &head, sizeof head);
-  kolvex::detail::FillGreyRamp(description.get() + sizeof head, kGreyLevels, 8);
-  return description;
-}
-
-BITMAPINFOHEADER* AsInfo(const Buffer& b) { return reinterpret_cast<BITMAPINFOHEADER*>(b.get()); }
-
-// What the platform gets with the pixels: the grey description for 8 bits
-// (kept alive by `grey`), the bitmap's own header otherwise.
-BITMAPINFOHEADER* Description(const CRZDIB2& dib, Buffer& grey) {
-  if (dib.DIBBitCount() != 8) return dib.GetBitmapInfoHeader();
-  BITMAPINFOHEADER head;
-  dib.GetBitmapInfoHeader(head);
-  grey = NewGreyDescription(head);
-  return AsInfo(grey);
-}
-
-// The platform reads a plain 40-byte header: biSize reads 40 for the life of
-// this object and its former value afterwards, whatever happens in between.
-class PlainHeader {
+// What the platform gets with the pixels, never the bitmap's own header: for
+// 8 bits a grey description, allocated through the library's allocator (so
+// that running out shows as the memory exception, before anything is drawn);
+// otherwise a private copy of the header's first 40 bytes and colour table.
+class Description {
  public:
-  explicit PlainHeader(BITMAPINFOHEADER* h) : header_(h), saved_(h->biSize) {
-    header_->biSize = sizeof(BITMAPINFOHEADER);
+  explicit Description(const CRZDIB2& dib) {
+    if (dib.DIBBitCount() == 8) {
+      BITMAPINFOHEADER head;
+      dib.GetBitmapInfoHeader(head);
+      grey_.reset(kolvex::detail::New<PlatformDescription>(head, PlatformDescription::GreyRamp{}));
+    } else {
+      own_.emplace(*dib.GetBitmapInfoHeader());
+    }
   }
-  ~PlainHeader() { header_->biSize = saved_; }
-  PlainHeader(const PlainHeader&) = delete;
-  PlainHeader& operator=(const PlainHeader&) = delete;
+  BITMAPINFOHEADER* Header() { return grey_ ? grey_->Header() : own_->Header(); }
 
  private:
-  BITMAPINFOHEADER* header_;
-  DWORD saved_;
+  std::unique_ptr<PlatformDescription> grey_;
+  std::optional<PlatformDescription> own_;
 };
 
 // One DrawDib handle, opened on first use and closed with the object; a Draw
@@ -76,7 +56,6 @@ class CDrawDibContext {
             const CRect& src) {
     if (m_hDrawDib == nullptr) m_hDrawDib = ::DrawDibOpen();
     if (m_hDrawDib == nullptr) return FALSE;
-    const PlainHeader plain(description);
     return ::DrawDibDraw(m_hDrawDib, dc.GetSafeHdc(), dst.left, dst.top, dst.Width(), dst.Height(),
                          description, bits, src.left, src.top, src.Width(), src.Height(), 0);
   }
@@ -90,7 +69,6 @@ int StretchDIBToDC(HDC hdc, const CRect* dst, BITMAPINFOHEADER* description, con
   if (dst == nullptr || description == nullptr || bits == nullptr) return 0;
   const LONG width = description->biWidth;
   const LONG height = description->biHeight;
-  const PlainHeader plain(description);
   ::SetStretchBltMode(hdc, COLORONCOLOR);
   return ::StretchDIBits(hdc, dst->left, dst->top, dst->Width(), dst->Height(), 0, 0, width, height,
                          bits, reinterpret_cast<const BITMAPINFO*>(description), DIB_RGB_COLORS,
@@ -121,8 +99,7 @@ CRect WholeImage(const CRZDIB2& dib) {
 
 bool CRZDIB2::Draw(CDC& dc, const CRect& rcDst, const CRect& rcSrc, CPalette*) {
   if (!IsValidDIB()) return false;
-  Buffer grey;
-  BITMAPINFOHEADER* description = Description(*this, grey);
+  Description description(*this);
   CDrawDibContext context;
   BOOL drawn = FALSE;
   if (IsDIBSection()) {
@@ -139,7 +116,7 @@ bool CRZDIB2::Draw(CDC& dc, const CRect& rcDst, const CRect& rcSrc, CPalette*) {
                            source, rcSrc.left, rcSrc.top, rcSrc.Width(), rcSrc.Height(), SRCCOPY);
     }
   } else {
-    drawn = context.Draw(dc, description, GetBytes(), rcDst, rcSrc);
+    drawn = context.Draw(dc, description.Header(), GetBytes(), rcDst, rcSrc);
   }
   return drawn != FALSE;
 }
@@ -155,13 +132,12 @@ bool CRZDIB2::Draw(CDC& dc, CPalette* pPalette) {
 
 bool CRZDIB2::DrawToDesktop(int nLeft, int nTop, int nRight, int nBottom) {
   if (!IsValidDIB()) return false;
-  Buffer grey;
-  BITMAPINFOHEADER* description = Description(*this, grey);
+  Description description(*this);
   CRect dst(nLeft, nTop, nRight, nBottom);
   if (dst.IsRectEmpty()) {
     dst.SetRect(nLeft, nTop, Add(nLeft, DIBWidth()), Add(nTop, DIBHeight()));
   }
-  return StretchToDesktop(dst, description, GetBytes()) != 0;
+  return StretchToDesktop(dst, description.Header(), GetBytes()) != 0;
 }
 
 bool CRZDIB2::DrawDIBsAlphaToDesktop(int nLeft, int nTop, int nRight, int nBottom) {
@@ -179,8 +155,9 @@ bool CRZDIB2::DrawDIBsAlphaToDesktop(int nLeft, int nTop, int nRight, int nBotto
     head.biSizeImage = 0;
     head.biClrUsed = 0;
     head.biClrImportant = 0;
-    const Buffer description = NewGreyDescription(head);
-    const Buffer alpha(kolvex::detail::NewArray<BYTE>(plane->image));
+    const std::unique_ptr<PlatformDescription> description(
+        kolvex::detail::New<PlatformDescription>(head, PlatformDescription::GreyRamp{}));
+    const std::unique_ptr<BYTE[]> alpha(kolvex::detail::NewArray<BYTE>(plane->image));
 
     // 32-bit rows are exactly 4 x width bytes; rows keep their stored order.
     const BYTE* in = GetBytes();
@@ -192,7 +169,7 @@ bool CRZDIB2::DrawDIBsAlphaToDesktop(int nLeft, int nTop, int nRight, int nBotto
 
     CRect dst(nLeft, nTop, nRight, nBottom);
     if (dst.IsRectEmpty()) dst.SetRect(0, 0, width, height);
-    StretchToDesktop(dst, AsInfo(description), alpha.get());  // the result does not count
+    StretchToDesktop(dst, description->Header(), alpha.get());  // the result does not count
     return true;
   } catch (CException* e) {
     e->Delete();

@@ -3,6 +3,7 @@
 
 #include "core/block_buffer.h"
 #include "core/whole_write.h"
+#include "dib/platform_description.h"
 #include "platform/allocation.h"
 #include "platform/page_keeper.h"
 
@@ -59,17 +60,17 @@ bool CRZDIB2::CreateDIBSection(BITMAPINFOHEADER* pbih, DWORD dwInterlaced) {
   try {
     _NewBlock(format, dwInterlaced, 0);  // the pixels will be the section's
     CRzDibData2* block = _IGetData();
-    tagRZBMINFOHEADER* header = block->pBmiHeader;
+    const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(block->pBmiHeader);
 
     {
       CDC temporary;
       if (!temporary.Attach(::CreateCompatibleDC(nullptr))) AfxThrowMemoryException();
-      // GDI reads a plain BITMAPINFOHEADER, and any colour table behind its 40 bytes.
-      header->biSize = sizeof(BITMAPINFOHEADER);
+      // GDI reads a plain BITMAPINFOHEADER, and any colour table behind its
+      // 40 bytes: a private copy of both.
+      kolvex::detail::PlatformDescription description(*header);
       block->hDIBSection =
-          ::CreateDIBSection(temporary.GetSafeHdc(), reinterpret_cast<BITMAPINFO*>(header),
-                             DIB_RGB_COLORS, reinterpret_cast<void**>(&block->pBytes), nullptr, 0);
-      header->biSize = sizeof(tagRZBMINFOHEADER);
+          ::CreateDIBSection(temporary.GetSafeHdc(), description.Info(), DIB_RGB_COLORS,
+                             reinterpret_cast<void**>(&block->pBytes), nullptr, 0);
       temporary.DeleteDC();
     }
     if (block->hDIBSection == nullptr) AfxThrowMemoryException();

@@ -9,7 +9,7 @@
 // mapped before the rest of the row and stored after it (SSE2, AVX2), or
 // masked (AVX-512).
 
-#include "core/kernel_dispatch.h"
+#include "base/kernel_dispatch.h"
 #include "filters/filter_rows.h"
 
 #include <algorithm>

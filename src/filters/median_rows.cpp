@@ -12,7 +12,7 @@
 // AVX-512 sorts each column once and shifts the sorted vectors in registers,
 // masking the vectors at the row's ends.
 
-#include "core/kernel_dispatch.h"
+#include "base/kernel_dispatch.h"
 #include "filters/filter_rows.h"
 
 #include <algorithm>

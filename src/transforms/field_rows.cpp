@@ -5,7 +5,7 @@
 // store covers bytes a later load still needs, so the tails are masked
 // (AVX-512) or left to the plain word loop, never overlapping.
 
-#include "core/kernel_dispatch.h"
+#include "base/kernel_dispatch.h"
 #include "transforms/transform_rows.h"
 
 #include <cstdint>

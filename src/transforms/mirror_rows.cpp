@@ -10,7 +10,7 @@
 // than its pixels (AVX2, 24 bits), the extra bytes lie below the block, where
 // the next block (or the plain loop) writes afterwards.
 
-#include "core/kernel_dispatch.h"
+#include "base/kernel_dispatch.h"
 #include "transforms/transform_rows.h"
 
 #include <cstdint>

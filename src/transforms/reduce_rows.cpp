@@ -11,7 +11,7 @@
 // the plain loop (SSE2, AVX2) or to masked loads and stores (AVX-512), so no
 // byte outside the covered pixels is read and none past the output written.
 
-#include "core/kernel_dispatch.h"
+#include "base/kernel_dispatch.h"
 #include "transforms/transform_rows.h"
 
 #include <cstdint>

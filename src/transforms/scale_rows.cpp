@@ -12,7 +12,7 @@
 // goes to the plain loop. Gathers would be simpler but are slower than the
 // plain loop on current processors. No byte outside the row is read.
 
-#include "core/kernel_dispatch.h"
+#include "base/kernel_dispatch.h"
 #include "transforms/transform_rows.h"
 
 #include <cstdint>

@@ -19,7 +19,13 @@
 // Threading. The reference count is atomic: objects on different threads may
 // share and release one block. Nothing else is locked: a source must not be
 // released by another thread while it is being copied, and the header, the
-// pixels and the DC are shared without protection by every sharer.
+// pixels and the DC are shared without protection by every sharer. Drawing a
+// bitmap, and capturing from the DC of its DIB section, are reads of its
+// block: no platform call is handed the shared header (each gets a private
+// copy, biSize 40, with any colour table), so sharers on other threads may
+// copy, draw or read the block meanwhile. A DIB section is drawn from its block's one memory DC;
+// Windows DCs serve one thread at a time, so threads that draw one DIB section at once need the
+// caller's own serialisation there.
 //
 // Failure. Running out of memory inside the storage hooks raises the
 // CMemoryException*; the creating operations catch it and answer false.
@@ -153,8 +159,8 @@ class KOLVEX_API CRZDIB2 : public CRZDIBBase2 {
   // False for a bitmap without header or pixels, when DrawDib cannot open or
   // the platform call fails. An 8-bit bitmap's grey description is allocated
   // first: its memory exception reaches the caller before anything is drawn.
-  // Nothing outlives the call. The header's biSize is 40 during the platform
-  // call, in place (sharers see it), and reads as before when the call returns.
+  // Nothing outlives the call. The bitmap's header is never written: the
+  // platform gets a private 40-byte copy of it.
   virtual bool Draw(CDC& dc, const CRect& rcDst, const CRect& rcSrc, CPalette* pPalette);
   virtual bool Draw(CDC& dc, const CRect& rcDst, CPalette* pPalette);
   virtual bool Draw(CDC& dc, CPalette* pPalette);

@@ -38,10 +38,13 @@ void MapAxis(std::int64_t dOrigin, std::int64_t dExtent, std::int64_t sOrigin, s
     hi = std::min<std::int64_t>(d, dOrigin);
   }
   for (std::int64_t i = lo; i < hi; ++i) {
-    // 128-bit product: (2i + 1) * S reaches 2^63 for extents near 2^31.
-    const auto j = static_cast<std::int64_t>(static_cast<unsigned __int128>(2 * i + 1) *
-                                             static_cast<unsigned __int128>(s) /
-                                             static_cast<unsigned __int128>(2 * d));
+    // Equal extents sample entry i itself (every frame that is only copied).
+    // Otherwise a 128-bit product: (2i + 1) * S reaches 2^63 for extents near
+    // 2^31.
+    const auto j = s == d ? i
+                          : static_cast<std::int64_t>(static_cast<unsigned __int128>(2 * i + 1) *
+                                                      static_cast<unsigned __int128>(s) /
+                                                      static_cast<unsigned __int128>(2 * d));
     const std::int64_t dc = dExtent > 0 ? dOrigin + i : dOrigin - 1 - i;
     const std::int64_t sc = sExtent > 0 ? sOrigin + j : sOrigin - 1 - j;
     if (sc >= 0 && sc < sLimit) out.emplace_back(static_cast<int>(dc), static_cast<int>(sc));
@@ -110,22 +113,52 @@ std::optional<Touched> TouchedBoxes(int dstWidth, int dstHeight, const Extent& d
   return Touched{{dx, dy, dw, dh}, {sx, sy, sw, sh}};
 }
 
+namespace {
+
+// Whether a transfer of extent s of a source of srcWidth x srcHeight into
+// extent d of `dst` writes every pixel of dst: unscaled, unmirrored, and
+// every pixel it reads inside the source.
+bool WritesWhole(const PixelView& dst, const Extent& d, std::int64_t srcWidth,
+                 std::int64_t srcHeight, const Extent& s) {
+  const std::int64_t sx = s.x - d.x;  // the source pixel of dst column 0
+  const std::int64_t sy = s.y - d.y;
+  return d.w == s.w && d.h == s.h && d.w > 0 && d.h > 0 && d.x <= 0 && d.y <= 0 &&
+         d.x + d.w >= dst.width && d.y + d.h >= dst.height && sx >= 0 && sy >= 0 &&
+         sx + dst.width <= srcWidth && sy + dst.height <= srcHeight;
+}
+
+}  // namespace
+
 bool Transfer(HDC dstDc, const Extent& d, HDC srcDc, const PixelView* dib, const Extent& s) {
-  const auto dst = SurfaceOfDc(dstDc);
   const auto src = dib != nullptr ? std::optional<PixelView>(*dib) : SurfaceOfDc(srcDc);
-  if (!dst || !src) return false;
-  const bool toScreen = IsScreenDc(dstDc);
-  const bool fromScreen = dib == nullptr && IsScreenDc(srcDc);
-  try {
-    if (RealScreen* real = toScreen || fromScreen ? SelectedScreen() : nullptr) {
-      return RealScreenTransfer(*real, toScreen ? std::nullopt : dst, d,
-                                fromScreen ? std::nullopt : src, s);
-    }
-    StretchPixels(*dst, d, *src, s);
-  } catch (const std::bad_alloc&) {
+  bool stale = false;  // dst holds a former surface's bytes, which read as zero
+  const auto dst = SurfaceOfDc(dstDc, &stale);
+  if (!dst || !src) {
+    if (stale) ClearSurface(*dst);
     return false;
   }
-  return true;
+  const bool toScreen = IsScreenDc(dstDc);
+  const bool fromScreen = dib == nullptr && IsScreenDc(srcDc);
+  RealScreen* real = toScreen || fromScreen ? SelectedScreen() : nullptr;
+  const bool realSource = fromScreen && real != nullptr;
+  if (stale && !WritesWhole(*dst, d, realSource ? real->Width() : src->width,
+                            realSource ? real->Height() : src->height, s)) {
+    ClearSurface(*dst);
+    stale = false;
+  }
+  bool done = true;
+  try {
+    if (real != nullptr) {
+      done = RealScreenTransfer(*real, toScreen ? std::nullopt : dst, d,
+                                fromScreen ? std::nullopt : src, s);
+    } else {
+      StretchPixels(*dst, d, *src, s);
+    }
+  } catch (const std::bad_alloc&) {
+    done = false;
+  }
+  if (!done && stale) ClearSurface(*dst);  // whatever the failed transfer left
+  return done;
 }
 
 std::optional<PixelView> DibView(const BITMAPINFO* bmi, const void* bits) {

@@ -72,10 +72,16 @@ bool Transfer(HDC dstDc, const Extent& d, HDC srcDc, const PixelView* dib, const
 
 // Every access to the table below holds this lock.
 std::unique_lock<std::mutex> LockTable();
-// With the table locked: the surface a live DC draws on, or nothing.
-std::optional<PixelView> SurfaceOfDc(HDC hdc);
+// With the table locked: the surface a live DC draws on, or nothing. A
+// surface made on memory that a former one left (a copy of the screen) reads
+// as zero: its bytes are cleared first, unless `stale` is given. Then they are
+// handed over as they are, *stale set, and the caller writes every byte or
+// clears them (ClearSurface) before anything else can read them.
+std::optional<PixelView> SurfaceOfDc(HDC hdc, bool* stale = nullptr);
 // With the table locked: the surface of a live bitmap, or nothing.
 std::optional<PixelView> SurfaceOfBitmap(HBITMAP hbm);
+// Sets every byte of a surface's rows to zero.
+void ClearSurface(const PixelView& v);
 bool IsLiveDc(HDC hdc);
 // With the table locked: a live display or window DC (one on the screen).
 bool IsScreenDc(HDC hdc);

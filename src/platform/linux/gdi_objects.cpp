@@ -27,8 +27,8 @@ constexpr int kDefaultScreenWidth = 1920;
 constexpr int kDefaultScreenHeight = 1080;
 
 struct FreeBytes {
-  int shm = -1;
-  void operator()(BYTE* p) const { FreeSurfaceBytes({p, shm}); }
+  SurfaceBytes made;
+  void operator()(BYTE*) const { FreeSurfaceBytes(made); }
 };
 
 struct Surface {
@@ -36,6 +36,9 @@ struct Surface {
   PixelView view;
   bool dibSection = false;
   BITMAPINFOHEADER header{};  // DIB sections: the format as made
+  // The bytes are a former surface's: they read as zero, so they are cleared
+  // before anything reads them, unless a transfer writes them whole first.
+  bool stale = false;
 };
 
 struct Object {
@@ -50,17 +53,19 @@ struct Object {
 bool IsDcKind(Kind k) { return k == Kind::MemoryDc || k == Kind::DisplayDc || k == Kind::WindowDc; }
 bool Counted(Kind k) { return IsDcKind(k) || k == Kind::Bitmap; }
 
-// A zero-filled surface, or null when the size is refused or memory runs out.
-// DIB sections (made with the table locked) may take memory the screen fills.
+// A surface that reads as zero, or null when the size is refused or memory
+// runs out. DIB sections and copies of the screen (made with the table
+// locked) may take memory the screen fills.
 std::unique_ptr<Surface> MakeSurface(int width, std::int64_t height, int bitCount, bool topDown,
-                                     bool section = false) {
+                                     SurfaceUse use = SurfaceUse::Plain) {
   const auto layout = kolvex::detail::CheckedLayout(bitCount, width, height);
   if (!layout || width <= 0 || height <= 0) return nullptr;
   auto surface = std::unique_ptr<Surface>(new (std::nothrow) Surface());
   if (!surface) return nullptr;
-  const SurfaceBytes bytes = AllocateSurfaceBytes(layout->image, section);
+  const SurfaceBytes bytes = AllocateSurfaceBytes(layout->image, use);
   if (bytes.bytes == nullptr) return nullptr;
-  surface->storage = std::unique_ptr<BYTE, FreeBytes>(bytes.bytes, FreeBytes{bytes.shm});
+  surface->storage = std::unique_ptr<BYTE, FreeBytes>(bytes.bytes, FreeBytes{bytes});
+  surface->stale = bytes.stale;
   PixelView& v = surface->view;
   v.bits = surface->storage.get();
   v.shm = bytes.shm;
@@ -168,20 +173,42 @@ void* NewObject(Table& t, Kind k, std::unique_ptr<Surface> surface = nullptr) {
 
 std::unique_lock<std::mutex> LockTable() { return std::unique_lock<std::mutex>(T().lock); }
 
-std::optional<PixelView> SurfaceOfDc(HDC hdc) {
+namespace {
+
+// The view of a surface whose stale bytes are cleared now, or (with `stale`)
+// handed over as they are, for the caller to write whole or clear.
+PixelView Settled(Surface& s, bool* stale) {
+  if (s.stale) {
+    if (stale != nullptr) {
+      *stale = true;
+    } else {
+      ClearSurface(s.view);
+    }
+    s.stale = false;
+  }
+  return s.view;
+}
+
+}  // namespace
+
+void ClearSurface(const PixelView& v) {
+  std::memset(v.bits, 0, static_cast<std::size_t>(v.stride) * static_cast<std::size_t>(v.height));
+}
+
+std::optional<PixelView> SurfaceOfDc(HDC hdc, bool* stale) {
   Table& t = T();
   const std::uint32_t slot = t.FindDc(hdc);
   if (slot == kNone) return std::nullopt;
   const Object& dc = t.objects[slot];
   if (dc.kind != Kind::MemoryDc) return t.screen->view;
-  return t.objects[dc.selected].surface->view;
+  return Settled(*t.objects[dc.selected].surface, stale);
 }
 
 std::optional<PixelView> SurfaceOfBitmap(HBITMAP hbm) {
   Table& t = T();
   const std::uint32_t slot = t.FindBitmap(hbm);
   if (slot == kNone) return std::nullopt;
-  return t.objects[slot].surface->view;
+  return Settled(*t.objects[slot].surface, nullptr);
 }
 
 bool IsLiveDc(HDC hdc) { return T().FindDc(hdc) != kNone; }
@@ -347,7 +374,10 @@ HBITMAP CreateCompatibleBitmap(HDC hdc, int cx, int cy) {
   if (t.FindDc(hdc) == kNone || cx < 0 || cy < 0) return nullptr;
   if (cx == 0 || cy == 0) return static_cast<HBITMAP>(t.HandleOf(kStockSlot));
   if (kolvex::detail::AllocationShouldFail()) return nullptr;
-  auto surface = MakeSurface(cx, cy, 32, true);
+  // A copy of the screen is made for a grab, frame after frame: memory the
+  // display fills in place, the last one's when it fits.
+  auto surface =
+      MakeSurface(cx, cy, 32, true, IsScreenDc(hdc) ? SurfaceUse::ScreenCopy : SurfaceUse::Plain);
   if (!surface) return nullptr;
   return static_cast<HBITMAP>(NewObject(t, Kind::Bitmap, std::move(surface)));
 }
@@ -368,7 +398,7 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppv
   if (hdc != nullptr && t.FindDc(hdc) == kNone) return nullptr;
   if (kolvex::detail::AllocationShouldFail()) return nullptr;
   const std::int64_t rows = std::abs(static_cast<std::int64_t>(h.biHeight));
-  auto surface = MakeSurface(h.biWidth, rows, bits, h.biHeight < 0, true);
+  auto surface = MakeSurface(h.biWidth, rows, bits, h.biHeight < 0, SurfaceUse::Section);
   if (!surface) return nullptr;
   surface->dibSection = true;
   surface->header = h;

@@ -21,6 +21,17 @@ namespace kolvex::platform::detail {
 // rows [top, top + band.height), all of its columns. May throw std::bad_alloc.
 using BandFn = std::function<void(const PixelView& band, int top)>;
 
+// The bytes of a surface: heap memory (`shm` -1), or a System V shared memory
+// segment of `size` bytes (`shm` its id), which a display on this machine
+// fills and reads in place.
+struct SurfaceBytes {
+  BYTE* bytes = nullptr;
+  int shm = -1;
+  std::size_t size = 0;
+  bool keep = false;   // a copy of the screen's: its segment may serve the next one
+  bool stale = false;  // the bytes are a former surface's, not zero
+};
+
 // A display's screen as the transfers use it.
 class RealScreen {
  public:
@@ -49,8 +60,14 @@ class RealScreen {
   virtual std::optional<bool> ReadInto(const Box& r, const PixelView& dst, int toY) = 0;
   // Whether the display takes surfaces in shared memory.
   virtual bool SharesMemory() const = 0;
-  // Segment `shm` is being freed: the display lets go of it.
-  virtual void Forget(int shm) = 0;
+  // Shared memory for a surface of n bytes (the display must share memory):
+  // for a copy of the screen (`keep`), a segment that a former one left when
+  // one fits (its bytes stale), otherwise a new segment. Null bytes when the
+  // system refuses one.
+  virtual SurfaceBytes Segment(std::size_t n, bool keep) = 0;
+  // The segment of a surface being freed: kept for the next copy of the
+  // screen when it served one, otherwise let go by both sides.
+  virtual void Release(const SurfaceBytes& b) = 0;
 };
 
 // Connects to the X display `name` (null: the one DISPLAY names). Null, with
@@ -73,17 +90,21 @@ bool ScreenLost();
 
 // ---- Memory of GDI surfaces (surface_memory.cpp) ----
 
-// Zero-filled bytes for a surface: for a large DIB section (which clients
-// keep, to grab frame after frame into) made while a display that takes them
-// is the screen, a System V shared memory segment (`shm` its id), which the
-// display fills directly; otherwise, or when shared memory is refused, heap
-// memory (`shm` -1). Null bytes when memory runs out. A section's bytes are
-// made and freed with the table locked.
-struct SurfaceBytes {
-  BYTE* bytes = nullptr;
-  int shm = -1;
-};
-SurfaceBytes AllocateSurfaceBytes(std::size_t n, bool section);
+// A new zero-filled segment of n bytes, already marked for removal (it goes
+// with its last attachment, whatever happens to this process or the
+// display); null bytes when the system refuses one. FreeSegment detaches it.
+SurfaceBytes NewSegment(std::size_t n);
+void FreeSegment(const SurfaceBytes& b);
+
+// Bytes for a surface of n bytes, made and freed with the table locked. Large
+// DIB sections (which clients keep, to grab frame after frame into) and large
+// copies of the screen (CreateCompatibleBitmap of a screen DC, which captures
+// make and free frame after frame) get shared memory while a display that
+// takes it is the screen; a copy of the screen may get a kept segment, whose
+// bytes are stale. Everything else, and whatever shared memory is refused
+// for, gets zero-filled heap memory. Null bytes when memory runs out.
+enum class SurfaceUse { Plain, Section, ScreenCopy };
+SurfaceBytes AllocateSurfaceBytes(std::size_t n, SurfaceUse use);
 void FreeSurfaceBytes(const SurfaceBytes& b);
 
 // A transfer with the real screen at one end or both (screen_transfer.cpp):

@@ -1,6 +1,6 @@
-// Memory of GDI surfaces: the heap, or shared memory that the display can fill
-// without a copy on this side (whole rows of the screen grabbed into a
-// top-down 32-bit DIB section).
+// Memory of GDI surfaces: the heap, or shared memory that the display fills
+// and reads without a copy on this side (whole rows of the screen grabbed into
+// a top-down 32-bit DIB section or a copy of the screen).
 
 #include "platform/linux/real_screen.h"
 
@@ -17,23 +17,39 @@ constexpr std::size_t kSharedBytes = 1024 * 1024;
 
 }  // namespace
 
-SurfaceBytes AllocateSurfaceBytes(std::size_t n, bool section) {
-  const RealScreen* screen = section && n >= kSharedBytes ? ChosenScreen() : nullptr;
+SurfaceBytes NewSegment(std::size_t n) {
+  const int id = shmget(IPC_PRIVATE, n, IPC_CREAT | 0600);
+  if (id < 0) return {};
+  void* bytes = shmat(id, nullptr, 0);
+  // Marked for removal at once: the segment goes with its last attachment,
+  // whatever happens to this process or the display.
+  shmctl(id, IPC_RMID, nullptr);
+  if (bytes == reinterpret_cast<void*>(-1)) return {};
+  SurfaceBytes b;
+  b.bytes = static_cast<BYTE*>(bytes);
+  b.shm = id;
+  b.size = n;
+  return b;
+}
+
+void FreeSegment(const SurfaceBytes& b) { shmdt(b.bytes); }
+
+SurfaceBytes AllocateSurfaceBytes(std::size_t n, SurfaceUse use) {
+  RealScreen* screen = use != SurfaceUse::Plain && n >= kSharedBytes ? ChosenScreen() : nullptr;
   if (screen != nullptr && !screen->Lost() && screen->SharesMemory()) {
-    const int id = shmget(IPC_PRIVATE, n, IPC_CREAT | 0600);
-    void* bytes = id < 0 ? reinterpret_cast<void*>(-1) : shmat(id, nullptr, 0);
-    // Marked for removal at once: the segment goes with its last attachment,
-    // whatever happens to this process or the display.
-    if (id >= 0) shmctl(id, IPC_RMID, nullptr);
-    if (bytes != reinterpret_cast<void*>(-1)) return {static_cast<BYTE*>(bytes), id};
+    SurfaceBytes b = screen->Segment(n, use == SurfaceUse::ScreenCopy);
+    if (b.bytes != nullptr) return b;
   }
-  return {static_cast<BYTE*>(std::calloc(n, 1)), -1};
+  SurfaceBytes b;
+  b.bytes = static_cast<BYTE*>(std::calloc(n, 1));
+  b.size = n;
+  return b;
 }
 
 void FreeSurfaceBytes(const SurfaceBytes& b) {
   if (b.shm < 0) return std::free(b.bytes);
-  if (RealScreen* screen = ChosenScreen()) screen->Forget(b.shm);
-  shmdt(b.bytes);
+  if (RealScreen* screen = ChosenScreen()) return screen->Release(b);
+  FreeSegment(b);
 }
 
 }  // namespace kolvex::platform::detail

@@ -3,16 +3,17 @@
 // machine and offers MIT-SHM, the pixels travel through one shared-memory
 // segment as large as the screen (made on first use) and every band of a
 // rectangle is asked for at once, so the server fills or empties one band
-// while this side converts another; DIB sections in shared memory of their
-// own are filled in place. Otherwise the band data travels in the requests
-// and replies, each band within the server's request size limit.
+// while this side converts another; DIB sections and copies of the screen in
+// shared memory of their own are filled in place, and the segments of copies
+// (which captures make and free frame after frame) are kept, still attached,
+// for the next ones. Otherwise the band data travels in the requests and
+// replies, each band within the server's request size limit.
 
 #include "platform/linux/real_screen.h"
 
 #include <kolvex/platform/linux/xcb_handles.h>
 
 #include <pthread.h>
-#include <sys/ipc.h>
 #include <sys/shm.h>
 #include <sys/socket.h>
 #include <xcb/shm.h>
@@ -30,7 +31,10 @@ namespace {
 // Bytes per band: the server works on one band while this side converts
 // another, but every band of a read wakes this side once more, which costs
 // more than it saves when the processors are busy: a 1080p frame is two.
+// Writes wake nobody: the server copies a band while this side converts the
+// next, and the smaller the bands, the less of either waits for the other.
 constexpr std::size_t kBandBytes = 4 * 1024 * 1024;
+constexpr std::size_t kPutBandBytes = 1024 * 1024;
 constexpr std::uint32_t kAllPlanes = ~0u;
 
 using xcb::Connection;
@@ -149,19 +153,55 @@ class X11Screen final : public RealScreen {
 
   bool SharesMemory() const override { return shm_ != Shm::Off; }
 
-  void Forget(int shm) override {
-    const auto it = std::find_if(surfaces_.begin(), surfaces_.end(),
-                                 [&](const auto& s) { return s.first == shm; });
-    if (it == surfaces_.end()) return;
-    if (!Lost()) {
-      const QuietPipe quiet;
-      xcb_shm_detach(conn_.get(), it->second);
+  SurfaceBytes Segment(std::size_t n, bool keep) override {
+    if (keep) {
+      // Frame after frame of one size: the segment of the last one, still
+      // attached by the display. Never one more than twice the size.
+      const auto it = std::find_if(kept_.begin(), kept_.end(), [n](const SurfaceBytes& b) {
+        return b.size >= n && b.size / 2 <= n;
+      });
+      if (it != kept_.end()) {
+        SurfaceBytes b = *it;
+        kept_.erase(it);
+        b.stale = true;
+        return b;
+      }
     }
-    surfaces_.erase(it);
+    SurfaceBytes b = NewSegment(n);
+    b.keep = keep;
+    return b;
+  }
+
+  void Release(const SurfaceBytes& b) override {
+    if (b.keep && !Lost() && SharesMemory()) {
+      kept_.push_back(b);
+      if (kept_.size() <= kKeptSegments) return;
+      LetGo(kept_.front());
+      kept_.erase(kept_.begin());
+      return;
+    }
+    LetGo(b);
   }
 
  private:
   enum class Shm { Untried, On, Off };
+
+  // Segments of copies of the screen kept for the next ones.
+  static constexpr std::size_t kKeptSegments = 2;
+
+  // Both sides let go of a surface's segment.
+  void LetGo(const SurfaceBytes& b) {
+    const auto it = std::find_if(surfaces_.begin(), surfaces_.end(),
+                                 [&](const auto& s) { return s.first == b.shm; });
+    if (it != surfaces_.end()) {
+      if (!Lost()) {
+        const QuietPipe quiet;
+        xcb_shm_detach(conn_.get(), it->second);
+      }
+      surfaces_.erase(it);
+    }
+    FreeSegment(b);
+  }
 
   struct Bands {
     std::size_t stride;  // bytes per row of the rectangle, as the server lays them out
@@ -178,7 +218,7 @@ class X11Screen final : public RealScreen {
 
   Bands BandsOf(const Box& r, bool put) const {
     const std::size_t stride = Stride(r.w);
-    std::size_t limit = kBandBytes;
+    std::size_t limit = put ? kPutBandBytes : kBandBytes;
     // Plain requests carry their band: one row at least, within the limit.
     if (put && shm_ != Shm::On) limit = std::min(limit, maxPutBytes_);
     const int rows =
@@ -220,18 +260,14 @@ class X11Screen final : public RealScreen {
   bool SharedMemory() {
     if (shm_ != Shm::Untried) return shm_ == Shm::On;
     shm_ = Shm::Off;
-    const std::size_t bytes = Stride(width_) * static_cast<std::size_t>(height_);
-    const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-    if (id < 0) return false;
-    void* address = shmat(id, nullptr, 0);
-    const auto seg = address != reinterpret_cast<void*>(-1) ? Attach(id) : std::nullopt;
-    // Removed now, freed when both sides have let go of it, whatever happens.
-    shmctl(id, IPC_RMID, nullptr);
+    const SurfaceBytes staging = NewSegment(Stride(width_) * static_cast<std::size_t>(height_));
+    if (staging.bytes == nullptr) return false;
+    const auto seg = Attach(staging.shm);
     if (!seg) {
-      if (address != reinterpret_cast<void*>(-1)) shmdt(address);
+      FreeSegment(staging);
       return false;
     }
-    shmAddress_ = static_cast<BYTE*>(address);
+    shmAddress_ = staging.bytes;
     seg_ = *seg;
     shm_ = Shm::On;
     return true;
@@ -375,10 +411,12 @@ class X11Screen final : public RealScreen {
     return false;
   }
 
-  // Lets go of the segment and the connection; the screen is lost from here.
+  // Lets go of the segments and the connection; the screen is lost from here.
   void Drop() {
     if (shmAddress_ != nullptr) shmdt(shmAddress_);
     shmAddress_ = nullptr;
+    for (const SurfaceBytes& b : kept_) FreeSegment(b);
+    kept_.clear();
     conn_.reset();
   }
 
@@ -395,6 +433,7 @@ class X11Screen final : public RealScreen {
   xcb_shm_seg_t seg_ = 0;
   BYTE* shmAddress_ = nullptr;
   std::vector<std::pair<int, xcb_shm_seg_t>> surfaces_;  // segments of surfaces, by System V id
+  std::vector<SurfaceBytes> kept_;
 };
 
 const xcb_format_t* PixmapFormat(const xcb_setup_t* setup, std::uint8_t depth) {

@@ -1,4 +1,4 @@
-#include "core/kernel_dispatch.h"
+#include "base/kernel_dispatch.h"
 
 #include <kolvex/testing.h>
 
