@@ -55,6 +55,8 @@ TEST(StorageReuse, KeptStorageNeverExceedsTheLimitAndFaultInjectionFailsIt) {
 TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
   CRZDIB2 src;
   ASSERT_TRUE(kt::CreateRandom(src, 32, 100, 61, 0, 6));
+  CRZDIB2 padded;  // rows with padding, large enough for its clearing to wait for its writer
+  ASSERT_TRUE(kt::CreateRandom(padded, 24, 203, 121, 0, 7));
   using Make = std::function<bool(CRZDIB2&)>;
   const std::pair<const char*, Make> makers[] = {
       {"Create", [](CRZDIB2& d) { return d.Create(24, 203, 97, 0); }},
@@ -72,6 +74,28 @@ TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
          tagRZBMINFOHEADER h = kt::MakeHeader(24, 5, 3, 0);
          d = CRZDIB2(&h);
          return d.IsValidDIB();
+       }},
+      {"Create like another", [&](CRZDIB2& d) { return d.Create(padded); }},
+      {"Create+Mirror", [&](CRZDIB2& d) { return d.Create(padded) && d.Mirror(1, 0, padded); }},
+      {"Create+CopyField", [&](CRZDIB2& d) { return d.Create(padded) && d.CopyField(padded, 1); }},
+      {"Create+ClearDIB",
+       [&](CRZDIB2& d) {
+         d.Create(padded);
+         d.ClearDIB(0x7E);
+         return true;
+       }},
+      {"Create, then shared",
+       [&](CRZDIB2& d) {
+         CRZDIB2 made;
+         if (!made.Create(padded)) return false;
+         d = made;
+         return true;
+       }},
+      {"Create, then a smaller copy",
+       [&](CRZDIB2& d) {
+         d.Create(padded);
+         d.AssignCopy(src);
+         return true;
        }},
       {"quarter writing nothing",
        [&](CRZDIB2& d) {

@@ -501,6 +501,42 @@ TEST_F(Pixels, FramesAndFieldCopiesTakeTheFieldOfTheParityAndSwapBit) {
   }
 }
 
+// A client class asked whether packed code may run: it counts the questions.
+class AskedDib : public Dib {
+ public:
+  explicit AskedDib(bool answer) : answer_(answer) {}
+  int asked = 0;
+
+ protected:
+  bool _UseMMXInstructions() override {
+    ++asked;
+    return answer_;
+  }
+
+ private:
+  bool answer_;
+};
+
+// Only the interpolating frame workers ask, once per call, and the bytes are
+// the same whatever the answer.
+TEST_F(Pixels, OnlyInterpolatedFramesAskForPackedCodeOncePerCall) {
+  Dib src;
+  ASSERT_TRUE(kt::CreateRandom(src, 24, 13, 9, 0, 4));
+  for (bool answer : {false, true}) {
+    AskedDib d(answer);
+    ASSERT_TRUE(d.CreateInterpolatedFrame(src, 1, 1));
+    EXPECT_EQ(d.asked, 1);
+    EXPECT_EQ(kt::Pixels(d), Framed(src, StoredField(9, true), true));
+    ASSERT_TRUE(d._GetEvenFrame(src, 0, 1) && d._GetOddFrame(src, 1, 1));
+    EXPECT_EQ(d.asked, 3);
+    ASSERT_TRUE(d.CreateInterpolatedFrame(src, 1, 0) && d.CopyField(src, 1) &&
+                d.CreateQuarter(src) && d.CreateEighth(src) && d.CreateScaled(src, 7, 5) &&
+                d.Create(src) && d.Mirror(1, 1, src) && d.Median3x3(src) && d.AdjustBrightness(3));
+    d.ClearDIB(1u);
+    EXPECT_EQ(d.asked, 3) << answer;
+  }
+}
+
 // A sharer of the source gets a block of its own; a source on the target's pixels (itself, or
 // another object on one caller's buffer) is read before it is written. Any non-zero value flips.
 TEST_F(Pixels, SharersAndSourcesOnTheSamePixels) {
