@@ -243,6 +243,7 @@ Status RunPipe(const std::vector<std::string>& words) {
     rawSize = {size.first, size.second};
   }
   const unsigned jobs = JobsOption(own);
+  if (jobs > 1) kolvex::SetThreads(1);  // frames already run at once: each on its own thread
 
   os::PrepareStream(0);
   os::PrepareStream(1);

@@ -154,10 +154,9 @@ TEST_F(Threads, WithoutHelpersTheCallerDoesItAll) {
         return false;
       }
     };
-    kt::FailEachAllocationInTurn(call,
-                                 [&](int n, bool ok) {
-                                   EXPECT_TRUE(!ok || kt::Pixels(out) == expected) << op.name << n;
-                                 });
+    kt::FailEachAllocationInTurn(call, [&](int n, bool ok) {
+      EXPECT_TRUE(!ok || kt::Pixels(out) == expected) << op.name << n;
+    });
   }
 }
 

@@ -1,7 +1,6 @@
 // The thread count of one operation, and its bands.
 
 #include "core/bands.h"
-
 #include "platform/worker_pool.h"
 
 #include <kolvex/core/threads.h>
