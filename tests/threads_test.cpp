@@ -4,6 +4,7 @@
 
 #include "io_support.h"
 
+#include <array>
 #include <functional>
 #include <string>
 
@@ -24,6 +25,12 @@ struct ThreadCount {
   ~ThreadCount() { kolvex::SetThreads(0); }
 };
 
+// Splits every image of two rows or more for one scope.
+struct SplitAll {
+  SplitAll() { kolvex::testing::SetSplitBytes(0); }
+  ~SplitAll() { kolvex::testing::SetSplitBytes(-1); }
+};
+
 // An operation from a source frame into a result (or on the result in place),
 // answering the result's pixels, or nothing when it failed.
 using Op = std::function<bool(CRZDIB2& out, const CRZDIB2& src)>;
@@ -38,8 +45,14 @@ struct Named {
 const Named kOps[] = {
     {"CreateQuarter", [](CRZDIB2& d, const CRZDIB2& s) { return d.CreateQuarter(s); }},
     {"CreateEighth", [](CRZDIB2& d, const CRZDIB2& s) { return d.CreateEighth(s); }},
-    {"CreateScaled", [](CRZDIB2& d, const CRZDIB2& s) { return d.CreateScaled(s, 777, 301, 1); }},
-    {"CreateScaled up", [](CRZDIB2& d, const CRZDIB2& s) { return d.CreateScaled(s, 901, 1201); }},
+    {"CreateScaled",
+     [](CRZDIB2& d, const CRZDIB2& s) {
+       return d.CreateScaled(s, s.DIBWidth() * 2 / 3 + 1, s.DIBHeight() * 2 / 3 + 1, 1);
+     }},
+    {"CreateScaled up",
+     [](CRZDIB2& d, const CRZDIB2& s) {
+       return d.CreateScaled(s, s.DIBWidth() * 3 / 2 + 1, s.DIBHeight() * 3 / 2 + 1);
+     }},
     {"Create+Mirror",
      [](CRZDIB2& d, const CRZDIB2& s) { return d.Create(s) && d.Mirror(1, 1, s); }},
     {"Create+Mirror vertical",
@@ -92,20 +105,38 @@ Bytes Result(const Named& op, const CRZDIB2& src) {
   return kt::Pixels(out);
 }
 
+// The results of every operation at 1, 2, 3, 5 and the default count of threads.
+void ExpectTheSameAtEveryCount(const CRZDIB2& src, const std::string& frame) {
+  for (const Named& op : kOps) {
+    std::vector<Bytes> results;
+    for (int n : {1, 2, 3, 5, 0}) {
+      const ThreadCount count(n);
+      results.push_back(Result(op, src));
+    }
+    // The operations that refuse 8-bit images refuse them at every count.
+    for (std::size_t i = 1; i < results.size(); ++i) {
+      EXPECT_TRUE(results[i] == results[0]) << op.name << " of " << frame << ", count " << i;
+    }
+  }
+}
+
 TEST_F(Threads, EveryThreadCountGivesTheBytesOfOne) {
   for (const Frame& f : kFrames) {
     CRZDIB2 src;
     ASSERT_TRUE(kt::CreateRandom(src, f.bits, f.width, f.height, f.flag, f.height));
-    for (const Named& op : kOps) {
-      std::vector<Bytes> results;
-      for (int n : {1, 2, 3, 5, 0}) {
-        const ThreadCount count(n);
-        results.push_back(Result(op, src));
-      }
-      SCOPED_TRACE(testing::Message() << op.name << " of " << f.bits << " bits");
-      // The operations that refuse 8-bit images refuse them at every count.
-      for (const Bytes& r : results) EXPECT_TRUE(r == results[0]);
-    }
+    ExpectTheSameAtEveryCount(src, std::to_string(f.bits) + " bits");
+  }
+  // Small images of any shape, split however few their rows.
+  const SplitAll split;
+  kt::RandomSizes random(29);
+  for (int i = 0; i < 40; ++i) {
+    const WORD bits = std::array<WORD, 3>{8, 24, 32}[random.Between(0, 2)];
+    const int w = random.Between(1, 40);
+    const int h = random.Between(1, 45);
+    CRZDIB2 src;
+    ASSERT_TRUE(kt::CreateRandom(src, bits, w, h, random.Between(0, 1), random.Seed()));
+    ExpectTheSameAtEveryCount(
+        src, std::to_string(bits) + " bits " + std::to_string(w) + "x" + std::to_string(h));
   }
 }
 
@@ -160,11 +191,12 @@ TEST_F(Threads, WithoutHelpersTheCallerDoesItAll) {
   }
 }
 
-#if !defined(_WIN32)
 // A child made by fork() while the parent's helpers exist makes its own, and
 // exits through the library's teardown (which joins them) without hanging.
 TEST_F(Threads, AChildOfForkSplitsItsOwnOperationsAndExits) {
-#if defined(__SANITIZE_THREAD__)
+#if defined(_WIN32)
+  GTEST_SKIP() << "no fork() on Windows";
+#elif defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "ThreadSanitizer does not follow threads started after fork()";
 #else
   const ThreadCount count(3);
@@ -184,6 +216,5 @@ TEST_F(Threads, AChildOfForkSplitsItsOwnOperationsAndExits) {
   EXPECT_TRUE(Result(kOps[0], src) == expected);  // the parent's helpers are untouched
 #endif
 }
-#endif
 
 }  // namespace

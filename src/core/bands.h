@@ -13,15 +13,15 @@
 
 namespace kolvex::detail {
 
-// Bytes read and written below which an operation is not split, and the least
-// a band gets: below them, waking a helper costs about what it saves.
-inline constexpr std::size_t kLeastSplitBytes = 256 * 1024;
-inline constexpr std::size_t kLeastBandBytes = 64 * 1024;
+// Bytes read and written below which an operation is not split: below them,
+// waking a helper costs about what it saves (bench/transforms_bench.cpp,
+// BM_Split, measures it). Tests and benchmarks may change it
+// (kolvex::testing::SetSplitBytes).
+inline constexpr std::size_t kDefaultSplitBytes = 256 * 1024;
 
 // How many bands ForEachBand makes of `rows` rows moving `bytes` bytes, each
-// band moving at least `leastBandBytes`.
-int BandCount(std::size_t rows, std::size_t bytes,
-              std::size_t leastBandBytes = kLeastBandBytes) noexcept;
+// band moving at least `leastBandBytes` (0: a quarter of the split size).
+int BandCount(std::size_t rows, std::size_t bytes, std::size_t leastBandBytes = 0) noexcept;
 
 // Runs task(context, band, bands) for band in [0, bands), in parallel where
 // helpers can be had.
@@ -39,7 +39,7 @@ inline std::size_t BandStart(std::size_t rows, int band, int bands) noexcept {
 // `rowsOf` must not throw.
 template <class RowsOf>
 void ForEachBand(std::size_t rows, std::size_t bytes, const RowsOf& rowsOf,
-                 std::size_t leastBandBytes = kLeastBandBytes) {
+                 std::size_t leastBandBytes = 0) {
   const int bands = BandCount(rows, bytes, leastBandBytes);
   if (bands <= 1) {
     rowsOf(std::size_t{0}, rows);

@@ -4,6 +4,7 @@
 #include "platform/worker_pool.h"
 
 #include <kolvex/core/threads.h>
+#include <kolvex/testing.h>
 
 #include <algorithm>
 #include <atomic>
@@ -18,6 +19,7 @@ constexpr std::size_t kBandsPerThread = 4;
 constexpr std::size_t kLineBytes = 64;
 
 std::atomic<int> g_threads{0};  // 0: one per processor
+std::atomic<std::size_t> g_splitBytes{kolvex::detail::kDefaultSplitBytes};
 
 }  // namespace
 
@@ -34,13 +36,26 @@ int GetThreads() {
 
 }  // namespace kolvex
 
+namespace kolvex::testing {
+
+void SetSplitBytes(long long bytes) {
+  g_splitBytes.store(
+      bytes < 0 ? kolvex::detail::kDefaultSplitBytes : static_cast<std::size_t>(bytes),
+      std::memory_order_relaxed);
+}
+
+}  // namespace kolvex::testing
+
 namespace kolvex::detail {
 
 int BandCount(std::size_t rows, std::size_t bytes, std::size_t leastBandBytes) noexcept {
-  if (rows < 2 || bytes < kLeastSplitBytes) return 1;
+  const std::size_t split = g_splitBytes.load(std::memory_order_relaxed);
+  if (rows < 2 || bytes < split) return 1;
   const auto threads = static_cast<std::size_t>(GetThreads());
   if (threads <= 1) return 1;
-  return static_cast<int>(std::min({rows, bytes / leastBandBytes, threads * kBandsPerThread}));
+  if (leastBandBytes == 0) leastBandBytes = std::max<std::size_t>(1, split / 4);
+  return static_cast<int>(std::max<std::size_t>(
+      1, std::min({rows, bytes / leastBandBytes, threads * kBandsPerThread})));
 }
 
 void RunBands(int bands, void (*task)(void*, int, int), void* context) noexcept {
