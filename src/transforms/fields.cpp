@@ -59,24 +59,29 @@ bool RunOnField(CRZDIBBase2& dst, const CRZDIBBase2& src, int nSwap, bool oddFie
   return true;
 }
 
+// Calls onRow(r) for every row r of stored field `field` of `rows` rows, in
+// bands; an operation on one row moves `rowBytes`.
+template <class OnRow>
+void ForEachFieldRow(std::size_t rows, std::size_t field, std::size_t rowBytes,
+                     const OnRow& onRow) {
+  const std::size_t count = rows > field ? (rows - field + 1) / 2 : 0;
+  ForEachBand(count, count * rowBytes, [&](std::size_t first, std::size_t end) {
+    for (std::size_t k = first; k < end; ++k) onRow(2 * k + field);
+  });
+}
+
 // Clears the rows of stored field `field` of `image`, whole strides.
 void ClearFieldRows(const ImageRows& image, std::size_t field) {
-  const std::size_t count = image.rows > field ? (image.rows - field + 1) / 2 : 0;
-  ForEachBand(count, count * image.stride, [&](std::size_t first, std::size_t end) {
-    for (std::size_t k = first; k < end; ++k) {
-      std::memset(image.bytes + (2 * k + field) * image.stride, 0, image.stride);
-    }
+  ForEachFieldRow(image.rows, field, image.stride, [&](std::size_t r) {
+    std::memset(image.bytes + r * image.stride, 0, image.stride);
   });
 }
 
 void CopyFieldRows(const CRZDIBBase2& dst, const CRZDIBBase2& src, std::size_t field) {
   const auto pair = Match(dst, src);
   if (!pair) return;
-  const std::size_t rows = pair->dst.rows;
-  const std::size_t count = rows > field ? (rows - field + 1) / 2 : 0;
-  ForEachBand(count, 2 * count * pair->dst.stride, [&](std::size_t first, std::size_t end) {
-    for (std::size_t k = first; k < end; ++k) pair->Copy(2 * k + field, 2 * k + field);
-  });
+  ForEachFieldRow(pair->dst.rows, field, 2 * pair->dst.stride,
+                  [&](std::size_t r) { pair->Copy(r, r); });
 }
 
 // Line doubling: a row outside the field repeats its partner in the field,
