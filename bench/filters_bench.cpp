@@ -17,7 +17,9 @@ namespace {
 using kolvex_bench::Frame;
 using kolvex_bench::FrameOf;
 
-bool MakeNoise(CRZDIB2& dib, const Frame& f) { return kolvex_bench::MakeNoise(dib, f, 1); }
+bool MakeNoise(CRZDIB2& dib, const Frame& f) {
+  return kolvex_bench::MakeNoise(dib, f, kolvex::kProgressiveFrame);
+}
 
 void BM_Memcpy(benchmark::State& state) { kolvex_bench::MemcpyBaseline(state); }
 

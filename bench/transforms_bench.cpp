@@ -28,9 +28,9 @@ void Run(benchmark::State& state, const std::function<bool(BenchDib&, const Benc
   const Frame f = FrameOf(state);
   BenchDib src;
   BenchDib dst;
-  // Interlaced flag 0: the reductions average within a field, as for video.
-  if (!kolvex_bench::MakeNoise(src, f, 0) ||
-      (preparedDestination && !dst.Create(f.bits, f.width, f.height, 0))) {
+  // Interlaced frames: the reductions average within a field, as for video.
+  if (!kolvex_bench::MakeNoise(src, f, kolvex::kInterlacedFrame) ||
+      (preparedDestination && !dst.Create(f.bits, f.width, f.height, kolvex::kInterlacedFrame))) {
     state.SkipWithError("out of memory");
     return;
   }

@@ -198,10 +198,11 @@ Status Weave(const std::vector<std::string>& words) {
                                    std::to_string(even.DIBHeight()) + ", " +
                                    std::to_string(even.DIBBitCount()) + " bits)");
     }
-    if (!frame.Create(even) || !frame.CopyField(even, 0) || !frame.CopyField(odd, 1)) {
+    if (!frame.Create(even) || !frame.CopyField(even, static_cast<int>(Field::Even)) ||
+        !frame.CopyField(odd, static_cast<int>(Field::Odd))) {
       throw FileError(outPath, "out of memory");
     }
-    frame.SetInterlacedFlag(0);  // two fields now, whatever the inputs said
+    frame.SetInterlacedFlag(kInterlacedFrame);  // two fields now, whatever the inputs said
     SaveBitmap(frame, outPath, evenAlpha && oddAlpha);
   });
 }

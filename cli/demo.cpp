@@ -45,7 +45,7 @@ void Put(BYTE* row, int x, Rgb c) {
 // moved between the fields and thin diagonals, which show the combing that the
 // field operations are for.
 bool MakeTestCard(CRZDIB2& card) {
-  if (!card.Create(24, kWidth, kHeight, 0)) return false;
+  if (!card.Create(24, kWidth, kHeight, kInterlacedFrame)) return false;
   const Rgb bars[] = {{191, 191, 191}, {191, 191, 0}, {0, 191, 191}, {0, 191, 0},
                       {191, 0, 191},   {191, 0, 0},   {0, 0, 191},   {16, 16, 16}};
   for (int y = 0; y < kHeight; ++y) {
@@ -140,9 +140,9 @@ Status RunDemo(const std::vector<std::string>& words) {
                [&] { return quarter.CreateQuarter(captured); });
     demo.Stage("eighth", "04-eighth.bmp", &eighth, [&] { return eighth.CreateEighth(captured); });
     demo.Stage("frame from odd field", "05-odd-field-interpolated.bmp", &frame, [&] {
-      fields = captured;            // shares the pixels...
-      fields.SetInterlacedFlag(0);  // ...until it marks its own copy as two fields
-      return frame.CreateInterpolatedFrame(fields, 1, 1);
+      fields = captured;                           // shares the pixels...
+      fields.SetInterlacedFlag(kInterlacedFrame);  // ...until it marks its own copy as two fields
+      return frame.CreateInterpolatedFrame(fields, static_cast<int>(Field::Odd), 1);
     });
     demo.Stage("median 3x3", "06-median.bmp", &median,
                [&] { return median.Create(captured) && median.Median3x3(captured); });

@@ -9,11 +9,9 @@ namespace kolvex::cli {
 
 namespace {
 
-// Which rows `--field` keeps, in the library's terms: field 0 is the stored
-// rows 0, 2, 4... counted from the bottom, field 1 the rows 1, 3, 5....
-// The library's own choice for an interlaced frame is field 1; --field=even
-// and --field=odd name picture fields counted from the top, which map to
-// stored fields by the parity of the height.
+// `--field` keeps the field the library keeps of an interlaced frame (which
+// of the picture's fields that is depends on the parity of the height);
+// --field=even and --field=odd name picture rows counted from the top.
 enum class FieldChoice { None, Library, Even, Odd };
 
 FieldChoice ParseField(const Args& args) {
@@ -25,47 +23,16 @@ FieldChoice ParseField(const Args& args) {
   return args.Has("--field") ? FieldChoice::Library : FieldChoice::None;
 }
 
-int StoredField(FieldChoice choice, int height) {
-  const bool evenHeight = height % 2 == 0;
+Field PictureField(FieldChoice choice, int height) {
   switch (choice) {
     case FieldChoice::Even:
-      return evenHeight ? 1 : 0;
+      return Field::Even;
     case FieldChoice::Odd:
-      return evenHeight ? 0 : 1;
+      return Field::Odd;
     default:
-      return 1;
+      return LibraryField(height);
   }
 }
-
-// The public reductions and scaling keep field 1 of an interlaced frame; their
-// protected steps, which a subclass may call or replace, take field 0 too.
-class FieldFrame : public CRZDIB2 {
- public:
-  // CreateQuarter (divisor 2) or CreateEighth (4) over one stored field of src.
-  bool Reduce(const CRZDIB2& src, int divisor, int field) {
-    if (!Create(src.DIBBitCount(), src.DIBWidth() / divisor, src.DIBHeight() / divisor, 1)) {
-      return false;
-    }
-    const int selector = field == 0 ? 2 : 1;
-    return divisor == 2 ? _GetQuarterDIB(src, selector) : _GetEighthDIB(src, selector);
-  }
-  // CreateScaled into a progressive frame from one stored field of src.
-  bool ScaleField(CRZDIB2& src, int width, int height, int field) {
-    rowMode_ = field == 0 ? 1 : 0;
-    src.SetInterlacedFlag(0);
-    return CreateScaled(src, width, height, 1);
-  }
-
- protected:
-  bool _InitScaling(int dstWidth, int dstHeight, int srcWidth, int srcHeight,
-                    int rowMode) override {
-    return CRZDIB2::_InitScaling(dstWidth, dstHeight, srcWidth, srcHeight,
-                                 rowMode == 0 ? rowMode_ : rowMode);
-  }
-
- private:
-  int rowMode_ = 0;
-};
 
 bool Share(CRZDIB2& out, const CRZDIB2& result) {
   out = result;
@@ -78,9 +45,9 @@ Operation Reduction(const Args& args, const char* name, int divisor) {
             if (field == FieldChoice::None) {
               return divisor == 2 ? out.CreateQuarter(in) : out.CreateEighth(in);
             }
-            FieldFrame result;
-            return result.Reduce(in, divisor, StoredField(field, in.DIBHeight())) &&
-                   Share(out, result);
+            const Field picked = PictureField(field, in.DIBHeight());
+            return divisor == 2 ? CreateQuarterOfField(out, in, picked)
+                                : CreateEighthOfField(out, in, picked);
           }};
 }
 
@@ -94,9 +61,7 @@ Operation MakeScale(const Args& args) {
   const FieldChoice field = ParseField(args);
   return {"scale", true, [field, w, h](CRZDIB2& in, CRZDIB2& out) {
             if (field == FieldChoice::None) return out.CreateScaled(in, w, h);
-            FieldFrame result;
-            return result.ScaleField(in, w, h, StoredField(field, in.DIBHeight())) &&
-                   Share(out, result);
+            return CreateScaledFromField(out, in, w, h, PictureField(field, in.DIBHeight()));
           }};
 }
 
@@ -111,10 +76,10 @@ Operation MakeMirror(const Args& args) {
 Operation MakeField(const Args& args) {
   if (args.Has("--odd") == args.Has("--even"))
     throw UsageError("give exactly one of --odd and --even");
-  const int odd = args.Has("--odd") ? 1 : 0;
+  const Field field = args.Has("--odd") ? Field::Odd : Field::Even;
   const int interpolate = args.Has("--interpolate") ? 1 : 0;
-  return {"field", false, [odd, interpolate](CRZDIB2& in, CRZDIB2& out) {
-            return out.CreateInterpolatedFrame(in, odd, interpolate);
+  return {"field", false, [field, interpolate](CRZDIB2& in, CRZDIB2& out) {
+            return out.CreateInterpolatedFrame(in, static_cast<int>(field), interpolate);
           }};
 }
 

@@ -139,7 +139,7 @@ class ReusedFrame : public CRZDIB2 {
       }
       return IsValidDIB();
     }
-    return Create(bits, width, height, 1);
+    return Create(bits, width, height, kProgressiveFrame);
   }
 };
 

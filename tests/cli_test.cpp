@@ -18,7 +18,9 @@ TEST_F(Tool, EverySubcommandMatchesTheLibrary) {
       // --field is the library's own field; --field=even and --field=odd name
       // picture rows from the top: the frame the library doubles from that field.
       {"quarter --field",
-       [](CRZDIB2& in, CRZDIB2& out) { return in.SetInterlacedFlag(0), out.CreateQuarter(in); }},
+       [](CRZDIB2& in, CRZDIB2& out) {
+         return in.SetInterlacedFlag(kolvex::kInterlacedFrame), out.CreateQuarter(in);
+       }},
       {"quarter --field=even",
        [](CRZDIB2& in, CRZDIB2& out) {
          return in.CreateInterpolatedFrame(CRZDIB2(in), 0, 0) && out.CreateQuarter(in);
@@ -29,11 +31,14 @@ TEST_F(Tool, EverySubcommandMatchesTheLibrary) {
        }},
       {"eighth", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateEighth(in); }},
       {"eighth --field",
-       [](CRZDIB2& in, CRZDIB2& out) { return in.SetInterlacedFlag(0), out.CreateEighth(in); }},
+       [](CRZDIB2& in, CRZDIB2& out) {
+         return in.SetInterlacedFlag(kolvex::kInterlacedFrame), out.CreateEighth(in);
+       }},
       {"scale 50x7", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateScaled(in, 50, 7); }},
       {"scale 20x30 --field",
        [](CRZDIB2& in, CRZDIB2& out) {
-         return in.SetInterlacedFlag(0), out.CreateScaled(in, 20, 30, 1);
+         return in.SetInterlacedFlag(kolvex::kInterlacedFrame),
+                out.CreateScaled(in, 20, 30, kolvex::kProgressiveFrame);
        }},
       {"mirror --horizontal --vertical",
        [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Mirror(1, 1, in); }},

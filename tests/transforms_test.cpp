@@ -537,6 +537,76 @@ TEST_F(Pixels, OnlyInterpolatedFramesAskForPackedCodeOncePerCall) {
   }
 }
 
+// The field extras keep the named picture field of either parity of height, whatever the source's
+// flag (at the source's own size too), in blocks of the target's own hooks, and leave the source.
+TEST_F(Pixels, FieldExtrasKeepTheNamedPictureField) {
+  using kolvex::Field;
+  kt::RandomSizes random(53);
+  for (int i = 0; i < 200; ++i) {
+    const WORD bits = random.Between(0, 1) ? 32 : 24;
+    const int sw = random.Between(1, 23);
+    const int sh = random.Between(1, 23);
+    const bool sameSize = i % 8 == 0;
+    const int w = sameSize ? sw : random.Between(0, 31);
+    const int h = sameSize ? sh : random.Between(0, 31);
+    const Field field = random.Between(0, 1) ? Field::Odd : Field::Even;
+    Dib src;
+    ASSERT_TRUE(kt::CreateRandom(src, bits, sw, sh, random.Between(0, 3), random.Seed()));
+    SCOPED_TRACE(testing::Message() << bits << " bits " << sw << "x" << sh << " -> " << w << "x"
+                                    << h << (field == Field::Odd ? " odd" : " even"));
+    const bool field1 = StoredField(sh, field == Field::Odd) == 1;
+    EXPECT_EQ(kolvex::LibraryField(sh) == field, field1);
+    const Dib sharer(src);
+    const UINT flag = src.GetInterlacedFlag();
+    const Bytes before = kt::Pixels(src);
+    kt::CountingDib2::liveBlocks = 0;
+    {
+      kt::CountingDib2 quarter, eighth, scaled;
+      ASSERT_TRUE(kolvex::CreateQuarterOfField(quarter, src, field) &&
+                  kolvex::CreateEighthOfField(eighth, src, field) &&
+                  kolvex::CreateScaledFromField(scaled, src, w, h, field));
+      EXPECT_EQ(kt::CountingDib2::liveBlocks, 3);
+      EXPECT_EQ(std::tuple(quarter.DIBWidth(), quarter.DIBHeight(), eighth.DIBWidth(),
+                           eighth.DIBHeight(), scaled.DIBWidth(), scaled.DIBHeight()),
+                std::tuple(sw / 2, sh / 2, sw / 4, sh / 4, w, h));
+      for (const kt::CountingDib2* made : {&quarter, &eighth, &scaled}) {
+        EXPECT_EQ(made->GetInterlacedFlag(), kolvex::kProgressiveFrame);
+        EXPECT_EQ(made->DIBBitCount(), bits);
+      }
+      EXPECT_EQ(kt::Pixels(quarter), Reduced(src, 2, field1 ? 1 : 2, kt::Pixels(quarter)));
+      EXPECT_EQ(kt::Pixels(eighth), Reduced(src, 4, field1 ? 1 : 2, kt::Pixels(eighth)));
+      EXPECT_EQ(kt::Pixels(scaled), Scaled(src, w, h, field1 ? 0 : 1, kt::Pixels(scaled)));
+      Dib self(src);
+      ASSERT_TRUE(kolvex::CreateQuarterOfField(self, self, field));
+      EXPECT_EQ(kt::RowBytes(self), kt::RowBytes(quarter));
+    }
+    EXPECT_TRUE(kt::Pixels(src) == before && src.GetInterlacedFlag() == flag &&
+                src.Data() == sharer.Data());
+  }
+
+  // Refused with the target unchanged: an empty source, other depths, a negative size.
+  Dib src;
+  Dib dst;
+  ASSERT_TRUE(kt::CreateRandom(dst, 24, 3, 3, 1, 2));
+  const CRzDibData2* block = dst.Data();
+  for (WORD bits : {8, 16, 64}) {
+    ASSERT_TRUE(kt::CreateRandom(src, bits, 8, 8, kolvex::kInterlacedFrame, bits));
+    EXPECT_FALSE(kolvex::CreateQuarterOfField(dst, src, Field::Even) ||
+                 kolvex::CreateEighthOfField(dst, src, Field::Odd) ||
+                 kolvex::CreateScaledFromField(dst, src, 4, 4, Field::Odd));
+  }
+  ASSERT_TRUE(kt::CreateRandom(src, 32, 8, 8, kolvex::kInterlacedFrame, 3));
+  EXPECT_FALSE(kolvex::CreateQuarterOfField(dst, Dib(), Field::Odd) ||
+               kolvex::CreateScaledFromField(dst, src, -1, 4, Field::Even) ||
+               kolvex::CreateScaledFromField(dst, src, 4, -1, Field::Even));
+  EXPECT_EQ(dst.Data(), block);
+  // Out of memory, at the new block or at the scaling tables, leaves the target empty.
+  kt::FailEachAllocationInTurn(
+      [&] { return kolvex::CreateScaledFromField(dst, src, 9, 5, Field::Odd); },
+      [&](int n, bool ok) { EXPECT_TRUE(ok || dst.IsNilBlock()) << n; });
+  EXPECT_EQ(kt::Pixels(dst), Scaled(src, 9, 5, 1, kt::Pixels(dst)));
+}
+
 // A sharer of the source gets a block of its own; a source on the target's pixels (itself, or
 // another object on one caller's buffer) is read before it is written. Any non-zero value flips.
 TEST_F(Pixels, SharersAndSourcesOnTheSamePixels) {

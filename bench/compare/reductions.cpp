@@ -65,14 +65,14 @@ void AddReductions(Operations& ops, const Geometry& g) {
   const auto eighthCall = &CRZDIBBase2::CreateEighth;
 
   AddPair(ops, {"quarter box", g, half, n, halfBytes, QuarterWorker(0), BoxPeers(true)},
-          "CreateQuarter", quarterCall, 1);
+          "CreateQuarter", quarterCall, kolvex::kProgressiveFrame);
   AddPair(ops, {"quarter field", g, half, n / 2, halfBytes, QuarterWorker(1), FieldPeers(true)},
-          "CreateQuarter field", quarterCall, 0);
+          "CreateQuarter field", quarterCall, kolvex::kInterlacedFrame);
   AddPair(ops, {"eighth box", g, quarter, n, quarterBytes, EighthWorker(0), BoxPeers(false)},
-          "CreateEighth", eighthCall, 1);
+          "CreateEighth", eighthCall, kolvex::kProgressiveFrame);
   AddPair(ops,
           {"eighth field", g, quarter, n / 2, quarterBytes, EighthWorker(1), FieldPeers(false)},
-          "CreateEighth field", eighthCall, 0);
+          "CreateEighth field", eighthCall, kolvex::kInterlacedFrame);
 }
 
 }  // namespace compare

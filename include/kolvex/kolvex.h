@@ -15,6 +15,7 @@
 #include <kolvex/core/threads.h>
 #include <kolvex/dib/bitmap_file.h>
 #include <kolvex/dib/dib.h>
+#include <kolvex/dib/fields.h>
 #include <kolvex/module/module.h>
 #include <kolvex/platform/exceptions.h>
 #include <kolvex/platform/export.h>

@@ -42,7 +42,8 @@ const char* LoadImage(CRZDIB2& dib, const BYTE* bytes, std::size_t size) {
     return why;
   }
   // The geometry is checked: Create answers false only when memory runs out.
-  if (!dib.Create(plan.bits, plan.width, plan.height, 1)) return kOutOfMemory;
+  if (!dib.Create(plan.bits, plan.width, plan.height, kolvex::kProgressiveFrame))
+    return kOutOfMemory;
   kolvex::detail::ConvertImage(plan, bytes, dib.GetBytes());
   // A 32-bit file without an alpha mask keeps its fourth bytes, which carry
   // no alpha.

@@ -58,7 +58,7 @@ bool CRZDIB2::CreateFromDC(HDC hDC, RECT* pArea) {
   // must not outlive it.
   bool created = false;
   try {
-    created = Create(24, info.bmWidth, info.bmHeight, 1);
+    created = Create(24, info.bmWidth, info.bmHeight, kolvex::kProgressiveFrame);
   } catch (...) {
     ::DeleteObject(bitmap);
     throw;

@@ -169,7 +169,7 @@ bool CRZDIBBase2::CreateInterpolatedFrame(const CRZDIBBase2& src, int bOdd, int 
   if (!Create(src)) return false;
   if (GetRzBmiHeader() != nullptr) {
     _CopyBeforeWrite();
-    GetRzBmiHeader()->dwInterlacedFlag = 1;
+    GetRzBmiHeader()->dwInterlacedFlag = kolvex::kProgressiveFrame;
   }
   return promise.Kept(*this, (this->*selector)(src, 0, nInterpolation));
 }

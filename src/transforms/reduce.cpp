@@ -91,7 +91,7 @@ bool CreateReduced(CRZDIBBase2& dst, const CRZDIBBase2& src, LONG factor,
   const std::size_t whole = kolvex::detail::WholeRowsBytes(bitCount, width, height);
   const kolvex::detail::WholeWrite promise(
       dst, whole, whole != 0 && kolvex::detail::RunsOwn(dst, kolvex::detail::kCreate, worker));
-  if (!dst.Create(bitCount, width, height, 1)) return false;
+  if (!dst.Create(bitCount, width, height, kolvex::kProgressiveFrame)) return false;
   if (width == 0 && height == 0) return true;
   return promise.Kept(dst, (dst.*worker)(src, nField));
 }

@@ -76,6 +76,14 @@ static_assert(offsetof(tagRZBMINFOHEADER, dwReserved2) == 56);
 static_assert(offsetof(tagRZBMINFOHEADER, dwInterlacedFlag) == 84);
 static_assert(offsetof(tagRZBMINFOHEADER, dwReserved3) == 88);
 
+namespace kolvex {
+// The values of dwInterlacedFlag (only bit 0 counts). The names of the two
+// fields, and the field operations of the kolvex:: extras, are in
+// <kolvex/dib/fields.h>.
+inline constexpr DWORD kInterlacedFrame = 0;   // two interlaced fields
+inline constexpr DWORD kProgressiveFrame = 1;  // one progressive picture
+}  // namespace kolvex
+
 // The shared, reference-counted data block of CRZDIBBase2. Derived classes
 // append fields (CRzDibData2); these five come first and in this order.
 struct CRzDibBaseData2 {

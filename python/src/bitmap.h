@@ -1,0 +1,123 @@
+// The Python Bitmap: a CRZDIB2 with a lock of its own, and the helpers every
+// family of the module uses to reach it (the lock and the GIL, the library's
+// exceptions turned into Python's, argument checks with their reasons).
+#pragma once
+
+#include <kolvex/kolvex.h>
+
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace kolvex_python {
+
+namespace py = pybind11;
+
+// CRZDIB2 whose block's owner count can be read: a writable view is exported
+// only from a block with one owner, and `shared` reports the others.
+class Dib : public CRZDIB2 {
+ public:
+  Dib() = default;
+  Dib(const Dib& src) = default;  // shares src's block (copies a locked one)
+  Dib& operator=(const Dib& src) = default;
+  // The owners of the block: -1 while locked (private to this object), 0 for
+  // the empty block.
+  LONG Owners() const {
+    const CRzDibBaseData2* block = CRZDIBBase2::_IGetData();
+    return _IsNil(block) ? 0 : _RefCount(block);
+  }
+  // Gives this object a block of its own when it shares one.
+  void MakePrivate() { _CopyBeforeWrite(); }
+};
+
+// One Python Bitmap. Every use of `dib` holds `mutex`, taken with the GIL
+// released (or by try_lock while holding it), and no holder of the mutex waits
+// for the GIL before releasing it, so the two locks never deadlock.
+struct Bitmap {
+  Dib dib;
+  std::mutex mutex;
+  int writableViews = 0;  // live writable views; the block is locked while > 0
+};
+
+// A file or screen failure: OSError(errno, message, path) in Python (the
+// errno picks the subclass: FileNotFoundError, PermissionError...).
+struct OsError : std::runtime_error {
+  OsError(int error, const std::string& message, std::string path = {})
+      : std::runtime_error(message), error(error), path(std::move(path)) {}
+  int error;
+  std::string path;
+};
+
+// Runs f, turning the library's exceptions (thrown by pointer) into C++ ones
+// that the module's translators make Python exceptions of.
+template <class F>
+decltype(auto) Library(F&& f) {
+  try {
+    return f();
+  } catch (CMemoryException* e) {
+    e->Delete();
+    throw std::bad_alloc();
+  } catch (CFileException* e) {
+    const int error = e->m_lOsError > 0 ? static_cast<int>(e->m_lOsError) : EIO;
+    e->Delete();
+    throw OsError(error, "file error");
+  } catch (CException* e) {
+    e->Delete();
+    throw std::runtime_error("the library failed");
+  }
+}
+
+// Runs f on one bitmap with the GIL released and its lock held.
+template <class F>
+decltype(auto) Locked(Bitmap& b, F&& f) {
+  py::gil_scoped_release nogil;
+  std::lock_guard<std::mutex> hold(b.mutex);
+  return Library(std::forward<F>(f));
+}
+
+// The same on two bitmaps (possibly one object twice).
+template <class F>
+decltype(auto) Locked(Bitmap& a, Bitmap& b, F&& f) {
+  py::gil_scoped_release nogil;
+  if (&a == &b) {
+    std::lock_guard<std::mutex> hold(a.mutex);
+    return Library(std::forward<F>(f));
+  }
+  std::scoped_lock hold(a.mutex, b.mutex);
+  return Library(std::forward<F>(f));
+}
+
+// Takes the bitmap's lock from code that holds the GIL (properties, buffer
+// slots): at once when it is free, otherwise with the GIL released while
+// waiting, so that a pixel operation on another thread can finish.
+std::unique_lock<std::mutex> LockHoldingGil(Bitmap& b);
+
+// ---- Argument checks; each throws ValueError with the reason. ----
+
+// The bitmap has a header and pixels.
+void RequirePixels(const CRZDIB2& dib, const char* operation);
+// Its bit count is one of `bits`.
+void RequireDepth(const CRZDIB2& dib, const char* operation, std::initializer_list<int> bits);
+// width x height at `bits` fits the library's limits (header, image and slack
+// in 31 bits; no negative side).
+void RequireGeometry(int bits, std::int64_t width, std::int64_t height);
+// "W x H, B bits", for messages.
+std::string Describe(const CRZDIB2& dib);
+
+// The field an operation keeps: None (the library's own rule), "even", "odd"
+// or a kolvex.Field.
+std::optional<kolvex::Field> ParseField(const py::object& field);
+
+// The families, each registering its part of the module.
+void RegisterBitmap(py::module_& m, py::class_<Bitmap>& cls);
+void RegisterViews(py::module_& m, py::class_<Bitmap>& cls);
+void RegisterFiles(py::module_& m, py::class_<Bitmap>& cls);
+void RegisterScreen(py::module_& m, py::class_<Bitmap>& cls);
+void RegisterCache(py::module_& m, py::class_<Bitmap>& cls);
+
+}  // namespace kolvex_python
