@@ -14,6 +14,7 @@
 #include "core/kernel_dispatch.h"
 #include "transforms/transform_rows.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -87,6 +88,16 @@ constexpr ReduceKernels kPlainReduce{ReducePlain<N, 2, 2>, ReducePlain<N, 2, 1>,
 namespace {
 
 using x86::FirstLanes64;
+
+// The output pixels before the first row's next kAlign-byte boundary, where
+// whole pixels reach it, or 0: a vector load that spans two cache lines costs
+// two, and pixels lie 144 bytes (16 modulo 64) behind the start of a buffer,
+// so the vector steps start there and the pixels before go to the tail code.
+template <std::size_t kInPerOut, std::size_t kAlign>
+inline std::size_t AlignedStart(const BYTE* row, std::size_t outPixels) {
+  const std::size_t before = (0 - reinterpret_cast<std::uintptr_t>(row)) % kAlign;
+  return before % kInPerOut == 0 ? std::min(before / kInPerOut, outPixels) : 0;
+}
 
 // ---- SSE2: bytes widened to 16 bits by unpacking with zero. 24-bit pixels
 // are first spread to 4 bytes each (4 per vector) with whole-register shifts,
@@ -303,7 +314,8 @@ KOLVEX_AVX2 inline __m256i Drop4thBytes(__m256i v) {
 template <int kRows>
 KOLVEX_AVX2 void Quarter32Avx2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
   const __m256i ones = _mm256_set1_epi8(1);
-  std::size_t x = 0;
+  std::size_t x = AlignedStart<8, 32>(rows[0], outPixels);
+  ReducePixels<4, 2, kRows>(rows, out, 0, x);
   for (; x + 8 <= outPixels; x += 8) {  // 16 source pixels per row
     __m256i a = Load256(rows[0] + 8 * x);
     __m256i b = Load256(rows[0] + 8 * x + 32);
@@ -336,7 +348,8 @@ template <int kRows>
 KOLVEX_AVX2 void Eighth32Avx2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
   const __m256i quad = QuadShuffle32();
   const __m256i ones = _mm256_set1_epi16(1);
-  std::size_t x = 0;
+  std::size_t x = AlignedStart<16, 32>(rows[0], outPixels);
+  ReducePixels<4, 4, kRows>(rows, out, 0, x);
   for (; x + 8 <= outPixels; x += 8) {  // 32 source pixels per row
     __m256i m[4];
     for (int k = 0; k < 4; ++k) {
@@ -565,12 +578,14 @@ KOLVEX_AVX512 inline void Eighth24Step512(const BYTE* const* rows, std::size_t x
 // Whole steps while their unmasked loads and stores stay inside the row
 // (kInPerOut: source bytes per output pixel; kOvershoot: how far the last
 // load reaches past the step's source bytes, and the store past its output,
-// counted in source bytes), then masked steps for the rest.
+// counted in source bytes), then masked steps for the rest; a first masked
+// step takes the pixels before the first aligned load (AlignedStart).
 template <void (*Whole)(const BYTE* const*, std::size_t, std::size_t, BYTE*),
           void (*Masked)(const BYTE* const*, std::size_t, std::size_t, BYTE*),
           std::size_t kInPerOut, std::size_t kOvershoot>
 KOLVEX_AVX512 void Steps512(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
-  std::size_t x = 0;
+  std::size_t x = AlignedStart<kInPerOut, 64>(rows[0], outPixels);
+  if (x > 0) Masked(rows, 0, x, out);
   for (; kInPerOut * (x + 16) + kOvershoot <= kInPerOut * outPixels; x += 16) {
     Whole(rows, x, 16, out);
   }
