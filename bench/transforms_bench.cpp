@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 
@@ -96,6 +97,35 @@ void BM_InterpolatedFrame(benchmark::State& state) {
       false);
 }
 
+// Where splitting pays: a horizontal mirror and a quarter of a 32-bit frame
+// of `bytes` (a square one, 4-pixel multiples) into a destination made
+// beforehand, every size split (SetSplitBytes(0)) into bands for `threads`
+// threads, on the wall clock. The size where two threads first beat one is the
+// library's threshold (core/bands.h); the frames stay in the cache.
+void BM_Split(benchmark::State& state) {
+  const auto side = static_cast<int>(std::sqrt(static_cast<double>(state.range(0)) / 4)) / 4 * 4;
+  const bool quarter = state.range(2) != 0;
+  BenchDib src;
+  BenchDib dst;
+  if (!kolvex_bench::MakeNoise(src, {side, side, 32}, 1) ||
+      !dst.Create(32, quarter ? side / 2 : side, quarter ? side / 2 : side, 1)) {
+    state.SkipWithError("out of memory");
+    return;
+  }
+  kolvex::testing::SetSplitBytes(0);
+  kolvex::SetThreads(static_cast<int>(state.range(1)));
+  for (auto _ : state) {
+    if (!(quarter ? dst._GetQuarterDIB(src, 0) : dst.Mirror(1, 0, src))) {
+      state.SkipWithError("operation failed");
+      break;
+    }
+    benchmark::ClobberMemory();
+  }
+  kolvex::SetThreads(0);
+  kolvex::testing::SetSplitBytes(-1);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * src.DIBSize());
+}
+
 void Frames(benchmark::internal::Benchmark* b) {
   b->ArgNames({"w", "h", "bits"});
   for (WORD bits : {24, 32}) {
@@ -115,5 +145,9 @@ BENCHMARK(BM_MirrorHorizontal)->Apply(Frames);
 BENCHMARK(BM_MirrorVertical)->Apply(Frames);
 BENCHMARK(BM_CopyField)->Apply(Frames);
 BENCHMARK(BM_InterpolatedFrame)->Apply(Frames);
+BENCHMARK(BM_Split)
+    ->ArgNames({"bytes", "threads", "quarter"})
+    ->ArgsProduct({benchmark::CreateRange(16 << 10, 4 << 20, 2), {1, 2}, {0, 1}})
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -74,6 +74,7 @@ Status RunFrames(const Args& args, std::size_t skip, const Operation& op) {
     jobs.push_back({words[0], words[1], {}});
   }
   const unsigned threads = std::min<unsigned>(JobsOption(args), static_cast<unsigned>(jobs.size()));
+  if (threads > 1) kolvex::SetThreads(1);  // frames already run at once: each on its own thread
   if (dir != nullptr) {
     try {
       EnsureDirectory(*dir);

@@ -289,6 +289,7 @@ Status RunPipe(const std::vector<std::string>& words) {
     throw UsageError("--output-format is for raw frames (--size and --format)");
   }
   const unsigned jobs = JobsOption(own);
+  if (jobs > 1) kolvex::SetThreads(1);  // frames already run at once: each on its own thread
 
   // Writing into the file being read would overwrite what is still to come,
   // or read the results back without end; the shell has opened both already.

@@ -2,6 +2,7 @@
 
 #include "test_support.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -61,6 +62,8 @@ TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
                           DIB_RGB_COLORS, SRCCOPY),
             0);
   RECT wholeRows{1, 2, 201, 99}, paddedRows{0, 0, 203, 97};
+  CRZDIB2 padded;  // rows with padding, large enough for its clearing to wait for its writer
+  ASSERT_TRUE(kt::CreateRandom(padded, 24, 203, 121, 0, 7));
   using Make = std::function<bool(CRZDIB2&)>;
   const std::pair<const char*, Make> makers[] = {
       {"Create", [](CRZDIB2& d) { return d.Create(24, 203, 97, 0); }},
@@ -82,6 +85,28 @@ TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
       {"CreateFromDC", [&](CRZDIB2& d) { return d.CreateFromDC(surface.dc, &wholeRows); }},
       {"CreateFromDC, padded rows",
        [&](CRZDIB2& d) { return d.CreateFromDC(surface.dc, &paddedRows); }},
+      {"Create like another", [&](CRZDIB2& d) { return d.Create(padded); }},
+      {"Create+Mirror", [&](CRZDIB2& d) { return d.Create(padded) && d.Mirror(1, 0, padded); }},
+      {"Create+CopyField", [&](CRZDIB2& d) { return d.Create(padded) && d.CopyField(padded, 1); }},
+      {"Create+ClearDIB",
+       [&](CRZDIB2& d) {
+         d.Create(padded);
+         d.ClearDIB(0x7E);
+         return true;
+       }},
+      {"Create, then shared",
+       [&](CRZDIB2& d) {
+         CRZDIB2 made;
+         if (!made.Create(padded)) return false;
+         d = made;
+         return true;
+       }},
+      {"Create, then a smaller copy",
+       [&](CRZDIB2& d) {
+         d.Create(padded);
+         d.AssignCopy(src);
+         return true;
+       }},
       {"quarter writing nothing",
        [&](CRZDIB2& d) {
          LazyQuarter lazy;
@@ -115,6 +140,46 @@ TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
     reused.SetCacheInfo(kt::CacheKey(1));  // a full CRZDIB2 block (asan checks the write)
     EXPECT_TRUE(reused.EqualCacheInfo(kt::CacheKey(1)));
   }
+}
+
+// A client class that reaches its pixels through the block, where no
+// accessor sees it.
+class ThroughTheBlock final : public CRZDIB2 {
+ public:
+  bool Holds(BYTE value) const {
+    return std::all_of(pData->pBytes, pData->pBytes + DIBSize(),
+                       [=](BYTE b) { return b == value; });
+  }
+  void Fill(BYTE value) { std::fill(pData->pBytes, pData->pBytes + DIBSize(), value); }
+  const void* Header() const { return pData->pBmiHeader; }
+};
+
+// Reused storage whose clearing Create(src) left to its writer is cleared
+// before another object shares it, and is never left so for a client class.
+TEST(StorageReuse, StorageLeftUnclearedIsNeitherSharedNorLeftToClientClasses) {
+  const ReuseLimit on(64 * 1024);
+  CRZDIB2 like;
+  ASSERT_TRUE(kt::CreateRandom(like, 24, 203, 121, 0, 3));
+  const void* base = nullptr;
+  {
+    CRZDIB2 dirty;
+    ASSERT_TRUE(dirty.Create(like));
+    dirty.ClearDIB(0xA5);
+    base = dirty.GetRzBmiHeader();
+  }
+  CRZDIB2 plain;
+  ASSERT_TRUE(plain.Create(like));
+  ThroughTheBlock sharer;
+  static_cast<CRZDIB2&>(sharer) = plain;
+  ASSERT_EQ(sharer.Header(), base) << "not reused";
+  EXPECT_TRUE(sharer.Holds(0));
+  plain.Delete();
+  sharer.Delete();
+  ThroughTheBlock client;  // on the same region again
+  ASSERT_TRUE(client.Create(like));
+  ASSERT_EQ(client.Header(), base) << "not reused";
+  client.Fill(0x3C);
+  EXPECT_TRUE(kt::AllBytes(client, 0x3C));  // its accessors find nothing to clear
 }
 
 TEST(StorageReuseThreads, ManyThreadsTakeAndReleaseUnderAChangingLimit) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <climits>
 #include <functional>
+#include <map>
 #include <string>
 #include <tuple>
 
@@ -175,136 +176,209 @@ struct PageGuardedImage {
   Dib dib;
 };
 
-// op(dst, src) at every level into a target refilled with noise gives expected(noise), else the
-// plain level's bytes.
-template <class Op>
-void ExpectEveryLevel(PageGuardedImage& src, LONG width, LONG height, const Op& op,
-                      const std::function<Bytes(const Bytes&)>& expected, const std::string& what) {
-  if (width <= 0 || height <= 0) return;
-  PageGuardedImage dst(src.header.biBitCount, width, height, src.guard, src.shift);
-  kt::FillRandom(dst.dib, 99);
-  Bytes want = expected ? expected(kt::Pixels(dst.dib)) : Bytes{};
-  for (int level = 0; level <= static_cast<int>(kolvex::testing::BestKernelLevel()); ++level) {
-    EXPECT_TRUE(kolvex::testing::SetKernelLevel(static_cast<KernelLevel>(level)));
-    kt::FillRandom(dst.dib, 99);
-    EXPECT_TRUE(op(dst.dib, src.dib)) << what << " at level " << level;
-    if (want.empty()) want = kt::Pixels(dst.dib);
-    EXPECT_TRUE(kt::Pixels(dst.dib) == want) << what << " at level " << level;
-  }
-  kolvex::testing::SetKernelLevel(kolvex::testing::BestKernelLevel());
-}
+using Op = std::function<bool(Dib&, const Dib&)>;
+// The bytes op must leave in a target that starts as the given noise; null: the plain level's.
+using Oracle = std::function<Bytes(const Bytes&)>;
 
-// family(src, label) on random sources (half of two values: ties) of widths 1..67 (every vector
-// tail at every pixel size) and wider, several heights, both guards; with the guard before, rows
-// start at every address modulo 4 over the heights (the only way aligning kernels meet rows needing
-// no first step).
-template <class Family>
-void ForEachSource(std::initializer_list<WORD> bitCounts, Family family) {
+// One page-guarded source at one kernel level.
+struct Case {
+  const PageGuardedImage& src;
+  KernelLevel level;
+  mutable std::map<std::pair<LONG, LONG>, std::unique_ptr<PageGuardedImage>> targets{};
+
+  LONG W() const { return src.header.biWidth; }
+  LONG H() const { return src.header.biHeight; }
+  const Dib& S() const { return src.dib; }
+  std::string Label() const {
+    return std::to_string(S().DIBBitCount()) + " bits " + std::to_string(W()) + "x" +
+           std::to_string(H()) +
+           (src.guard == Guard::After ? " guard after"
+                                      : " guard before, shift " + std::to_string(src.shift));
+  }
+
+  // op(dst, src) into a w x h target filled with noise, on the same side of its guard.
+  void Expect(LONG w, LONG h, const Op& op, const Oracle& oracle, const std::string& what) const {
+    if (w <= 0 || h <= 0) return;
+    auto& target = targets[{w, h}];
+    if (!target)
+      target = std::make_unique<PageGuardedImage>(S().DIBBitCount(), w, h, src.guard, src.shift);
+    Dib& dst = target->dib;
+    kt::FillRandom(dst, 99);
+    Bytes want = oracle ? oracle(kt::Pixels(dst)) : Bytes{};
+    if (!oracle) {
+      kolvex::testing::SetKernelLevel(KernelLevel::Plain);
+      EXPECT_TRUE(op(dst, S()));
+      want = kt::Pixels(dst);
+      kt::FillRandom(dst, 99);
+      kolvex::testing::SetKernelLevel(level);
+    }
+    EXPECT_TRUE(op(dst, S())) << what << " of " << Label();
+    EXPECT_TRUE(kt::Pixels(dst) == want) << what << " of " << Label();
+  }
+};
+
+// Random sources (half of two values: ties) of widths 1..67 (every vector tail at every pixel
+// size) and wider, several heights, both guards; with the guard before, rows start at every
+// address modulo 4 over the heights (the only way aligning kernels meet rows needing no first
+// step). Made once per depth.
+const std::vector<std::unique_ptr<PageGuardedImage>>& Sources(WORD bits) {
+  static std::map<WORD, std::vector<std::unique_ptr<PageGuardedImage>>> made;
+  auto& sources = made[bits];
+  if (!sources.empty()) return sources;
   std::vector<int> widths;
   for (int w = 1; w <= 67; ++w) widths.push_back(w);
   for (int w : {96, 131, 257}) widths.push_back(w);
-  std::uint32_t seed = 1;
-  for (WORD bits : bitCounts) {
-    for (int width : widths) {
-      for (int height : {1, 2, 3, 5, 8, 13}) {
-        for (Guard guard : {Guard::After, Guard::Before}) {
-          const std::size_t shift =
-              guard == Guard::Before ? static_cast<std::size_t>(width + height) % 4 : 0;
-          PageGuardedImage src(bits, width, height, guard, shift);
-          kt::FillRandom(src.dib, ++seed);
-          if (seed % 4 < 2) {
-            for (int i = 0; i < src.dib.DIBSize(); ++i) src.dib.GetBytes()[i] &= 1;
-          }
-          family(src,
-                 std::to_string(bits) + " bits " + std::to_string(width) + "x" +
-                     std::to_string(height) +
-                     (src.guard == Guard::After ? " guard after"
-                                                : " guard before, shift " + std::to_string(shift)));
+  std::uint32_t seed = bits;
+  for (int width : widths) {
+    for (int height : {1, 2, 3, 5, 8, 13}) {
+      for (Guard guard : {Guard::After, Guard::Before}) {
+        const std::size_t shift =
+            guard == Guard::Before ? static_cast<std::size_t>(width + height) % 4 : 0;
+        auto& src = *sources.emplace_back(
+            std::make_unique<PageGuardedImage>(bits, width, height, guard, shift));
+        kt::FillRandom(src.dib, ++seed);
+        if (seed % 4 < 2) {
+          for (int i = 0; i < src.dib.DIBSize(); ++i) src.dib.GetBytes()[i] &= 1;
         }
       }
     }
   }
+  return sources;
 }
 
-void Fills(PageGuardedImage& src, const std::string& label) {
-  ExpectEveryLevel(
-      src, src.header.biWidth, src.header.biHeight,
-      [](auto& d, auto&) {
+template <int kVertical>
+void MirrorCase(const Case& c) {
+  c.Expect(
+      c.W(), c.H(), [](Dib& d, const Dib& s) { return d.Mirror(1, kVertical, s); },
+      [&](const Bytes& b) { return Mirrored(c.S(), true, kVertical, b); }, "mirror");
+}
+
+// Quarter (kFactor 2) or eighth of square blocks (kField 0), of field 1 or of field 0 (2).
+template <int kFactor, int kField>
+void ReductionCase(const Case& c) {
+  c.Expect(
+      c.W() / kFactor, c.H() / kFactor,
+      [](Dib& d, const Dib& s) {
+        return kFactor == 2 ? d._GetQuarterDIB(s, kField) : d._GetEighthDIB(s, kField);
+      },
+      [&](const Bytes& b) { return Reduced(c.S(), kFactor, kField, b); }, "reduction");
+}
+
+void FillCase(const Case& c) {
+  c.Expect(
+      c.W(), c.H(),
+      [](Dib& d, const Dib&) {
         d.ClearDIB(static_cast<UINT>(0x80C0FFEEu));
         return true;
       },
-      nullptr, "fill of " + label);
+      nullptr, "fill");
 }
 
-// Mirroring at 24, 32 and 64 bits; reductions, scaling (the same size a whole copy), frames, fills
-// (no plain loop) and brightness in place (levels inside and beyond the range) at 24 and 32; the
-// median at 8, 24, 32.
-void Transforms(PageGuardedImage& src, const std::string& label) {
-  const LONG w = src.header.biWidth;
-  const LONG h = src.header.biHeight;
-  const WORD bits = src.header.biBitCount;
-  const Dib& s = src.dib;
-  auto same = [&](LONG tw, LONG th, const auto& op,
-                  const std::function<Bytes(const Bytes&)>& expected, const std::string& what) {
-    ExpectEveryLevel(src, tw, th, op, expected, what + " of " + label);
-  };
-  if (bits != 64) {
-    same(
-        w, h, [](auto& d, auto& s) { return d.Median3x3(s); },
-        [&](const Bytes& b) { return Median(s, b); }, "median");
-  }
-  for (int vertical : {0, 1}) {
-    if (bits == 8) break;
-    same(
-        w, h, [vertical](auto& d, auto& s) { return d.Mirror(1, vertical, s); },
-        [&](const Bytes& b) { return Mirrored(s, true, vertical, b); },
-        "mirror (vertical " + std::to_string(vertical) + ")");
-  }
-  if (bits == 8 || bits == 64) return;
-  for (int level : {INT_MIN, -1, 0, 1, 127, 128, 129, 200, 255, 256, INT_MAX}) {
-    same(
-        w, h, [level](auto& d, auto&) { return d.AdjustBrightness(level); },
-        [&](const Bytes& b) { return Brightened(level, bits, w, h, b); },
-        "brightness " + std::to_string(level));
-  }
-  for (int field : {0, 1, 2}) {
-    same(
-        w / 2, h / 2, [field](auto& d, auto& s) { return d._GetQuarterDIB(s, field); },
-        [&](const Bytes& b) { return Reduced(s, 2, field, b); },
-        "quarter field " + std::to_string(field));
-    same(
-        w / 4, h / 4, [field](auto& d, auto& s) { return d._GetEighthDIB(s, field); },
-        [&](const Bytes& b) { return Reduced(s, 4, field, b); },
-        "eighth field " + std::to_string(field));
-  }
-  const std::pair<LONG, LONG> targets[] = {
-      {std::max<LONG>(1, w * 2 / 3), std::max<LONG>(1, h * 2 / 3)},
-      {std::max<LONG>(1, w / 3), h},
-      {w * 3 / 2 + 1, h * 3 / 2 + 1},
-      {w + 7, std::max<LONG>(1, h - 1)}};
-  for (const auto& [tw, th] : targets) {
-    same(
-        tw, th, [tw = tw, th = th](auto& d, auto& s) { return d.Scale(s, tw, th); },
-        [&, tw = tw, th = th](const Bytes& b) {
-          return tw == w && th == h ? kt::Pixels(s) : Scaled(s, tw, th, -1, b);
-        },
-        "scale to " + std::to_string(tw) + "x" + std::to_string(th));
-  }
-  for (int odd : {0, 1}) {
-    same(
-        w, h,
-        [odd](auto& d, auto& s) {
-          return odd != 0 ? d._GetOddFrame(s, 0, 1) : d._GetEvenFrame(s, 0, 1);
-        },
-        [&](const Bytes&) { return Framed(s, StoredField(h, odd != 0), true); },
-        "interpolated frame (odd " + std::to_string(odd) + ")");
-  }
-  Fills(src, label);
-}
+struct Family {
+  const char* name;
+  std::vector<WORD> depths;
+  void (*check)(const Case&);
+};
 
-TEST(Kernels, TransformsAndFiltersMatchAPlainLoopAtEveryLevel) {
-  ForEachSource({8, 24, 32, 64}, Transforms);
-}
+// Mirroring at 24, 32 and 64 bits; the median at 8, 24 and 32; the rest at 24 and 32: brightness
+// in place (levels inside and beyond the range), scaling (the same size a whole copy), frames and
+// fills (no plain loop: the plain level's bytes).
+const Family kFamilies[] = {
+    {"Median",
+     {8, 24, 32},
+     [](const Case& c) {
+       c.Expect(
+           c.W(), c.H(), [](Dib& d, const Dib& s) { return d.Median3x3(s); },
+           [&](const Bytes& b) { return Median(c.S(), b); }, "median");
+     }},
+    {"MirrorHorizontal", {24, 32, 64}, MirrorCase<0>},
+    {"MirrorBoth", {24, 32, 64}, MirrorCase<1>},
+    {"Brightness",
+     {24, 32},
+     [](const Case& c) {
+       for (int level : {INT_MIN, -1, 0, 1, 127, 128, 129, 200, 255, 256, INT_MAX}) {
+         c.Expect(
+             c.W(), c.H(), [level](Dib& d, const Dib&) { return d.AdjustBrightness(level); },
+             [&](const Bytes& b) {
+               return Brightened(level, c.src.header.biBitCount, c.W(), c.H(), b);
+             },
+             "brightness " + std::to_string(level));
+       }
+     }},
+    {"QuarterBox", {24, 32}, ReductionCase<2, 0>},
+    {"QuarterField1", {24, 32}, ReductionCase<2, 1>},
+    {"QuarterField0", {24, 32}, ReductionCase<2, 2>},
+    {"EighthBox", {24, 32}, ReductionCase<4, 0>},
+    {"EighthField1", {24, 32}, ReductionCase<4, 1>},
+    {"EighthField0", {24, 32}, ReductionCase<4, 2>},
+    {"Scale",
+     {24, 32},
+     [](const Case& c) {
+       const LONG w = c.W();
+       const LONG h = c.H();
+       for (auto [tw, th] :
+            {std::pair{std::max<LONG>(1, w * 2 / 3), std::max<LONG>(1, h * 2 / 3)},
+             std::pair{std::max<LONG>(1, w / 3), h}, std::pair{w * 3 / 2 + 1, h * 3 / 2 + 1},
+             std::pair{w + 7, std::max<LONG>(1, h - 1)}}) {
+         c.Expect(
+             tw, th, [tw = tw, th = th](Dib& d, const Dib& s) { return d.Scale(s, tw, th); },
+             [&, tw = tw, th = th](const Bytes& b) {
+               return tw == w && th == h ? kt::Pixels(c.S()) : Scaled(c.S(), tw, th, -1, b);
+             },
+             "scale to " + std::to_string(tw) + "x" + std::to_string(th));
+       }
+     }},
+    {"InterpolatedFrame",
+     {24, 32},
+     [](const Case& c) {
+       for (int odd : {0, 1}) {
+         c.Expect(
+             c.W(), c.H(),
+             [odd](Dib& d, const Dib& s) {
+               return odd != 0 ? d._GetOddFrame(s, 0, 1) : d._GetEvenFrame(s, 0, 1);
+             },
+             [&](const Bytes&) { return Framed(c.S(), StoredField(c.H(), odd != 0), true); },
+             "interpolated frame (odd " + std::to_string(odd) + ")");
+       }
+     }},
+    {"Fill", {24, 32}, FillCase},
+};
+
+// One family at one depth and one level, on every source.
+class KernelMatrix : public testing::Test {
+ public:
+  KernelMatrix(const Family& family, WORD bits, KernelLevel level)
+      : family_(family), bits_(bits), level_(level) {}
+  void TestBody() override {
+    ASSERT_TRUE(kolvex::testing::SetKernelLevel(level_));
+    for (const auto& src : Sources(bits_)) family_.check(Case{*src, level_});
+  }
+  void TearDown() override { kolvex::testing::SetKernelLevel(kolvex::testing::BestKernelLevel()); }
+
+ private:
+  const Family& family_;
+  WORD bits_;
+  KernelLevel level_;
+};
+
+// Kernels/<family>.MatchesPlainLoop/<depth>bit_<level>, at the levels this processor has.
+const bool kMatrixRegistered = [] {
+  const char* const levels[] = {"Plain", "SSE2", "AVX2", "AVX512"};
+  for (const Family& family : kFamilies) {
+    for (WORD bits : family.depths) {
+      for (int l = 0; l <= static_cast<int>(kolvex::testing::BestKernelLevel()); ++l) {
+        const auto level = static_cast<KernelLevel>(l);
+        const std::string name = "MatchesPlainLoop/" + std::to_string(bits) + "bit_" + levels[l];
+        testing::RegisterTest(("Kernels/" + std::string(family.name)).c_str(), name.c_str(),
+                              nullptr, nullptr, __FILE__, __LINE__,
+                              [&family, bits, level]() -> testing::Test* {
+                                return new KernelMatrix(family, bits, level);
+                              });
+      }
+    }
+  }
+  return true;
+}();
 
 // Unpadded frames of a megabyte or more take the streaming path, from several cache-line offsets.
 TEST(Kernels, FillsOfLongRunsMatchThePlainLevel) {
@@ -312,7 +386,11 @@ TEST(Kernels, FillsOfLongRunsMatchThePlainLevel) {
     for (LONG width : {1024, 1032, 1036}) {
       for (Guard guard : {Guard::After, Guard::Before}) {
         PageGuardedImage src(bits, width, 361, guard);
-        Fills(src, std::to_string(bits) + " bits " + std::to_string(width) + "x361");
+        for (int l = 1; l <= static_cast<int>(kolvex::testing::BestKernelLevel()); ++l) {
+          kolvex::testing::SetKernelLevel(static_cast<KernelLevel>(l));
+          FillCase(Case{src, static_cast<KernelLevel>(l)});
+        }
+        kolvex::testing::SetKernelLevel(kolvex::testing::BestKernelLevel());
       }
     }
   }
@@ -420,6 +498,42 @@ TEST_F(Pixels, FramesAndFieldCopiesTakeTheFieldOfTheParityAndSwapBit) {
     expected = Framed(src, field, method == 1);
     ASSERT_TRUE(src.CreateInterpolatedFrame(src, bOdd, method));  // reads its former rows
     EXPECT_EQ(kt::Pixels(src), expected);
+  }
+}
+
+// A client class asked whether packed code may run: it counts the questions.
+class AskedDib : public Dib {
+ public:
+  explicit AskedDib(bool answer) : answer_(answer) {}
+  int asked = 0;
+
+ protected:
+  bool _UseMMXInstructions() override {
+    ++asked;
+    return answer_;
+  }
+
+ private:
+  bool answer_;
+};
+
+// Only the interpolating frame workers ask, once per call, and the bytes are
+// the same whatever the answer.
+TEST_F(Pixels, OnlyInterpolatedFramesAskForPackedCodeOncePerCall) {
+  Dib src;
+  ASSERT_TRUE(kt::CreateRandom(src, 24, 13, 9, 0, 4));
+  for (bool answer : {false, true}) {
+    AskedDib d(answer);
+    ASSERT_TRUE(d.CreateInterpolatedFrame(src, 1, 1));
+    EXPECT_EQ(d.asked, 1);
+    EXPECT_EQ(kt::Pixels(d), Framed(src, StoredField(9, true), true));
+    ASSERT_TRUE(d._GetEvenFrame(src, 0, 1) && d._GetOddFrame(src, 1, 1));
+    EXPECT_EQ(d.asked, 3);
+    ASSERT_TRUE(d.CreateInterpolatedFrame(src, 1, 0) && d.CopyField(src, 1) &&
+                d.CreateQuarter(src) && d.CreateEighth(src) && d.CreateScaled(src, 7, 5) &&
+                d.Create(src) && d.Mirror(1, 1, src) && d.Median3x3(src) && d.AdjustBrightness(3));
+    d.ClearDIB(1u);
+    EXPECT_EQ(d.asked, 3) << answer;
   }
 }
 

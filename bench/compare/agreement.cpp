@@ -26,13 +26,13 @@ std::unique_ptr<BenchDib> CopyOf(const BenchDib& dib, const Geometry& g) {
   return copy;
 }
 
-Geometry GeometryOf(const BenchDib& dib) {
+Geometry GeometryOf(const CRZDIB2& dib) {
   return {dib.DIBWidth(), dib.DIBHeight(), dib.DIBBitCount()};
 }
 
 // How `actual` differs from `expected`, `border` pixels in from each edge,
 // padding bytes left out.
-std::string Verdict(const BenchDib& expected, const BenchDib& actual, const Geometry& g, int border,
+std::string Verdict(const CRZDIB2& expected, const CRZDIB2& actual, const Geometry& g, int border,
                     bool exact) {
   std::size_t differ = 0;
   std::size_t total = 0;
@@ -63,7 +63,12 @@ std::vector<std::string> Check(const Operation& op, const BenchDib& source) {
   const bool makesResult = op.section == Section::AsCalled && !op.inPlace;
   const auto start = MakeFrame(op.target, !makesResult);
   if (!start) return {Line(op, "", "no memory to check")};
-  auto expected = makesResult ? std::make_unique<BenchDib>() : CopyOf(*start, op.target);
+  std::unique_ptr<CRZDIB2> expected;
+  if (makesResult) {
+    expected = std::make_unique<CRZDIB2>();
+  } else {
+    expected = CopyOf(*start, op.target);
+  }
   if (!expected) return {Line(op, "", "no memory to check")};
   if (!op.ours(*expected, source)) return {Line(op, "", "ours failed")};
   if (!(GeometryOf(*expected) == op.target)) {

@@ -7,7 +7,10 @@
 // through their workers), as the peers do. The section "as called" times the
 // public call as a client writes it in a frame loop: the result object reused
 // from frame to frame, its storage made by the call, beside the peer's call
-// into a buffer made once.
+// into a buffer made once. Both run ours and OpenCV on one thread; the calls
+// "as called" run a second time with the default threads of both (ours: one
+// per processor; OpenCV's own default), timed on the wall clock, as users
+// call both.
 #pragma once
 
 #include "bench_dib.h"
@@ -40,7 +43,7 @@ struct Geometry {
 
 // One way to compute an operation: ours or a peer's. Writes dst from src; an
 // operation in place changes dst and ignores src.
-using Run = std::function<bool(BenchDib& dst, const BenchDib& src)>;
+using Run = std::function<bool(CRZDIB2& dst, const CRZDIB2& src)>;
 
 struct Peer {
   std::string name;
@@ -64,9 +67,10 @@ struct Operation {
   int border = 0;
   bool inPlace = false;  // changes the target alone (as called: the frame itself)
   Section section = Section::Kernel;
-  DWORD sourceFlag = 1;  // interlaced flag word of the source frames (1: progressive)
-  std::string kernel{};  // as called: the kernel operation behind the call, if any
-  std::size_t plan = 0;  // its pools (pools.h)
+  DWORD sourceFlag = 1;   // interlaced flag word of the source frames (1: progressive)
+  bool threaded = false;  // as called with the default threads
+  std::string kernel{};   // as called: the kernel operation behind the call, if any
+  std::size_t plan = 0;   // its pools (pools.h)
 };
 
 using Operations = std::vector<Operation>;

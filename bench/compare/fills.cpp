@@ -18,7 +18,7 @@ Operation ClearPixel(const Geometry& g) {
                g,
                0,
                static_cast<double>(g.Bytes()),
-               [](BenchDib& d, const BenchDib&) {
+               [](CRZDIB2& d, const CRZDIB2&) {
                  d.ClearDIB(kPixel);
                  return true;
                },
@@ -26,7 +26,7 @@ Operation ClearPixel(const Geometry& g) {
   op.inPlace = true;
   if (g.bits == 32) {
     op.peers.push_back({"std::fill",
-                        [](BenchDib& d, const BenchDib&) {
+                        [](CRZDIB2& d, const CRZDIB2&) {
                           auto* p = reinterpret_cast<std::uint32_t*>(d.GetBytes());
                           std::fill(p, p + d.DIBSize() / 4, kPixel);
                           return true;
@@ -34,7 +34,7 @@ Operation ClearPixel(const Geometry& g) {
                         true});
 #if defined(KOLVEX_HAVE_LIBYUV)
     op.peers.push_back({"libyuv ARGBRect",
-                        [](BenchDib& d, const BenchDib&) {
+                        [](CRZDIB2& d, const CRZDIB2&) {
                           return libyuv::ARGBRect(d.GetBytes(), d.DIBBytesPerLine(), 0, 0,
                                                   d.DIBWidth(), d.DIBHeight(), kPixel) == 0;
                         },
@@ -43,7 +43,7 @@ Operation ClearPixel(const Geometry& g) {
   }
 #if defined(KOLVEX_HAVE_OPENCV)
   op.peers.push_back({"OpenCV setTo",
-                      [](BenchDib& d, const BenchDib&) {
+                      [](CRZDIB2& d, const CRZDIB2&) {
                         View(d).setTo(cv::Scalar(kPixel & 0xFF, (kPixel >> 8) & 0xFF,
                                                  (kPixel >> 16) & 0xFF, kPixel >> 24));
                         return true;
@@ -59,12 +59,12 @@ Operation ClearByte(const Geometry& g) {
                g,
                0,
                static_cast<double>(g.Bytes()),
-               [](BenchDib& d, const BenchDib&) {
+               [](CRZDIB2& d, const CRZDIB2&) {
                  d.ClearDIB(kByte);
                  return true;
                },
                {{"memset",
-                 [](BenchDib& d, const BenchDib&) {
+                 [](CRZDIB2& d, const CRZDIB2&) {
                    std::memset(d.GetBytes(), kByte, static_cast<std::size_t>(d.DIBSize()));
                    return true;
                  },
@@ -82,13 +82,13 @@ Operation CopyBeforeWrite(const Geometry& g) {
                g,
                n,
                n,
-               [](BenchDib& d, const BenchDib& s) {
+               [](CRZDIB2& d, const CRZDIB2& s) {
                  static_cast<CRZDIB2&>(d) = s;
                  d.SetInterlacedFlag(s.GetInterlacedFlag());
                  return d.GetBytes() != s.GetBytes();  // a copy of its own
                },
                {{"memcpy into a buffer",
-                 [](BenchDib& d, const BenchDib& s) {
+                 [](CRZDIB2& d, const CRZDIB2& s) {
                    std::memcpy(d.GetBytes(), s.GetBytes(), static_cast<std::size_t>(s.DIBSize()));
                    return true;
                  },

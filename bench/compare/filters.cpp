@@ -18,7 +18,7 @@ constexpr int kBrightnessLevels[2] = {100, 156};
 // `apply(dib, level index)` alternating between the two levels.
 template <class Apply>
 Run Alternating(Apply apply) {
-  return [apply, next = 0](BenchDib& d, const BenchDib&) mutable {
+  return [apply, next = 0](CRZDIB2& d, const CRZDIB2&) mutable {
     const bool ok = apply(d, next);
     next ^= 1;
     return ok;
@@ -65,19 +65,19 @@ const YuvTables& YuvBrightnessTables() {
 
 void AddLibyuvBrightness(std::vector<Peer>& peers, const Geometry& g) {
   if (g.bits == 32) {
-    peers.push_back({"libyuv RGBColorTable", Alternating([](BenchDib& d, int k) {
+    peers.push_back({"libyuv RGBColorTable", Alternating([](CRZDIB2& d, int k) {
                        return libyuv::RGBColorTable(d.GetBytes(), d.DIBBytesPerLine(),
                                                     YuvBrightnessTables().argb[k].data(), 0, 0,
                                                     d.DIBWidth(), d.DIBHeight()) == 0;
                      }),
                      true});
-    peers.push_back({"libyuv ARGBColorTable", Alternating([](BenchDib& d, int k) {
+    peers.push_back({"libyuv ARGBColorTable", Alternating([](CRZDIB2& d, int k) {
                        return libyuv::ARGBColorTable(d.GetBytes(), d.DIBBytesPerLine(),
                                                      YuvBrightnessTables().argb[k].data(), 0, 0,
                                                      d.DIBWidth(), d.DIBHeight()) == 0;
                      }),
                      true});
-    peers.push_back({"libyuv ARGBLumaColorTable", Alternating([](BenchDib& d, int k) {
+    peers.push_back({"libyuv ARGBLumaColorTable", Alternating([](CRZDIB2& d, int k) {
                        return libyuv::ARGBLumaColorTable(d.GetBytes(), d.DIBBytesPerLine(),
                                                          d.GetBytes(), d.DIBBytesPerLine(),
                                                          YuvBrightnessTables().luma[k].data(),
@@ -86,7 +86,7 @@ void AddLibyuvBrightness(std::vector<Peer>& peers, const Geometry& g) {
                      true});
   } else if (g.RowBytes() % 4 == 0) {
     // The 3-byte pixels of a row as 4-byte groups, every byte mapped alike.
-    peers.push_back({"libyuv ARGBColorTable on bytes", Alternating([](BenchDib& d, int k) {
+    peers.push_back({"libyuv ARGBColorTable on bytes", Alternating([](CRZDIB2& d, int k) {
                        return libyuv::ARGBColorTable(d.GetBytes(), d.DIBBytesPerLine(),
                                                      YuvBrightnessTables().bytes[k].data(), 0, 0,
                                                      d.DIBWidth() * 3 / 4, d.DIBHeight()) == 0;
@@ -128,14 +128,14 @@ Operation Brightness(const Geometry& g) {
       g,
       n,
       n,
-      Alternating([](BenchDib& d, int k) { return d.AdjustBrightness(kBrightnessLevels[k]); }),
+      Alternating([](CRZDIB2& d, int k) { return d.AdjustBrightness(kBrightnessLevels[k]); }),
       {}};
   op.inPlace = true;
 #if defined(KOLVEX_HAVE_LIBYUV)
   AddLibyuvBrightness(op.peers, g);
 #endif
 #if defined(KOLVEX_HAVE_OPENCV)
-  op.peers.push_back({"OpenCV LUT", Alternating([](BenchDib& d, int k) {
+  op.peers.push_back({"OpenCV LUT", Alternating([](CRZDIB2& d, int k) {
                         cv::Mat m = View(d);
                         cv::LUT(m, OpenCvBrightnessTable(d.DIBBitCount(), k), m);
                         return true;
@@ -150,11 +150,10 @@ Operation Brightness(const Geometry& g) {
 Operation Median(const Geometry& g) {
   const double n = static_cast<double>(g.Bytes());
   Operation op{
-      "median 3x3", g, g, n, n, [](BenchDib& d, const BenchDib& s) { return d.Median3x3(s); },
-      {},           1};
+      "median 3x3", g, g, n, n, [](CRZDIB2& d, const CRZDIB2& s) { return d.Median3x3(s); }, {}, 1};
 #if defined(KOLVEX_HAVE_OPENCV)
   op.peers.push_back({"OpenCV medianBlur 3",
-                      [](BenchDib& d, const BenchDib& s) {
+                      [](CRZDIB2& d, const CRZDIB2& s) {
                         cv::Mat out = View(d);
                         cv::medianBlur(View(s), out, 3);
                         return true;
@@ -173,7 +172,7 @@ void AddFilters(Operations& ops, const Geometry& g) {
   ops.push_back(median);
   if (withBrightness) ops.push_back(brightness);
   // A client makes each filtered frame: Create, then the median into it.
-  ops.push_back(AsCalled(median, "Create+Median3x3", [](BenchDib& d, const BenchDib& s) {
+  ops.push_back(AsCalled(median, "Create+Median3x3", [](CRZDIB2& d, const CRZDIB2& s) {
     return d.Create(s) && d.Median3x3(s);
   }));
   // Last: as called, it changes the frames the median reads.

@@ -7,7 +7,8 @@
 // its memory traffic as on a stream of video frames.
 //
 // Two sections (compare.h): the kernels into destinations made beforehand,
-// and the public calls as clients make them. Scaling includes its per-call
+// and the public calls as clients make them, those on one thread and again
+// with the default threads of ours and OpenCV's. Scaling includes its per-call
 // tables, brightness its table (the peers' tables are made once, beforehand).
 // When an operation's benchmarks first run, each peer's bytes are compared
 // with ours; the lines come after the run, before the tables.
@@ -25,10 +26,6 @@
 #include "timing.h"
 
 #include <benchmark/benchmark.h>
-
-#if defined(KOLVEX_HAVE_OPENCV)
-#include <opencv2/core.hpp>
-#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +54,12 @@ Operations AllOperations() {
       for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
         const std::size_t first = ops.size();
         family.add(ops, {w, h, bits});
+        // Each call again with the default threads, on the same pools.
+        for (std::size_t i = first, end = ops.size(); i < end; ++i) {
+          if (ops[i].section != Section::AsCalled) continue;
+          ops.push_back(ops[i]);
+          ops.back().threaded = true;
+        }
         PlanPools(ops, first);
       }
     }
@@ -184,9 +187,6 @@ int main(int argc, char** argv) {
   if (!ApplyOwnFlags(argc, argv, options)) return 2;
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
-#if defined(KOLVEX_HAVE_OPENCV)
-  cv::setNumThreads(1);
-#endif
   SetMemoryLimits(options.cacheMiB << 20, options.hot);
   static const Operations ops = AllOperations();
   PrintFirstLine(RegisterBenchmarks(ops));

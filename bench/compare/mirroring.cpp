@@ -7,7 +7,7 @@ namespace {
 #if defined(KOLVEX_HAVE_LIBYUV)
 // libyuv's mirror; a negative height reads the source bottom up.
 Run LibyuvMirror(int heightSign) {
-  return [=](BenchDib& d, const BenchDib& s) {
+  return [=](CRZDIB2& d, const CRZDIB2& s) {
     const auto mirror = s.DIBBitCount() == 32 ? libyuv::ARGBMirror : libyuv::RGB24Mirror;
     return mirror(s.GetBytes(), s.DIBBytesPerLine(), d.GetBytes(), d.DIBBytesPerLine(),
                   s.DIBWidth(), heightSign * s.DIBHeight()) == 0;
@@ -15,7 +15,7 @@ Run LibyuvMirror(int heightSign) {
 }
 
 // A copy of the rows in reverse order: libyuv's vertical flip.
-bool LibyuvRowsReversed(BenchDib& d, const BenchDib& s) {
+bool LibyuvRowsReversed(CRZDIB2& d, const CRZDIB2& s) {
   libyuv::CopyPlane(s.GetBytes(), s.DIBBytesPerLine(), d.GetBytes(), d.DIBBytesPerLine(),
                     s.DIBWidth() * s.DIBBitCount() / 8, -s.DIBHeight());
   return true;
@@ -24,7 +24,7 @@ bool LibyuvRowsReversed(BenchDib& d, const BenchDib& s) {
 
 #if defined(KOLVEX_HAVE_OPENCV)
 Run OpenCvFlip(int code) {
-  return [=](BenchDib& d, const BenchDib& s) {
+  return [=](CRZDIB2& d, const CRZDIB2& s) {
     cv::Mat out = View(d);
     cv::flip(View(s), out, code);
     return true;
@@ -43,12 +43,12 @@ void AddMirror(Operations& ops, const Geometry& g, const char* name, int bHorizo
       g,
       n,
       n,
-      [=](BenchDib& d, const BenchDib& s) { return d.Mirror(bHorizontal, bVertical, s); },
+      [=](CRZDIB2& d, const CRZDIB2& s) { return d.Mirror(bHorizontal, bVertical, s); },
       std::move(peers)};
   ops.push_back(op);
   const std::string call =
       "Create+Mirror(" + std::to_string(bHorizontal) + "," + std::to_string(bVertical) + ")";
-  ops.push_back(AsCalled(op, call, [=](BenchDib& d, const BenchDib& s) {
+  ops.push_back(AsCalled(op, call, [=](CRZDIB2& d, const CRZDIB2& s) {
     return d.Create(s) && d.Mirror(bHorizontal, bVertical, s);
   }));
 }

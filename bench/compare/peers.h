@@ -15,6 +15,10 @@
 
 namespace compare {
 
+// Ours and OpenCV on one thread each, or both with their default threads (as
+// users call them). libyuv has no threads of its own.
+void UseDefaultThreads(bool defaults);
+
 #if defined(KOLVEX_HAVE_LIBYUV)
 // libyuv's box or nearest scaling of every `rowStep`-th stored row from
 // `firstRow` into all of dst.
@@ -24,7 +28,7 @@ Run LibyuvScale(libyuv::FilterMode filter, int rowStep = 1, int firstRow = 0);
 #if defined(KOLVEX_HAVE_OPENCV)
 // A Mat over every `rowStep`-th stored row of `dib` from `firstRow`, sharing
 // its bytes.
-cv::Mat View(const BenchDib& dib, int rowStep = 1, int firstRow = 0);
+cv::Mat View(const CRZDIB2& dib, int rowStep = 1, int firstRow = 0);
 
 // cv::resize of the rows View() selects into all of dst.
 Run OpenCvResize(int interpolation, int rowStep = 1, int firstRow = 0);

@@ -6,10 +6,14 @@ namespace {
 
 // Our worker into a destination made beforehand; nField 1 averages field 1.
 Run QuarterWorker(int nField) {
-  return [=](BenchDib& d, const BenchDib& s) { return d._GetQuarterDIB(s, nField); };
+  return [=](CRZDIB2& d, const CRZDIB2& s) {
+    return static_cast<BenchDib&>(d)._GetQuarterDIB(s, nField);
+  };
 }
 Run EighthWorker(int nField) {
-  return [=](BenchDib& d, const BenchDib& s) { return d._GetEighthDIB(s, nField); };
+  return [=](CRZDIB2& d, const CRZDIB2& s) {
+    return static_cast<BenchDib&>(d)._GetEighthDIB(s, nField);
+  };
 }
 
 // The box of a whole frame by each peer; OpenCV's area average is ours
@@ -46,8 +50,7 @@ void AddPair(Operations& ops, Operation kernel, const char* call,
              bool (CRZDIBBase2::*create)(const CRZDIBBase2&), DWORD sourceFlag) {
   ops.push_back(kernel);
   ops.push_back(AsCalled(
-      kernel, call, [create](BenchDib& d, const BenchDib& s) { return (d.*create)(s); },
-      sourceFlag));
+      kernel, call, [create](CRZDIB2& d, const CRZDIB2& s) { return (d.*create)(s); }, sourceFlag));
 }
 
 }  // namespace

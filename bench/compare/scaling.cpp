@@ -7,14 +7,13 @@ namespace compare {
 void AddScaling(Operations& ops, const Geometry& g) {
   const Geometry scaled{g.width * 2 / 3, g.height * 2 / 3, g.bits};
   // Two of every three source rows are read.
-  Operation op{
-      "scale to 2/3",
-      g,
-      scaled,
-      static_cast<double>(g.Bytes()) * 2 / 3,
-      static_cast<double>(scaled.Bytes()),
-      [](BenchDib& d, const BenchDib& s) { return d.Scale(s, d.DIBWidth(), d.DIBHeight()); },
-      {}};
+  Operation op{"scale to 2/3",
+               g,
+               scaled,
+               static_cast<double>(g.Bytes()) * 2 / 3,
+               static_cast<double>(scaled.Bytes()),
+               [](CRZDIB2& d, const CRZDIB2& s) { return d.Scale(s, d.DIBWidth(), d.DIBHeight()); },
+               {}};
 #if defined(KOLVEX_HAVE_LIBYUV)
   op.peers.push_back({"libyuv nearest", LibyuvScale(libyuv::kFilterNone), false});
 #endif
@@ -22,7 +21,7 @@ void AddScaling(Operations& ops, const Geometry& g) {
   op.peers.push_back({"OpenCV INTER_NEAREST_EXACT", OpenCvResize(cv::INTER_NEAREST_EXACT), false});
 #endif
   ops.push_back(op);
-  ops.push_back(AsCalled(op, "CreateScaled 2/3", [scaled](BenchDib& d, const BenchDib& s) {
+  ops.push_back(AsCalled(op, "CreateScaled 2/3", [scaled](CRZDIB2& d, const CRZDIB2& s) {
     return d.CreateScaled(s, scaled.width, scaled.height);
   }));
 }

@@ -1,6 +1,7 @@
 #include "timing.h"
 
 #include "agreement.h"
+#include "peers.h"
 #include "pools.h"
 
 #include <unistd.h>
@@ -13,10 +14,14 @@
 namespace compare {
 namespace {
 
-std::string BaseName(Section section, const std::string& name, const Geometry& source) {
-  return (section == Section::AsCalled ? "as called/" : "") + name + "/" + source.Name();
+std::string BaseName(Section section, const std::string& name, const Geometry& source,
+                     bool threaded = false) {
+  const char* prefix = threaded ? "threads/" : section == Section::AsCalled ? "as called/" : "";
+  return prefix + name + "/" + source.Name();
 }
-std::string BaseName(const Operation& op) { return BaseName(op.section, op.name, op.source); }
+std::string BaseName(const Operation& op) {
+  return BaseName(op.section, op.name, op.source, op.threaded);
+}
 std::string OursName(const Operation& op) { return BaseName(op) + "/ours"; }
 std::string PeerName(const Operation& op, const Peer& p) { return BaseName(op) + "/" + p.name; }
 std::string BoundName(const Operation& op) { return BaseName(op) + "/memcpy bound"; }
@@ -49,13 +54,17 @@ void TimeKernel(benchmark::State& state, const Operation& op, const Run& run, Fr
         [&](std::size_t i) { return run(*(*targets)[i], *frames.sources[i]); });
 }
 
-// As a client calls it: each frame into one result object (ours makes it on
-// every call; a peer's buffer is made here, once, and reads zero), or each
-// frame changed in place.
+// As a client calls it: each frame into one result object, a CRZDIB2 as
+// clients make them (ours makes its storage on every call; a peer's buffer is
+// made here, once, and reads zero), or each frame changed in place.
 void TimeAsCalled(benchmark::State& state, const Operation& op, const Run& run, bool ours,
                   Frames& frames) {
-  std::unique_ptr<BenchDib> result =
-      ours || op.inPlace ? std::make_unique<BenchDib>() : MakeFrame(op.target, false);
+  std::unique_ptr<CRZDIB2> result;
+  if (ours || op.inPlace) {
+    result = std::make_unique<CRZDIB2>();
+  } else {
+    result = MakeFrame(op.target, false);
+  }
   if (!result) {
     state.SkipWithError("out of memory");
     return;
@@ -72,7 +81,8 @@ void TimeRun(benchmark::State& state, const Operation& op, const Run& run, bool 
     state.SkipWithError("out of memory");
     return;
   }
-  CheckAgreementOnce(op, *frames->sources[0]);
+  UseDefaultThreads(op.threaded);
+  if (!op.threaded) CheckAgreementOnce(op, *frames->sources[0]);
   if (op.section == Section::Kernel) {
     TimeKernel(state, op, run, *frames);
   } else {
@@ -166,19 +176,25 @@ void PrintKernelTable(const Operations& ops, const SummaryReporter& times) {
   }
 }
 
-void PrintAsCalledTable(const Operations& ops, const SummaryReporter& times) {
+// The calls on one thread beside the kernel behind each, or (threaded) with
+// the default threads beside the same call on one thread.
+void PrintAsCalledTable(const Operations& ops, const SummaryReporter& times, bool threaded) {
   const std::vector<Column> columns = {
-      {"operation", -24},    {"frame", -14}, {"ours ms", 9},   {"kernel ms", 9},
-      {"fastest peer", -34}, {"peer ms", 9}, {"ours/peer", 9}, {"", -1}};
-  PrintHeader(
-      "As called: the public call on frames from a pool, result object reused "
-      "(CPU ms per frame):",
-      columns);
+      {"operation", -24},    {"frame", -14},
+      {"ours ms", 9},        {threaded ? "1 thread" : "kernel ms", 9},
+      {"fastest peer", -34}, {"peer ms", 9},
+      {"ours/peer", 9},      {"", -1}};
+  PrintHeader(threaded ? "As called with the default threads of ours and OpenCV's (wall ms per "
+                         "frame; libyuv and the C library have one thread):"
+                       : "As called: the public call on frames from a pool, result object reused "
+                         "(CPU ms per frame):",
+              columns);
   for (const Operation& op : ops) {
     const double ours = times.Ms(OursName(op));
-    if (op.section != Section::AsCalled || ours < 0) continue;
-    const std::string kernelName = BaseName(Section::Kernel, op.kernel, op.source) + "/ours";
-    const double kernel = op.kernel.empty() ? -1 : times.Ms(kernelName);
+    if (op.section != Section::AsCalled || op.threaded != threaded || ours < 0) continue;
+    const std::string beside = threaded ? BaseName(Section::AsCalled, op.name, op.source) + "/ours"
+                                        : BaseName(Section::Kernel, op.kernel, op.source) + "/ours";
+    const double kernel = !threaded && op.kernel.empty() ? -1 : times.Ms(beside);
     const FastestPeer peer = Fastest(op, times);
     PrintRow(columns,
              {op.name, op.source.Name(), Format(ours), Format(kernel), peer.name, Format(peer.ms),
@@ -204,7 +220,8 @@ double MsPer(benchmark::TimeUnit unit) {
 std::vector<Registered> RegisterBenchmarks(const Operations& ops) {
   std::vector<Registered> all;
   const auto add = [&](std::string name, const Operation& op, bool bound, auto fn) {
-    benchmark::RegisterBenchmark(name.c_str(), fn)->Unit(benchmark::kMillisecond);
+    auto* b = benchmark::RegisterBenchmark(name.c_str(), fn)->Unit(benchmark::kMillisecond);
+    if (op.threaded) b->UseRealTime();
     all.push_back({std::move(name), &op, bound});
   };
   for (std::size_t first = 0; first < ops.size();) {
@@ -235,7 +252,10 @@ void SummaryReporter::ReportRuns(const std::vector<Run>& runs) {
   for (const Run& run : runs) {
     if (run.error_occurred) continue;
     const std::string name = run.run_name.function_name;
-    const double ms = run.GetAdjustedCPUTime() * MsPer(run.time_unit);
+    // Several threads work for a threaded call: its time is the wall clock's.
+    const bool wall = name.rfind("threads/", 0) == 0;
+    const double ms =
+        (wall ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime()) * MsPer(run.time_unit);
     if (run.run_type == Run::RT_Aggregate) {
       if (run.aggregate_name == "median") medians_[name] = ms;
     } else {
@@ -256,7 +276,8 @@ double SummaryReporter::Ms(const std::string& name) const {
 
 void PrintTables(const Operations& ops, const SummaryReporter& times) {
   PrintKernelTable(ops, times);
-  PrintAsCalledTable(ops, times);
+  PrintAsCalledTable(ops, times, false);
+  PrintAsCalledTable(ops, times, true);
 }
 
 }  // namespace compare

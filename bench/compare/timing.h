@@ -1,8 +1,10 @@
 // Timing and tables of bench/compare. Every run (ours, each peer's and, for
 // kernels, the memcpy of the bytes read plus the bytes written, the bound) is
 // one Google Benchmark, timed in CPU time per frame on one thread, which a
-// busy machine disturbs less than wall time. After the run a table per
-// section gives the medians of repeated runs (or single runs).
+// busy machine disturbs less than wall time; the calls with the default
+// threads, which spread over several, on the wall clock. After the run a
+// table per section (and one for the threaded calls) gives the medians of
+// repeated runs (or single runs).
 #pragma once
 
 #include "compare.h"

@@ -34,4 +34,10 @@ KOLVEX_API bool SetKernelLevel(KernelLevel level);
 // The level in force.
 KOLVEX_API KernelLevel GetKernelLevel();
 
+// Operations that read and write fewer bytes than this run on the calling
+// thread alone (<kolvex/core/threads.h>); larger ones split their rows into
+// bands of at least a quarter of it. 0 splits every image of two rows or
+// more; a negative value restores the library's own threshold.
+KOLVEX_API void SetSplitBytes(long long bytes);
+
 }  // namespace kolvex::testing

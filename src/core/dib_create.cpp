@@ -1,7 +1,9 @@
 // Creation, reshaping, byte copies and clearing of CRZDIBBase2.
 
+#include "core/bands.h"
 #include "core/block_buffer.h"
 #include "core/fill_rows.h"
+#include "core/owed_zeros.h"
 
 #include <kolvex/core/dib_base.h>
 
@@ -50,6 +52,9 @@ bool CRZDIBBase2::Create(BITMAPINFOHEADER* pbih, DWORD dwInterlaced) {
 bool CRZDIBBase2::Create(const CRZDIBBase2& src) {
   tagRZBMINFOHEADER* header = src.GetRzBmiHeader();
   if (header == nullptr) return false;
+  // A frame made like another is most often written whole next (Mirror,
+  // CopyField): reused storage may leave its clearing to that writer.
+  const kolvex::detail::ClearLater later(*this);
   return Create(header);
 }
 
@@ -110,6 +115,8 @@ bool CRZDIBBase2::CreateOrModify(const CRZDIBBase2& src) {
 void CRZDIBBase2::CopyDibBytes(const CRZDIBBase2& src) {
   if (!src.IsValidDIB() || !IsValidDIB()) return;
   _CopyBeforeWrite();
+  kolvex::detail::PayZeros(src.pData);
+  kolvex::detail::PayZeros(pData);
   const auto mine = ImageBytes(*pData->pBmiHeader);
   const auto theirs = ImageBytes(*src.pData->pBmiHeader);
   if (!mine || !theirs || *mine < *theirs) return;
@@ -119,28 +126,39 @@ void CRZDIBBase2::CopyDibBytes(const CRZDIBBase2& src) {
 void CRZDIBBase2::ClearDIB(int nValue) {
   if (!IsValidDIB()) return;
   _CopyBeforeWrite();
+  kolvex::detail::OwedZeros owed(pData);  // the image is written whole
   if (const auto image = ImageBytes(*pData->pBmiHeader)) {
-    std::memset(pData->pBytes, nValue & 0xFF, *image);
+    kolvex::detail::FillBytes(pData->pBytes, nValue & 0xFF, *image);
+    owed.WrittenUpTo(pData->pBytes + *image);
   }
 }
 
 void CRZDIBBase2::ClearDIB(UINT dwValue) {
   if (!IsValidDIB()) return;
   _CopyBeforeWrite();
+  kolvex::detail::PayZeros(pData);
   const tagRZBMINFOHEADER& h = *pData->pBmiHeader;
   const auto layout = CheckedLayout(h.biBitCount, h.biWidth, h.biHeight);
   if (!layout || h.biWidth == 0 || h.biHeight == 0) return;
-  BYTE* row = pData->pBytes;
+  BYTE* const bytes = pData->pBytes;
   auto width = static_cast<std::size_t>(h.biWidth);
   auto rows = static_cast<std::size_t>(h.biHeight);
   const std::size_t stride = layout->stride;
   const auto fillRows = [&](kolvex::detail::FillRowFn fill, std::size_t pixelBytes) {
     if (width * pixelBytes == stride) {
-      // Rows without padding are one run: one call, no seams between rows.
-      width *= rows;
-      rows = 1;
+      // Rows without padding are one run: one call per band, no seams between
+      // rows, and bands long enough for the streaming stores of long runs.
+      kolvex::detail::ForEachBand(
+          width * rows, layout->image,
+          [&](std::size_t first, std::size_t end) {
+            fill(bytes + first * pixelBytes, end - first, dwValue);
+          },
+          kolvex::detail::kLongRunBytes);
+      return;
     }
-    for (std::size_t y = 0; y < rows; ++y, row += stride) fill(row, width, dwValue);
+    kolvex::detail::ForEachBand(rows, layout->image, [&](std::size_t first, std::size_t end) {
+      for (std::size_t y = first; y < end; ++y) fill(bytes + y * stride, width, dwValue);
+    });
   };
   switch (h.biBitCount) {
     case 32:
@@ -150,7 +168,7 @@ void CRZDIBBase2::ClearDIB(UINT dwValue) {
       fillRows(kolvex::detail::SelectFillRow24(), 3);
       break;
     case 8:
-      std::memset(row, static_cast<int>(dwValue >> 24), layout->image);
+      kolvex::detail::FillBytes(bytes, static_cast<int>(dwValue >> 24), layout->image);
       break;
     default:
       break;

@@ -1,6 +1,7 @@
 // Header accessors, geometry and flag setters of CRZDIBBase2.
 
 #include "base/size.h"
+#include "core/owed_zeros.h"
 
 #include <kolvex/base/geometry.h>
 #include <kolvex/core/dib_base.h>
@@ -20,9 +21,15 @@ bool CRZDIBBase2::IsValidDIB() const {
   return pData->pBmiHeader != nullptr && pData->pBytes != nullptr;
 }
 
-tagRZBMINFOHEADER* CRZDIBBase2::GetRzBmiHeader() const { return pData->pBmiHeader; }
+// The pointers into a block reach its pixels (which lie behind the header):
+// storage that still owes its zeros is cleared before one is handed out.
+tagRZBMINFOHEADER* CRZDIBBase2::GetRzBmiHeader() const {
+  kolvex::detail::PayZeros(pData);
+  return pData->pBmiHeader;
+}
 
 BITMAPINFOHEADER* CRZDIBBase2::GetBitmapInfoHeader() const {
+  kolvex::detail::PayZeros(pData);
   return reinterpret_cast<BITMAPINFOHEADER*>(pData->pBmiHeader);
 }
 
@@ -47,7 +54,10 @@ UINT CRZDIBBase2::GetRzBmiSize() const {
   return pData->pBmiHeader != nullptr ? pData->pBmiHeader->biSize : 0;
 }
 
-BYTE* CRZDIBBase2::GetBytes() const { return pData->pBytes; }
+BYTE* CRZDIBBase2::GetBytes() const {
+  kolvex::detail::PayZeros(pData);
+  return pData->pBytes;
+}
 
 UINT CRZDIBBase2::GetInterlacedFlag() const {
   return pData->pBmiHeader != nullptr ? pData->pBmiHeader->dwInterlacedFlag : 0;

@@ -1,6 +1,8 @@
 // Sharing, copy-on-write, attach/lock and the base storage hooks of CRZDIBBase2.
 
+#include "core/bands.h"
 #include "core/block_buffer.h"
+#include "core/owed_zeros.h"
 #include "core/whole_write.h"
 #include "platform/allocation.h"
 
@@ -87,6 +89,7 @@ const CRZDIBBase2& CRZDIBBase2::operator=(const CRZDIBBase2& src) {
     AssignCopy(src);
     return *this;
   }
+  kolvex::detail::PayZeros(from);  // a block that owes zeros is never shared
   Delete();
   pData = src.pData;
   _InterlockedIncrement(&pData->nRefs);
@@ -96,7 +99,9 @@ const CRZDIBBase2& CRZDIBBase2::operator=(const CRZDIBBase2& src) {
 const CRZDIBBase2& CRZDIBBase2::AssignCopy(const CRZDIBBase2& src) {
   const CRzDibBaseData2* from = src.pData;
   if (from->pBmiHeader == nullptr || from->pBytes == nullptr || &src == this) return *this;
+  kolvex::detail::PayZeros(from);
   _AllocBeforeWrite(src);
+  kolvex::detail::PayZeros(pData);  // a buffer kept may owe zeros beyond the copy
   // src still owns its block here, whatever _AllocBeforeWrite released. memmove:
   // an attached source may overlap storage this object already writes to.
   const auto image = ImageBytes(*from->pBmiHeader);
@@ -113,7 +118,7 @@ tagRZBMINFOHEADER* CRZDIBBase2::LockDIB() {
   _CopyBeforeWrite();
   if (_IsNil(pData)) return nullptr;
   pData->nRefs = -1;
-  return pData->pBmiHeader;
+  return GetRzBmiHeader();
 }
 
 void CRZDIBBase2::UnlockDIB() {
@@ -213,7 +218,7 @@ bool CRZDIBBase2::_CopyBeforeWrite() {
                                                bytes && old->pBytes != nullptr);
       _NewBlock(h.biSize, image);
       std::memcpy(pData->pBmiHeader, old->pBmiHeader, h.biSize);
-      if (old->pBytes != nullptr) std::memcpy(pData->pBytes, old->pBytes, image);
+      if (old->pBytes != nullptr) kolvex::detail::CopyBytes(pData->pBytes, old->pBytes, image);
     }
   } catch (...) {
     if (pData == old) {

@@ -84,10 +84,6 @@ void FillRow24Sse2(BYTE* row, std::size_t pixels, DWORD value) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(row + bytes - 16), p[(bytes - 16) % 3]);
 }
 
-// Runs from this many bytes on are written by streaming stores, past the
-// caches: a run that large would mostly leave them anyway.
-constexpr std::size_t kStreamBytes = std::size_t{1} << 20;
-
 // ---- AVX2 ----
 
 // The run [row, row + bytes) (at least 96 bytes) by streaming stores from
@@ -115,7 +111,7 @@ KOLVEX_AVX2 void FillRow32Avx2(BYTE* row, std::size_t pixels, DWORD value) {
   if (pixels < 8) return FillRow32Sse2(row, pixels, value);
   const __m256i v = _mm256_set1_epi32(static_cast<int>(value));
   const std::size_t bytes = 4 * pixels;
-  if (bytes >= kStreamBytes) {
+  if (bytes >= kLongRunBytes) {
     const __m256i p[3] = {v, v, v};
     return StreamFillAvx2(row, bytes, p);
   }
@@ -139,7 +135,7 @@ KOLVEX_AVX2 void FillRow24Avx2(BYTE* row, std::size_t pixels, DWORD value) {
   for (std::size_t k = 0; k < 3; ++k) {
     p[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q[k]));
   }
-  if (bytes >= kStreamBytes) return StreamFillAvx2(row, bytes, p);
+  if (bytes >= kLongRunBytes) return StreamFillAvx2(row, bytes, p);
   std::size_t i = 0;
   for (; i + 96 <= bytes; i += 96) {  // 96 bytes: phases 0, 2, 1
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), p[0]);
@@ -173,7 +169,7 @@ KOLVEX_AVX512 void StreamFillAvx512(BYTE* row, std::size_t bytes, const __m512i 
 KOLVEX_AVX512 void FillRow32Avx512(BYTE* row, std::size_t pixels, DWORD value) {
   const __m512i v = _mm512_set1_epi32(static_cast<int>(value));
   const std::size_t bytes = 4 * pixels;
-  if (bytes >= kStreamBytes) {
+  if (bytes >= kLongRunBytes) {
     const __m512i p[3] = {v, v, v};
     return StreamFillAvx512(row, bytes, p);
   }
@@ -194,7 +190,7 @@ KOLVEX_AVX512 void FillRow24Avx512(BYTE* row, std::size_t pixels, DWORD value) {
   Patterns24(value, q);
   __m512i p[3];
   for (std::size_t k = 0; k < 3; ++k) p[k] = _mm512_loadu_si512(q[k]);
-  if (bytes >= kStreamBytes) return StreamFillAvx512(row, bytes, p);
+  if (bytes >= kLongRunBytes) return StreamFillAvx512(row, bytes, p);
   std::size_t i = 0;
   for (; i + 192 <= bytes; i += 192) {  // 192 bytes: phases 0, 1, 2
     _mm512_storeu_si512(row + i, p[0]);

@@ -10,6 +10,10 @@
 
 namespace kolvex::detail {
 
+// Runs from this many bytes on are written by streaming stores, past the
+// caches: a run that large would mostly leave them anyway.
+inline constexpr std::size_t kLongRunBytes = std::size_t{1} << 20;
+
 using FillRowFn = void (*)(BYTE* row, std::size_t pixels, DWORD value);
 
 // The kernel for the active level that writes `value` as a little-endian

@@ -1,7 +1,9 @@
 // CRZDIB2 storage: page-granular blocks, atomic counts, the DIB section and
 // its teardown, construction and assignment.
 
+#include "core/bands.h"
 #include "core/block_buffer.h"
+#include "core/owed_zeros.h"
 #include "core/whole_write.h"
 #include "dib/platform_description.h"
 #include "platform/allocation.h"
@@ -11,10 +13,16 @@
 #include <kolvex/platform/win32.h>
 
 #include <cstring>
+#include <typeinfo>
 
 namespace {
 
+using kolvex::detail::kHeaderBytes;
 using kolvex::platform::detail::kPageBytes;
+
+// Smaller buffers are cleared at once: their clearing costs less than keeping
+// count of it.
+constexpr std::size_t kClearLaterBytes = 64 * 1024;
 
 // The MMX probe: this build has no MMX code paths, so it always answers 0.
 int ProbeMMX() { return 0; }
@@ -130,16 +138,24 @@ void CRZDIB2::_IAllocDibData(UINT nSize) {
   if (!reserved) AfxThrowMemoryException();
   // A region kept for reuse still holds its last owner's bytes: every
   // committed byte that fresh pages would read as zero is cleared, except
-  // those that the maker of this buffer promised to write itself. (Plain
-  // stores: streaming ones measured no faster here, and the maker writes the
-  // same lines right after.)
+  // those that the maker of this buffer promised to write itself, and, for a
+  // plain CRZDIB2 made like another frame (core/owed_zeros.h), the pixels and
+  // what follows them, which its next writer or reader clears. (Plain stores:
+  // streaming ones measured no faster here, and the maker writes the same
+  // lines right after.)
   const bool written = kolvex::detail::TakeWholeWrite(*this, nSize);
+  const bool later = kolvex::detail::MayClearLater(*this) && typeid(*this) == typeid(CRZDIB2) &&
+                     nSize >= kClearLaterBytes;
   const auto pages = kolvex::platform::detail::AllocatePages(*reserved, *committed);
   if (pages.base == nullptr) AfxThrowMemoryException();
   if (pages.reused) {
+    auto* base = static_cast<BYTE*>(pages.base);
+    std::size_t to = (*committed + kPageBytes - 1) / kPageBytes * kPageBytes;
+    if (!written && later && kolvex::detail::OweZeros(pData, base + kHeaderBytes, base + to)) {
+      to = kHeaderBytes;
+    }
     const std::size_t from = written ? nSize : 0;
-    const std::size_t to = (*committed + kPageBytes - 1) / kPageBytes * kPageBytes;
-    std::memset(static_cast<BYTE*>(pages.base) + from, 0, to - from);
+    kolvex::detail::FillBytes(base + from, 0, to - from);
   }
   pData->pBmiHeader = static_cast<tagRZBMINFOHEADER*>(pages.base);
   pData->bCreated = true;
@@ -147,6 +163,7 @@ void CRZDIB2::_IAllocDibData(UINT nSize) {
 }
 
 void CRZDIB2::_IFreeDibData() {
+  kolvex::detail::ForgetZeros(pData);
   if (pData->pBmiHeader != nullptr) {
     kolvex::platform::detail::FreePages(pData->pBmiHeader);
     pData->pBmiHeader = nullptr;

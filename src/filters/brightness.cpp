@@ -1,6 +1,7 @@
 // The brightness driver: one lookup table per call, one kernel call per
 // stored row.
 
+#include "core/bands.h"
 #include "filters/filter_drivers.h"
 #include "filters/filter_rows.h"
 
@@ -12,8 +13,9 @@ bool AdjustBrightness(const ImageRows& image, int level) {
   BrightnessTable table;
   BuildBrightnessTable(level, table);
   const auto width = static_cast<std::size_t>(image.width);
-  BYTE* row = image.bytes;
-  for (std::size_t y = 0; y < image.rows; ++y, row += image.stride) mapRow(table, row, width);
+  ForEachBand(image.rows, 2 * image.image, [&](std::size_t first, std::size_t end) {
+    for (std::size_t y = first; y < end; ++y) mapRow(table, image.bytes + y * image.stride, width);
+  });
   return true;
 }
 

@@ -1,6 +1,7 @@
 // The 3 x 3 median driver: border rows copied whole, every row between them
 // left to a kernel with its two neighbours.
 
+#include "core/bands.h"
 #include "filters/filter_drivers.h"
 #include "filters/filter_rows.h"
 
@@ -29,10 +30,13 @@ bool Median3x3(const ImageRows& dst, const ImageRows& src) {
   const auto width = static_cast<std::size_t>(dst.width);
   BYTE* out = dst.bytes;
   std::memcpy(out, from, stride);  // the first and last rows whole, padding included
-  for (std::size_t y = 1; y + 1 < dst.rows; ++y) {
-    const BYTE* cur = from + y * stride;
-    medianRow(cur - stride, cur, cur + stride, out + y * stride, width);
-  }
+  const std::size_t inner = dst.rows > 2 ? dst.rows - 2 : 0;
+  ForEachBand(inner, 2 * inner * stride, [&](std::size_t first, std::size_t end) {
+    for (std::size_t y = first + 1; y < end + 1; ++y) {
+      const BYTE* cur = from + y * stride;
+      medianRow(cur - stride, cur, cur + stride, out + y * stride, width);
+    }
+  });
   if (dst.rows >= 2) {
     const std::size_t last = (dst.rows - 1) * stride;
     std::memcpy(out + last, from + last, stride);

@@ -1,7 +1,9 @@
 // Mirroring of CRZDIBBase2: a copy of a bitmap of the same geometry with the
 // pixels of each row, the rows, both or neither in reverse order.
 
+#include "core/bands.h"
 #include "core/image_rows.h"
+#include "core/owed_zeros.h"
 #include "platform/allocation.h"
 #include "transforms/transform_rows.h"
 
@@ -11,8 +13,12 @@
 using kolvex::detail::ReadImage;
 
 bool CRZDIBBase2::Mirror(int bHorizontal, int bVertical, const CRZDIBBase2& src) {
-  const auto mine = ReadImage(*this);
   const auto s = ReadImage(src);
+  // Storage of ours that still owes its zeros is written here: only the row
+  // padding and what follows the image are cleared. (Taken after src is read,
+  // which clears it all when src is this object.)
+  kolvex::detail::OwedZeros owed(pData);
+  const auto mine = ReadImage(*this);
   if (!mine || !s || !kolvex::detail::SameGeometry(*mine, *s)) return false;
   if (mine->width == 0 || mine->height == 0) return true;
 
@@ -32,14 +38,20 @@ bool CRZDIBBase2::Mirror(int bHorizontal, int bVertical, const CRZDIBBase2& src)
   // order is not visible: source and destination do not overlap here.)
   const auto width = static_cast<std::size_t>(d->width);
   const std::size_t rowBytes = width * (d->bitCount / 8);
-  const BYTE* row = from;
-  for (std::size_t r = 0; r < d->rows; ++r, row += s->stride) {
-    BYTE* out = d->bytes + (bVertical != 0 ? d->rows - 1 - r : r) * d->stride;
-    if (bHorizontal != 0) {
-      reverseRow(row, out, width);
-    } else {
-      std::memcpy(out, row, rowBytes);
-    }
-  }
+  const std::size_t padding = owed ? d->stride - rowBytes : 0;
+  kolvex::detail::ForEachBand(
+      d->rows, 2 * d->rows * rowBytes, [&](std::size_t first, std::size_t end) {
+        const BYTE* row = from + first * s->stride;
+        for (std::size_t r = first; r < end; ++r, row += s->stride) {
+          BYTE* out = d->bytes + (bVertical != 0 ? d->rows - 1 - r : r) * d->stride;
+          if (bHorizontal != 0) {
+            reverseRow(row, out, width);
+          } else {
+            std::memcpy(out, row, rowBytes);
+          }
+          if (padding != 0) std::memset(out + rowBytes, 0, padding);
+        }
+      });
+  owed.WrittenUpTo(d->bytes + d->image);
   return true;
 }

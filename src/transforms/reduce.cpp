@@ -2,6 +2,7 @@
 // this object through Create and hand the pixels to the virtual workers, which
 // walk the rows and leave each row to a kernel of reduce_rows.cpp.
 
+#include "core/bands.h"
 #include "core/image_rows.h"
 #include "core/own_block.h"
 #include "core/prefetch.h"
@@ -11,6 +12,10 @@
 using kolvex::detail::ReadImage;
 
 namespace {
+
+// Sources from this size on are taken to come from memory rather than from
+// the caches (a core's second-level cache is about this size).
+constexpr std::size_t kHintedSourceBytes = std::size_t{1} << 20;
 
 // Which source rows one output row reads, as offsets from the first row of
 // its group of `factor` rows, and the kernel that averages them: decided once
@@ -52,20 +57,25 @@ bool Reduce(const CRZDIBBase2& dst, const CRZDIBBase2& src, int nField, LONG fac
   const std::size_t outPixels = static_cast<std::size_t>(d->width);
   const std::size_t groupStride = s->stride * static_cast<std::size_t>(factor);
   const std::size_t rowBytes = outPixels * static_cast<std::size_t>(factor) * (d->bitCount / 8);
-  const BYTE* group = s->bytes;
-  BYTE* out = d->bytes;
-  const BYTE* rows[4];
-  for (std::size_t y = 0; y < d->rows; ++y, group += groupStride, out += d->stride) {
-    // Rows are read `factor` (or, for one field, 2 x factor) apart: hint at
-    // the next group's rows while this group is reduced.
-    if (y + 1 < d->rows) {
-      for (int i = 0; i < plan.rows; ++i) {
-        kolvex::detail::PrefetchBytes(group + groupStride + plan.offsets[i], rowBytes);
+  const std::size_t moved = d->rows * (plan.rows * rowBytes + d->stride);
+  // Rows are read `factor` (or, for one field, 2 x factor) apart: from memory,
+  // the next group's rows are hinted at while this group is reduced. A source
+  // the caches hold gains nothing from the hints and pays for them.
+  const bool hint = s->image >= kHintedSourceBytes;
+  kolvex::detail::ForEachBand(d->rows, moved, [&](std::size_t first, std::size_t end) {
+    const BYTE* group = s->bytes + first * groupStride;
+    BYTE* out = d->bytes + first * d->stride;
+    const BYTE* rows[4];
+    for (std::size_t y = first; y < end; ++y, group += groupStride, out += d->stride) {
+      if (hint && y + 1 < end) {
+        for (int i = 0; i < plan.rows; ++i) {
+          kolvex::detail::PrefetchBytes(group + groupStride + plan.offsets[i], rowBytes);
+        }
       }
+      for (int i = 0; i < plan.rows; ++i) rows[i] = group + plan.offsets[i];
+      plan.kernel(rows, out, outPixels);
     }
-    for (int i = 0; i < plan.rows; ++i) rows[i] = group + plan.offsets[i];
-    plan.kernel(rows, out, outPixels);
-  }
+  });
   return true;
 }
 

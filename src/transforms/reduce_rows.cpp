@@ -14,6 +14,7 @@
 #include "base/kernel_dispatch.h"
 #include "transforms/transform_rows.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -87,6 +88,16 @@ constexpr ReduceKernels kPlainReduce{ReducePlain<N, 2, 2>, ReducePlain<N, 2, 1>,
 namespace {
 
 using x86::FirstLanes64;
+
+// The output pixels before the first row's next kAlign-byte boundary, where
+// whole pixels reach it, or 0: a vector load that spans two cache lines costs
+// two, and pixels lie 144 bytes (16 modulo 64) behind the start of a buffer,
+// so the vector steps start there and the pixels before go to the tail code.
+template <std::size_t kInPerOut, std::size_t kAlign>
+inline std::size_t AlignedStart(const BYTE* row, std::size_t outPixels) {
+  const std::size_t before = (0 - reinterpret_cast<std::uintptr_t>(row)) % kAlign;
+  return before % kInPerOut == 0 ? std::min(before / kInPerOut, outPixels) : 0;
+}
 
 // ---- SSE2: bytes widened to 16 bits by unpacking with zero. 24-bit pixels
 // are first spread to 4 bytes each (4 per vector) with whole-register shifts,
@@ -184,6 +195,51 @@ void EighthSse2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
   ReducePixels<N, 4, kRows>(rows, out, x, outPixels);
 }
 
+// ---- 32-bit quarters from packed averages. The unsigned average
+// instruction rounds half up, (a + b + 1) >> 1, and two levels of it round
+// twice. With p = avg(a, b), q = avg(c, d) and their roundings e = (a ^ b) & 1,
+// f = (c ^ d) & 1 (a + b = 2p - e, c + d = 2q - f), the exact
+// (a + b + c + d + 2) >> 2 = (2p + 2q + 2 - e - f) >> 2 is avg(p, q), less one
+// exactly when p + q is odd and e or f is set: avg(p, q) - ((p ^ q) & (e | f) & 1).
+// The two rows are averaged first (a, b and c, d are vertical pairs), then the
+// even and odd pixels are split apart and averaged with the correction; one
+// field needs the horizontal average only. ----
+
+// Per vector, 32-bit pixels 0 and 2 (kPick 0x88) or 1 and 3 (0xDD) of a, then of b.
+template <int kPick>
+inline __m128i Split128(__m128i a, __m128i b) {
+  return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), kPick));
+}
+
+template <int kRows>
+void Quarter32Sse2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
+  const __m128i ones = _mm_set1_epi8(1);
+  std::size_t x = 0;
+  for (; x + 4 <= outPixels; x += 4) {  // 8 source pixels per row
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[0] + 8 * x));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[0] + 8 * x + 16));
+    __m128i lostA = _mm_setzero_si128();
+    __m128i lostB = lostA;
+    if constexpr (kRows == 2) {
+      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[1] + 8 * x));
+      const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[1] + 8 * x + 16));
+      lostA = _mm_xor_si128(a, c);
+      lostB = _mm_xor_si128(b, d);
+      a = _mm_avg_epu8(a, c);
+      b = _mm_avg_epu8(b, d);
+    }
+    const __m128i even = Split128<0x88>(a, b);
+    const __m128i odd = Split128<0xDD>(a, b);
+    __m128i mean = _mm_avg_epu8(even, odd);
+    if constexpr (kRows == 2) {
+      const __m128i lost = _mm_or_si128(Split128<0x88>(lostA, lostB), Split128<0xDD>(lostA, lostB));
+      mean = _mm_sub_epi8(mean, _mm_and_si128(_mm_and_si128(_mm_xor_si128(even, odd), lost), ones));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), mean);
+  }
+  ReducePixels<4, 2, kRows>(rows, out, x, outPixels);
+}
+
 // ---- AVX2 ----
 
 KOLVEX_AVX2 inline __m256i Load2x128(const BYTE* lo, const BYTE* hi) {
@@ -194,6 +250,13 @@ KOLVEX_AVX2 inline __m256i Load2x128(const BYTE* lo, const BYTE* hi) {
 
 KOLVEX_AVX2 inline __m256i Load256(const BYTE* p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// Per lane, 32-bit pixels 0 and 2 (kPick 0x88) or 1 and 3 (0xDD) of a, then of b.
+template <int kPick>
+KOLVEX_AVX2 inline __m256i Split256(__m256i a, __m256i b) {
+  return _mm256_castps_si256(
+      _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), kPick));
 }
 
 // Per lane, channel c of pixels 2k and 2k + 1 side by side (32 bits: 4 pixels).
@@ -246,24 +309,37 @@ KOLVEX_AVX2 inline __m256i Drop4thBytes(__m256i v) {
                           8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
 }
 
+// 32 bits: as Quarter32Sse2, 8 output pixels per step. A lane of the split
+// holds output pixels 2k, 2k + 1 and 4 + 2k, 5 + 2k; one permute orders them.
 template <int kRows>
 KOLVEX_AVX2 void Quarter32Avx2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
-  constexpr int kShift = MeanShift(2 * kRows);
-  const __m256i half = _mm256_set1_epi16(1 << (kShift - 1));
-  const __m256i pair = PairShuffle32();
-  std::size_t x = 0;
+  const __m256i ones = _mm256_set1_epi8(1);
+  std::size_t x = AlignedStart<8, 32>(rows[0], outPixels);
+  ReducePixels<4, 2, kRows>(rows, out, 0, x);
   for (; x + 8 <= outPixels; x += 8) {  // 16 source pixels per row
-    __m256i s0 = half;
-    __m256i s1 = half;
-    for (int r = 0; r < kRows; ++r) {
-      s0 = _mm256_add_epi16(s0, PairSums(Load256(rows[r] + 8 * x), pair));
-      s1 = _mm256_add_epi16(s1, PairSums(Load256(rows[r] + 8 * x + 32), pair));
+    __m256i a = Load256(rows[0] + 8 * x);
+    __m256i b = Load256(rows[0] + 8 * x + 32);
+    __m256i lostA = _mm256_setzero_si256();
+    __m256i lostB = lostA;
+    if constexpr (kRows == 2) {
+      const __m256i c = Load256(rows[1] + 8 * x);
+      const __m256i d = Load256(rows[1] + 8 * x + 32);
+      lostA = _mm256_xor_si256(a, c);
+      lostB = _mm256_xor_si256(b, d);
+      a = _mm256_avg_epu8(a, c);
+      b = _mm256_avg_epu8(b, d);
     }
-    // Lane k of s0 holds output pixels 2k, 2k + 1; of s1 pixels 4 + 2k, 5 + 2k.
-    const __m256i packed =
-        _mm256_packus_epi16(_mm256_srli_epi16(s0, kShift), _mm256_srli_epi16(s1, kShift));
+    const __m256i even = Split256<0x88>(a, b);
+    const __m256i odd = Split256<0xDD>(a, b);
+    __m256i mean = _mm256_avg_epu8(even, odd);
+    if constexpr (kRows == 2) {
+      const __m256i lost =
+          _mm256_or_si256(Split256<0x88>(lostA, lostB), Split256<0xDD>(lostA, lostB));
+      mean = _mm256_sub_epi8(
+          mean, _mm256_and_si256(_mm256_and_si256(_mm256_xor_si256(even, odd), lost), ones));
+    }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x),
-                        _mm256_permute4x64_epi64(packed, 0xD8));
+                        _mm256_permute4x64_epi64(mean, 0xD8));
   }
   ReducePixels<4, 2, kRows>(rows, out, x, outPixels);
 }
@@ -272,7 +348,8 @@ template <int kRows>
 KOLVEX_AVX2 void Eighth32Avx2(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
   const __m256i quad = QuadShuffle32();
   const __m256i ones = _mm256_set1_epi16(1);
-  std::size_t x = 0;
+  std::size_t x = AlignedStart<16, 32>(rows[0], outPixels);
+  ReducePixels<4, 4, kRows>(rows, out, 0, x);
   for (; x + 8 <= outPixels; x += 8) {  // 32 source pixels per row
     __m256i m[4];
     for (int k = 0; k < 4; ++k) {
@@ -394,26 +471,43 @@ KOLVEX_AVX512 inline __m512i PackEighth512(__m512i m0, __m512i m1, __m512i m2, _
       _mm512_packus_epi16(p0, p1));
 }
 
-// One step: `count` (1..16) output pixels from x on.
+// Per lane, 32-bit pixels 0 and 2 (kPick 0x88) or 1 and 3 (0xDD) of a, then of b.
+template <int kPick>
+KOLVEX_AVX512 inline __m512i Split512(__m512i a, __m512i b) {
+  return _mm512_castps_si512(
+      _mm512_shuffle_ps(_mm512_castsi512_ps(a), _mm512_castsi512_ps(b), kPick));
+}
+
+// One step: `count` (1..16) output pixels from x on, as Quarter32Sse2. Lane k
+// of the split holds output pixels 2k, 2k + 1 and 8 + 2k, 9 + 2k.
 template <int kRows, bool kMasked>
 KOLVEX_AVX512 inline void Quarter32Step512(const BYTE* const* rows, std::size_t x,
                                            std::size_t count, BYTE* out) {
-  constexpr int kShift = MeanShift(2 * kRows);
-  const __m512i pair =
-      _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15));
   const std::size_t bytes = 8 * count;
-  __m512i s0 = _mm512_set1_epi16(1 << (kShift - 1));
-  __m512i s1 = s0;
-  for (int r = 0; r < kRows; ++r) {
-    const BYTE* p = rows[r] + 8 * x;
-    s0 = _mm512_add_epi16(s0, PairSums512(LoadPart<kMasked>(p, 0, bytes), pair));
-    s1 = _mm512_add_epi16(s1, PairSums512(LoadPart<kMasked>(p, 64, bytes), pair));
+  __m512i a = LoadPart<kMasked>(rows[0] + 8 * x, 0, bytes);
+  __m512i b = LoadPart<kMasked>(rows[0] + 8 * x, 64, bytes);
+  __m512i lostA = _mm512_setzero_si512();
+  __m512i lostB = lostA;
+  if constexpr (kRows == 2) {
+    const __m512i c = LoadPart<kMasked>(rows[1] + 8 * x, 0, bytes);
+    const __m512i d = LoadPart<kMasked>(rows[1] + 8 * x, 64, bytes);
+    lostA = _mm512_xor_si512(a, c);
+    lostB = _mm512_xor_si512(b, d);
+    a = _mm512_avg_epu8(a, c);
+    b = _mm512_avg_epu8(b, d);
   }
-  // Lane k of s0 holds output pixels 2k, 2k + 1; of s1 pixels 8 + 2k, 9 + 2k.
-  const __m512i packed =
-      _mm512_packus_epi16(_mm512_srli_epi16(s0, kShift), _mm512_srli_epi16(s1, kShift));
+  const __m512i even = Split512<0x88>(a, b);
+  const __m512i odd = Split512<0xDD>(a, b);
+  __m512i mean = _mm512_avg_epu8(even, odd);
+  if constexpr (kRows == 2) {
+    const __m512i lost =
+        _mm512_or_si512(Split512<0x88>(lostA, lostB), Split512<0xDD>(lostA, lostB));
+    mean = _mm512_sub_epi8(
+        mean,
+        _mm512_and_si512(_mm512_and_si512(_mm512_xor_si512(even, odd), lost), _mm512_set1_epi8(1)));
+  }
   StoreOut<kMasked>(out + 4 * x, 4 * count,
-                    _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), packed));
+                    _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), mean));
 }
 
 template <int kRows, bool kMasked>
@@ -486,12 +580,14 @@ KOLVEX_AVX512 inline void Eighth24Step512(const BYTE* const* rows, std::size_t x
 // Whole steps while their unmasked loads and stores stay inside the row
 // (kInPerOut: source bytes per output pixel; kOvershoot: how far the last
 // load reaches past the step's source bytes, and the store past its output,
-// counted in source bytes), then masked steps for the rest.
+// counted in source bytes), then masked steps for the rest; a first masked
+// step takes the pixels before the first aligned load (AlignedStart).
 template <void (*Whole)(const BYTE* const*, std::size_t, std::size_t, BYTE*),
           void (*Masked)(const BYTE* const*, std::size_t, std::size_t, BYTE*),
           std::size_t kInPerOut, std::size_t kOvershoot>
 KOLVEX_AVX512 void Steps512(const BYTE* const* rows, BYTE* out, std::size_t outPixels) {
-  std::size_t x = 0;
+  std::size_t x = AlignedStart<kInPerOut, 64>(rows[0], outPixels);
+  if (x > 0) Masked(rows, 0, x, out);
   for (; kInPerOut * (x + 16) + kOvershoot <= kInPerOut * outPixels; x += 16) {
     Whole(rows, x, 16, out);
   }
@@ -525,9 +621,10 @@ KOLVEX_AVX512_SECTION_END
 
 // ---- The kernels of each level ----
 
-template <std::size_t N>
-constexpr ReduceKernels kSse2Reduce{QuarterSse2<N, 2>, QuarterSse2<N, 1>, EighthSse2<N, 4>,
-                                    EighthSse2<N, 2>};
+constexpr ReduceKernels kSse2Reduce24{QuarterSse2<3, 2>, QuarterSse2<3, 1>, EighthSse2<3, 4>,
+                                      EighthSse2<3, 2>};
+constexpr ReduceKernels kSse2Reduce32{Quarter32Sse2<2>, Quarter32Sse2<1>, EighthSse2<4, 4>,
+                                      EighthSse2<4, 2>};
 constexpr ReduceKernels kAvx2Reduce24{Quarter24Avx2<2>, Quarter24Avx2<1>, Eighth24Avx2<4>,
                                       Eighth24Avx2<2>};
 constexpr ReduceKernels kAvx2Reduce32{Quarter32Avx2<2>, Quarter32Avx2<1>, Eighth32Avx2<4>,
@@ -545,12 +642,12 @@ ReduceRowFn SelectReduceRow(WORD bitCount, int factor, bool oneField) {
   switch (bitCount) {
     case 24:
       kernels = PickKernel<const ReduceKernels*>(
-          &kPlainReduce<3>, KOLVEX_X86_KERNEL(&kSse2Reduce<3>), KOLVEX_X86_KERNEL(&kAvx2Reduce24),
+          &kPlainReduce<3>, KOLVEX_X86_KERNEL(&kSse2Reduce24), KOLVEX_X86_KERNEL(&kAvx2Reduce24),
           KOLVEX_X86_KERNEL(&kAvx512Reduce24));
       break;
     case 32:
       kernels = PickKernel<const ReduceKernels*>(
-          &kPlainReduce<4>, KOLVEX_X86_KERNEL(&kSse2Reduce<4>), KOLVEX_X86_KERNEL(&kAvx2Reduce32),
+          &kPlainReduce<4>, KOLVEX_X86_KERNEL(&kSse2Reduce32), KOLVEX_X86_KERNEL(&kAvx2Reduce32),
           KOLVEX_X86_KERNEL(&kAvx512Reduce32));
       break;
     default:

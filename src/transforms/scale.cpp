@@ -3,6 +3,7 @@
 // (_DeleteScaling) within the one call; the row copies are kernels of
 // scale_rows.cpp.
 
+#include "core/bands.h"
 #include "core/image_rows.h"
 #include "core/own_block.h"
 #include "core/prefetch.h"
@@ -143,23 +144,30 @@ bool CRZDIBBase2::_DoScaling(const CRZDIBBase2& src) {
   }
   const auto srcPixels = static_cast<std::size_t>(s->width);
   const std::size_t rowBytes = width * (d->bitCount / 8);
-  BYTE* out = d->bytes;
-  for (std::size_t y = 0; y < d->rows; ++y, out += d->stride) {
-    const auto r = static_cast<DWORD>(pRowMap[y]);
-    if (r >= s->rows) return false;  // rows already written stay written
-    if (y > 0 && pRowMap[y] == pRowMap[y - 1]) {
-      // Enlarging repeats source rows: the row just made is the same bytes.
-      std::memcpy(out, out - d->stride, rowBytes);
-      continue;
+  // A row entry outside the source stops the rows there; those before it are
+  // written.
+  std::size_t rows = 0;
+  while (rows < d->rows && static_cast<DWORD>(pRowMap[rows]) < s->rows) ++rows;
+  const LONG* rowMap = pRowMap;
+  const LONG* columnMap = pColumnMap;
+  kolvex::detail::ForEachBand(rows, 2 * rows * rowBytes, [&](std::size_t first, std::size_t end) {
+    BYTE* out = d->bytes + first * d->stride;
+    for (std::size_t y = first; y < end; ++y, out += d->stride) {
+      const auto r = static_cast<std::size_t>(rowMap[y]);
+      if (y > first && rowMap[y] == rowMap[y - 1]) {
+        // Enlarging repeats source rows: the row just made is the same bytes.
+        std::memcpy(out, out - d->stride, rowBytes);
+        continue;
+      }
+      // The rows a reduction leaves out break the forward stream that hardware
+      // prefetchers follow: hint at the next source row while this one is made.
+      if (y + 1 < end && rowMap[y + 1] != rowMap[y]) {
+        kolvex::detail::PrefetchBytes(
+            s->bytes + static_cast<std::size_t>(rowMap[y + 1]) * s->stride,
+            srcPixels * (s->bitCount / 8));
+      }
+      scaleRow(s->bytes + r * s->stride, srcPixels, columnMap, out, width);
     }
-    // The rows a reduction leaves out break the forward stream that hardware
-    // prefetchers follow: hint at the next source row while this one is made.
-    if (y + 1 < d->rows && pRowMap[y + 1] != pRowMap[y] &&
-        static_cast<DWORD>(pRowMap[y + 1]) < s->rows) {
-      kolvex::detail::PrefetchBytes(s->bytes + static_cast<std::size_t>(pRowMap[y + 1]) * s->stride,
-                                    srcPixels * (s->bitCount / 8));
-    }
-    scaleRow(s->bytes + static_cast<std::size_t>(r) * s->stride, srcPixels, pColumnMap, out, width);
-  }
-  return true;
+  });
+  return rows == d->rows;
 }

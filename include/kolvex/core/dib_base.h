@@ -193,6 +193,9 @@ class KOLVEX_API CRZDIBBase2 {
   virtual void _IDelete();
   virtual bool _CopyBeforeWrite();
   virtual bool _AllocBeforeWrite(const CRZDIBBase2& src);
+  // Whether packed code may run: asked once per call by the two
+  // interpolating frame workers and by nothing else. The bytes are the same
+  // whatever it answers.
   virtual bool _UseMMXInstructions();
   // 40-41. Reduction workers; the destination must already have the reduced geometry.
   virtual bool _GetQuarterDIB(const CRZDIBBase2& src, int nField);

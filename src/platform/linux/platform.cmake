@@ -10,7 +10,11 @@ target_sources(kolvex PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/kernel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/resources.cpp
   ${CMAKE_CURRENT_LIST_DIR}/user.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/worker_threads.cpp
 )
+# The helper threads (worker_threads.cpp).
+find_package(Threads REQUIRED)
+target_link_libraries(kolvex PRIVATE Threads::Threads)
 target_sources(kolvex PUBLIC FILE_SET HEADERS FILES
   ${PROJECT_SOURCE_DIR}/include/kolvex/platform/linux/drawdib.h
   ${PROJECT_SOURCE_DIR}/include/kolvex/platform/linux/gdi.h

@@ -6,6 +6,7 @@ target_sources(kolvex PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/funnel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/screen.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/worker_threads.cpp
 )
 target_sources(kolvex PUBLIC FILE_SET HEADERS FILES
   ${PROJECT_SOURCE_DIR}/include/kolvex/platform/windows/win32.h
