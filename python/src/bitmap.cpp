@@ -24,6 +24,10 @@ std::string Describe(const CRZDIB2& dib) {
          std::to_string(dib.DIBBitCount()) + " bits";
 }
 
+bool HasAlpha(const CRZDIB2& dib) {
+  return dib.IsValidDIB() && dib.DIBBitCount() == 32 && !dib.IsAlphaInvalid();
+}
+
 void RequirePixels(const CRZDIB2& dib, const char* operation) {
   if (!dib.IsValidDIB() || dib.GetBytes() == nullptr) {
     throw py::value_error(std::string(operation) + ": the bitmap has no pixels");
@@ -266,7 +270,7 @@ std::string Repr(Bitmap& self) {
   return "<kolvex.Bitmap " + std::to_string(self.dib.DIBWidth()) + "x" +
          std::to_string(self.dib.DIBHeight()) + " " + std::to_string(self.dib.DIBBitCount()) +
          "-bit " + (self.dib.IsInterlaced() ? "interlaced" : "progressive") +
-         (self.dib.DIBBitCount() == 32 && !self.dib.IsAlphaInvalid() ? " alpha" : "") + ">";
+         (HasAlpha(self.dib) ? " alpha" : "") + ">";
 }
 
 }  // namespace
@@ -331,12 +335,7 @@ word is 0), False for one progressive picture. quarter(), eighth() and
 scaled() of an interlaced frame use one field; setting the flag first gives
 a shared bitmap a block of its own (a copy), as every write does.)doc");
   cls.def_property(
-      "alpha",
-      [](Bitmap& b) {
-        return Read<bool>(b, [](const Dib& d) {
-          return d.IsValidDIB() && d.DIBBitCount() == 32 && !d.IsAlphaInvalid();
-        });
-      },
+      "alpha", [](Bitmap& b) { return Read<bool>(b, [](const Dib& d) { return HasAlpha(d); }); },
       [](Bitmap& b, bool valid) {
         Locked(b, [&] {
           RequireDepth(b.dib, "alpha", {32});
