@@ -178,7 +178,8 @@ def screen(args, kolvex):
             np.random.default_rng(2).integers(0, 256, (H, W, 3), dtype=np.uint8)).draw(0, 0)
         from PIL import ImageGrab
 
-        reused = kolvex.capture(0, 0, W, H)
+        reused = kolvex.Bitmap(W, H)
+        kolvex.capture(0, 0, W, H, out=reused)  # now a DIB section, filled in place from here on
         view = np.asarray(reused)  # made once: every capture below lands in it
 
         def into_view():
