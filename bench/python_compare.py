@@ -18,8 +18,8 @@ and the ratios python / c++ and python / cv2 (default threads).
 
 The screen part starts a 1920x1080x24 Xvfb display and grabs its whole screen,
 side by side in one run: PIL's ImageGrab.grab(), kolvex.capture() into a new
-bitmap, and kolvex.capture(out=...) into one reused bitmap whose numpy view is
-made once. Figures are frames per second (median of the repetitions).
+bitmap (24 and 32 bits), and kolvex.capture(out=...) into one reused bitmap
+whose numpy view is made once. Figures are frames per second (median of the repetitions).
 
 Run it on a quiet machine: these operations are bound by memory bandwidth.
 `scripts/install-deps bench` installs OpenCV for Python (python3-opencv).
@@ -178,7 +178,8 @@ def screen(args, kolvex):
             np.random.default_rng(2).integers(0, 256, (H, W, 3), dtype=np.uint8)).draw(0, 0)
         from PIL import ImageGrab
 
-        reused = kolvex.capture(0, 0, W, H)
+        reused = kolvex.Bitmap(W, H)
+        kolvex.capture(0, 0, W, H, out=reused)  # now a DIB section, filled in place from here on
         view = np.asarray(reused)  # made once: every capture below lands in it
 
         def into_view():
@@ -188,6 +189,7 @@ def screen(args, kolvex):
         grabs = {
             "PIL ImageGrab.grab()": lambda: np.asarray(ImageGrab.grab(xdisplay=display)),
             "kolvex.capture() new": lambda: np.asarray(kolvex.capture(0, 0, W, H)),
+            "kolvex.capture(bits=32) new": lambda: np.asarray(kolvex.capture(0, 0, W, H, bits=32)),
             "kolvex.capture(out=) reused": into_view,
             "kolvex.capture(out=, bits=32)": None,
         }
@@ -195,7 +197,9 @@ def screen(args, kolvex):
         view32 = np.asarray(reused32)
         grabs["kolvex.capture(out=, bits=32)"] = lambda: (
             kolvex.capture(0, 0, W, H, out=reused32), view32)
-        assert np.array_equal(np.asarray(ImageGrab.grab(xdisplay=display))[..., ::-1], into_view())
+        pil_pixels = np.asarray(ImageGrab.grab(xdisplay=display))[..., ::-1]
+        assert np.array_equal(pil_pixels, into_view())
+        assert np.array_equal(pil_pixels, np.asarray(kolvex.capture(0, 0, W, H)))
         print(f"\nwhole-screen capture into an array, {W}x{H}x24 Xvfb, frames/s "
               f"(median, min-max of {args.reps})")
         results = {name: rate(call, args.reps, args.frames) for name, call in grabs.items()}

@@ -16,9 +16,11 @@ from ._kolvex import (
     Bitmap,
     Field,
     capture,
+    get_threads,
     lookup,
     screen_is_virtual,
     screen_size,
+    set_threads,
     use_display,
     use_virtual_screen,
 )
@@ -29,9 +31,11 @@ __all__ = [
     "cache_capacity_kb",
     "cache_used_kb",
     "capture",
+    "get_threads",
     "lookup",
     "screen_is_virtual",
     "screen_size",
+    "set_threads",
     "use_display",
     "use_virtual_screen",
 ]

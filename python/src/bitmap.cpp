@@ -24,6 +24,10 @@ std::string Describe(const CRZDIB2& dib) {
          std::to_string(dib.DIBBitCount()) + " bits";
 }
 
+bool HasAlpha(const CRZDIB2& dib) {
+  return dib.IsValidDIB() && dib.DIBBitCount() == 32 && !dib.IsAlphaInvalid();
+}
+
 void RequirePixels(const CRZDIB2& dib, const char* operation) {
   if (!dib.IsValidDIB() || dib.GetBytes() == nullptr) {
     throw py::value_error(std::string(operation) + ": the bitmap has no pixels");
@@ -266,7 +270,7 @@ std::string Repr(Bitmap& self) {
   return "<kolvex.Bitmap " + std::to_string(self.dib.DIBWidth()) + "x" +
          std::to_string(self.dib.DIBHeight()) + " " + std::to_string(self.dib.DIBBitCount()) +
          "-bit " + (self.dib.IsInterlaced() ? "interlaced" : "progressive") +
-         (self.dib.DIBBitCount() == 32 && !self.dib.IsAlphaInvalid() ? " alpha" : "") + ">";
+         (HasAlpha(self.dib) ? " alpha" : "") + ">";
 }
 
 }  // namespace
@@ -331,12 +335,7 @@ word is 0), False for one progressive picture. quarter(), eighth() and
 scaled() of an interlaced frame use one field; setting the flag first gives
 a shared bitmap a block of its own (a copy), as every write does.)doc");
   cls.def_property(
-      "alpha",
-      [](Bitmap& b) {
-        return Read<bool>(b, [](const Dib& d) {
-          return d.IsValidDIB() && d.DIBBitCount() == 32 && !d.IsAlphaInvalid();
-        });
-      },
+      "alpha", [](Bitmap& b) { return Read<bool>(b, [](const Dib& d) { return HasAlpha(d); }); },
       [](Bitmap& b, bool valid) {
         Locked(b, [&] {
           RequireDepth(b.dib, "alpha", {32});
@@ -449,6 +448,23 @@ value is an int (a grey level at 8 bits, a pixel word 0xRRGGBB at 24 and
 0xAARRGGBB at 32 bits) or a sequence of channel values (b, g, r[, a]). A
 shared block is copied first (read-only views keep the old pixels); through
 a live writable view the change is seen. ValueError for values out of range.)doc");
+
+  m.def("set_threads", &kolvex::SetThreads, py::arg("n"),
+        R"doc(How many threads one operation may use, the calling thread included.
+
+An operation on a large frame (reductions, scaling, mirroring, the field
+and frame operations, clear, the copy before a write, brightness, median)
+splits its rows into bands run at once on the calling thread and the
+library's helper threads; frames below about 256 KiB of pixels are not
+split. The bytes are the same at every count. n: 0 (the default) the
+processors this process may run on, 1 the calling thread only (for callers
+that already run one frame per thread, e.g. Dask workers), n at most n.
+Negative values act as 0, counts above 256 as 256. Any thread may call it at
+any time; operations that start afterwards use it. No failure is reported:
+where helper threads cannot be had, the calling thread does all the work.)doc");
+  m.def("get_threads", &kolvex::GetThreads,
+        "The thread count in force: the count set_threads() set, or the processors\n"
+        "this process may run on when none is set (or 0 was set).");
 }
 
 }  // namespace kolvex_python

@@ -108,6 +108,9 @@ void RequireDepth(const CRZDIB2& dib, const char* operation, std::initializer_li
 void RequireGeometry(int bits, std::int64_t width, std::int64_t height);
 // "W x H, B bits", for messages.
 std::string Describe(const CRZDIB2& dib);
+// The fourth byte of each pixel is alpha: 32 bits and the alpha flag says
+// valid. Such a bitmap is saved with its alpha, as the kolvex tool does.
+bool HasAlpha(const CRZDIB2& dib);
 
 // The field an operation keeps: None (the library's own rule), "even", "odd"
 // or a kolvex.Field.

@@ -58,7 +58,13 @@ std::unique_ptr<Bitmap> FromBytes(const py::buffer& data) {
   throw py::value_error(problem);
 }
 
-// The bitmap's file image (what SaveAs writes), made with the GIL released.
+// Writes the bitmap file: with its alpha (a version-5 header) when the bitmap
+// has alpha, otherwise as SaveAs writes it.
+bool Encode(Dib& dib, CFile& file) {
+  return HasAlpha(dib) ? kolvex::SaveWithAlpha(dib, file) : dib.SaveAs(file);
+}
+
+// The bitmap's file image (as Encode writes it), made with the GIL released.
 py::bytes ToBytes(Bitmap& self) {
   std::unique_ptr<BYTE, decltype(&std::free)> image(nullptr, &std::free);
   std::size_t size = 0;
@@ -66,7 +72,7 @@ py::bytes ToBytes(Bitmap& self) {
     RequirePixels(self.dib, "to_bytes");
     // Grown in one step: the headers, a colour table and the image.
     CMemFile file(static_cast<UINT>(self.dib.DIBSize()) + 2048);
-    if (!self.dib.SaveAs(file)) {
+    if (!Encode(self.dib, file)) {
       throw py::value_error("to_bytes: " + Describe(self.dib) + " cannot be a bitmap file");
     }
     size = static_cast<std::size_t>(file.GetLength());
@@ -86,7 +92,7 @@ void SaveToPath(Bitmap& self, const std::string& path) {
       throw OsError(e, std::strerror(e), path);
     }
     errno = 0;
-    bool saved = self.dib.SaveAs(file);
+    bool saved = Encode(self.dib, file);
     int e = errno != 0 ? errno : EIO;
     if (saved) {
       try {
@@ -135,8 +141,12 @@ MemoryError.)doc");
 buffer), as load() reads files. ValueError with the library's reason for
 data that is no bitmap file it can load; MemoryError.)doc");
   cls.def("to_bytes", &ToBytes,
-          R"doc(The bitmap file image of this bitmap: file header, 40-byte info header,
-a grey-ramp colour table at 8 bits, the rows as stored (bottom-up, padded).)doc");
+          R"doc(The bitmap file image of this bitmap: file header, info header, a
+grey-ramp colour table at 8 bits, the rows as stored (bottom-up, padded).
+The info header has 40 bytes, or, for a bitmap with alpha (32 bits, alpha
+True), 124 (BITMAPV5HEADER) with bit-field masks naming bytes 0 to 3 of each
+pixel blue, green, red and alpha, as other programs read RGBA files; load()
+reads it back with alpha.)doc");
   cls.def("save", &Save, py::arg("path_or_file"),
           R"doc(Writes the bitmap file (as to_bytes() gives it) to a path (str, bytes or
 os.PathLike), or to a binary file object with a write() method. A path is

@@ -48,6 +48,21 @@ void Grab(Dib& dib, int x, int y) {
   }
 }
 
+// A new frame of the screen area at (x, y) in dib. At 24 bits the library's
+// capture: its copy of the screen stays in memory the display fills between
+// calls, and one pass converts it. A DIB section at 32 bits, and for an area
+// whose far edge is beyond the coordinate range (then all off the screen).
+void Fresh(Dib& dib, int x, int y, int width, int height, int bits) {
+  RECT area{x, y, 0, 0};
+  if (bits == 24 && !__builtin_add_overflow(x, width, &area.right) &&
+      !__builtin_add_overflow(y, height, &area.bottom)) {
+    if (!dib.CreateFromDesktop(&area)) throw OsError(EIO, "the screen could not be captured");
+    return;
+  }
+  NewSection(dib, width, height, bits);
+  Grab(dib, x, y);
+}
+
 void CheckArea(int width, int height) {
   if (width <= 0 || height <= 0) {
     throw py::value_error("capture: the area " + std::to_string(width) + " x " +
@@ -63,10 +78,7 @@ std::unique_ptr<Bitmap> CaptureNew(int x, int y, int width, int height, int bits
   RequireGeometry(bits, width, height);
   auto out = std::make_unique<Bitmap>();
   py::gil_scoped_release nogil;
-  Library([&] {
-    NewSection(out->dib, width, height, bits);
-    Grab(out->dib, x, y);
-  });
+  Library([&] { Fresh(out->dib, x, y, width, height, bits); });
   return out;
 }
 
@@ -87,8 +99,7 @@ void CaptureInto(Bitmap& out, int x, int y, int width, int height) {
     if (own && dib.IsDIBSection()) return Grab(dib, x, y);
     if (dib.IsLocked()) {
       Dib grab;
-      NewSection(grab, width, height, dib.DIBBitCount());
-      Grab(grab, x, y);
+      Fresh(grab, x, y, width, height, dib.DIBBitCount());
       dib.CopyDibBytes(grab);
       return;
     }
@@ -121,13 +132,14 @@ void RegisterScreen(py::module_& m, py::class_<Bitmap>& cls) {
       py::arg("bits") = 24,
       R"doc(Captures the screen area at (x, y), width x height pixels, as a bitmap.
 
-Without out: a new bitmap (24 bits, or 32 with bits=32) whose pixels are a
-DIB section. With out, a bitmap of the area's size and 24 or 32 bits, the
-frame goes into it and None is returned: into its own DIB section in place
-(the fast way to grab frame after frame: capture once, then pass it as out),
+Without out: a new bitmap, 24 bits (the library's capture, which keeps its
+copy of the screen between calls: the fast way to get a new array per
+frame) or 32 with bits=32 (a DIB section). With out, a bitmap of the area's
+size and 24 or 32 bits, the frame goes into it and None is returned: into
+its own DIB section in place (the fastest way to grab frame after frame),
 into its locked block through a copy while a writable view lives (the view
-sees the new frame), otherwise into a new DIB section (sharers and read-only
-views keep the old pixels). Parts of the area off the screen are black in a
+sees the new frame), otherwise into a new DIB section, which later captures
+then fill in place (sharers and read-only views keep the old pixels). Parts of the area off the screen are black in a
 new bitmap and unchanged in out.
 
 The screen is the X display's root window (DISPLAY, or use_display()), or

@@ -16,20 +16,25 @@ import kolvex
 from conftest import random_pixels
 
 
-@pytest.mark.parametrize("channels", [1, 3, 4])
-def test_saved_files_read_back_by_pil(tmp_path, channels):
+@pytest.mark.parametrize("channels, alpha", [(1, False), (3, False), (4, True), (4, False)])
+def test_saved_files_read_back_by_pil(tmp_path, channels, alpha):
     a = random_pixels(channels, 7, 5, channels)
-    b = kolvex.Bitmap.from_array(a)
+    b = kolvex.Bitmap.from_array(a, alpha=alpha)
     path = tmp_path / "frame.bmp"
     b.save(path)
     buffer = io.BytesIO()
     b.save(buffer)
     assert buffer.getvalue() == path.read_bytes() == b.to_bytes()
+    # Alpha is kept by a version-5 header; other files have the 40-byte one.
+    assert struct.unpack_from("<I", buffer.getvalue(), 14)[0] == (124 if alpha else 40)
+    mode = "L" if channels == 1 else "RGBA" if alpha else "RGB"
     with Image.open(path) as image:
-        read = np.asarray(image.convert("L" if channels == 1 else "RGB"))
-    expected = a if channels == 1 else a[..., 2::-1]  # PIL gives R, G, B
+        read = np.asarray(image.convert(mode))
+    expected = a if channels == 1 else a[..., [2, 1, 0, 3][: len(mode)]]  # R, G, B(, A)
     np.testing.assert_array_equal(read, expected)
-    np.testing.assert_array_equal(np.asarray(kolvex.Bitmap.load(str(path))), a)
+    loaded = kolvex.Bitmap.load(str(path))
+    np.testing.assert_array_equal(np.asarray(loaded), a)
+    assert loaded.alpha == alpha
 
 
 @pytest.mark.parametrize("mode", ["RGB", "L", "P", "1"])

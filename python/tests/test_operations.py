@@ -2,6 +2,8 @@
 random images of odd sizes. Oracles work on stored rows (bottom row first),
 as the library pairs and picks rows; arrays are top-down, so they flip."""
 
+import os
+
 import numpy as np
 import pytest
 from hypothesis import given, settings
@@ -183,3 +185,21 @@ def test_clear(bits, value, pixel):
     assert (np.asarray(b).reshape(15, -1) == pixel).all()
     with pytest.raises(ValueError):
         b.clear(-1)
+
+
+def test_threads_give_the_same_bytes():
+    a = random_pixels(5, 1080, 1920, 4)  # large enough to be split into bands
+    b = make(a, False)
+    results = []
+    try:
+        for n in (1, 2):
+            kolvex.set_threads(n)
+            assert kolvex.get_threads() == n
+            np.testing.assert_array_equal(np.asarray(b.quarter()), reduce_oracle(a, 2, None))
+            results.append(np.asarray(b.median()))
+        np.testing.assert_array_equal(results[0], results[1])
+        kolvex.set_threads(1000)
+        assert kolvex.get_threads() == 256
+    finally:
+        kolvex.set_threads(0)
+    assert kolvex.get_threads() == len(os.sched_getaffinity(0))
