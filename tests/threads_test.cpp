@@ -127,18 +127,6 @@ TEST_F(Threads, EveryThreadCountGivesTheBytesOfOne) {
   }
 }
 
-TEST_F(Threads, ACountIsTheCallersOrTheProcessors) {
-  const ThreadCount restore(0);
-  const int processors = kolvex::GetThreads();
-  EXPECT_GE(processors, 1);
-  kolvex::SetThreads(3);
-  EXPECT_EQ(kolvex::GetThreads(), 3);
-  kolvex::SetThreads(-4);
-  EXPECT_EQ(kolvex::GetThreads(), processors);
-  kolvex::SetThreads(1000);
-  EXPECT_EQ(kolvex::GetThreads(), 256);
-}
-
 // Callers at once share the helpers; where none is free they work alone.
 TEST_F(Threads, CallersAtOnceGetTheirOwnBytes) {
   const ThreadCount count(3);
