@@ -79,7 +79,11 @@ def apply(chain, frame):
 
 
 def process_batch(chain, sources):
-    """One task: the chain over consecutive frames (paths or bitmaps)."""
+    """One task: the chain over consecutive frames (paths or bitmaps). The
+    cluster already runs a frame per worker thread at once, so the library
+    splits none over threads of its own (as with the tool's --jobs): that would
+    only crowd the same cores."""
+    kolvex.set_threads(1)
     return [apply(chain, kolvex.Bitmap.load(s) if isinstance(s, str) else s) for s in sources]
 
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <mutex>
 
 namespace kolvex_python {
 
@@ -48,14 +49,33 @@ void Grab(Dib& dib, int x, int y) {
   }
 }
 
+// A 32-bit frame through one DIB section kept between calls: making a section
+// costs the display a new shared segment each time (about 15 frames a second
+// at 1080p), a grab into a kept one and a copy of its bytes far less. The
+// section lives as long as the process (never destroyed: it may outlive the
+// display's connection at exit); one size at a time, under a lock.
+void FreshThroughKeptSection(Dib& dib, int x, int y, int width, int height) {
+  static std::mutex lock;
+  static Dib* const kept = new Dib;
+  std::lock_guard<std::mutex> hold(lock);
+  if (!kept->IsDIBSection() || kept->DIBWidth() != width || kept->DIBHeight() != height) {
+    NewSection(*kept, width, height, 32);
+  }
+  Grab(*kept, x, y);
+  if (!dib.Create(32, width, height, kolvex::kProgressiveFrame)) throw std::bad_alloc();
+  dib.CopyDibBytes(*kept);
+}
+
 // A new frame of the screen area at (x, y) in dib. At 24 bits the library's
 // capture: its copy of the screen stays in memory the display fills between
-// calls, and one pass converts it. A DIB section at 32 bits, and for an area
-// whose far edge is beyond the coordinate range (then all off the screen).
+// calls, and one pass converts it. At 32 bits a grab into a kept DIB section,
+// copied. A DIB section of its own for an area whose far edge is beyond the
+// coordinate range (then all off the screen).
 void Fresh(Dib& dib, int x, int y, int width, int height, int bits) {
   RECT area{x, y, 0, 0};
-  if (bits == 24 && !__builtin_add_overflow(x, width, &area.right) &&
+  if (!__builtin_add_overflow(x, width, &area.right) &&
       !__builtin_add_overflow(y, height, &area.bottom)) {
+    if (bits == 32) return FreshThroughKeptSection(dib, x, y, width, height);
     if (!dib.CreateFromDesktop(&area)) throw OsError(EIO, "the screen could not be captured");
     return;
   }
@@ -134,7 +154,8 @@ void RegisterScreen(py::module_& m, py::class_<Bitmap>& cls) {
 
 Without out: a new bitmap, 24 bits (the library's capture, which keeps its
 copy of the screen between calls: the fast way to get a new array per
-frame) or 32 with bits=32 (a DIB section). With out, a bitmap of the area's
+frame) or 32 with bits=32 (grabbed into a DIB section the module keeps
+between calls, then copied). With out, a bitmap of the area's
 size and 24 or 32 bits, the frame goes into it and None is returned: into
 its own DIB section in place (the fastest way to grab frame after frame),
 into its locked block through a copy while a writable view lives (the view

@@ -18,6 +18,7 @@ def test_draw_then_capture_on_the_virtual_screen():
     a = random_pixels(11, 10, 13, 3)
     kolvex.Bitmap.from_array(a).draw(5, 7)
     grabbed = kolvex.capture(5, 7, 13, 10)
+    assert np.asarray(kolvex.capture(0, 0, 64, 32, bits=32)).shape == (32, 64, 4)  # kept, as on Xvfb
     np.testing.assert_array_equal(np.asarray(grabbed), a)
     # Into a bitmap of the area's size: its DIB section is filled in place, and
     # a writable view of it sees every new frame.
@@ -50,4 +51,9 @@ def test_capture_matches_imagemagick_on_xvfb(xvfb, tmp_path):
         pixels = np.asarray(image.convert("RGB"))
     np.testing.assert_array_equal(pixels[..., ::-1], np.asarray(screen))
     frame = kolvex.capture(10, 20, 64, 32, bits=32)
+    np.testing.assert_array_equal(np.asarray(frame)[..., :3], picture[20:52, 10:74])
+    # 32-bit frames are copies of a grab the module keeps: a later one leaves them be.
+    kolvex.Bitmap.from_array(picture[::-1].copy()).draw(0, 0)
+    again = kolvex.capture(10, 20, 64, 32, bits=32)
+    np.testing.assert_array_equal(np.asarray(again)[..., :3], picture[::-1][20:52, 10:74])
     np.testing.assert_array_equal(np.asarray(frame)[..., :3], picture[20:52, 10:74])

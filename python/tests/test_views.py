@@ -102,12 +102,19 @@ def test_two_threads_hammering_one_bitmap():
     bad = []
 
     def writer():
-        for i in range(300):
-            b.clear(i % 251 * 0x01010101)
-            b.interlaced = i % 2 == 0
-            np.asarray(b)[0, 0] = i % 251  # a writable view locks the bitmap meanwhile
-            b.clear(i % 251 * 0x01010101)
-        stop.set()
+        try:
+            for i in range(300):
+                b.clear(i % 251 * 0x01010101)
+                b.interlaced = i % 2 == 0
+                view = np.asarray(b)  # read-only while a copy of the reader's shares the block
+                if view.flags.writeable:
+                    view[0, 0] = i % 251  # a writable view locks the bitmap meanwhile
+                del view
+                b.clear(i % 251 * 0x01010101)
+        except Exception as e:  # noqa: BLE001 - reported by the assertion below
+            bad.append(e)
+        finally:
+            stop.set()
 
     def reader():
         while not stop.is_set():
