@@ -32,22 +32,20 @@ TEST_F(Save, FilesHoldTheHeaderFieldsAGreyTableAndTheRowsAsStored) {
     const auto image = static_cast<std::uint32_t>(kt::Stride(c.bits, 5) * 3);
     ASSERT_EQ(f.size(), 54 + c.table + image);
     EXPECT_TRUE(f[0] == 'B' && f[1] == 'M');
-    // The 32-bit words from offset 2 on: file size, reserved, pixel offset, then the info header.
-    const std::uint32_t words[] = {54 + c.table + image,
-                                   0,
-                                   54 + c.table,
-                                   40,
-                                   5,
-                                   3,
-                                   1u | c.bits << 16,
-                                   0,
-                                   image,
-                                   2835,
-                                   0,
-                                   c.clrUsed,
-                                   0};
-    for (std::size_t i = 0; i < std::size(words); ++i)
-      EXPECT_EQ(Get32(f, 2 + 4 * i), words[i]) << "offset " << 2 + 4 * i;
+    const std::pair<std::size_t, std::uint32_t> fields[] = {{2, 54 + c.table + image},
+                                                            {6, 0},
+                                                            {10, 54 + c.table},
+                                                            {14, 40},
+                                                            {18, 5},
+                                                            {22, 3},
+                                                            {26, 1u | c.bits << 16},
+                                                            {30, 0},
+                                                            {34, image},
+                                                            {38, 2835},
+                                                            {42, 0},
+                                                            {46, c.clrUsed},
+                                                            {50, 0}};
+    for (const auto& [at, value] : fields) EXPECT_EQ(Get32(f, at), value) << "offset " << at;
     const std::size_t levels = c.bits <= 8 ? std::size_t{1} << c.bits : 0;
     for (std::size_t i = 0; i < c.table / 4; ++i) {
       const std::uint32_t level =
