@@ -8,9 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
-#include <thread>
 
 namespace {
 
@@ -193,11 +191,6 @@ TEST_F(Tool, ASignalEndsEveryWaitAtOnce) {
       {"mirror " + Quoted(big) + " " + Quoted(stalled),
        stalled + ": interrupted; nothing written\n"},
   };
-  const auto until = [](const std::function<bool()>& done) {  // within five seconds
-    for (int i = 0; i < 250; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20)))
-      if (done()) return true;
-    return false;
-  };
   for (const auto& [line, message] : cases) {
     SCOPED_TRACE(line);
     const std::string command = "exec '" KOLVEX_TOOL "' " + line + " 2> " + Quoted(Path("err"));
@@ -206,10 +199,10 @@ TEST_F(Tool, ASignalEndsEveryWaitAtOnce) {
     ASSERT_EQ(::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ),
               0);
     int looks = 0;  // three in a row, 20 ms apart
-    EXPECT_TRUE(until([&] { return (looks = Waiting(pid) ? looks + 1 : 0) == 3; }));
+    EXPECT_TRUE(kt::Eventually([&] { return (looks = Waiting(pid) ? looks + 1 : 0) == 3; }));
     ::kill(pid, SIGTERM);
     int status = 0;
-    EXPECT_TRUE(until([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }) ||
+    EXPECT_TRUE(kt::Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }) ||
                 (::kill(pid, SIGKILL), ::waitpid(pid, &status, 0), false));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
     EXPECT_EQ(kt::ReadAndRemove(Path("err")), message);

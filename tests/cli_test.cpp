@@ -9,50 +9,45 @@ using kt::ProgramRun;
 using Tool = kt::ToolTest;
 
 TEST_F(Tool, EverySubcommandMatchesTheLibrary) {
+  using Op = bool (*)(CRZDIB2&, CRZDIB2&);  // (input, the library's result)
+  const Op quarter = [](CRZDIB2& in, CRZDIB2& out) { return out.CreateQuarter(in); };
+  const Op eighth = [](CRZDIB2& in, CRZDIB2& out) { return out.CreateEighth(in); };
+  // What the input is taken as first: --field marks it the library's interlaced frame;
+  // --field=even and --field=odd name picture rows from the top: the frame the library doubles
+  // from that field.
+  enum Input { kAsRead, kInterlaced, kEven, kOdd };
   const struct {
-    const char* args;                       // subcommand and its own arguments
-    bool (*op)(CRZDIB2& in, CRZDIB2& out);  // the library's own result
+    const char* args;  // subcommand and its own arguments
+    Input input;
+    Op op;  // the library's own result
     std::string warning = "";
   } cases[] = {
-      {"quarter", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateQuarter(in); }},
-      // --field is the library's own field; --field=even and --field=odd name
-      // picture rows from the top: the frame the library doubles from that field.
-      {"quarter --field",
+      {"quarter", kAsRead, quarter},
+      {"quarter --field", kInterlaced, quarter},
+      {"quarter --field=even", kEven, quarter},
+      {"quarter --field=odd", kOdd, quarter},
+      {"eighth", kAsRead, eighth},
+      {"eighth --field", kInterlaced, eighth},
+      {"scale 50x7", kAsRead,
+       [](CRZDIB2& in, CRZDIB2& out) { return out.CreateScaled(in, 50, 7); }},
+      {"scale 20x30 --field", kInterlaced,
        [](CRZDIB2& in, CRZDIB2& out) {
-         return in.SetInterlacedFlag(kolvex::kInterlacedFrame), out.CreateQuarter(in);
+         return out.CreateScaled(in, 20, 30, kolvex::kProgressiveFrame);
        }},
-      {"quarter --field=even",
-       [](CRZDIB2& in, CRZDIB2& out) {
-         return in.CreateInterpolatedFrame(CRZDIB2(in), 0, 0) && out.CreateQuarter(in);
-       }},
-      {"quarter --field=odd",
-       [](CRZDIB2& in, CRZDIB2& out) {
-         return in.CreateInterpolatedFrame(CRZDIB2(in), 1, 0) && out.CreateQuarter(in);
-       }},
-      {"eighth", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateEighth(in); }},
-      {"eighth --field",
-       [](CRZDIB2& in, CRZDIB2& out) {
-         return in.SetInterlacedFlag(kolvex::kInterlacedFrame), out.CreateEighth(in);
-       }},
-      {"scale 50x7", [](CRZDIB2& in, CRZDIB2& out) { return out.CreateScaled(in, 50, 7); }},
-      {"scale 20x30 --field",
-       [](CRZDIB2& in, CRZDIB2& out) {
-         return in.SetInterlacedFlag(kolvex::kInterlacedFrame),
-                out.CreateScaled(in, 20, 30, kolvex::kProgressiveFrame);
-       }},
-      {"mirror --horizontal --vertical",
+      {"mirror --horizontal --vertical", kAsRead,
        [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Mirror(1, 1, in); }},
-      {"field --odd --interpolate",
+      {"field --odd --interpolate", kAsRead,
        [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 1, 1); }},
-      {"field --even",
+      {"field --even", kAsRead,
        [](CRZDIB2& in, CRZDIB2& out) { return out.CreateInterpolatedFrame(in, 0, 0); }},
-      {"brightness -2147483648",
+      {"brightness -2147483648", kAsRead,
        [](CRZDIB2& in, CRZDIB2& out) { return (out = in).AdjustBrightness(0); },
        "kolvex brightness: level -2147483648 is outside 0 to 255; using 0\n"},
-      {"brightness 2147483647",
+      {"brightness 2147483647", kAsRead,
        [](CRZDIB2& in, CRZDIB2& out) { return (out = in).AdjustBrightness(255); },
        "kolvex brightness: level 2147483647 is outside 0 to 255; using 255\n"},
-      {"median", [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Median3x3(in); }},
+      {"median", kAsRead,
+       [](CRZDIB2& in, CRZDIB2& out) { return out.Create(in) && out.Median3x3(in); }},
   };
   // Files as other programs write them, of both parities of height.
   const std::pair<const char*, kt::BmpFields> inputs[] = {
@@ -71,6 +66,8 @@ TEST_F(Tool, EverySubcommandMatchesTheLibrary) {
       EXPECT_EQ(r.err, c.warning);
       CRZDIB2 in, expected, got;
       Load(path, in);
+      if (c.input == kInterlaced) in.SetInterlacedFlag(kolvex::kInterlacedFrame);
+      ASSERT_TRUE(c.input < kEven || in.CreateInterpolatedFrame(CRZDIB2(in), c.input == kOdd, 0));
       ASSERT_TRUE(c.op(in, expected));
       Load(out, got);
       EXPECT_EQ(std::tuple(got.DIBBitCount(), got.DIBWidth(), got.DIBHeight()),

@@ -22,16 +22,12 @@ TEST(Create, GeometryByDepthAndRefusals) {
       EXPECT_EQ(std::memcmp(dib.GetRzBmiHeader(), &expected, kt::kHeaderBytes), 0);
     }
   }
+  // The last: header + image + slack one byte over 31 bits.
   const std::tuple<WORD, int, int> refused[] = {
-      {24, -1, 10},
-      {24, 10, -1},
-      {32, INT_MIN, 1},
-      {32, 1 << 29, 1},
-      {32, 65536, 65536},
-      {0xFFFF, 1 << 20, 1},
-      {24, 46341, 46341},
-      // header + image + slack one byte over 31 bits
-      {8, INT32_MAX - static_cast<int>(kt::kHeaderBytes) - 32 + 1, 1}};
+      {24, -1, 10},       {24, 10, -1},
+      {32, INT_MIN, 1},   {32, 1 << 29, 1},
+      {32, 65536, 65536}, {0xFFFF, 1 << 20, 1},
+      {24, 46341, 46341}, {8, INT32_MAX - static_cast<int>(kt::kHeaderBytes) - 32 + 1, 1}};
   for (const auto& [bits, width, height] : refused) {
     SCOPED_TRACE(testing::Message() << bits << " bits " << width << " x " << height);
     TestDib dib;

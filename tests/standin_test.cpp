@@ -14,26 +14,7 @@ using kt::Pixels32;
 // Every test must release every GDI object it made.
 using Platform = kt::NoLeaks;
 
-// A DIB section selected into its own memory DC; released in reverse order.
-struct Section {
-  HDC dc = nullptr;
-  HBITMAP bm = nullptr;
-  HGDIOBJ old = nullptr;
-  BYTE* bits = nullptr;
-  Section(LONG w, LONG h, WORD bitCount) {
-    BITMAPINFO bmi = kt::Info(w, h, bitCount);
-    bm = CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr,
-                          0);
-    dc = CreateCompatibleDC(nullptr);
-    old = SelectObject(dc, bm);
-  }
-  ~Section() {
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    DeleteObject(bm);
-  }
-  std::uint32_t* Words() const { return reinterpret_cast<std::uint32_t*>(bits); }
-};
+using Section = kt::DibSection;
 
 // The documented rule along one axis: destination coordinate c, at index i
 // inside the extent (counted from the origin, backwards for a negative

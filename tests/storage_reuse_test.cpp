@@ -71,11 +71,7 @@ TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
       {"CreateScaled", [&](CRZDIB2& d) { return d.CreateScaled(src, 77, 130, 0); }},
       {"CreateInterpolatedFrame", [&](CRZDIB2& d) { return d.CreateInterpolatedFrame(src, 1, 1); }},
       {"copy-before-write",
-       [&](CRZDIB2& d) {
-         d = src;
-         d.SetInterlacedFlag(1);
-         return d.GetBytes() != src.GetBytes();
-       }},
+       [&](CRZDIB2& d) { return d = src, d.SetInterlacedFlag(1), d.GetBytes() != src.GetBytes(); }},
       {"the header constructor",
        [](CRZDIB2& d) {
          tagRZBMINFOHEADER h = kt::MakeHeader(24, 5, 3, 0);
@@ -88,12 +84,7 @@ TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
       {"Create like another", [&](CRZDIB2& d) { return d.Create(padded); }},
       {"Create+Mirror", [&](CRZDIB2& d) { return d.Create(padded) && d.Mirror(1, 0, padded); }},
       {"Create+CopyField", [&](CRZDIB2& d) { return d.Create(padded) && d.CopyField(padded, 1); }},
-      {"Create+ClearDIB",
-       [&](CRZDIB2& d) {
-         d.Create(padded);
-         d.ClearDIB(0x7E);
-         return true;
-       }},
+      {"Create+ClearDIB", [&](CRZDIB2& d) { return d.Create(padded), d.ClearDIB(0x7E), true; }},
       {"Create, then shared",
        [&](CRZDIB2& d) {
          CRZDIB2 made;
@@ -102,11 +93,7 @@ TEST(StorageReuse, ReusedStorageReadsAsFreshStorage) {
          return true;
        }},
       {"Create, then a smaller copy",
-       [&](CRZDIB2& d) {
-         d.Create(padded);
-         d.AssignCopy(src);
-         return true;
-       }},
+       [&](CRZDIB2& d) { return d.Create(padded), d.AssignCopy(src), true; }},
       {"quarter writing nothing",
        [&](CRZDIB2& d) {
          LazyQuarter lazy;

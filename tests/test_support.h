@@ -11,8 +11,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -39,12 +41,6 @@ class TestDib : public CRZDIBBase2 {
   bool IsNilBlock() const { return _IsNil(_IGetData()); }
   const LONG* ColumnMap() const { return pColumnMap; }
   const LONG* RowMap() const { return pRowMap; }
-
-  using CRZDIBBase2::_GetQuarterDIB;
-  using CRZDIBBase2::_GetEighthDIB;
-  using CRZDIBBase2::_GetOddFrame;
-  using CRZDIBBase2::_GetEvenFrame;
-  using CRZDIBBase2::_OddFieldToOddField;
 };
 
 // Makes allocations fail for the guard's lifetime, and always stops again.
@@ -137,6 +133,14 @@ void RunThreads(int count, F body) {
   for (std::thread& th : threads) th.join();
 }
 
+// Calls `done` until it answers true, for about five seconds at most.
+inline bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 250; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+    if (done()) return true;
+  }
+  return false;
+}
+
 // Reproducible sizes and seeds for property tests over random images.
 class RandomSizes {
  public:
@@ -150,7 +154,7 @@ class RandomSizes {
 
 // ---- Windows bitmap ----
 
-// CRZDIB2 with its protected interface opened up.
+// CRZDIB2 with its protected interface (the transforms' workers too) opened up.
 class TestDib2 : public CRZDIB2 {
  public:
   using CRZDIB2::CRZDIB2;
@@ -159,6 +163,10 @@ class TestDib2 : public CRZDIB2 {
   CRzDibData2* Data() const { return _IGetData(); }
   LONG Refs() const { return _IGetData()->nRefs; }
   bool IsNilBlock() const { return _IsNil(CRZDIBBase2::_IGetData()); }
+  using CRZDIBBase2::_GetQuarterDIB;
+  using CRZDIBBase2::_GetEighthDIB;
+  using CRZDIBBase2::_GetOddFrame;
+  using CRZDIBBase2::_GetEvenFrame;
 };
 
 // Counts the live blocks and buffers made through Base's storage hooks (atomic:
@@ -254,6 +262,27 @@ struct DeviceBitmap {
     DeleteObject(bm);
     DeleteDC(dc);
   }
+};
+
+// A DIB section (BI_RGB, negative h: top-down) selected into its own memory DC.
+struct DibSection {
+  HDC dc = nullptr;
+  HBITMAP bm = nullptr;
+  HGDIOBJ old = nullptr;
+  BYTE* bits = nullptr;
+  DibSection(LONG w, LONG h, WORD bitCount) {
+    BITMAPINFO bmi = Info(w, h, bitCount);
+    bm = CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr,
+                          0);
+    dc = CreateCompatibleDC(nullptr);
+    old = SelectObject(dc, bm);
+  }
+  ~DibSection() {
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteObject(bm);
+  }
+  std::uint32_t* Words() const { return reinterpret_cast<std::uint32_t*>(bits); }
 };
 
 using Pixels32 = std::vector<std::uint32_t>;

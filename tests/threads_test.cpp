@@ -65,27 +65,14 @@ const Named kOps[] = {
      [](CRZDIB2& d, const CRZDIB2& s) { return d.Create(s) && d.CopyField(s, 1); }},
     {"copy-before-write",
      [](CRZDIB2& d, const CRZDIB2& s) {
-       d = s;
-       d.SetInterlacedFlag(1);
-       return d.GetBytes() != s.GetBytes();
+       return d = s, d.SetInterlacedFlag(1), d.GetBytes() != s.GetBytes();
      }},
     {"ClearDIB(UINT)",
-     [](CRZDIB2& d, const CRZDIB2& s) {
-       d.AssignCopy(s);
-       d.ClearDIB(0x11223344u);
-       return true;
-     }},
+     [](CRZDIB2& d, const CRZDIB2& s) { return d.AssignCopy(s), d.ClearDIB(0x11223344u), true; }},
     {"ClearDIB(int)",
-     [](CRZDIB2& d, const CRZDIB2& s) {
-       d.AssignCopy(s);
-       d.ClearDIB(0x5A);
-       return true;
-     }},
+     [](CRZDIB2& d, const CRZDIB2& s) { return d.AssignCopy(s), d.ClearDIB(0x5A), true; }},
     {"AdjustBrightness",
-     [](CRZDIB2& d, const CRZDIB2& s) {
-       d.AssignCopy(s);
-       return d.AdjustBrightness(90);
-     }},
+     [](CRZDIB2& d, const CRZDIB2& s) { return d.AssignCopy(s), d.AdjustBrightness(90); }},
     {"Median3x3", [](CRZDIB2& d, const CRZDIB2& s) { return d.Create(s) && d.Median3x3(s); }},
 };
 
@@ -138,18 +125,6 @@ TEST_F(Threads, EveryThreadCountGivesTheBytesOfOne) {
     ExpectTheSameAtEveryCount(
         src, std::to_string(bits) + " bits " + std::to_string(w) + "x" + std::to_string(h));
   }
-}
-
-TEST_F(Threads, ACountIsTheCallersOrTheProcessors) {
-  const ThreadCount restore(0);
-  const int processors = kolvex::GetThreads();
-  EXPECT_GE(processors, 1);
-  kolvex::SetThreads(3);
-  EXPECT_EQ(kolvex::GetThreads(), 3);
-  kolvex::SetThreads(-4);
-  EXPECT_EQ(kolvex::GetThreads(), processors);
-  kolvex::SetThreads(1000);
-  EXPECT_EQ(kolvex::GetThreads(), 256);
 }
 
 // Callers at once share the helpers; where none is free they work alone.

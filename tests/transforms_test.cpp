@@ -15,17 +15,7 @@ namespace {
 using kolvex::testing::KernelLevel;
 using Pixels = kt::NoLeaks;
 using Bytes = std::vector<BYTE>;
-
-// CRZDIB2 with the transforms' protected workers opened up.
-class Dib : public kt::TestDib2 {
- public:
-  using kt::TestDib2::TestDib2;
-  Dib() = default;
-  using CRZDIBBase2::_GetQuarterDIB;
-  using CRZDIBBase2::_GetEighthDIB;
-  using CRZDIBBase2::_GetOddFrame;
-  using CRZDIBBase2::_GetEvenFrame;
-};
+using Dib = kt::TestDib2;
 
 const BYTE* PixelAt(const CRZDIBBase2& dib, int x, int y) {
   return dib.GetBytes() + y * kt::Stride(dib.DIBBitCount(), dib.DIBWidth()) +
@@ -396,51 +386,75 @@ TEST(Kernels, FillsOfLongRunsMatchThePlainLevel) {
   }
 }
 
-TEST_F(Pixels, ReductionsTakeTheFieldOfTheSourceFlagAndReadTheirFormerPixels) {
-  for (DWORD flag : {0u, 1u, 2u, 3u}) {  // bit 0 clear: interlaced, field 1 only
-    Dib src;
-    ASSERT_TRUE(kt::CreateRandom(src, 24, 13, 11, flag, flag));
-    const int field = (flag & 1) ? 0 : 1;
-    Dib quarter;
-    Dib eighth;
-    ASSERT_TRUE(quarter.CreateQuarter(src) && eighth.CreateEighth(src));
-    EXPECT_TRUE(quarter.DIBWidth() == 6 && quarter.DIBHeight() == 5 && eighth.DIBHeight() == 2);
-    EXPECT_EQ(kt::Pixels(quarter), Reduced(src, 2, field, kt::Pixels(quarter))) << flag;
-    EXPECT_EQ(kt::Pixels(eighth), Reduced(src, 4, field, kt::Pixels(eighth))) << flag;
-    ASSERT_TRUE(eighth._GetEighthDIB(
-        src, 3 + static_cast<int>(flag)));  // selectors of 2 and more take field 0
-    EXPECT_EQ(kt::Pixels(eighth), Reduced(src, 4, 2, kt::Pixels(eighth)));
-    ASSERT_TRUE(src.CreateQuarter(src));
-    EXPECT_EQ(kt::RowBytes(src), kt::RowBytes(quarter));
-  }
-}
-
-TEST_F(Pixels, ScalingSamplesTheCentresOfTheFieldItMay) {
+// On random sources of every flag: the creating calls take the field the flag names (bit 0 clear:
+// interlaced; reductions take stored field 1, scaling into a progressive result samples field 1
+// only, the same size is a copy), the field extras the named picture field of either parity of
+// height whatever the flag, in progressive blocks of the target's own hooks. A target that is its
+// source reads its former pixels; the source and its sharer are left alone.
+TEST_F(Pixels, CreatingCallsTakeTheFieldOfTheFlagOrTheNamedOne) {
+  using kolvex::Field;
   kt::RandomSizes random(17);
   for (int i = 0; i < 300; ++i) {
     const WORD bits = random.Between(0, 1) ? 32 : 24;
     // The first round walks one long row: an error that builds up along it shows.
     const int sw = i == 0 ? 1281 : random.Between(1, 29);
     const int sh = random.Between(1, 29);
-    const int w = i == 0 ? 1920 : random.Between(1, 41);
-    const int h = random.Between(1, 41);
-    const DWORD srcFlag = random.Between(0, 1);
+    const bool sameSize = i % 8 == 1;
+    const int w = i == 0 ? 1920 : sameSize ? sw : random.Between(0, 41);
+    const int h = sameSize ? sh : random.Between(0, 41);
+    const DWORD flag = random.Between(0, 3);
     const DWORD dstFlag = random.Between(0, 1);
+    const Field field = random.Between(0, 1) ? Field::Odd : Field::Even;
     Dib src;
-    ASSERT_TRUE(kt::CreateRandom(src, bits, sw, sh, srcFlag, random.Seed()));
-    SCOPED_TRACE(testing::Message() << bits << " bits " << sw << "x" << sh << " -> " << w << "x"
-                                    << h << " flags " << srcFlag << dstFlag);
-    // An interlaced source into a progressive result uses field 1 only; the same size is a copy.
-    const int mode = dstFlag && !srcFlag && !(sw == w && sh == h) ? 0 : -1;
-    Dib dst;
+    ASSERT_TRUE(kt::CreateRandom(src, bits, sw, sh, flag, random.Seed()));
+    SCOPED_TRACE(testing::Message()
+                 << bits << " bits " << sw << "x" << sh << " -> " << w << "x" << h << " flags "
+                 << flag << dstFlag << (field == Field::Odd ? " odd" : " even"));
+    const Dib sharer(src);
+    const Bytes before = kt::Pixels(src);
+    const int ofFlag = (flag & 1) ? 0 : 1;
+    Dib quarter, eighth, dst;
+    ASSERT_TRUE(quarter.CreateQuarter(src) && eighth.CreateEighth(src));
+    EXPECT_EQ(kt::Pixels(quarter), Reduced(src, 2, ofFlag, kt::Pixels(quarter)));
+    EXPECT_EQ(kt::Pixels(eighth), Reduced(src, 4, ofFlag, kt::Pixels(eighth)));
+    ASSERT_TRUE(eighth._GetEighthDIB(src, 3 + static_cast<int>(flag)));  // 2 and more: field 0
+    EXPECT_EQ(kt::Pixels(eighth), Reduced(src, 4, 2, kt::Pixels(eighth)));
+    const int mode = dstFlag && ofFlag == 1 && !(sw == w && sh == h) ? 0 : -1;
     ASSERT_TRUE(dst.CreateScaled(src, w, h, dstFlag));
     EXPECT_EQ(dst.GetInterlacedFlag(), dstFlag);
     EXPECT_EQ(kt::Pixels(dst), Scaled(src, w, h, mode, kt::Pixels(dst)));
-    const Bytes before = kt::Pixels(src);
-    Dib inPlace(src);  // takes the source's own flag (every row) and leaves its sharer alone
-    ASSERT_TRUE(inPlace.Scale(w, h));
-    EXPECT_EQ(kt::Pixels(inPlace), Scaled(src, w, h, -1, kt::Pixels(inPlace)));
-    EXPECT_EQ(kt::Pixels(src), before);
+    Dib self(src);  // takes the source's own flag (every row)
+    ASSERT_TRUE(self.Scale(w, h));
+    EXPECT_EQ(kt::Pixels(self), Scaled(src, w, h, -1, kt::Pixels(self)));
+    self = src;
+    ASSERT_TRUE(self.CreateQuarter(self));
+    EXPECT_EQ(kt::RowBytes(self), kt::RowBytes(quarter));
+
+    const bool field1 = StoredField(sh, field == Field::Odd) == 1;
+    EXPECT_EQ(kolvex::LibraryField(sh) == field, field1);
+    kt::CountingDib2::liveBlocks = 0;
+    {
+      kt::CountingDib2 quarter, eighth, scaled;
+      ASSERT_TRUE(kolvex::CreateQuarterOfField(quarter, src, field) &&
+                  kolvex::CreateEighthOfField(eighth, src, field) &&
+                  kolvex::CreateScaledFromField(scaled, src, w, h, field));
+      EXPECT_EQ(kt::CountingDib2::liveBlocks, 3);
+      EXPECT_EQ(std::tuple(quarter.DIBWidth(), quarter.DIBHeight(), eighth.DIBWidth(),
+                           eighth.DIBHeight(), scaled.DIBWidth(), scaled.DIBHeight()),
+                std::tuple(sw / 2, sh / 2, sw / 4, sh / 4, w, h));
+      for (const kt::CountingDib2* made : {&quarter, &eighth, &scaled}) {
+        EXPECT_EQ(made->GetInterlacedFlag(), kolvex::kProgressiveFrame);
+        EXPECT_EQ(made->DIBBitCount(), bits);
+      }
+      EXPECT_EQ(kt::Pixels(quarter), Reduced(src, 2, field1 ? 1 : 2, kt::Pixels(quarter)));
+      EXPECT_EQ(kt::Pixels(eighth), Reduced(src, 4, field1 ? 1 : 2, kt::Pixels(eighth)));
+      EXPECT_EQ(kt::Pixels(scaled), Scaled(src, w, h, field1 ? 0 : 1, kt::Pixels(scaled)));
+      self = src;
+      ASSERT_TRUE(kolvex::CreateQuarterOfField(self, self, field));
+      EXPECT_EQ(kt::RowBytes(self), kt::RowBytes(quarter));
+    }
+    EXPECT_TRUE(kt::Pixels(src) == before && src.GetInterlacedFlag() == flag &&
+                src.Data() == sharer.Data());
   }
 }
 
@@ -537,54 +551,10 @@ TEST_F(Pixels, OnlyInterpolatedFramesAskForPackedCodeOncePerCall) {
   }
 }
 
-// The field extras keep the named picture field of either parity of height, whatever the source's
-// flag (at the source's own size too), in blocks of the target's own hooks, and leave the source.
-TEST_F(Pixels, FieldExtrasKeepTheNamedPictureField) {
+// The field extras refuse, with the target unchanged, an empty source, other depths and negative
+// sizes; out of memory they leave it empty.
+TEST_F(Pixels, FieldExtrasRefuseOrFailCleanly) {
   using kolvex::Field;
-  kt::RandomSizes random(53);
-  for (int i = 0; i < 200; ++i) {
-    const WORD bits = random.Between(0, 1) ? 32 : 24;
-    const int sw = random.Between(1, 23);
-    const int sh = random.Between(1, 23);
-    const bool sameSize = i % 8 == 0;
-    const int w = sameSize ? sw : random.Between(0, 31);
-    const int h = sameSize ? sh : random.Between(0, 31);
-    const Field field = random.Between(0, 1) ? Field::Odd : Field::Even;
-    Dib src;
-    ASSERT_TRUE(kt::CreateRandom(src, bits, sw, sh, random.Between(0, 3), random.Seed()));
-    SCOPED_TRACE(testing::Message() << bits << " bits " << sw << "x" << sh << " -> " << w << "x"
-                                    << h << (field == Field::Odd ? " odd" : " even"));
-    const bool field1 = StoredField(sh, field == Field::Odd) == 1;
-    EXPECT_EQ(kolvex::LibraryField(sh) == field, field1);
-    const Dib sharer(src);
-    const UINT flag = src.GetInterlacedFlag();
-    const Bytes before = kt::Pixels(src);
-    kt::CountingDib2::liveBlocks = 0;
-    {
-      kt::CountingDib2 quarter, eighth, scaled;
-      ASSERT_TRUE(kolvex::CreateQuarterOfField(quarter, src, field) &&
-                  kolvex::CreateEighthOfField(eighth, src, field) &&
-                  kolvex::CreateScaledFromField(scaled, src, w, h, field));
-      EXPECT_EQ(kt::CountingDib2::liveBlocks, 3);
-      EXPECT_EQ(std::tuple(quarter.DIBWidth(), quarter.DIBHeight(), eighth.DIBWidth(),
-                           eighth.DIBHeight(), scaled.DIBWidth(), scaled.DIBHeight()),
-                std::tuple(sw / 2, sh / 2, sw / 4, sh / 4, w, h));
-      for (const kt::CountingDib2* made : {&quarter, &eighth, &scaled}) {
-        EXPECT_EQ(made->GetInterlacedFlag(), kolvex::kProgressiveFrame);
-        EXPECT_EQ(made->DIBBitCount(), bits);
-      }
-      EXPECT_EQ(kt::Pixels(quarter), Reduced(src, 2, field1 ? 1 : 2, kt::Pixels(quarter)));
-      EXPECT_EQ(kt::Pixels(eighth), Reduced(src, 4, field1 ? 1 : 2, kt::Pixels(eighth)));
-      EXPECT_EQ(kt::Pixels(scaled), Scaled(src, w, h, field1 ? 0 : 1, kt::Pixels(scaled)));
-      Dib self(src);
-      ASSERT_TRUE(kolvex::CreateQuarterOfField(self, self, field));
-      EXPECT_EQ(kt::RowBytes(self), kt::RowBytes(quarter));
-    }
-    EXPECT_TRUE(kt::Pixels(src) == before && src.GetInterlacedFlag() == flag &&
-                src.Data() == sharer.Data());
-  }
-
-  // Refused with the target unchanged: an empty source, other depths, a negative size.
   Dib src;
   Dib dst;
   ASSERT_TRUE(kt::CreateRandom(dst, 24, 3, 3, 1, 2));

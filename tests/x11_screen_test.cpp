@@ -63,20 +63,13 @@ TEST_F(Xvfb, ImportReadsWhatIsDrawnAndCaptureReadsWhatImportReads) {
   // megabyte, filled in place through shared memory.
   ASSERT_TRUE(kolvex::platform::UseDisplay(display_.c_str()));
   const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  const BITMAPINFO info = kt::Info(w, -h - 1, 32);
-  void* bits = nullptr;
-  kt::DeviceBitmap section(1, 1);
-  HBITMAP bm = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  SelectObject(section.dc, bm);
+  const kt::DibSection section(w, -h - 1, 32);
   HDC screen = GetDC(nullptr);
   ASSERT_TRUE(BitBlt(section.dc, 0, 1, w, h, screen, 0, 0, SRCCOPY));
   ReleaseDC(nullptr, screen);
   Image rows{w, h, {}};
-  for (int i = 0; i < w * h; ++i)
-    rows.px.push_back(static_cast<std::uint32_t*>(bits)[w + i] & 0xFFFFFF);
+  for (int i = 0; i < w * h; ++i) rows.px.push_back(section.Words()[w + i] & 0xFFFFFF);
   EXPECT_EQ(rows, kt::x11::Import(display_, 0, 0, w, h));
-  SelectObject(section.dc, section.bm);
-  DeleteObject(bm);
 }
 
 // Copies of the screen, made and freed frame after frame, reuse one shared

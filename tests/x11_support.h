@@ -6,11 +6,8 @@
 
 #include <sys/wait.h>
 
-#include <chrono>
 #include <csignal>
 #include <fstream>
-#include <functional>
-#include <thread>
 
 namespace kt::x11 {
 
@@ -42,14 +39,6 @@ inline std::string FixtureDisplay(const char* which) {
 
 inline bool HasImport() { return std::system("command -v import >/dev/null") == 0; }
 
-// Calls `done` until it answers true, for about five seconds at most.
-inline bool Eventually(const std::function<bool()>& done) {
-  for (int i = 0; i < 250; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
-    if (done()) return true;
-  }
-  return false;
-}
-
 // A program of the test's own (its fd 3 is `fd3` when given), killed with the
 // object unless it has exited.
 class Child {
@@ -74,7 +63,7 @@ class Child {
   // The exit status once it has exited (within about five seconds), else -1.
   int Exited() {
     int status = -1;
-    if (!Eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; })) return -1;
+    if (!kt::Eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; })) return -1;
     pid_ = 0;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }

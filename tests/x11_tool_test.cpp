@@ -89,7 +89,7 @@ TEST(ToolOnDisplay, ShowStepsThroughTheFilesInAWindow) {
   xcb_window_t window = 0;
   for (const auto& step : steps) {
     if (step.key != 0) Press(peer.get(), window, step.key);
-    EXPECT_TRUE(kt::x11::Eventually([&] {
+    EXPECT_TRUE(kt::Eventually([&] {
       const auto [id, title] = TitledWindow(peer.get());
       window = id;
       return title == step.title &&
@@ -101,7 +101,7 @@ TEST(ToolOnDisplay, ShowStepsThroughTheFilesInAWindow) {
   // A signal ends the wait for events (within Exited's five seconds; unwoken, it lasts).
   kt::x11::Child signalled({"env", "DISPLAY=" + display, KOLVEX_TOOL, "show", a.path()});
   EXPECT_TRUE(
-      kt::x11::Eventually([&] { return TitledWindow(peer.get()).second == name + " - 30 x 20"; }));
+      kt::Eventually([&] { return TitledWindow(peer.get()).second == name + " - 30 x 20"; }));
   signalled.Signal(SIGTERM);
   EXPECT_EQ(signalled.Exited(), 128 + SIGTERM);
 }
