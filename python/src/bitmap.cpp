@@ -69,6 +69,16 @@ std::optional<kolvex::Field> ParseField(const py::object& field) {
                         py::repr(field).cast<std::string>());
 }
 
+LONG Owners(const Dib& dib) {
+  struct Access : CRZDIB2 {
+    using CRZDIBBase2::_IGetData;
+    using CRZDIBBase2::_IsNil;
+    using CRZDIBBase2::_RefCount;
+  };
+  const CRzDibBaseData2* block = (dib.*&Access::_IGetData)();
+  return Access::_IsNil(block) ? 0 : Access::_RefCount(block);
+}
+
 namespace {
 
 using Result = std::unique_ptr<Bitmap>;
@@ -347,7 +357,7 @@ valid). Setting True marks it in place (every sharer sees it); setting False
 gives a shared bitmap a block of its own first.)doc");
   cls.def_property_readonly(
       "shared",
-      [](Bitmap& b) { return Read<bool>(b, [](const Dib& d) { return d.Owners() > 1; }); },
+      [](Bitmap& b) { return Read<bool>(b, [](const Dib& d) { return Owners(d) > 1; }); },
       R"doc(True when the pixel block has other owners: bitmaps made by copy() or
 pickling's peers, the image cache, read-only views. A write to a shared
 bitmap first gives it a block of its own.)doc");

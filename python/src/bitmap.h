@@ -18,23 +18,16 @@ namespace kolvex_python {
 
 namespace py = pybind11;
 
-// CRZDIB2 whose block's owner count can be read: a writable view is exported
-// only from a block with one owner, and `shared` reports the others.
-class Dib : public CRZDIB2 {
- public:
-  Dib() = default;
-  Dib(const Dib& src) = default;  // shares src's block (copies a locked one)
-  Dib& operator=(const Dib& src) = default;
-  // The owners of the block: -1 while locked (private to this object), 0 for
-  // the empty block.
-  LONG Owners() const {
-    const CRzDibBaseData2* block = CRZDIBBase2::_IGetData();
-    return _IsNil(block) ? 0 : _RefCount(block);
-  }
-  // Gives this object a block of its own when it shares one.
-  void MakePrivate() { _CopyBeforeWrite(); }
-};
+// The module's bitmaps are plain CRZDIB2 objects, not a class of its own:
+// the library leaves the clearing of reused storage to the next writer only
+// for its own class (a subclass could reach the pixels where no accessor
+// sees them), and results made in a loop would pay for that clearing.
+using Dib = CRZDIB2;
 
+// The owners of dib's block: -1 while locked (private to the object), 0 for
+// the empty block. Read through member pointers taken in a derived class,
+// which any object of the base class may be called with.
+LONG Owners(const Dib& dib);
 // One Python Bitmap. Every use of `dib` holds `mutex`, taken with the GIL
 // released (or by try_lock while holding it), and no holder of the mutex waits
 // for the GIL before releasing it, so the two locks never deadlock.

@@ -115,7 +115,7 @@ void CaptureInto(Bitmap& out, int x, int y, int width, int height) {
       throw py::value_error("capture: out is " + Describe(dib) + ", the area " +
                             std::to_string(width) + " x " + std::to_string(height));
     }
-    const bool own = dib.IsLocked() || dib.Owners() == 1;
+    const bool own = dib.IsLocked() || Owners(dib) == 1;
     if (own && dib.IsDIBSection()) return Grab(dib, x, y);
     if (dib.IsLocked()) {
       Dib grab;

@@ -67,7 +67,7 @@ int GetBuffer(PyObject* self, Py_buffer* view, int flags) {
       // Writable when this bitmap alone owns the block, or when the consumer
       // asks to write: the lock first gives a shared block's owner a copy.
       const bool writable =
-          b->writableViews > 0 || dib.Owners() == 1 || (flags & PyBUF_WRITABLE) != 0;
+          b->writableViews > 0 || Owners(dib) == 1 || (flags & PyBUF_WRITABLE) != 0;
       try {
         if (writable) {
           if (b->writableViews == 0) dib.LockDIB();
