@@ -70,8 +70,8 @@ TEST_F(Save, FilesHoldTheHeaderFieldsAGreyTableAndTheRowsAsStored) {
     for (int i = 0; i < 15; ++i) ASSERT_EQ(seen.pixels[i], kt::Shown(dib, i % 5, i / 5)) << i;
     kt::CountingDib2 loaded;
     ASSERT_TRUE(loaded.CreateFromFile(disk.path()));
-    EXPECT_TRUE(loaded.DIBBitCount() == c.bits && loaded.GetRzBmiHeader()->biSize == 144u &&
-                loaded.IsNonInterlaced());
+    EXPECT_TRUE(loaded.DIBBitCount() == c.bits &&
+                loaded.GetRzBmiHeader()->biSize == kt::kHeaderBytes && loaded.IsNonInterlaced());
     EXPECT_EQ(kt::Pixels(loaded), kt::Pixels(dib));
   }
 }

@@ -65,7 +65,7 @@ TEST(Create, FromHeadersAndBitmaps) {
   EXPECT_EQ(dib.GetInterlacedFlag(), 1u);
   bih.biYPelsPerMeter = 1234;
   ASSERT_TRUE(dib.CreateOrModify(bih, 0));
-  EXPECT_EQ(dib.GetRzBmiSize(), 144u);
+  EXPECT_EQ(dib.GetRzBmiSize(), kt::kHeaderBytes);
   EXPECT_EQ(dib.GetRzBmiHeader()->biYPelsPerMeter, 1234);
   EXPECT_EQ(dib.GetRzBmiHeader()->dwReserved1[1], 9u);
   ASSERT_TRUE(dib.CreateOrModify(static_cast<const CRZDIBBase2&>(other)));
@@ -89,9 +89,9 @@ void CheckCallersHeaderSizes() {
        [](Dib& d, tagRZBMINFOHEADER& h, BYTE* bits) { return (d = Dib(&h, bits)).IsValidDIB(); }},
   };
   for (const auto& [name, keepsTheBitmap, call] : entries) {
-    for (DWORD size : {0u, 39u, 145u, 148u, 8192u, 40u, 100u, 144u}) {
+    for (DWORD size : {0u, 39u, 145u, 148u, 8192u, 40u, 100u, DWORD{kt::kHeaderBytes}}) {
       SCOPED_TRACE(testing::Message() << name << ", biSize " << size);
-      const bool accepted = size >= 40 && size <= 144;
+      const bool accepted = size >= 40 && size <= kt::kHeaderBytes;
       tagRZBMINFOHEADER header = kt::MakeHeader(8, 4, 1);  // 4 pixel bytes
       header.biSize = size;
       std::vector<BYTE> bits(4, 0x5A);
@@ -101,7 +101,7 @@ void CheckCallersHeaderSizes() {
       ASSERT_EQ(call(dib, header, bits.data()), accepted);
       if (!accepted) {
         EXPECT_EQ(dib.Data() == before, keepsTheBitmap);
-        EXPECT_EQ(dib.GetRzBmiSize(), keepsTheBitmap ? 144u : 0u);
+        EXPECT_EQ(dib.GetRzBmiSize(), keepsTheBitmap ? kt::kHeaderBytes : 0u);
         continue;
       }
       EXPECT_EQ(dib.GetRzBmiSize(), size);

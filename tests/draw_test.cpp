@@ -36,7 +36,7 @@ TEST_F(Screen, BothStoragesDrawTheWholeImageAndAStretchedPart) {
       }
       // Only the blit from a DIB section sets the client's mode, and leaves it.
       EXPECT_EQ(out.cdc.GetStretchBltMode(), section ? COLORONCOLOR : BLACKONWHITE);
-      EXPECT_EQ(dib.GetRzBmiHeader()->biSize, 144u);
+      EXPECT_EQ(dib.GetRzBmiHeader()->biSize, kt::kHeaderBytes);
     }
   }
   // The shorter overloads go through the virtual table with the whole image.
@@ -64,7 +64,7 @@ TEST_F(Screen, CreateFromDCTakesTheAreaAsA24BitBitmapOrFailsWithoutChange) {
   EXPECT_EQ(dib.DIBWidth(), 25);
   EXPECT_EQ(dib.DIBHeight(), 7);
   EXPECT_TRUE(dib.IsNonInterlaced());
-  EXPECT_EQ(dib.GetRzBmiHeader()->biSize, 144u);
+  EXPECT_EQ(dib.GetRzBmiHeader()->biSize, kt::kHeaderBytes);
   for (int i = 0; i < 25 * 7; ++i) {
     ASSERT_EQ(kt::Shown(dib, i % 25, i / 25), kt::Shown(picture, i % 25 + 10, i / 25 + 20)) << i;
   }
@@ -98,7 +98,7 @@ TEST_F(Screen, CreateFromDesktopReadsWhatIsDrawnThere) {
     ASSERT_TRUE(src.DrawToDesktop(20, 0, 34, 5));
     ASSERT_EQ(src.DrawDIBsAlphaToDesktop(30, 30, 0, 0), bits == 32);
     EXPECT_EQ(kt::Pixels(src), pixels);
-    EXPECT_EQ(src.GetRzBmiHeader()->biSize, 144u);
+    EXPECT_EQ(src.GetRzBmiHeader()->biSize, kt::kHeaderBytes);
     kt::CountingDib2 grab;
     ASSERT_TRUE(grab.CreateFromDesktop(nullptr));
     ASSERT_EQ(grab.DIBWidth(), GetSystemMetrics(SM_CXSCREEN));
@@ -136,7 +136,7 @@ TEST_F(Screen, EveryAllocationFailingInTurn) {
           return done;
         },
         [&](int n, bool done) {
-          EXPECT_EQ(grey.GetRzBmiHeader()->biSize, 144u);
+          EXPECT_EQ(grey.GetRzBmiHeader()->biSize, kt::kHeaderBytes);
           if (!done && alpha.IsValidDIB()) {
             EXPECT_EQ(kt::Pixels(alpha), before) << n;
           }

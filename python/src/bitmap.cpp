@@ -356,8 +356,7 @@ a shared bitmap a block of its own (a copy), as every write does.)doc");
 valid). Setting True marks it in place (every sharer sees it); setting False
 gives a shared bitmap a block of its own first.)doc");
   cls.def_property_readonly(
-      "shared",
-      [](Bitmap& b) { return Read<bool>(b, [](const Dib& d) { return Owners(d) > 1; }); },
+      "shared", [](Bitmap& b) { return Read<bool>(b, [](const Dib& d) { return Owners(d) > 1; }); },
       R"doc(True when the pixel block has other owners: bitmaps made by copy() or
 pickling's peers, the image cache, read-only views. A write to a shared
 bitmap first gives it a block of its own.)doc");
