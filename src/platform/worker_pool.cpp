@@ -12,8 +12,13 @@ namespace kolvex::platform::detail {
 void TaskJob::Work() noexcept {
   for (int i; (i = next_.fetch_add(1, std::memory_order_relaxed)) < count_;) {
     task_(context_, i);
-    // Release: the task's writes reach whoever sees the count complete.
-    if (done_.fetch_add(1, std::memory_order_acq_rel) + 1 == count_) done_.notify_all();
+    // Release: the task's writes reach whoever sees the count complete. The
+    // lock orders the notification after a waiter's last look at the count
+    // (this thread's reference keeps the job alive meanwhile).
+    if (done_.fetch_add(1, std::memory_order_acq_rel) + 1 == count_) {
+      std::lock_guard<std::mutex> hold(lock_);
+      finished_.notify_all();
+    }
   }
 }
 
@@ -22,9 +27,9 @@ void TaskJob::Release() noexcept {
 }
 
 void TaskJob::WaitDone() noexcept {
-  for (int done; (done = done_.load(std::memory_order_acquire)) != count_;) {
-    done_.wait(done, std::memory_order_acquire);
-  }
+  if (done_.load(std::memory_order_acquire) == count_) return;
+  std::unique_lock<std::mutex> hold(lock_);
+  finished_.wait(hold, [this] { return done_.load(std::memory_order_acquire) == count_; });
 }
 
 void RunTasks(int count, int helpers, void (*task)(void*, int), void* context) noexcept {

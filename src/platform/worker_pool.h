@@ -11,6 +11,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 namespace kolvex::platform::detail {
 
@@ -52,6 +54,11 @@ class TaskJob {
   std::atomic<int> next_{0};
   std::atomic<int> done_{0};
   std::atomic<int> refs_{1};  // the caller's
+  // The caller sleeps on these until the last task is done. Not
+  // std::atomic::wait: where the system has no futex (MinGW's libstdc++ 12)
+  // its fallback can miss a notification and sleep for good.
+  std::mutex lock_;
+  std::condition_variable finished_;
 };
 
 // The system's half: asks up to `helpers` threads to join `job`, each with a
