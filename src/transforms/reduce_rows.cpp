@@ -259,11 +259,6 @@ KOLVEX_AVX2 inline __m256i Split256(__m256i a, __m256i b) {
       _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), kPick));
 }
 
-// Per lane, channel c of pixels 2k and 2k + 1 side by side (32 bits: 4 pixels).
-KOLVEX_AVX2 inline __m256i PairShuffle32() {
-  return _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
-                          0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
-}
 // Per lane, channel c of pixels 0, 1 and then 2, 3 side by side.
 KOLVEX_AVX2 inline __m256i QuadShuffle32() {
   return _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,  //
