@@ -92,7 +92,7 @@ TEST_F(Load, RefusalsGiveTheirReasonAndLeaveTheBitmapEmpty) {
     in.SeekToBegin();
     kt::CountingDib2 dib;
     ASSERT_TRUE(dib.Create(24, 4, 4, 1));
-    kt::FailAllocations onlyTheReadBuffer(1);
+    kt::FailAllocations onlyTheReadBuffer(2);  // its pages: reserved, then committed
     const char* why = nullptr;
     EXPECT_FALSE(dib.CreateFromFile(in, &why));
     EXPECT_STREQ(why, reason);

@@ -6,6 +6,7 @@
 #include "base/size.h"
 #include "dib/bitmap_file_read.h"
 #include "platform/allocation.h"
+#include "platform/page_keeper.h"
 
 #include <kolvex/dib/bitmap_file.h>
 #include <kolvex/dib/dib.h>
@@ -64,16 +65,22 @@ const char* LoadFile(CRZDIB2& dib, CFile& file) {
   const ULONGLONG position = file.GetPosition();
   const ULONGLONG size = length > position ? length - position : 0;
   if (size > kolvex::detail::kMaxFileBytes) return "not a bitmap file (too large)";
-  std::unique_ptr<BYTE[]> buffer;
-  try {
-    buffer.reset(kolvex::detail::NewArray<BYTE>(static_cast<std::size_t>(size)));
-  } catch (CMemoryException* e) {
-    e->Delete();
-    return kOutOfMemory;
-  }
+  // The file's bytes go into pages of the kind pixel storage is made of, kept
+  // for reuse: loading frame after frame then reads into pages already
+  // mapped. (A heap buffer of this size is a fresh mapping on every load
+  // where the C library is told to give memory back early, as Dask's workers
+  // are: each page then faults, several times the load itself.)
+  struct FilePages {
+    void* base;
+    ~FilePages() { kolvex::platform::detail::FreePages(base); }
+  };
+  const std::size_t bytes = size == 0 ? 1 : static_cast<std::size_t>(size);  // a page all the same
+  const FilePages pages{kolvex::platform::detail::AllocatePages(bytes, bytes).base};
+  if (pages.base == nullptr) return kOutOfMemory;
+  auto* buffer = static_cast<BYTE*>(pages.base);
   // Fewer bytes arrive when the file shrank meanwhile; the reader judges them.
-  const UINT read = file.Read(buffer.get(), static_cast<UINT>(size));
-  return LoadImage(dib, buffer.get(), read);
+  const UINT read = file.Read(buffer, static_cast<UINT>(size));
+  return LoadImage(dib, buffer, read);
 }
 
 // Pixel bytes of the file. Run-length images keep their own count, which must
