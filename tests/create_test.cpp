@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <functional>
+#include <initializer_list>
 
 namespace {
 
@@ -89,7 +90,8 @@ void CheckCallersHeaderSizes() {
        [](Dib& d, tagRZBMINFOHEADER& h, BYTE* bits) { return (d = Dib(&h, bits)).IsValidDIB(); }},
   };
   for (const auto& [name, keepsTheBitmap, call] : entries) {
-    for (DWORD size : {0u, 39u, 145u, 148u, 8192u, 40u, 100u, DWORD{kt::kHeaderBytes}}) {
+    for (DWORD size :
+         std::initializer_list<DWORD>{0, 39, 145, 148, 8192, 40, 100, kt::kHeaderBytes}) {
       SCOPED_TRACE(testing::Message() << name << ", biSize " << size);
       const bool accepted = size >= 40 && size <= kt::kHeaderBytes;
       tagRZBMINFOHEADER header = kt::MakeHeader(8, 4, 1);  // 4 pixel bytes
