@@ -20,8 +20,13 @@ worker in flight at once: bitmaps pickle as their header and pixels (out of
 band), so a frame crosses the network once each way. Files are read by the
 workers themselves when they can reach IN at the same path (a LocalCluster,
 or a folder shared by every machine; --send-pixels turns that off), and by
-this process otherwise. Results come back as bitmaps and are written here,
-in frame order, as they arrive in order.
+this process otherwise. Results are written by the workers themselves on a
+LocalCluster, or on a real one given --shared-output (OUT seen by every
+machine at the same path): only counts travel back, each result lands under
+its frame's name, and batches are awaited in order. Otherwise results come
+back as bitmaps and are written here, in frame order, as they arrive in
+order. Every file is written under a temporary name and renamed, so no half
+file is ever left under a frame's name.
 
 Operations (comma-separated, applied left to right): quarter, eighth,
 scaled:WxH, mirror, flip, field:odd|even, brightness:LEVEL, median,
@@ -119,6 +124,31 @@ def batches(items, size):
         yield batch
 
 
+def frame_path(folder, index):
+    return Path(folder) / f"frame_{index:06d}.bmp"
+
+
+def save_whole(frame, path):
+    """Saves under a temporary name and renames: a reader, or a run that is
+    stopped, never meets half a file under the frame's name."""
+    temp = path.with_name(f".{path.name}.partial-{os.getpid()}")
+    try:
+        frame.save(temp)
+        os.replace(temp, path)
+    finally:
+        if temp.exists():
+            temp.unlink()
+
+
+def process_and_write(chain, sources, folder, first):
+    """One task that writes its own results (frames first, first + 1, ...):
+    only their count travels back, not their pixels."""
+    frames = process_batch(chain, sources)
+    for k, frame in enumerate(frames):
+        save_whole(frame, frame_path(folder, first + k))
+    return len(frames)
+
+
 class Writer:
     """Writes results as OUT/frame_NNNNNN.bmp in frame order."""
 
@@ -129,7 +159,7 @@ class Writer:
 
     def write(self, frames):
         for frame in frames:
-            frame.save(self.folder / f"frame_{self.count:06d}.bmp")
+            save_whole(frame, frame_path(self.folder, self.count))
             self.count += 1
 
 
@@ -140,17 +170,35 @@ def run_serial(chain, path, out, batch):
     return writer.count
 
 
-def run_cluster(chain, path, out, client, batch, send_pixels, in_flight):
-    """Keeps `in_flight` batches submitted and gathers them in order."""
+def run_cluster(chain, path, out, client, batch, send_pixels, in_flight, write_there):
+    """Keeps `in_flight` batches submitted and gathers them in order. With
+    `write_there` the workers write the results into OUT themselves (it must be
+    the same folder for them: a LocalCluster, or one shared by every machine);
+    otherwise the results travel back and are written here."""
     writer = Writer(out)
     pending = deque()
+    first = 0
+
+    def gather():
+        done = pending.popleft().result()
+        if write_there:
+            writer.count += done
+        else:
+            writer.write(done)
+
     for i, b in enumerate(batches(sources(path, send_pixels), batch)):
         # Keyed by position, so that no two batches are ever taken for one.
-        pending.append(client.submit(process_batch, chain, b, key=f"kolvex-batch-{i}"))
+        key = f"kolvex-batch-{i}"
+        if write_there:
+            task = client.submit(process_and_write, chain, b, str(writer.folder), first, key=key)
+        else:
+            task = client.submit(process_batch, chain, b, key=key)
+        pending.append(task)
+        first += len(b)
         while len(pending) >= in_flight:
-            writer.write(pending.popleft().result())
+            gather()
     while pending:
-        writer.write(pending.popleft().result())
+        gather()
     return writer.count
 
 
@@ -164,6 +212,11 @@ def main(argv=None):
     parser.add_argument("--batch", type=int, default=4, help="frames per task (default 4)")
     parser.add_argument("--send-pixels", action="store_true",
                         help="load files here and send pixels, not paths")
+    parser.add_argument("--shared-output", action="store_true",
+                        help="with --scheduler: every worker sees OUT at the same path and writes "
+                        "its results there (a LocalCluster always does)")
+    parser.add_argument("--results-here", action="store_true",
+                        help="results travel back and are written by this process")
     parser.add_argument("--serial", action="store_true", help="no cluster: run here")
     args = parser.parse_args(argv)
     try:
@@ -192,8 +245,10 @@ def main(argv=None):
         workers = len(client.scheduler_info()["workers"])
         start = time.perf_counter()  # the cluster's start-up is not the frames' time
         try:
-            count = run_cluster(chain, path, args.output, client, args.batch, send,
-                                in_flight=2 * max(workers, 1))
+            count = run_cluster(chain, path, os.path.abspath(args.output), client, args.batch,
+                                send, in_flight=2 * max(workers, 1),
+                                write_there=(args.scheduler is None or args.shared_output)
+                                and not args.results_here)
         finally:
             client.close()
             if cluster is not None:

@@ -67,7 +67,9 @@ def test_dask_example_equals_the_serial_run(tmp_path):
         for packet in stream.encode():
             container.mux(packet)
     run_example(video, tmp_path / "v-serial", "--ops", "mirror", "--serial")
-    run_example(video, tmp_path / "v-cluster", "--ops", "mirror", "--workers", 2, "--batch", 3)
+    # Results sent back to be written here, as on a cluster without a shared folder.
+    run_example(video, tmp_path / "v-cluster", "--ops", "mirror", "--workers", 2, "--batch", 3,
+                "--results-here")
     assert same_files(tmp_path / "v-serial", tmp_path / "v-cluster")
     assert len(list((tmp_path / "v-cluster").iterdir())) == 5
     # ffv1 over bgr0 is lossless: the frames come back exactly, mirrored.
