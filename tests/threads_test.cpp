@@ -173,6 +173,11 @@ TEST_F(Threads, AChildOfForkSplitsItsOwnOperationsAndExits) {
   GTEST_SKIP() << "no fork() on Windows";
 #elif defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "ThreadSanitizer does not follow threads started after fork()";
+#elif defined(__SANITIZE_ADDRESS__)
+  // GCC 12's AddressSanitizer takes no lock around fork(): a helper freeing
+  // its share of the last job at that instant leaves the allocator's lock
+  // held in the child, whose first allocation then waits for good.
+  GTEST_SKIP() << "AddressSanitizer's allocator is not kept consistent across fork()";
 #else
   const ThreadCount count(3);
   CRZDIB2 src;
