@@ -1,7 +1,5 @@
 #include "base/kernel_dispatch.h"
 
-#include <kolvex/testing.h>
-
 #include <atomic>
 
 namespace {
@@ -32,19 +30,13 @@ namespace kolvex::detail {
 
 KernelLevel ActiveKernelLevel() noexcept { return g_active.load(std::memory_order_relaxed); }
 
-}  // namespace kolvex::detail
+KernelLevel BestKernelLevel() noexcept { return g_best; }
 
-namespace kolvex::testing {
-
-KernelLevel BestKernelLevel() { return g_best; }
-
-bool SetKernelLevel(KernelLevel level) {
+bool SetActiveKernelLevel(KernelLevel level) noexcept {
   if (static_cast<int>(level) < 0 || static_cast<int>(level) > static_cast<int>(g_best))
     return false;
   g_active.store(level, std::memory_order_relaxed);
   return true;
 }
 
-KernelLevel GetKernelLevel() { return g_active.load(std::memory_order_relaxed); }
-
-}  // namespace kolvex::testing
+}  // namespace kolvex::detail

@@ -32,6 +32,10 @@ namespace kolvex::detail {
 
 // The level in force. One relaxed atomic load; drivers read it once per call.
 kolvex::KernelLevel ActiveKernelLevel() noexcept;
+// The widest level this processor supports, and the choice of a level at or
+// below it (false, nothing changed, for any other): kolvex::testing's hooks.
+kolvex::KernelLevel BestKernelLevel() noexcept;
+bool SetActiveKernelLevel(kolvex::KernelLevel level) noexcept;
 
 // The variant for the active level: the widest non-null one at or below it.
 // `Kernel` is a function pointer or a pointer to a table of them.

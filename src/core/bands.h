@@ -19,6 +19,9 @@ namespace kolvex::detail {
 // (kolvex::testing::SetSplitBytes).
 inline constexpr std::size_t kDefaultSplitBytes = 256 * 1024;
 
+// Changes the split size (kolvex::testing::SetSplitBytes).
+void SetSplitBytes(std::size_t bytes) noexcept;
+
 // How many bands ForEachBand makes of `rows` rows moving `bytes` bytes, each
 // band moving at least `leastBandBytes` (0: a quarter of the split size).
 int BandCount(std::size_t rows, std::size_t bytes, std::size_t leastBandBytes = 0) noexcept;

@@ -4,7 +4,6 @@
 #include "platform/worker_pool.h"
 
 #include <kolvex/core/threads.h>
-#include <kolvex/testing.h>
 
 #include <algorithm>
 #include <atomic>
@@ -36,17 +35,11 @@ int GetThreads() {
 
 }  // namespace kolvex
 
-namespace kolvex::testing {
-
-void SetSplitBytes(long long bytes) {
-  g_splitBytes.store(
-      bytes < 0 ? kolvex::detail::kDefaultSplitBytes : static_cast<std::size_t>(bytes),
-      std::memory_order_relaxed);
-}
-
-}  // namespace kolvex::testing
-
 namespace kolvex::detail {
+
+void SetSplitBytes(std::size_t bytes) noexcept {
+  g_splitBytes.store(bytes, std::memory_order_relaxed);
+}
 
 int BandCount(std::size_t rows, std::size_t bytes, std::size_t leastBandBytes) noexcept {
   const std::size_t split = g_splitBytes.load(std::memory_order_relaxed);

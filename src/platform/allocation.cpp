@@ -1,7 +1,5 @@
 #include "platform/allocation.h"
 
-#include <kolvex/testing.h>
-
 #include <atomic>
 
 namespace {
@@ -19,16 +17,12 @@ bool AllocationShouldFail() noexcept {
   return g_remaining.fetch_sub(1, std::memory_order_relaxed) <= 0;
 }
 
-}  // namespace kolvex::detail
-
-namespace kolvex::testing {
-
 void FailAllocationsAfter(long long n) {
-  kolvex::detail::CountSystemAllocations();
+  CountSystemAllocations();
   g_remaining.store(n < 0 ? 0 : n, std::memory_order_relaxed);
   g_injecting.store(true, std::memory_order_relaxed);
 }
 
 void StopFailingAllocations() { g_injecting.store(false, std::memory_order_relaxed); }
 
-}  // namespace kolvex::testing
+}  // namespace kolvex::detail

@@ -15,6 +15,11 @@ namespace kolvex::detail {
 // it must fail. Costs one relaxed atomic load while injection is off.
 bool AllocationShouldFail() noexcept;
 
+// The fault injection behind kolvex::testing::FailAllocationsAfter and
+// StopFailingAllocations: after n more allocations, every one fails.
+void FailAllocationsAfter(long long n);
+void StopFailingAllocations();
+
 // Makes the system calls through which the library makes memory and GDI
 // objects (VirtualAlloc, the DC and bitmap constructors, GetWindowDC,
 // DrawDibOpen) count against the fault injection too. The Linux stand-in counts
