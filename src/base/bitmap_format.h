@@ -194,10 +194,16 @@ inline constexpr std::uint64_t kRunLengthAllowance = std::uint64_t{1} << 20;
 // library loads or writes is larger than its largest buffer.
 inline constexpr std::uint64_t kMaxFileBytes = kMaxBufferBytes;
 
-// A little-endian field of a file.
+// Little-endian fields of a file.
+constexpr std::uint16_t ReadLE16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
 constexpr std::uint32_t ReadLE32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+constexpr void WriteLE32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 }  // namespace kolvex::detail

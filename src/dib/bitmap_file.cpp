@@ -74,7 +74,8 @@ const char* LoadFile(CRZDIB2& dib, CFile& file) {
     void* base;
     ~FilePages() { kolvex::platform::detail::FreePages(base); }
   };
-  const std::size_t bytes = size == 0 ? 1 : static_cast<std::size_t>(size);  // a page all the same
+  // An empty file still gets a page: the reader then says what it lacks.
+  const std::size_t bytes = size == 0 ? 1 : static_cast<std::size_t>(size);
   const FilePages pages{kolvex::platform::detail::AllocatePages(bytes, bytes).base};
   if (pages.base == nullptr) return kOutOfMemory;
   auto* buffer = static_cast<BYTE*>(pages.base);
@@ -205,10 +206,6 @@ bool SaveClassic(const CRZDIB2& dib, CFile& file) {
       file, {{&head, kFileHeaderBytes}, {infoAndTable.get(), infoBytes}, {dib.GetBytes(), *image}});
 }
 
-void PutLE32(BYTE* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<BYTE>(v >> (8 * i));
-}
-
 }  // namespace
 
 bool CRZDIB2::SaveAs(CFile& file) { return SaveClassic(*this, file); }
@@ -234,10 +231,10 @@ bool kolvex::SaveWithAlpha(const CRZDIB2& dib, CFile& file) {
   classic.biSizeImage = static_cast<DWORD>(*image);
   std::memcpy(info, &classic, sizeof classic);
   for (std::size_t i = 0; i < std::size(kBgraMasks); ++i) {
-    PutLE32(info + kInfoHeaderBytes + 4 * i, kBgraMasks[i]);
+    WriteLE32(info + kInfoHeaderBytes + 4 * i, kBgraMasks[i]);
   }
-  PutLE32(info + kV5ColourSpaceField, kColourSpaceSrgb);
-  PutLE32(info + kV5IntentField, kIntentImages);
+  WriteLE32(info + kV5ColourSpaceField, kColourSpaceSrgb);
+  WriteLE32(info + kV5IntentField, kIntentImages);
   return WriteParts(file,
                     {{&head, kFileHeaderBytes}, {info, sizeof info}, {dib.GetBytes(), *image}});
 }
@@ -246,7 +243,7 @@ std::uint32_t kolvex::DeclaredBitmapFileBytes(const void* head) {
   using namespace kolvex::detail;
   const auto* bytes = static_cast<const BYTE*>(head);
   const std::uint32_t length = ReadLE32(bytes + kFileSizeField);
-  const bool isBitmap = (bytes[0] | bytes[1] << 8) == kFileSignature;
+  const bool isBitmap = ReadLE16(bytes) == kFileSignature;
   // The smallest info header is the core header.
   const bool holds = length >= kFileHeaderBytes + kInfoHeaderKinds[0].bytes;
   return isBitmap && holds && length <= kMaxFileBytes ? length : 0;

@@ -25,8 +25,6 @@ constexpr const char* kBadMasks = "invalid bitmap (bit-field masks)";
 constexpr DWORD kMasks555[4] = {0x7C00, 0x03E0, 0x001F, 0};
 constexpr DWORD kMasks888[4] = {kBgraMasks[0], kBgraMasks[1], kBgraMasks[2], 0};
 
-std::uint16_t ReadLE16(const BYTE* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-
 // The info header as a classic one: a core header's 16-bit fields widened, the
 // fields an OS/2 2.x header leaves out zero.
 const char* ReadInfoHeader(const BYTE* data, std::size_t available, BitmapSource source,
