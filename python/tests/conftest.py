@@ -1,8 +1,8 @@
 """Shared fixtures: random pixels, and a private Xvfb display for screen tests."""
 
 import os
-import shutil
 import subprocess
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -21,25 +21,15 @@ def random_pixels(seed, height, width, channels):
 
 
 @pytest.fixture(scope="session")
-def xvfb():
-    if shutil.which("Xvfb") is None:
+def xvfb(tmp_path_factory):
+    """The 640 x 480 display (with MIT-SHM) that the C++ suites' Xvfb fixture starts."""
+    folder = tmp_path_factory.mktemp("xvfb")
+    fixture = Path(__file__).resolve().parents[2] / "tests" / "tools" / "xvfb-fixture"
+    subprocess.run([fixture, "start", folder], check=True, stdout=subprocess.DEVNULL)
+    if not (folder / "shm").exists():
         pytest.skip("Xvfb is not installed (Debian: xvfb)")
-    read, write = os.pipe()
-    server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0", "320x240x24"],
-        pass_fds=(write,),
-        stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL,
-    )
-    os.close(write)
-    with os.fdopen(read) as f:
-        number = f.readline().strip()
-    if not number:
-        server.kill()
-        pytest.skip("Xvfb did not start")
-    name = ":" + number
+    name = (folder / "shm").read_text().strip()
     kolvex.use_display(name)
     yield name
     kolvex.use_virtual_screen()
-    server.terminate()
-    server.wait()
+    subprocess.run([fixture, "stop", folder], check=True)

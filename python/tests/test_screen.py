@@ -40,10 +40,10 @@ def test_draw_then_capture_on_the_virtual_screen():
 def test_capture_matches_imagemagick_on_xvfb(xvfb, tmp_path):
     if shutil.which("import") is None:
         pytest.skip("ImageMagick's import is not installed (Debian: imagemagick)")
-    assert not kolvex.screen_is_virtual() and kolvex.screen_size() == (320, 240)
-    picture = random_pixels(12, 240, 320, 3)
+    assert not kolvex.screen_is_virtual() and kolvex.screen_size() == (640, 480)
+    picture = random_pixels(12, 480, 640, 3)
     kolvex.Bitmap.from_array(picture).draw(0, 0)
-    screen = kolvex.capture(0, 0, 320, 240)
+    screen = kolvex.capture(0, 0, 640, 480)
     np.testing.assert_array_equal(np.asarray(screen), picture)
     out = tmp_path / "root.png"
     subprocess.run(["import", "-display", xvfb, "-window", "root", str(out)], check=True)
