@@ -202,15 +202,6 @@ TEST(Forms, HandBuiltHeadersTablesRowOrdersRunsAndBitFieldsLoadAsDecodedHere) {
           << std::hex << i;
     }
   }
-  // 8-bit values without a colour table, or with the grey ramp, keep their bytes.
-  for (const std::vector<uint8_t>& table : {std::vector<uint8_t>{}, kt::MakePalette(256, true)}) {
-    const std::vector<std::uint8_t> file =
-        MakeBmp(BmpFields{.width = 5, .height = 3, .bits = 8, .palette = table});
-    CRZDIB2 dib;
-    ASSERT_EQ(Load(dib, file), nullptr);
-    ASSERT_EQ(dib.DIBBitCount(), 8);
-    EXPECT_TRUE(std::equal(file.end() - 24, file.end(), dib.GetBytes()));
-  }
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 // SaveAs: the exact layout, the grey table, failing writes, read-back by another decoder and the
-// loader.
+// loader; the MFC file classes it writes through, on both systems.
 
 #include "io_support.h"
 
 #include <cerrno>
+#include <cstdio>
 
 namespace {
 
@@ -131,6 +132,42 @@ TEST_F(Save, FailsWithoutPixelsOrWhenAWriteThrowsAndLeavesTheBitmapAlone) {
   }
   EXPECT_EQ(std::memcmp(&header, dib.GetRzBmiHeader(), sizeof header), 0);
   EXPECT_EQ(kt::Pixels(dib), pixels);
+}
+
+// Reads, writes and seeks; failures reported by exception.
+TEST(PlatformMfc, FilesReadWriteSeekAndReportFailureByException) {
+  const kt::TempFile file;
+  {
+    CFile f(file.path(), CFile::modeCreate | CFile::modeReadWrite);
+    f.Write("abcdef", 6);
+    EXPECT_EQ(f.Seek(-4, CFile::end), 2u);
+    char buf[8] = {};
+    EXPECT_EQ(f.Read(buf, 8), 4u);
+    EXPECT_STREQ(buf, "cdef");
+  }
+  std::remove(file.path());
+  CFileException error;
+  CFile missing;
+  EXPECT_FALSE(missing.Open(file.path(), CFile::modeRead, &error));
+  EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
+  if (const std::string device = kt::FullDevice(); !device.empty()) {
+    CFile full(device.c_str(), CFile::modeWrite);
+    int cause = -1;
+    EXPECT_TRUE(kt::Throws<CFileException>([&] { full.Write("x", 1); }, &cause));
+    EXPECT_EQ(cause, CFileException::diskFull);
+  }
+
+  CMemFile mem(4);
+  mem.Write("0123456789", 10);
+  mem.Seek(12, CFile::begin);
+  mem.Write("!", 1);  // the gap reads as zeros
+  mem.SeekToBegin();
+  char all[14] = {};
+  EXPECT_EQ(mem.Read(all, 14), 13u);
+  EXPECT_EQ(std::memcmp(all, "0123456789\0\0!", 13), 0);
+  EXPECT_TRUE(kt::Throws<CFileException>([&] { mem.Seek(-1, CFile::begin); }));
+  kt::FailAllocations fail(0);
+  EXPECT_TRUE(kt::Throws<CMemoryException>([&] { mem.Write(all, 13); }));  // growth allocates
 }
 
 }  // namespace

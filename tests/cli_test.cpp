@@ -176,46 +176,4 @@ TEST_F(Tool, WeaveTakesEachFieldFromItsFile) {
   EXPECT_EQ(FileBytes(Path("frame.bmp")), kt::SaveToMemory(expected));
 }
 
-TEST_F(Tool, DemoWritesEveryStageAsAValidBitmap) {
-  const ProgramRun r = Kolvex("demo", {Path("demo")});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Listing("demo").size(), 9u);
-  for (const std::string& name : Listing("demo")) {
-    const std::string path = Path("demo/" + name);
-    EXPECT_NE(r.out.find(path), std::string::npos) << path << " not reported";
-    kt::DecodedBitmap decoded;  // an independent decoder reads every file completely
-    ASSERT_TRUE(kt::DecodeIndependently(path, decoded)) << path;
-    EXPECT_EQ(decoded.height, decoded.width * 9 / 16) << path;
-  }
-  CRZDIB2 card, captured;  // the virtual screen's capture of the painted card is the card
-  Load(Path("demo/01-testcard.bmp"), card);
-  Load(Path("demo/02-capture.bmp"), captured);
-  EXPECT_EQ(kt::Pixels(card), kt::Pixels(captured));
-}
-
-// info on files ImageMagick wrote: each one's own format and what it loads as.
-TEST_F(Tool, InfoTellsEachFilesOwnFormatAndWhatItLoadsAs) {
-  const std::string dir = KOLVEX_SOURCE_DIR "/tests/data/bitmaps/";
-  const ProgramRun r = Kolvex("info --json", {dir + "im-core-4.bmp", dir + "missing.bmp"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, dir + "missing.bmp: cannot open (No such file or directory)\n");
-  EXPECT_EQ(r.out,
-            "[\n  {\"file\": \"" + dir +
-                "im-core-4.bmp\", \"width\": 13, \"height\": 7, \"rowOrder\": \"bottom-up\", "
-                "\"fileBytes\": 130, \"header\": \"BITMAPCOREHEADER\", \"headerBytes\": 12, "
-                "\"bitCount\": 4, \"compression\": "
-                "\"BI_RGB\", \"masks\": null, \"paletteEntries\": 16, \"pixelOffset\": 74, "
-                "\"loadsAs\": {\"bitCount\": 24, "
-                "\"alpha\": false, \"imageBytes\": 280}},\n  {\"file\": \"" +
-                dir +
-                "missing.bmp\", \"error\": \"cannot open "
-                "(No such file or directory)\"}\n]\n");
-
-  const ProgramRun text = Kolvex("info", {dir + "im-4444.bmp"});
-  EXPECT_EQ(text.status, 0);
-  EXPECT_NE(text.out.find("\n  loads as:    32 bits per pixel (with alpha), 364 bytes of pixels\n"),
-            std::string::npos)
-      << text.out;
-}
-
 }  // namespace

@@ -94,31 +94,4 @@ TEST_F(Dib2, CreationsFailEachAllocationInTurnAndLeaveTheBitmapEmpty) {
   EXPECT_TRUE(dib.IsNilBlock());
 }
 
-TEST(CacheInfo, ComparisonsCoverTheirFields) {
-  const CDIBCacheInfo base = kt::CacheKey(5);
-  // (change, EqualInfo, EqualImage)
-  using Change = void (*)(CDIBCacheInfo&);
-  const std::tuple<Change, bool, bool> cases[] = {
-      {[](CDIBCacheInfo& o) { o.nFrame = 10; }, false, true},
-      {[](CDIBCacheInfo& o) {  // fields that take no part
-         o.bInfoValid = 7;
-         o.dwData1 = o.dwData2 = o.dwData3 = 1;
-         o.rzHeader.dwAlphaFlag = o.rzHeader.biSize = 1;
-       },
-       true, true},
-      {[](CDIBCacheInfo& o) { o.nFlags = 1; }, false, false},
-      {[](CDIBCacheInfo& o) { o.nFrameMode = 1; }, false, false},
-      {[](CDIBCacheInfo& o) { o.dwKey4 = 1; }, false, false},
-      {[](CDIBCacheInfo& o) { o.rzHeader.biHeight = 1; }, false, false},
-      {[](CDIBCacheInfo& o) { o.rzHeader.dwInterlacedFlag = 1; }, false, false},
-      {[](CDIBCacheInfo& o) { o.bInfoValid = 0; }, false, false},
-  };
-  for (const auto& [change, info, image] : cases) {
-    CDIBCacheInfo other = base;
-    change(other);
-    EXPECT_EQ(base.EqualInfo(other), info);
-    EXPECT_EQ(base.EqualImage(other), image);
-  }
-}
-
 }  // namespace
