@@ -1,4 +1,5 @@
-"""Shared fixtures: random pixels, and a private Xvfb display for screen tests."""
+"""Shared fixtures: random pixels, and for screen tests the Xvfb display that
+the C++ suites' fixture script starts."""
 
 import os
 import subprocess
